@@ -1,0 +1,105 @@
+// File-system routines: the temporary folder, splitting and cleaning path texts, creating folders,
+// free file names, and a file stream that writes text.
+// Path routines keep separator parameters; callers on Linux pass "/" and no drive separator (U+0000).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "support/zbStr.h"
+
+namespace zb {
+
+// The path separator of this platform, and "no drive separator".
+constexpr char16_t PathDelim = u'/';
+constexpr char16_t NoDriveSep = u'\0';
+
+// The system temporary folder with a trailing "/", cached on first use.
+std::u16string GetTempFolder();
+
+// ADriveSep U+0000: no drive separator. APathSep U+0000: "\" if the path holds one, else "/".
+std::u16string ExtractFilePathEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
+std::u16string ExtractFileNameEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
+std::u16string ExtractFileDirEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
+std::u16string ExtractFileExtEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
+std::u16string ExtractFileExtNoDot(std::u16string_view Path);
+std::u16string RemoveFileExt(std::u16string_view Path);
+std::u16string ExtractFileBaseName(std::u16string_view Path, char16_t DriveSep = NoDriveSep,
+                                   char16_t PathSep = PathDelim);
+int IndexOfFileExt(std::u16string_view Path, const TStringList& Extensions);
+
+// "%NAME%", and on Linux "$NAME" and "${NAME}" too; unknown names stay as written.
+std::u16string ExpandEnvironmentText(std::u16string_view Text);
+bool FileExists(std::u16string_view Path);  // a file (links followed), not a folder
+bool FolderExists(std::u16string_view Path);
+bool FolderExistsExpanded(std::u16string_view Path);
+std::u16string CleanFileName(std::u16string_view Text, bool NameOnly);
+bool ForceFolders(std::u16string_view Path);
+std::u16string EnsureFolder(std::u16string_view Path);
+std::u16string EnsureFolderWithBackslash(std::u16string_view Path);
+
+// Unique names
+class IzbUniqueFilenameCallbackHandler {
+public:
+  virtual ~IzbUniqueFilenameCallbackHandler() = default;
+  virtual bool NameExists(std::u16string_view Name) = 0;
+};
+class TzbUniqueFilenameCallbackHandler : public IzbUniqueFilenameCallbackHandler {
+public:
+  bool NameExists(std::u16string_view Name) override;
+};
+std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter,
+                                  IzbUniqueFilenameCallbackHandler& Callback);
+std::u16string GetUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter);
+std::u16string UniqueFileName(std::u16string_view FileName, std::u16string_view Pattern);
+
+// Text encodings a stream may write with; none means raw UTF-16LE.
+enum class TzbEncoding { None, Ansi, UTF8, UTF16LE, Latin1 };
+std::string EncodeText(std::u16string_view Text, TzbEncoding Encoding);
+
+enum class TzbFileMode { fmCreate, fmOpenWrite, fmOpenReadWrite, fmOpenRead };
+
+// Writes raise EzbFileError when the disk refuses.
+class TzbFileStream {
+public:
+  TzbFileStream(std::u16string_view FileName, TzbFileMode Mode, TzbEncoding Encoding = TzbEncoding::None);
+  ~TzbFileStream();
+  TzbFileStream(const TzbFileStream&) = delete;
+  TzbFileStream& operator=(const TzbFileStream&) = delete;
+
+  void WriteBuffer(const void* Data, std::size_t Count);
+  void WriteString(std::u16string_view Value);
+  void WriteLn(std::u16string_view Value);
+  void WriteLinebreak();
+  void WriteAnsiString(std::string_view Value);
+  void WriteLnA(std::string_view Value);
+  void WriteLinebreakA();
+  void WriteWideString(std::u16string_view Value);
+  void WriteLnW(std::u16string_view Value);
+  void WriteLinebreakW();
+  void WriteUTF8BOM();
+  void WriteBOM_LSB_FIRST();
+
+  std::int64_t Position() const;
+  std::int64_t Size() const;
+  void Seek(std::int64_t Position);
+  bool EOF() const;
+  // Flushes to disk (fsync); the caller decides when durability matters.
+  void Sync();
+  std::size_t Read(void* Data, std::size_t Count);
+
+private:
+  int FHandle = -1;
+  TzbEncoding FEncoding;
+  std::u16string FFileName;
+};
+
+// Bytes of a whole file; raises EzbFileError.
+std::string ReadFileBytes(std::u16string_view FileName);
+// Writes to a temporary name in the same folder and renames it over FileName, so the old file stays
+// intact if anything fails. Raises EzbFileError.
+void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes);
+
+}  // namespace zb
