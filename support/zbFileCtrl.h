@@ -85,7 +85,7 @@ public:
   std::int64_t Position() const;
   std::int64_t Size() const;
   void Seek(std::int64_t Position);
-  bool EOF() const;
+  bool Eof() const;  // EOF is a C macro
   // Flushes to disk (fsync); the caller decides when durability matters.
   void Sync();
   std::size_t Read(void* Data, std::size_t Count);

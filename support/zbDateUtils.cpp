@@ -1,0 +1,292 @@
+#include "support/zbDateUtils.h"
+
+#include <cmath>
+#include <ctime>
+
+#include "support/zbStr.h"
+
+namespace zb {
+namespace {
+
+constexpr std::int64_t MSecsPerDay = 86400000;
+constexpr int UnixEpochSerial = 25569;  // 1970-01-01
+
+// Civil date from days since 1970-01-01 (proleptic Gregorian).
+void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
+  z += 719468;
+  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  y = static_cast<int>(yy + (m <= 2));
+}
+
+std::u16string Digits(int value, int minDigits) {
+  std::u16string s = IntToText(value < 0 ? -value : value);
+  if (static_cast<int>(s.size()) < minDigits) s.insert(0, static_cast<std::size_t>(minDigits) - s.size(), u'0');
+  return value < 0 ? u"-" + s : s;
+}
+
+char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+
+bool StartsWithNoCase(std::u16string_view text, std::size_t at, std::u16string_view prefix) {
+  if (text.size() - at < prefix.size()) return false;
+  for (std::size_t k = 0; k < prefix.size(); ++k)
+    if (UpperAscii(text[at + k]) != UpperAscii(prefix[k])) return false;
+  return true;
+}
+
+// True when an am/pm element stands after 'from', outside quotes, before the next hour element.
+bool AmPmFollows(std::u16string_view p, std::size_t from) {
+  for (std::size_t i = from; i < p.size(); ++i) {
+    const char16_t c = UpperAscii(p[i]);
+    if (c == u'"' || c == u'\'') {
+      const std::size_t close = p.find(p[i], i + 1);
+      if (close == std::u16string_view::npos) return false;
+      i = close;
+    } else if (c == u'H') {
+      return false;
+    } else if (c == u'A' && (StartsWithNoCase(p, i, u"am/pm") || StartsWithNoCase(p, i, u"a/p") ||
+                             StartsWithNoCase(p, i, u"ampm"))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+class TFormatter {
+public:
+  TFormatter(TDateTime value, const TzbLocale& locale) : FParts(DecodeDateTime(value)), FLocale(locale) {}
+
+  void Run(std::u16string_view p, int depth) {
+    // Locale patterns may refer to each other; two levels are all that real patterns need.
+    if (depth > 2) return;
+    char16_t lastLetter = 0;
+    std::size_t i = 0;
+    while (i < p.size()) {
+      const char16_t raw = p[i];
+      const char16_t c = UpperAscii(raw);
+      if (c == u'"' || c == u'\'') {
+        const std::size_t close = p.find(raw, i + 1);
+        const std::size_t end = close == std::u16string_view::npos ? p.size() : close;
+        FOut.append(p.substr(i + 1, end - i - 1));
+        i = end == p.size() ? end : end + 1;
+        continue;
+      }
+      if (c == u'/') {
+        FOut += FLocale.DateSeparator;
+        ++i;
+        continue;
+      }
+      if (c == u':') {
+        FOut += FLocale.TimeSeparator;
+        ++i;
+        continue;
+      }
+      if (c == u'A') {
+        if (StartsWithNoCase(p, i, u"ampm")) {
+          FOut += FParts.Hour >= 12 ? FLocale.TimePMString : FLocale.TimeAMString;
+          i += 4;
+        } else if (StartsWithNoCase(p, i, u"am/pm")) {
+          FOut.append(p.substr(FParts.Hour >= 12 ? i + 3 : i, 2));
+          i += 5;
+        } else if (StartsWithNoCase(p, i, u"a/p")) {
+          FOut += p[FParts.Hour >= 12 ? i + 2 : i];
+          i += 3;
+        } else {
+          FOut += raw;
+          ++i;
+          continue;
+        }
+        lastLetter = u'A';
+        continue;
+      }
+      if (c != u'Y' && c != u'M' && c != u'D' && c != u'H' && c != u'N' && c != u'S' && c != u'Z' && c != u'T' &&
+          c != u'C') {
+        FOut += raw;
+        ++i;
+        continue;
+      }
+      std::size_t count = 1;
+      while (i + count < p.size() && UpperAscii(p[i + count]) == c) ++count;
+      const std::size_t next = i + count;
+      switch (c) {
+        case u'Y':
+          FOut += count <= 2 ? Digits(FParts.Year % 100, 2) : Digits(FParts.Year, 4);
+          break;
+        case u'M':
+          if (lastLetter == u'H' && count <= 2)
+            FOut += Digits(FParts.Minute, count == 1 ? 1 : 2);
+          else if (count <= 2)
+            FOut += Digits(FParts.Month, static_cast<int>(count));
+          else
+            FOut += count == 3 ? FLocale.ShortMonthNames[FParts.Month - 1] : FLocale.LongMonthNames[FParts.Month - 1];
+          break;
+        case u'D':
+          if (count <= 2)
+            FOut += Digits(FParts.Day, static_cast<int>(count));
+          else if (count == 3)
+            FOut += FLocale.ShortDayNames[FParts.DayOfWeek - 1];
+          else if (count == 4)
+            FOut += FLocale.LongDayNames[FParts.DayOfWeek - 1];
+          else
+            Run(count == 5 ? FLocale.ShortDateFormat : FLocale.LongDateFormat, depth + 1);
+          break;
+        case u'H': {
+          int hour = FParts.Hour;
+          if (AmPmFollows(p, next)) {
+            hour %= 12;
+            if (hour == 0) hour = 12;
+          }
+          FOut += Digits(hour, count >= 2 ? 2 : 1);
+          break;
+        }
+        case u'N': FOut += Digits(FParts.Minute, count >= 2 ? 2 : 1); break;
+        case u'S': FOut += Digits(FParts.Second, count >= 2 ? 2 : 1); break;
+        case u'Z': FOut += Digits(FParts.Millisecond, count >= 3 ? 3 : 1); break;
+        case u'T': Run(count == 1 ? FLocale.ShortTimeFormat : FLocale.LongTimeFormat, depth + 1); break;
+        case u'C':
+          Run(FLocale.ShortDateFormat, depth + 1);
+          if (FParts.Hour || FParts.Minute || FParts.Second || FParts.Millisecond) {
+            FOut += u' ';
+            Run(FLocale.LongTimeFormat, depth + 1);
+          }
+          break;
+        default: break;
+      }
+      lastLetter = c;
+      i = next;
+    }
+  }
+
+  std::u16string FOut;
+
+private:
+  TzbDateTimeParts FParts;
+  const TzbLocale& FLocale;
+};
+
+}  // namespace
+
+bool IsLeapYear(unsigned Year) { return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0; }
+
+int DaysInMonth(unsigned Month, unsigned Year) {
+  if (Month == 0 || Month > 12) return 0;
+  if (Month == 2) return IsLeapYear(Year) ? 29 : 28;
+  if (Month == 4 || Month == 6 || Month == 9 || Month == 11) return 30;
+  return 31;
+}
+
+bool TryEncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, TDateTime& Value) {
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Month, Year)) return false;
+  // The year begins in March, so the leap day is the last day of the shifted year.
+  int y = Year, m = Month;
+  if (m > 2) {
+    m -= 3;
+  } else {
+    m += 9;
+    --y;
+  }
+  const long long c = y / 100, ya = y % 100;
+  Value = static_cast<double>((146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + Day - 693900);
+  return true;
+}
+
+TDateTime EncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day) {
+  TDateTime value = 0;
+  if (!TryEncodeDateValue(Year, Month, Day, value))
+    throw EzbDateTimeError(u"Ungültiges Datum.\r\nJahr: %.4d\r\nMonat: %.2d\r\nTag: %.2d", {Year, Month, Day});
+  return value;
+}
+
+TDateTime EncodeTimeValue(std::uint16_t Hour, std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond) {
+  if (Hour > 23 || Minute > 59 || Second > 59 || Millisecond > 999)
+    throw EzbConvertError(std::u16string(u"Ungültiges Argument zum Codieren der Uhrzeit"));
+  return static_cast<double>(Hour * 3600000LL + Minute * 60000LL + Second * 1000LL + Millisecond) /
+         static_cast<double>(MSecsPerDay);
+}
+
+TDateTime EncodeDateTime(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, std::uint16_t Hour,
+                         std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond) {
+  const TDateTime date = EncodeDateValue(Year, Month, Day);
+  return date + EncodeTimeValue(Hour, Minute, Second, Millisecond);
+}
+
+TzbDateTimeParts DecodeDateTime(TDateTime Value) {
+  TzbDateTimeParts parts;
+  if (!std::isfinite(Value) || std::fabs(Value) > 3.0e6) Value = 0;  // far outside years 1..9999
+  const auto total = static_cast<std::int64_t>(std::llround(Value * static_cast<double>(MSecsPerDay)));
+  std::int64_t days = total / MSecsPerDay;
+  std::int64_t ms = total % MSecsPerDay;
+  if (ms < 0) {
+    // Before the epoch the fraction still counts forward from midnight.
+    ms = -ms;
+  }
+  CivilFromDays(days - UnixEpochSerial, parts.Year, parts.Month, parts.Day);
+  parts.Hour = static_cast<int>(ms / 3600000);
+  parts.Minute = static_cast<int>(ms / 60000 % 60);
+  parts.Second = static_cast<int>(ms / 1000 % 60);
+  parts.Millisecond = static_cast<int>(ms % 1000);
+  // Day 0 (30 December 1899) was a Saturday.
+  parts.DayOfWeek = static_cast<int>(((days % 7) + 7 + 6) % 7) + 1;
+  return parts;
+}
+
+TDateTime CurrentDate() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  TDateTime value = 0;
+  TryEncodeDateValue(static_cast<std::uint16_t>(local.tm_year + 1900), static_cast<std::uint16_t>(local.tm_mon + 1),
+                     static_cast<std::uint16_t>(local.tm_mday), value);
+  return value;
+}
+
+TDateTime Now() {
+  timespec ts{};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  std::tm local{};
+  localtime_r(&ts.tv_sec, &local);
+  TDateTime date = 0;
+  TryEncodeDateValue(static_cast<std::uint16_t>(local.tm_year + 1900), static_cast<std::uint16_t>(local.tm_mon + 1),
+                     static_cast<std::uint16_t>(local.tm_mday), date);
+  const auto second = static_cast<std::uint16_t>(local.tm_sec > 59 ? 59 : local.tm_sec);  // leap second
+  return date + EncodeTimeValue(static_cast<std::uint16_t>(local.tm_hour), static_cast<std::uint16_t>(local.tm_min),
+                                second, static_cast<std::uint16_t>(ts.tv_nsec / 1000000));
+}
+
+std::u16string FormatIsoDateTime(TDateTime Value) {
+  const auto p = DecodeDateTime(Value);
+  return Format(u"%.4d-%.2d-%.2d %.2d:%.2d:%.2d", {p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second});
+}
+
+std::u16string NowIsoText() { return FormatIsoDateTime(Now()); }
+
+std::u16string FormatIsoDate(TDateTime Value) {
+  const auto p = DecodeDateTime(Value);
+  return Format(u"%0:.4d-%1:.2d-%2:.2d", {p.Year, p.Month, p.Day});
+}
+
+std::u16string DateFolderName(TDateTime Value) { return FormatIsoDate(Value) + u"/"; }
+
+std::u16string DateTimeToText(bool WithSeconds, TDateTime Value) {
+  const TzbLocale& locale = CurrentLocale();
+  return FormatDateTimeText(
+      locale.ShortDateFormat + u" " + (WithSeconds ? locale.LongTimeFormat : locale.ShortTimeFormat), Value, locale);
+}
+
+std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value) {
+  return FormatDateTimeText(Pattern, Value, CurrentLocale());
+}
+
+std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value, const TzbLocale& Locale) {
+  TFormatter formatter(Value, Locale);
+  formatter.Run(Pattern, 0);
+  return formatter.FOut;
+}
+
+}  // namespace zb

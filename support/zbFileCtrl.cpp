@@ -1,0 +1,446 @@
+#include "support/zbFileCtrl.h"
+
+#include <fcntl.h>
+#include <glib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <mutex>
+
+#include "support/zbException.h"
+
+namespace zb {
+namespace {
+
+std::string Native(std::u16string_view path) { return Utf16ToUtf8(path); }
+
+std::u16string ErrnoText(int err) { return Utf8ToUtf16(g_strerror(err)); }
+
+char16_t ResolvePathSep(std::u16string_view Path, char16_t PathSep) {
+  if (PathSep != u'\0') return PathSep;
+  return Path.find(u'\\') != std::u16string_view::npos ? u'\\' : u'/';
+}
+
+// Windows-shaped texts (with a backslash) keep the drive separator; POSIX paths have none.
+struct TSeps {
+  char16_t Drive, Path;
+};
+TSeps SepsFor(std::u16string_view Path) {
+  return Path.find(u'\\') != std::u16string_view::npos ? TSeps{u':', u'\\'} : TSeps{NoDriveSep, u'/'};
+}
+
+std::size_t LastSeparator(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  const char16_t sep = ResolvePathSep(Path, PathSep);
+  for (std::size_t i = Path.size(); i > 0; --i) {
+    const char16_t c = Path[i - 1];
+    if (c == sep || (DriveSep != u'\0' && c == DriveSep)) return i - 1;
+  }
+  return std::u16string_view::npos;
+}
+
+bool IsSeparator(char16_t c, char16_t DriveSep, char16_t PathSep) {
+  return c == PathSep || (DriveSep != u'\0' && c == DriveSep);
+}
+
+[[noreturn]] void ThrowFileError(const char16_t* what, std::u16string_view name, int err) {
+  throw EzbFileError(what, {std::u16string(name), ErrnoText(err)});
+}
+
+constexpr const char16_t* CannotCreate = u"Die Datei \"%s\" kann nicht erstellt werden. %s";
+constexpr const char16_t* CannotOpen = u"Die Datei \"%s\" kann nicht geöffnet werden. %s";
+constexpr const char16_t* WriteFailed = u"Fehler beim Schreiben in die Datei \"%s\". %s";
+constexpr const char16_t* ReadFailed = u"Fehler beim Lesen der Datei \"%s\". %s";
+
+bool WriteAll(int fd, const char* data, std::size_t count) {
+  while (count > 0) {
+    const ssize_t n = ::write(fd, data, count);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    count -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+std::u16string GetTempFolder() {
+  static std::once_flag once;
+  static std::u16string folder;
+  std::call_once(once, [] { folder = IncludeTrailingChar(TrimBlanks(Utf8ToUtf16(g_get_tmp_dir())), u'/'); });
+  return folder;
+}
+
+std::u16string ExtractFilePathEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
+  return last == std::u16string_view::npos ? std::u16string() : std::u16string(Path.substr(0, last + 1));
+}
+
+std::u16string ExtractFileNameEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
+  return std::u16string(last == std::u16string_view::npos ? Path : Path.substr(last + 1));
+}
+
+std::u16string ExtractFileDirEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  std::u16string dir = ExtractFilePathEx(Path, DriveSep, PathSep);
+  const char16_t sep = ResolvePathSep(Path, PathSep);
+  if (dir.size() >= 2 && dir.back() == sep && !IsSeparator(dir[dir.size() - 2], DriveSep, sep)) dir.pop_back();
+  return dir;
+}
+
+std::u16string ExtractFileExtEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  const std::size_t dot = Path.rfind(u'.');
+  if (dot == std::u16string_view::npos) return {};
+  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
+  if (last != std::u16string_view::npos && dot < last) return {};
+  return std::u16string(Path.substr(dot));
+}
+
+std::u16string ExtractFileExtNoDot(std::u16string_view Path) {
+  const TSeps seps = SepsFor(Path);
+  const std::u16string ext = ExtractFileExtEx(Path, seps.Drive, seps.Path);
+  return ext.empty() ? ext : ext.substr(1);
+}
+
+std::u16string RemoveFileExt(std::u16string_view Path) {
+  const TSeps seps = SepsFor(Path);
+  const std::u16string ext = ExtractFileExtEx(Path, seps.Drive, seps.Path);
+  return std::u16string(Path.substr(0, Path.size() - ext.size()));
+}
+
+std::u16string ExtractFileBaseName(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
+  const std::u16string name = ExtractFileNameEx(Path, DriveSep, PathSep);
+  return name.substr(0, name.size() - ExtractFileExtEx(name, DriveSep, PathSep).size());
+}
+
+int IndexOfFileExt(std::u16string_view Path, const TStringList& Extensions) {
+  return IndexOfText(ExtractFileExtNoDot(Path), Extensions, false, true);
+}
+
+std::u16string ExpandEnvironmentText(std::u16string_view Text) {
+  auto isNameChar = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
+  };
+  auto lookup = [](std::u16string_view name, std::u16string& value) {
+    if (name.empty()) return false;
+    const char* v = g_getenv(Native(name).c_str());
+    if (!v) return false;
+    value = Utf8ToUtf16(v);
+    return true;
+  };
+  std::u16string out;
+  std::size_t i = 0;
+  while (i < Text.size()) {
+    const char16_t c = Text[i];
+    std::u16string value;
+    if (c == u'%') {
+      const std::size_t close = Text.find(u'%', i + 1);
+      if (close != std::u16string_view::npos && lookup(Text.substr(i + 1, close - i - 1), value)) {
+        out += value;
+        i = close + 1;
+        continue;
+      }
+    } else if (c == u'$' && i + 1 < Text.size()) {
+      if (Text[i + 1] == u'{') {
+        const std::size_t close = Text.find(u'}', i + 2);
+        if (close != std::u16string_view::npos && lookup(Text.substr(i + 2, close - i - 2), value)) {
+          out += value;
+          i = close + 1;
+          continue;
+        }
+      } else {
+        std::size_t end = i + 1;
+        while (end < Text.size() && isNameChar(Text[end])) ++end;
+        if (end > i + 1 && lookup(Text.substr(i + 1, end - i - 1), value)) {
+          out += value;
+          i = end;
+          continue;
+        }
+      }
+    }
+    out += c;
+    ++i;
+  }
+  TruncateAtNul(out);
+  return out;
+}
+
+bool FileExists(std::u16string_view Path) {
+  struct stat st {};
+  return !Path.empty() && ::stat(Native(Path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool FolderExists(std::u16string_view Path) {
+  struct stat st {};
+  return !Path.empty() && ::stat(Native(Path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FolderExistsExpanded(std::u16string_view Path) { return FolderExists(ExpandEnvironmentText(Path)); }
+
+std::u16string CleanFileName(std::u16string_view Text, bool NameOnly) {
+  std::u16string out;
+  out.reserve(Text.size());
+  bool colonSeen = false;
+  auto writeBlank = [&] {
+    if (out.size() >= 2 && out.back() != u' ') out += u' ';
+  };
+  for (char16_t c : Text) {
+    if (c < 0x20 || c == u'"' || c == u'*' || c == u'<' || c == u'>' || c == u'?' || c == u'|') continue;
+    if (c == u' ' || c == 0xA0) {
+      writeBlank();
+    } else if (c == u'/' || c == u'\\') {
+      if (NameOnly)
+        writeBlank();
+      else
+        out += c;
+    } else if (c == u':') {
+      if (!NameOnly && !colonSeen) out += c;
+      colonSeen = true;
+    } else {
+      out += c;
+    }
+  }
+  const TSeps seps = SepsFor(out);
+  const std::u16string ext = ExtractFileExtEx(out, seps.Drive, seps.Path);
+  if (NameOnly) {
+    if (out.size() > 255) return TrimRightBlanks(std::u16string_view(out).substr(0, 20)) + ext;
+    return TrimRightBlanks(std::u16string_view(out).substr(0, out.size() - ext.size())) + ext;
+  }
+  std::u16string name = TrimBlanks(ExtractFileBaseName(out, seps.Drive, seps.Path));
+  if (name.size() > 255) name = TrimRightBlanks(std::u16string_view(name).substr(0, 20));
+  return ExtractFilePathEx(out, seps.Drive, seps.Path) + name + ext;
+}
+
+bool ForceFolders(std::u16string_view Path) {
+  if (Path.empty()) return false;
+  const TSeps seps = SepsFor(Path);
+  const std::u16string p = ExcludeTrailingChar(Path, seps.Path);
+  // A POSIX root ("/") trims to nothing and always exists; the short-path rule is for drive texts.
+  if (p.empty()) return seps.Path == u'/' && !TrimBlanks(Path).empty();
+  if ((seps.Path == u'\\' && p.size() < 3) || FolderExists(p)) return true;
+  const std::u16string parent = ExtractFilePathEx(p, seps.Drive, seps.Path);
+  if (parent == p) return true;
+  if (!ForceFolders(parent)) return false;
+  if (::mkdir(Native(p).c_str(), 0777) == 0) return true;
+  return errno == EEXIST && FolderExists(p);
+}
+
+std::u16string EnsureFolder(std::u16string_view Path) {
+  std::u16string result = ExpandEnvironmentText(Path);
+  if (!FolderExists(result)) {
+    result = CleanFileName(result, false);
+    if (!ForceFolders(result)) result.clear();
+  }
+  return ExcludeTrailingChar(result, SepsFor(result).Path);
+}
+
+std::u16string EnsureFolderWithBackslash(std::u16string_view Path) {
+  const std::u16string folder = EnsureFolder(Path);
+  return IncludeTrailingChar(folder, SepsFor(folder).Path);
+}
+
+bool TzbUniqueFilenameCallbackHandler::NameExists(std::u16string_view Name) {
+  // A dangling link counts as taken too: writing through it would create its target elsewhere.
+  struct stat st {};
+  const std::string native = Native(Name);
+  if (Name.empty() || ::lstat(native.c_str(), &st) != 0) return false;
+  if (S_ISLNK(st.st_mode) && ::stat(native.c_str(), &st) != 0) return true;
+  return !S_ISDIR(st.st_mode);
+}
+
+std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter,
+                                  IzbUniqueFilenameCallbackHandler& Callback) {
+  if (!Callback.NameExists(FileName)) return std::u16string(FileName);
+  const char16_t open = Pattern.size() >= 2 ? Pattern[0] : u'[';
+  const char16_t close = Pattern.size() >= 2 ? Pattern[1] : u']';
+  const TSeps seps = SepsFor(FileName);
+  const std::u16string ext = ExtractFileExtEx(FileName, seps.Drive, seps.Path);
+  std::u16string base(FileName.substr(0, FileName.size() - ext.size()));
+  Counter = 0;
+  int digits = 0;
+  const int openPos = LastPos(std::u16string(1, open), base);
+  const std::size_t closePos = openPos > 0 ? base.find(close, static_cast<std::size_t>(openPos)) : std::u16string::npos;
+  if (openPos > 0 && closePos != std::u16string::npos) {
+    const std::u16string inner = base.substr(static_cast<std::size_t>(openPos), closePos - openPos);
+    digits = static_cast<int>(inner.size());
+    Counter = StrToIntHexDef(inner, 0);
+    base.resize(static_cast<std::size_t>(openPos - 1));
+  } else {
+    base += u' ';
+  }
+  for (;;) {
+    if (Counter == INT_MAX) throw EzbException(u"Kein freier Dateiname für \"%s\"", {std::u16string(FileName)});
+    ++Counter;
+    std::u16string number = IntToText(Counter);
+    if (static_cast<int>(number.size()) < digits) number.insert(0, static_cast<std::size_t>(digits) - number.size(), u'0');
+    std::u16string candidate = base + open + number + close + ext;
+    if (!Callback.NameExists(candidate)) return candidate;
+  }
+}
+
+std::u16string GetUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter) {
+  const TSeps seps = SepsFor(FileName);
+  const std::u16string folder = EnsureFolderWithBackslash(ExtractFilePathEx(FileName, seps.Drive, seps.Path));
+  const std::u16string name = CleanFileName(ExtractFileNameEx(FileName, seps.Drive, seps.Path), true);
+  TzbUniqueFilenameCallbackHandler callback;
+  return MakeUniqueFileName(folder + name, Pattern, Counter, callback);
+}
+
+std::u16string UniqueFileName(std::u16string_view FileName, std::u16string_view Pattern) {
+  int counter = 0;
+  return GetUniqueFileName(FileName, Pattern, counter);
+}
+
+std::string EncodeText(std::u16string_view Text, TzbEncoding Encoding) {
+  switch (Encoding) {
+    case TzbEncoding::Ansi: return ToAnsiBytes(Text);
+    case TzbEncoding::UTF8: return Utf16ToUtf8(Text);
+    case TzbEncoding::Latin1: return ToLatin1Bytes(Text);
+    case TzbEncoding::None:
+    case TzbEncoding::UTF16LE: break;
+  }
+  std::string bytes;
+  bytes.reserve(Text.size() * 2);
+  for (char16_t c : Text) {
+    bytes += static_cast<char>(c & 0xFF);
+    bytes += static_cast<char>(c >> 8);
+  }
+  return bytes;
+}
+
+TzbFileStream::TzbFileStream(std::u16string_view FileName, TzbFileMode Mode, TzbEncoding Encoding)
+    : FEncoding(Encoding), FFileName(FileName) {
+  int flags = O_CLOEXEC;
+  switch (Mode) {
+    case TzbFileMode::fmCreate: flags |= O_CREAT | O_TRUNC | O_RDWR; break;
+    case TzbFileMode::fmOpenWrite: flags |= O_WRONLY; break;
+    case TzbFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
+    case TzbFileMode::fmOpenRead: flags |= O_RDONLY; break;
+  }
+  FHandle = ::open(Native(FileName).c_str(), flags, 0666);
+  if (FHandle < 0) ThrowFileError(Mode == TzbFileMode::fmCreate ? CannotCreate : CannotOpen, FileName, errno);
+}
+
+TzbFileStream::~TzbFileStream() {
+  if (FHandle >= 0) ::close(FHandle);
+}
+
+void TzbFileStream::WriteBuffer(const void* Data, std::size_t Count) {
+  if (!WriteAll(FHandle, static_cast<const char*>(Data), Count)) ThrowFileError(WriteFailed, FFileName, errno);
+}
+
+void TzbFileStream::WriteString(std::u16string_view Value) {
+  if (Value.empty()) return;
+  const std::string bytes = EncodeText(Value, FEncoding);
+  WriteBuffer(bytes.data(), bytes.size());
+}
+
+void TzbFileStream::WriteLn(std::u16string_view Value) { WriteString(std::u16string(Value) + u"\r\n"); }
+void TzbFileStream::WriteLinebreak() { WriteString(u"\r\n"); }
+void TzbFileStream::WriteAnsiString(std::string_view Value) { WriteBuffer(Value.data(), Value.size()); }
+void TzbFileStream::WriteLnA(std::string_view Value) { WriteAnsiString(std::string(Value) + "\r\n"); }
+void TzbFileStream::WriteLinebreakA() { WriteAnsiString("\r\n"); }
+
+void TzbFileStream::WriteWideString(std::u16string_view Value) {
+  const std::string bytes = EncodeText(Value, TzbEncoding::UTF16LE);
+  WriteBuffer(bytes.data(), bytes.size());
+}
+
+void TzbFileStream::WriteLnW(std::u16string_view Value) { WriteWideString(std::u16string(Value) + u"\r\n"); }
+void TzbFileStream::WriteLinebreakW() { WriteWideString(u"\r\n"); }
+void TzbFileStream::WriteUTF8BOM() { WriteAnsiString("\xEF\xBB\xBF"); }
+void TzbFileStream::WriteBOM_LSB_FIRST() { WriteAnsiString("\xFF\xFE"); }
+
+std::int64_t TzbFileStream::Position() const { return ::lseek(FHandle, 0, SEEK_CUR); }
+
+std::int64_t TzbFileStream::Size() const {
+  struct stat st {};
+  return ::fstat(FHandle, &st) == 0 ? st.st_size : 0;
+}
+
+void TzbFileStream::Seek(std::int64_t APosition) {
+  if (::lseek(FHandle, APosition, SEEK_SET) < 0) ThrowFileError(ReadFailed, FFileName, errno);
+}
+
+bool TzbFileStream::Eof() const { return Position() >= Size(); }
+
+void TzbFileStream::Sync() {
+  if (::fsync(FHandle) != 0) ThrowFileError(WriteFailed, FFileName, errno);
+}
+
+std::size_t TzbFileStream::Read(void* Data, std::size_t Count) {
+  for (;;) {
+    const ssize_t n = ::read(FHandle, Data, Count);
+    if (n >= 0) return static_cast<std::size_t>(n);
+    if (errno != EINTR) ThrowFileError(ReadFailed, FFileName, errno);
+  }
+}
+
+std::string ReadFileBytes(std::u16string_view FileName) {
+  TzbFileStream stream(FileName, TzbFileMode::fmOpenRead);
+  std::string bytes;
+  char buffer[65536];
+  for (;;) {
+    const std::size_t n = stream.Read(buffer, sizeof buffer);
+    if (n == 0) break;
+    bytes.append(buffer, n);
+  }
+  return bytes;
+}
+
+void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes) {
+  std::string target = Native(FileName);
+  // Write through a link to its target, so the link itself survives.
+  if (char* real = ::realpath(target.c_str(), nullptr)) {
+    target = real;
+    std::free(real);
+  }
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) ThrowFileError(CannotCreate, FileName, EISDIR);
+
+  const std::size_t slash = target.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+  static std::atomic<unsigned> serial{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = dir + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
+    fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) break;
+  }
+  if (fd < 0) ThrowFileError(CannotCreate, FileName, errno);
+  bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
+  int err = ok ? 0 : errno;
+  if (ok && exists) ::fchmod(fd, existing.st_mode & 07777);
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(temp.c_str());
+    ThrowFileError(exists ? WriteFailed : CannotCreate, FileName, err);
+  }
+  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+}
+
+}  // namespace zb
