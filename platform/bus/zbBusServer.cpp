@@ -1,0 +1,305 @@
+#include "platform/bus/zbBusServer.h"
+
+#include <unistd.h>
+
+#include <utility>
+
+#include "platform/bus/zbGOwner.h"
+#include "support/zbUnicode.h"
+
+namespace zb {
+
+namespace {
+
+constexpr const char* kDBusName = "org.freedesktop.DBus";
+constexpr const char* kDBusPath = "/org/freedesktop/DBus";
+constexpr guint32 kNameFlagDoNotQueue = 4;
+constexpr guint32 kNamePrimaryOwner = 1;
+constexpr guint32 kNameAlreadyOwner = 4;
+// Unique names are never reused on a bus, so the uid of a sender can be remembered; the bound
+// only keeps a long-lived service from collecting every client it ever saw.
+constexpr std::size_t kUidCacheLimit = 256;
+
+const char* ArgsXml(TzbBusArgs AArgs) {
+  switch (AArgs) {
+    case TzbBusArgs::baNone: return "";
+    case TzbBusArgs::baText: return "<arg type='s' name='text' direction='in'/>";
+    case TzbBusArgs::baPoint: return "<arg type='i' name='x' direction='in'/><arg type='i' name='y' direction='in'/>";
+    case TzbBusArgs::baCommand:
+      return "<arg type='i' name='cmd' direction='in'/><arg type='b' name='showUI' direction='in'/>"
+             "<arg type='v' name='value' direction='in'/>";
+  }
+  return "";
+}
+
+std::string IntrospectionXml(const TzbBusNames& ANames, const std::vector<TzbBusMethod>& AMethods) {
+  std::string xml = "<node><interface name='" + ANames.InterfaceName + "'>";
+  xml +=
+      "<method name='Request'><arg type='i' name='code' direction='in'/><arg type='ay' name='data' direction='in'/>"
+      "<arg type='i' name='answer' direction='out'/></method>";
+  for (const auto& m : AMethods) {
+    xml += "<method name='" + m.Name + "'>" + ArgsXml(m.Args) + "<arg type='i' name='answer' direction='out'/></method>";
+  }
+  xml += "<property name='Title' type='s' access='read'/></interface></node>";
+  return xml;
+}
+
+TzbBusValue ValueFromVariant(GVariant* AValue) {
+  const GVariantType* t = g_variant_get_type(AValue);
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_BOOLEAN)) return bool(g_variant_get_boolean(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_BYTE)) return std::uint8_t(g_variant_get_byte(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_INT16)) return std::int16_t(g_variant_get_int16(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_UINT16)) return std::uint16_t(g_variant_get_uint16(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_INT32)) return std::int32_t(g_variant_get_int32(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_UINT32)) return std::uint32_t(g_variant_get_uint32(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_INT64)) return std::int64_t(g_variant_get_int64(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_UINT64)) return std::uint64_t(g_variant_get_uint64(AValue));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_DOUBLE)) return g_variant_get_double(AValue);
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_STRING)) return Utf8ToUtf16(g_variant_get_string(AValue, nullptr));
+  if (g_variant_type_equal(t, G_VARIANT_TYPE_UNIT)) return std::monostate{};
+  throw EzbBusError(u"The command value of type %s cannot be carried", {Utf8ToUtf16(g_variant_get_type_string(AValue))});
+}
+
+// The typed arguments out of the call's parameters; the signature was checked by GDBus.
+TzbBusCall CallFromParameters(TzbBusArgs AArgs, GVariant* AParameters) {
+  TzbBusCall call;
+  switch (AArgs) {
+    case TzbBusArgs::baNone: break;
+    case TzbBusArgs::baText: {
+      const char* text = nullptr;
+      g_variant_get(AParameters, "(&s)", &text);
+      call.Text = Utf8ToUtf16(text);
+      break;
+    }
+    case TzbBusArgs::baPoint: g_variant_get(AParameters, "(ii)", &call.X, &call.Y); break;
+    case TzbBusArgs::baCommand: {
+      gboolean showUI = FALSE;
+      GVariant* raw = nullptr;
+      g_variant_get(AParameters, "(ibv)", &call.Command, &showUI, &raw);
+      TzbGVariant value(raw);
+      call.ShowUI = showUI;
+      call.Value = ValueFromVariant(value.get());
+      break;
+    }
+  }
+  return call;
+}
+
+}  // namespace
+
+struct TzbBusServer::TImpl {
+  struct TPending {
+    TzbGObject<GDBusMethodInvocation> Invocation;
+    const TzbBusMethod* Method = nullptr;  // null: the wire method Request
+    std::int32_t Code = 0;
+    std::vector<std::uint8_t> Block;
+    TzbBusCall Call;
+  };
+
+  TzbBusNames Names;
+  std::vector<TzbBusMethod> Methods;
+  std::string ErrorPrefix;
+  TzbGObject<GDBusConnection> Connection;
+  TzbGNodeInfo Node;
+  guint Registration = 0;
+  guint IdleSource = 0;
+  bool OwnsName = false;
+  bool Serving = false;
+  bool Stopped = false;
+  IzbBusHandler* Handler = nullptr;
+  std::deque<TPending> Queue;
+  std::unordered_map<std::string, guint32> UidOf;
+
+  static void OnMethodCall(GDBusConnection*, const gchar* ASender, const gchar*, const gchar*, const gchar* AMethod,
+                           GVariant* AParameters, GDBusMethodInvocation* AInvocation, gpointer AData) {
+    static_cast<TImpl*>(AData)->Receive(ASender, AMethod, AParameters, TzbGObject<GDBusMethodInvocation>(AInvocation));
+  }
+
+  static GVariant* OnGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* AProperty,
+                                 GError** AError, gpointer AData) {
+    auto* self = static_cast<TImpl*>(AData);
+    if (g_strcmp0(AProperty, "Title") == 0) return g_variant_new_string(Utf16ToUtf8(self->Names.Title).c_str());
+    g_set_error(AError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", AProperty);
+    return nullptr;
+  }
+
+  static gboolean OnIdle(gpointer AData) {
+    auto* self = static_cast<TImpl*>(AData);
+    self->IdleSource = 0;
+    self->Serve();
+    return G_SOURCE_REMOVE;
+  }
+
+  void ReturnError(TzbGObject<GDBusMethodInvocation> AInvocation, const char* AName, const std::string& AMessage) {
+    g_dbus_method_invocation_return_dbus_error(AInvocation.release(), AName, AMessage.c_str());
+  }
+
+  bool SameUser(const char* ASender) {
+    if (!ASender) return false;  // a peer-to-peer call has no bus to vouch for its sender
+    auto found = UidOf.find(ASender);
+    if (found == UidOf.end()) {
+      TzbGErrorSlot error;
+      TzbGVariant reply(g_dbus_connection_call_sync(Connection.get(), kDBusName, kDBusPath, kDBusName,
+                                                    "GetConnectionUnixUser", g_variant_new("(s)", ASender),
+                                                    G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                                                    error.Out()));
+      if (!reply) return false;
+      guint32 uid = 0;
+      g_variant_get(reply.get(), "(u)", &uid);
+      if (UidOf.size() >= kUidCacheLimit) UidOf.clear();
+      found = UidOf.emplace(ASender, uid).first;
+    }
+    return found->second == static_cast<guint32>(getuid());
+  }
+
+  void Receive(const char* ASender, const char* AMethod, GVariant* AParameters,
+               TzbGObject<GDBusMethodInvocation> AInvocation) {
+    if (!SameUser(ASender)) {
+      ReturnError(std::move(AInvocation), "org.freedesktop.DBus.Error.AccessDenied",
+                  "Only the service's own user may send requests");
+      return;
+    }
+    if (Stopped) {
+      ReturnError(std::move(AInvocation), (ErrorPrefix + "Terminating").c_str(), "The service is terminating");
+      return;
+    }
+    TPending pending;
+    pending.Invocation = std::move(AInvocation);
+    if (g_strcmp0(AMethod, "Request") == 0) {
+      GVariant* rawData = nullptr;
+      g_variant_get(AParameters, "(i@ay)", &pending.Code, &rawData);
+      TzbGVariant data(rawData);
+      gsize size = 0;
+      auto* bytes = static_cast<const std::uint8_t*>(g_variant_get_fixed_array(data.get(), &size, 1));
+      if (size > 0) pending.Block.assign(bytes, bytes + size);
+    } else {
+      for (const auto& m : Methods) {
+        if (m.Name == AMethod) pending.Method = &m;
+      }
+      if (!pending.Method) {
+        ReturnError(std::move(pending.Invocation), "org.freedesktop.DBus.Error.UnknownMethod", "No such method");
+        return;
+      }
+      pending.Code = pending.Method->Code;
+      try {
+        pending.Call = CallFromParameters(pending.Method->Args, AParameters);
+      } catch (const std::exception& e) {
+        ReturnError(std::move(pending.Invocation), "org.freedesktop.DBus.Error.InvalidArgs", e.what());
+        return;
+      }
+    }
+    Queue.push_back(std::move(pending));
+    Serve();
+  }
+
+  // Runs the queued requests in order. A request that iterates the main context while it waits lets
+  // new calls in; they only join the queue here and run after it.
+  void Serve() {
+    if (Serving || !Handler) return;
+    Serving = true;
+    while (!Queue.empty()) {
+      TPending pending = std::move(Queue.front());
+      Queue.pop_front();
+      if (Stopped) {
+        ReturnError(std::move(pending.Invocation), (ErrorPrefix + "Terminating").c_str(), "The service is terminating");
+        continue;
+      }
+      try {
+        if (pending.Method) pending.Block = Handler->BuildBlock(*pending.Method, pending.Call);
+      } catch (const std::exception& e) {
+        ReturnError(std::move(pending.Invocation), "org.freedesktop.DBus.Error.InvalidArgs", e.what());
+        continue;
+      }
+      TzbBusRequest request{pending.Code, pending.Block.empty() ? nullptr : pending.Block.data(), pending.Block.size()};
+      try {
+        std::int32_t answer = Handler->HandleRequest(request);
+        g_dbus_method_invocation_return_value(pending.Invocation.release(), g_variant_new("(i)", answer));
+      } catch (const std::exception& e) {
+        Handler->RequestFailed(e);
+        ReturnError(std::move(pending.Invocation), (ErrorPrefix + "Failed").c_str(), e.what());
+      }
+    }
+    Serving = false;
+  }
+
+  void RefuseQueued() {
+    while (!Queue.empty()) {
+      TPending pending = std::move(Queue.front());
+      Queue.pop_front();
+      ReturnError(std::move(pending.Invocation), (ErrorPrefix + "Terminating").c_str(), "The service is terminating");
+    }
+  }
+};
+
+TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethods) : FImpl(std::make_unique<TImpl>()) {
+  auto& d = *FImpl;
+  d.Names = std::move(ANames);
+  d.Methods = std::move(AMethods);
+  d.ErrorPrefix = d.Names.InterfaceName + ".Error.";
+
+  TzbGErrorSlot error;
+  d.Connection.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.Out()));
+  if (!d.Connection) throw EzbBusError(u"No D-Bus session bus: %s", {Utf8ToUtf16(error.Message())});
+  // The service decides itself when to end; losing the bus must not kill it in the middle of a request.
+  g_dbus_connection_set_exit_on_close(d.Connection.get(), FALSE);
+
+  TzbGErrorSlot xmlError;
+  d.Node.reset(g_dbus_node_info_new_for_xml(IntrospectionXml(d.Names, d.Methods).c_str(), xmlError.Out()));
+  if (!d.Node) throw EzbBusError(u"Bad interface description: %s", {Utf8ToUtf16(xmlError.Message())});
+
+  static const GDBusInterfaceVTable vtable = {&TImpl::OnMethodCall, &TImpl::OnGetProperty, nullptr, {}};
+  TzbGErrorSlot regError;
+  d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(),
+                                                     d.Node->interfaces[0], &vtable, &d, nullptr, regError.Out());
+  if (d.Registration == 0) throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
+}
+
+TzbBusServer::~TzbBusServer() {
+  auto& d = *FImpl;
+  if (d.IdleSource) g_source_remove(d.IdleSource);
+  d.Stopped = true;
+  d.RefuseQueued();
+  if (d.Registration) g_dbus_connection_unregister_object(d.Connection.get(), d.Registration);
+  if (d.OwnsName) ReleaseName();
+  if (d.Connection) g_dbus_connection_flush_sync(d.Connection.get(), nullptr, nullptr);
+}
+
+bool TzbBusServer::OwnName() {
+  auto& d = *FImpl;
+  TzbGErrorSlot error;
+  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), kDBusName, kDBusPath, kDBusName, "RequestName",
+                                                g_variant_new("(su)", d.Names.BusName.c_str(), kNameFlagDoNotQueue),
+                                                G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                                                error.Out()));
+  if (!reply) throw EzbBusError(u"Cannot ask for the bus name: %s", {Utf8ToUtf16(error.Message())});
+  guint32 result = 0;
+  g_variant_get(reply.get(), "(u)", &result);
+  d.OwnsName = result == kNamePrimaryOwner || result == kNameAlreadyOwner;
+  return d.OwnsName;
+}
+
+void TzbBusServer::ReleaseName() {
+  auto& d = *FImpl;
+  if (!d.OwnsName) return;
+  d.OwnsName = false;
+  // The answers already given go out on the same connection before the release.
+  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), kDBusName, kDBusPath, kDBusName, "ReleaseName",
+                                                g_variant_new("(s)", d.Names.BusName.c_str()), G_VARIANT_TYPE("(u)"),
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+  g_dbus_connection_flush_sync(d.Connection.get(), nullptr, nullptr);
+}
+
+void TzbBusServer::SetHandler(IzbBusHandler* AHandler) {
+  auto& d = *FImpl;
+  d.Handler = AHandler;
+  if (d.Handler && !d.Queue.empty() && !d.IdleSource) d.IdleSource = g_idle_add(&TImpl::OnIdle, &d);
+}
+
+void TzbBusServer::Stop() {
+  FImpl->Stopped = true;
+  if (!FImpl->Serving) FImpl->RefuseQueued();
+}
+
+std::size_t TzbBusServer::Queued() const { return FImpl->Queue.size(); }
+
+}  // namespace zb

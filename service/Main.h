@@ -1,0 +1,143 @@
+// The service form TfrmHtmlService, the application object that runs the message loop, and
+// ServiceWndProc, the dispatcher that turns every request into one operation of the form.
+#pragma once
+
+#include <gtk/gtk.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/bus/zbBusServer.h"
+#include "service/HtmlServiceBlocks.h"
+
+namespace zb {
+
+class TfrmHtmlService;
+
+// The application: its title, its "window handle" (the process id, which answers unknown codes),
+// the bus object that stands in for the application window, and the GTK main loop.
+class TApplication {
+public:
+  explicit TApplication(TzbBusServer& ABus);
+
+  const std::u16string& Title() const { return FTitle; }
+  void SetTitle(std::u16string ATitle) { FTitle = std::move(ATitle); }
+  std::int32_t Handle() const;
+  TzbBusServer& Bus() { return FBus; }
+
+  void Run();
+  // Ends the loop once the current request has been answered; queued requests are refused.
+  void Terminate();
+  bool Terminated() const { return FTerminated; }
+  // Handles every pending event and returns when none is left; never sleeps.
+  void ProcessMessages();
+  // Handles one event, sleeping until one arrives.
+  void HandleMessage();
+
+private:
+  TzbBusServer& FBus;
+  std::u16string FTitle;
+  bool FTerminated = false;
+  bool FRunning = false;
+};
+
+// The pending document action of the form.
+enum class THtmlAction : std::uint8_t {
+  haNone,
+  haLoadFile,
+  haSaveFile,
+  haPageSetup,
+  haPrint,
+  haPrintSetup,
+  haPrintPreview,
+  haCopyToClb,
+  haConvertToPlain,
+  haCountImages,
+};
+
+// Where the GTK widgets die: a top-level is destroyed, not unreferenced.
+struct TzbWidgetDestroy {
+  void operator()(GtkWidget* AWidget) const noexcept { gtk_widget_destroy(AWidget); }
+};
+using TzbTopLevel = std::unique_ptr<GtkWidget, TzbWidgetDestroy>;
+
+// Values read once at start-up from the environment.
+struct TServiceOptions {
+  // Test aid (HTMLSERVICE_TEST_PING_DELAY_MS): Ping waits this long, serving the main context
+  // meanwhile, so that tests can send requests while one is running. 0 outside tests.
+  unsigned PingDelayMs = 0;
+  static TServiceOptions FromEnvironment();
+};
+
+// The hidden service form: its host is a GtkOffscreenWindow (shown, never on screen, no task-bar
+// entry, no input), which will carry the editor's engine view.
+class TfrmHtmlService {
+public:
+  TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions = {});
+  ~TfrmHtmlService();
+  TfrmHtmlService(const TfrmHtmlService&) = delete;
+  TfrmHtmlService& operator=(const TfrmHtmlService&) = delete;
+
+  TApplication& Application() { return FApplication; }
+  GtkWidget* Host() const { return FHost.get(); }
+  std::int32_t Left() const { return FLeft; }
+  std::int32_t Top() const { return FTop; }
+  const std::u16string& Caption() const { return FCaption; }
+  THtmlAction HtmlAction() const { return FHtmlAction; }
+  bool Busy() const { return FbBusy; }
+
+  // Window operations.
+  std::int32_t Ping();
+  std::int32_t SetWndPos(const TPoint& Value);
+  std::int32_t Terminate();
+
+  // Document operations.
+  std::int32_t LoadFromFile(const std::u16string& AFilename);
+  std::int32_t SaveToFile(const std::u16string& AFilename);
+  std::int32_t ConvertHtmlToPlain(const std::u16string& AFileNames);
+  std::int32_t ConvertFileToPlain(const std::u16string& ASource, const std::u16string& ATarget);
+  std::int32_t CountImages(const std::u16string& AFilename);
+  std::int32_t ContainsBackgroundImages(const std::u16string& AFilename);
+  std::int32_t CountAllImages(const std::u16string& AFilename);
+
+  // Print operations.
+  std::int32_t PrintFiles(const std::u16string& AFilenames);
+  std::int32_t PrintWithDlg(const std::u16string& AFilename);
+  std::int32_t PrintPreview(const std::u16string& AFilename);
+  std::int32_t PageSetup();
+  std::int32_t SetDefaultPageOptions(const std::u16string& ANameSpace);
+
+  // Insertion and command operations.
+  std::int32_t ConcatHtml(const std::u16string& AHtmlSource, bool APlain);
+  std::int32_t PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition);
+  std::int32_t ExecCmd(const THtmlExecCmd& ACommand);
+
+  // The application-wide error hook: every error that leaves a request unanswered comes here.
+  void ApplicationException(const std::exception& E);
+
+private:
+  class TRequestHandler;
+
+  TApplication& FApplication;
+  TServiceOptions FOptions;
+  TzbTopLevel FHost;
+  std::unique_ptr<TRequestHandler> FRequests;
+  std::u16string FCaption;
+  std::int32_t FLeft = 133;
+  std::int32_t FTop = 101;
+  // The editor component HtmlEdit joins these fields with the editor.
+  THtmlAction FHtmlAction = THtmlAction::haNone;
+  bool FbBusy = false;
+  std::u16string FsInternalSaveFile;
+};
+
+// The request dispatcher: decodes the block by the code's kind, calls exactly one operation of the
+// form and answers its result; codes outside the table answer the application handle's value.
+std::int32_t ServiceWndProc(TfrmHtmlService& AForm, std::int32_t ACode, TBlockView AData);
+
+// The typed methods of the bus interface, each a request code with its argument shape.
+std::vector<TzbBusMethod> ServiceBusMethods();
+
+}  // namespace zb
