@@ -23,6 +23,11 @@ struct TzbGErrorFree {
 };
 using TzbGError = std::unique_ptr<GError, TzbGErrorFree>;
 
+struct TzbGFree {
+  void operator()(gpointer AMemory) const noexcept { g_free(AMemory); }
+};
+using TzbGChars = std::unique_ptr<char, TzbGFree>;
+
 struct TzbGNodeInfoFree {
   void operator()(GDBusNodeInfo* AInfo) const noexcept { g_dbus_node_info_unref(AInfo); }
 };
@@ -31,6 +36,9 @@ using TzbGNodeInfo = std::unique_ptr<GDBusNodeInfo, TzbGNodeInfoFree>;
 // Collects a GError from a C call: `TzbGErrorSlot e; f(..., e.Out()); if (e) ...`.
 class TzbGErrorSlot {
 public:
+  TzbGErrorSlot() = default;
+  TzbGErrorSlot(const TzbGErrorSlot&) = delete;
+  TzbGErrorSlot& operator=(const TzbGErrorSlot&) = delete;
   GError** Out() noexcept { return &FRaw; }
   ~TzbGErrorSlot() {
     if (FRaw) g_error_free(FRaw);

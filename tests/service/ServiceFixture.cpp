@@ -1,0 +1,188 @@
+#include "ServiceFixture.h"
+
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+#include <thread>
+
+#include "service/HtmlServiceConst.h"
+
+namespace zb::test {
+
+namespace {
+
+std::vector<char*> CArgv(std::vector<std::string>& AStrings) {
+  std::vector<char*> v;
+  for (auto& s : AStrings) v.push_back(s.data());
+  v.push_back(nullptr);
+  return v;
+}
+
+pid_t Spawn(std::vector<std::string> AArgv, std::vector<std::string> AEnv, int* AStdout) {
+  auto argv = CArgv(AArgv);
+  auto envp = CArgv(AEnv);
+  GPid pid = 0;
+  TzbGErrorSlot error;
+  if (!g_spawn_async_with_pipes(nullptr, argv.data(), envp.data(),
+                                static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr,
+                                nullptr, &pid, nullptr, AStdout, nullptr, error.Out())) {
+    throw std::runtime_error(std::string("cannot start ") + AArgv[0] + ": " + error.Message());
+  }
+  return pid;
+}
+
+int ExitCodeOf(int AStatus) { return WIFEXITED(AStatus) ? WEXITSTATUS(AStatus) : -1; }
+
+}  // namespace
+
+TAnswer AnswerOf(GVariant* AReply, const GError* AError) {
+  TAnswer answer;
+  if (AReply) {
+    std::int32_t v = 0;
+    g_variant_get(AReply, "(i)", &v);
+    answer.Value = v;
+  } else if (AError) {
+    TzbGChars name(g_dbus_error_get_remote_error(AError));
+    answer.Error = name ? name.get() : AError->message;
+  }
+  return answer;
+}
+
+TPrivateBus::TPrivateBus() {
+  TzbGErrorSlot error;
+  TzbGChars folder(g_dir_make_tmp("htmlservice-test-XXXXXX", error.Out()));
+  if (!folder) throw std::runtime_error(error.Message());
+  FFolder = folder.get();
+  // The bus can start the service by name; any user may connect, so the service's own uid check is what
+  // keeps other users out.
+  std::ofstream(FFolder + "/" + ServiceBusName + ".service")
+      << "[D-BUS Service]\nName=" << ServiceBusName << "\nExec=" << HTMLSERVICE_PATH << "\n";
+  std::ofstream(FFolder + "/bus.conf")
+      << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
+         " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+         "<busconfig><type>session</type><listen>unix:tmpdir=/tmp</listen><auth>EXTERNAL</auth>"
+      << "<servicedir>" << FFolder << "</servicedir>"
+      << "<policy context=\"default\"><allow user=\"*\"/><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+         "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n";
+  int out = -1;
+  FDaemon = Spawn({"dbus-daemon", "--config-file=" + FFolder + "/bus.conf", "--print-address=1", "--nofork"},
+                  Environment({}), &out);
+  std::string line;
+  char c;
+  while (read(out, &c, 1) == 1 && c != '\n') line.push_back(c);
+  close(out);
+  if (line.empty()) throw std::runtime_error("dbus-daemon gave no address");
+  FAddress = line;
+  FConnection = Connect();
+}
+
+TPrivateBus::~TPrivateBus() {
+  FConnection.reset();
+  if (FService > 0) {
+    kill(FService, SIGKILL);
+    WaitService();
+  }
+  if (FDaemon > 0) {
+    kill(FDaemon, SIGTERM);
+    waitpid(FDaemon, nullptr, 0);
+  }
+  if (!FFolder.empty()) {
+    std::remove((FFolder + "/bus.conf").c_str());
+    std::remove((FFolder + "/" + ServiceBusName + ".service").c_str());
+    std::remove(FFolder.c_str());
+  }
+}
+
+TzbGObject<GDBusConnection> TPrivateBus::Connect() const {
+  TzbGErrorSlot error;
+  TzbGObject<GDBusConnection> c(g_dbus_connection_new_for_address_sync(
+      FAddress.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, nullptr, error.Out()));
+  if (!c) throw std::runtime_error(error.Message());
+  return c;
+}
+
+std::vector<std::string> TPrivateBus::Environment(const TEnv& AEnv) const {
+  gchar** env = g_get_environ();
+  if (!FAddress.empty()) env = g_environ_setenv(env, "DBUS_SESSION_BUS_ADDRESS", FAddress.c_str(), TRUE);
+  // No accessibility bus on a private bus.
+  env = g_environ_setenv(env, "NO_AT_BRIDGE", "1", TRUE);
+  for (const auto& [name, value] : AEnv) {
+    env = value == "<unset>" ? g_environ_unsetenv(env, name.c_str())
+                             : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+  }
+  std::vector<std::string> result;
+  for (gchar** p = env; *p; ++p) result.emplace_back(*p);
+  g_strfreev(env);
+  return result;
+}
+
+bool TPrivateBus::NameOwned() const {
+  TzbGVariant reply(g_dbus_connection_call_sync(FConnection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                "org.freedesktop.DBus", "NameHasOwner",
+                                                g_variant_new("(s)", ServiceBusName), G_VARIANT_TYPE("(b)"),
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+  gboolean owned = FALSE;
+  if (reply) g_variant_get(reply.get(), "(b)", &owned);
+  return owned;
+}
+
+pid_t TPrivateBus::StartService(const TEnv& AEnv) {
+  FService = Spawn({HTMLSERVICE_PATH}, Environment(AEnv), nullptr);
+  // Start-up is not timed: the wait only keeps a broken service from hanging the test run.
+  for (int i = 0; i < 3000 && !NameOwned(); ++i) {
+    int status = 0;
+    if (waitpid(FService, &status, WNOHANG) == FService) {
+      FService = -1;
+      throw std::runtime_error("the service ended during start-up");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  if (!NameOwned()) throw std::runtime_error("the service never took its name");
+  return FService;
+}
+
+int TPrivateBus::WaitService() {
+  int status = 0;
+  if (FService <= 0 || waitpid(FService, &status, 0) != FService) return -1;
+  FService = -1;
+  return ExitCodeOf(status);
+}
+
+TRun TPrivateBus::Run(const std::vector<std::string>& AArgv, const TEnv& AEnv) const {
+  std::vector<std::string> args = AArgv;
+  auto argv = CArgv(args);
+  auto envStrings = Environment(AEnv);
+  auto envp = CArgv(envStrings);
+  gchar* out = nullptr;
+  gchar* err = nullptr;
+  gint status = 0;
+  TzbGErrorSlot error;
+  if (!g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status,
+                    error.Out())) {
+    throw std::runtime_error(std::string("cannot run ") + AArgv[0] + ": " + error.Message());
+  }
+  TzbGChars outOwner(out), errOwner(err);
+  return {ExitCodeOf(status), out ? out : "", err ? err : ""};
+}
+
+TAnswer TPrivateBus::Request(std::int32_t ACode, const std::vector<std::uint8_t>& ABlock) const {
+  GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, ABlock.data(), ABlock.size(), 1);
+  return Call("Request", g_variant_new("(i@ay)", ACode, data));
+}
+
+TAnswer TPrivateBus::Call(const char* AMethod, GVariant* AParameters) const {
+  TzbGErrorSlot error;
+  TzbGVariant reply(g_dbus_connection_call_sync(FConnection.get(), ServiceBusName, ServiceObjectPath, ServiceInterface,
+                                                AMethod, AParameters, G_VARIANT_TYPE("(i)"),
+                                                G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr, error.Out()));
+  return AnswerOf(reply.get(), error.Get());
+}
+
+}  // namespace zb::test

@@ -1,0 +1,68 @@
+// A private session bus (dbus-daemon) with the real service binary on it, for end-to-end tests.
+#pragma once
+
+#include <gio/gio.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/bus/zbGOwner.h"
+
+namespace zb::test {
+
+struct TRun {
+  int ExitCode = -1;
+  std::string Out;
+  std::string Err;
+};
+
+// The answer of a call, or the D-Bus error name when there was none.
+struct TAnswer {
+  std::optional<std::int32_t> Value;
+  std::string Error;
+};
+
+using TEnv = std::map<std::string, std::string>;
+
+class TPrivateBus {
+public:
+  TPrivateBus();
+  ~TPrivateBus();
+  TPrivateBus(const TPrivateBus&) = delete;
+  TPrivateBus& operator=(const TPrivateBus&) = delete;
+
+  const std::string& Address() const { return FAddress; }
+  const std::string& Folder() const { return FFolder; }
+  GDBusConnection* Connection() const { return FConnection.get(); }
+  // A further client connection of this process.
+  TzbGObject<GDBusConnection> Connect() const;
+
+  // Starts the service and waits until it owns its name; ends it at tear-down if still running.
+  pid_t StartService(const TEnv& AEnv = {});
+  // Waits for the service started last to exit; its exit code, or -1 when killed by a signal.
+  int WaitService();
+  bool NameOwned() const;
+
+  // Runs a program to its end with this bus as the session bus.
+  TRun Run(const std::vector<std::string>& AArgv, const TEnv& AEnv = {}) const;
+
+  TAnswer Request(std::int32_t ACode, const std::vector<std::uint8_t>& ABlock) const;
+  TAnswer Call(const char* AMethod, GVariant* AParameters) const;
+
+  std::vector<std::string> Environment(const TEnv& AEnv) const;
+
+private:
+  std::string FFolder;
+  std::string FAddress;
+  pid_t FDaemon = -1;
+  pid_t FService = -1;
+  TzbGObject<GDBusConnection> FConnection;
+};
+
+TAnswer AnswerOf(GVariant* AReply, const GError* AError);
+
+}  // namespace zb::test
