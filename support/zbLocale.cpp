@@ -60,6 +60,13 @@ std::u16string PatternFromStrftime(const std::string& AFormat) {
   std::u16string out;
   for (std::size_t i = 0; i < AFormat.size(); ++i) {
     const char c = AFormat[i];
+    if (static_cast<unsigned char>(c) >= 0x80) {
+      std::size_t end = i;
+      while (end < AFormat.size() && static_cast<unsigned char>(AFormat[end]) >= 0x80) ++end;
+      out += Utf8ToUtf16(std::string_view(AFormat).substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
     if (c != '%' || i + 1 >= AFormat.size()) {
       AppendLiteral(out, c);
       continue;
@@ -124,8 +131,8 @@ TzbLocale LocaleFromEnvironment() {
   TzbLocale l;
   if (!handle.loc) return GermanLocale();
   const locale_t loc = handle.loc;
-  const std::string dateFmt = nl_langinfo_l(D_FMT, loc);
-  const std::string timeFmt = nl_langinfo_l(T_FMT, loc);
+  const std::string dateFmt = Utf16ToUtf8(LocaleText(loc, D_FMT));
+  const std::string timeFmt = Utf16ToUtf8(LocaleText(loc, T_FMT));
   l.ShortDateFormat = PatternFromStrftime(dateFmt);
   l.LongTimeFormat = PatternFromStrftime(timeFmt);
   if (l.LongTimeFormat.empty()) l.LongTimeFormat = u"hh:nn:ss";

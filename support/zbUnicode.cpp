@@ -48,7 +48,9 @@ bool InRange(unsigned char b, unsigned char lo, unsigned char hi) { return b >= 
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0. Same lead and continuation
 // ranges as the detection rule, so decoding and detection agree.
-std::size_t SequenceLength(std::string_view s, std::size_t i) {
+// Strict also refuses encoded surrogates (ED A0..BF), which the detection rule lets through but
+// which must not become lone surrogates in UTF-16.
+std::size_t SequenceLength(std::string_view s, std::size_t i, bool strict = false) {
   const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
   const unsigned char b = at(i);
   const std::size_t left = s.size() - i;
@@ -58,6 +60,7 @@ std::size_t SequenceLength(std::string_view s, std::size_t i) {
   if (b < 0x80) return 1;
   if (InRange(b, 0xC2, 0xDF)) return cont(1) ? 2 : 0;
   if (b == 0xE0) return cont(1, 0xA0, 0xBF) && cont(2) ? 3 : 0;
+  if (strict && b == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
   if (InRange(b, 0xE1, 0xEF)) return cont(1) && cont(2) ? 3 : 0;
   if (b == 0xF0) return cont(1, 0x90, 0xBF) && cont(2) && cont(3) ? 4 : 0;
   if (InRange(b, 0xF1, 0xF3)) return cont(1) && cont(2) && cont(3) ? 4 : 0;
@@ -88,7 +91,7 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
   out.reserve(AText.size());
   std::size_t i = 0;
   while (i < AText.size()) {
-    const std::size_t len = SequenceLength(AText, i);
+    const std::size_t len = SequenceLength(AText, i, true);
     if (len == 0) {
       AppendUtf16(out, Replacement);
       ++i;
