@@ -7,7 +7,7 @@
 namespace zb {
 
 class THtmlServiceMutex {
-public:
+ public:
   explicit THtmlServiceMutex(TzbBusServer& ABus);
   ~THtmlServiceMutex();
   THtmlServiceMutex(const THtmlServiceMutex&) = delete;
@@ -17,7 +17,7 @@ public:
   bool AlreadyExists() const { return !FOwned; }
   void Close();
 
-private:
+ private:
   TzbBusServer& FBus;
   bool FOwned = false;
 };

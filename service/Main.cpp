@@ -59,7 +59,7 @@ TServiceOptions TServiceOptions::FromEnvironment() {
 }
 
 class TfrmHtmlService::TRequestHandler : public IzbBusHandler {
-public:
+ public:
   explicit TRequestHandler(TfrmHtmlService& AForm) : FForm(AForm) {}
 
   std::int32_t HandleRequest(const TzbBusRequest& ARequest) override {
@@ -93,7 +93,7 @@ public:
 
   void RequestFailed(const std::exception& AError) override { FForm.ApplicationException(AError); }
 
-private:
+ private:
   TfrmHtmlService& FForm;
 };
 

@@ -19,7 +19,7 @@ class TfrmHtmlService;
 // The application: its title, its "window handle" (the process id, which answers unknown codes),
 // the bus object that stands in for the application window, and the GTK main loop.
 class TApplication {
-public:
+ public:
   explicit TApplication(TzbBusServer& ABus);
 
   const std::u16string& Title() const { return FTitle; }
@@ -36,7 +36,7 @@ public:
   // Handles one event, sleeping until one arrives.
   void HandleMessage();
 
-private:
+ private:
   TzbBusServer& FBus;
   std::u16string FTitle;
   bool FTerminated = false;
@@ -74,7 +74,7 @@ struct TServiceOptions {
 // The hidden service form: its host is a GtkOffscreenWindow (shown, never on screen, no task-bar
 // entry, no input), which will carry the editor's engine view.
 class TfrmHtmlService {
-public:
+ public:
   TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions = {});
   ~TfrmHtmlService();
   TfrmHtmlService(const TfrmHtmlService&) = delete;
@@ -117,7 +117,7 @@ public:
   // The application-wide error hook: every error that leaves a request unanswered comes here.
   void ApplicationException(const std::exception& E);
 
-private:
+ private:
   class TRequestHandler;
 
   TApplication& FApplication;

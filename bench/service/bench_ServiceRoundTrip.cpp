@@ -44,7 +44,9 @@ int RunEchoServer() {
         if (g_strcmp0(AMethod, "Terminate") == 0) g_main_loop_quit(loop);
         g_dbus_method_invocation_return_value(AInvocation, g_variant_new("(i)", 1));
       },
-      nullptr, nullptr, {}};
+      nullptr,
+      nullptr,
+      {}};
   g_dbus_connection_register_object(bus.get(), ServiceObjectPath, node->interfaces[0], &vtable, nullptr, nullptr,
                                     nullptr);
   g_bus_own_name_on_connection(bus.get(), kEchoName, G_BUS_NAME_OWNER_FLAGS_DO_NOT_QUEUE, nullptr, nullptr, nullptr,
@@ -104,9 +106,8 @@ TStats Measure(GDBusConnection* ABus, const char* AName, const char* AMethod) {
 }
 
 void Terminate(GDBusConnection* ABus, const char* AName, pid_t APid) {
-  TzbGVariant reply(g_dbus_connection_call_sync(ABus, AName, ServiceObjectPath, ServiceInterface, "Terminate",
-                                                nullptr, nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr,
-                                                nullptr));
+  TzbGVariant reply(g_dbus_connection_call_sync(ABus, AName, ServiceObjectPath, ServiceInterface, "Terminate", nullptr,
+                                                nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START, -1, nullptr, nullptr));
   waitpid(APid, nullptr, 0);
 }
 

@@ -38,7 +38,8 @@ std::string IntrospectionXml(const TzbBusNames& ANames, const std::vector<TzbBus
       "<method name='Request'><arg type='i' name='code' direction='in'/><arg type='ay' name='data' direction='in'/>"
       "<arg type='i' name='answer' direction='out'/></method>";
   for (const auto& m : AMethods) {
-    xml += "<method name='" + m.Name + "'>" + ArgsXml(m.Args) + "<arg type='i' name='answer' direction='out'/></method>";
+    xml +=
+        "<method name='" + m.Name + "'>" + ArgsXml(m.Args) + "<arg type='i' name='answer' direction='out'/></method>";
   }
   xml += "<property name='Title' type='s' access='read'/></interface></node>";
   return xml;
@@ -57,7 +58,8 @@ TzbBusValue ValueFromVariant(GVariant* AValue) {
   if (g_variant_type_equal(t, G_VARIANT_TYPE_DOUBLE)) return g_variant_get_double(AValue);
   if (g_variant_type_equal(t, G_VARIANT_TYPE_STRING)) return Utf8ToUtf16(g_variant_get_string(AValue, nullptr));
   if (g_variant_type_equal(t, G_VARIANT_TYPE_UNIT)) return std::monostate{};
-  throw EzbBusError(u"The command value of type %s cannot be carried", {Utf8ToUtf16(g_variant_get_type_string(AValue))});
+  throw EzbBusError(u"The command value of type %s cannot be carried",
+                    {Utf8ToUtf16(g_variant_get_type_string(AValue))});
 }
 
 // The typed arguments out of the call's parameters; the signature was checked by GDBus.
@@ -139,10 +141,9 @@ struct TzbBusServer::TImpl {
     auto found = UidOf.find(ASender);
     if (found == UidOf.end()) {
       TzbGErrorSlot error;
-      TzbGVariant reply(g_dbus_connection_call_sync(Connection.get(), kDBusName, kDBusPath, kDBusName,
-                                                    "GetConnectionUnixUser", g_variant_new("(s)", ASender),
-                                                    G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-                                                    error.Out()));
+      TzbGVariant reply(g_dbus_connection_call_sync(
+          Connection.get(), kDBusName, kDBusPath, kDBusName, "GetConnectionUnixUser", g_variant_new("(s)", ASender),
+          G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error.Out()));
       if (!reply) return false;
       guint32 uid = 0;
       g_variant_get(reply.get(), "(u)", &uid);
@@ -251,7 +252,8 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
   TzbGErrorSlot regError;
   d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(),
                                                      d.Node->interfaces[0], &vtable, &d, nullptr, regError.Out());
-  if (d.Registration == 0) throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
+  if (d.Registration == 0)
+    throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
 }
 
 TzbBusServer::~TzbBusServer() {

@@ -17,7 +17,7 @@
 namespace zb {
 
 class EzbBusError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 
@@ -60,7 +60,7 @@ struct TzbBusNames {
 };
 
 class IzbBusHandler {
-public:
+ public:
   virtual ~IzbBusHandler() = default;
   // Runs one request to its end and gives its answer. An exception becomes a D-Bus error for the
   // sender, after RequestFailed has seen it.
@@ -71,7 +71,7 @@ public:
 };
 
 class TzbBusServer {
-public:
+ public:
   // Connects to the session bus and publishes the object (not yet under the well-known name).
   // Raises EzbBusError when there is no session bus.
   TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethods);
@@ -93,7 +93,7 @@ public:
 
   struct TImpl;
 
-private:
+ private:
   std::unique_ptr<TImpl> FImpl;
 };
 

@@ -35,7 +35,7 @@ using TzbGNodeInfo = std::unique_ptr<GDBusNodeInfo, TzbGNodeInfoFree>;
 
 // Collects a GError from a C call: `TzbGErrorSlot e; f(..., e.Out()); if (e) ...`.
 class TzbGErrorSlot {
-public:
+ public:
   TzbGErrorSlot() = default;
   TzbGErrorSlot(const TzbGErrorSlot&) = delete;
   TzbGErrorSlot& operator=(const TzbGErrorSlot&) = delete;
@@ -47,7 +47,7 @@ public:
   const char* Message() const noexcept { return FRaw ? FRaw->message : ""; }
   const GError* Get() const noexcept { return FRaw; }
 
-private:
+ private:
   GError* FRaw = nullptr;
 };
 

@@ -124,10 +124,9 @@ std::vector<std::string> TPrivateBus::Environment(const TEnv& AEnv) const {
 }
 
 bool TPrivateBus::NameOwned() const {
-  TzbGVariant reply(g_dbus_connection_call_sync(FConnection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                                "org.freedesktop.DBus", "NameHasOwner",
-                                                g_variant_new("(s)", ServiceBusName), G_VARIANT_TYPE("(b)"),
-                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
+  TzbGVariant reply(g_dbus_connection_call_sync(
+      FConnection.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "NameHasOwner",
+      g_variant_new("(s)", ServiceBusName), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
   gboolean owned = FALSE;
   if (reply) g_variant_get(reply.get(), "(b)", &owned);
   return owned;

@@ -29,7 +29,7 @@ struct TAnswer {
 using TEnv = std::map<std::string, std::string>;
 
 class TPrivateBus {
-public:
+ public:
   TPrivateBus();
   ~TPrivateBus();
   TPrivateBus(const TPrivateBus&) = delete;
@@ -55,7 +55,7 @@ public:
 
   std::vector<std::string> Environment(const TEnv& AEnv) const;
 
-private:
+ private:
   std::string FFolder;
   std::string FAddress;
   pid_t FDaemon = -1;

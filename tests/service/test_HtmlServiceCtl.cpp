@@ -7,7 +7,7 @@ namespace zb::test {
 namespace {
 
 class CtlTest : public ::testing::Test {
-protected:
+ protected:
   TRun Ctl(std::vector<std::string> AArgs) {
     AArgs.insert(AArgs.begin(), HTMLSERVICE_CTL_PATH);
     return Bus.Run(AArgs);
@@ -47,10 +47,31 @@ TEST_F(CtlTest, StartsTheServiceThroughTheBusAndPrintsAnswers) {
 TEST_F(CtlTest, HelpNamesEverySubCommandWithItsCode) {
   TRun help = Ctl({"--help"});
   EXPECT_EQ(help.ExitCode, 0);
-  for (const char* s : {"ping", "load", "save", "print", "print-dialog", "preview", "page-setup",
-                        "default-page-options", "convert", "paste-html", "paste-text", "count-images",
-                        "has-background", "count-all-images", "exec", "move", "terminate", "raw", "(1025)", "(1057)",
-                        "(1264)", "(1265)", "(1279)", "1036", "1039"}) {
+  for (const char* s : {"ping",
+                        "load",
+                        "save",
+                        "print",
+                        "print-dialog",
+                        "preview",
+                        "page-setup",
+                        "default-page-options",
+                        "convert",
+                        "paste-html",
+                        "paste-text",
+                        "count-images",
+                        "has-background",
+                        "count-all-images",
+                        "exec",
+                        "move",
+                        "terminate",
+                        "raw",
+                        "(1025)",
+                        "(1057)",
+                        "(1264)",
+                        "(1265)",
+                        "(1279)",
+                        "1036",
+                        "1039"}) {
     EXPECT_NE(help.Out.find(s), std::string::npos) << s;
   }
   EXPECT_EQ(Ctl({"bogus"}).ExitCode, 2);

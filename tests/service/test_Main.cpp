@@ -12,13 +12,13 @@ namespace zb {
 namespace {
 
 class MainTest : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no display";
     try {
-      Bus = std::make_unique<TzbBusServer>(TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main",
-                                                       ServiceInterface, ServiceTitle},
-                                           ServiceBusMethods());
+      Bus = std::make_unique<TzbBusServer>(
+          TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main", ServiceInterface, ServiceTitle},
+          ServiceBusMethods());
     } catch (const EzbBusError&) {
       GTEST_SKIP() << "no session bus";
     }

@@ -15,7 +15,7 @@ namespace zb::test {
 namespace {
 
 class ServiceTest : public ::testing::Test {
-protected:
+ protected:
   TPrivateBus Bus;
 };
 
@@ -91,12 +91,10 @@ TEST_F(ServiceTest, TypedMethodsAnswerAsTheWireMethod) {
        MakeTextBlock(missing)},
       {"ConvertHtmlToPlain", [] { return g_variant_new("(s)", "DST:/tmp/x"); }, HS_CONVERTHTMLTOPLAIN,
        MakeTextBlock(u"DST:/tmp/x")},
-      {"PasteHtmlAtEnd", [] { return g_variant_new("(s)", "<b>x</b>"); }, HS_PASTEHTMLEND,
-       MakeTextBlock(u"<b>x</b>")},
+      {"PasteHtmlAtEnd", [] { return g_variant_new("(s)", "<b>x</b>"); }, HS_PASTEHTMLEND, MakeTextBlock(u"<b>x</b>")},
       {"ExecCmd", [] { return g_variant_new("(ibv)", 6, FALSE, g_variant_new_int32(0)); }, HS_EXECCMD,
        MakeExecCmdBlock(bold)},
-      {"SetWndPos", [] { return g_variant_new("(ii)", INT_MIN, 100); }, HS_SETWNDPOS,
-       MakePointBlock({INT_MIN, 100})},
+      {"SetWndPos", [] { return g_variant_new("(ii)", INT_MIN, 100); }, HS_SETWNDPOS, MakePointBlock({INT_MIN, 100})},
   };
   for (const auto& c : cases) {
     auto typed = Bus.Call(c.Method, c.Parameters());
@@ -121,10 +119,10 @@ TEST_F(ServiceTest, TerminateAnswersOneExitsZeroAndANewInstanceStartsAtOnce) {
 
 TEST_F(ServiceTest, TheTitlePropertyIsTheServiceTitle) {
   Bus.StartService();
-  TzbGVariant reply(g_dbus_connection_call_sync(
-      Bus.Connection(), ServiceBusName, ServiceObjectPath, "org.freedesktop.DBus.Properties", "Get",
-      g_variant_new("(ss)", ServiceInterface, "Title"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
-      nullptr));
+  TzbGVariant reply(g_dbus_connection_call_sync(Bus.Connection(), ServiceBusName, ServiceObjectPath,
+                                                "org.freedesktop.DBus.Properties", "Get",
+                                                g_variant_new("(ss)", ServiceInterface, "Title"), G_VARIANT_TYPE("(v)"),
+                                                G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
   ASSERT_TRUE(reply);
   GVariant* inner = nullptr;
   g_variant_get(reply.get(), "(v)", &inner);

@@ -140,8 +140,8 @@ TRequest PasteRequest(bool APlain, const TArgs& AArgs) {
   Need(AArgs, 2, "--start or --end, then TEXT");
   bool start = AArgs[0] == "--start";
   if (!start && AArgs[0] != "--end") throw TUsage{"expects --start or --end"};
-  std::int32_t code = APlain ? (start ? HS_PASTEPLAINSTART : HS_PASTEPLAINEND)
-                             : (start ? HS_PASTEHTMLSTART : HS_PASTEHTMLEND);
+  std::int32_t code =
+      APlain ? (start ? HS_PASTEPLAINSTART : HS_PASTEPLAINEND) : (start ? HS_PASTEHTMLSTART : HS_PASTEHTMLEND);
   return TextRequest(code, Utf8ToUtf16(AArgs[1]), Equals(HS_OK));
 }
 
