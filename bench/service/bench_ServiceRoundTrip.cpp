@@ -83,26 +83,45 @@ struct TStats {
   double P99;
 };
 
-TStats Measure(GDBusConnection* ABus, const char* AName, const char* AMethod) {
-  std::vector<double> us;
-  us.reserve(kRounds);
-  const bool wire = std::strcmp(AMethod, "Request") == 0;
-  for (int i = 0; i < kWarmUp + kRounds; ++i) {
-    GVariant* params = nullptr;
-    if (wire) params = g_variant_new("(i@ay)", HS_PING, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1));
-    auto t0 = std::chrono::steady_clock::now();
-    TzbGVariant reply(g_dbus_connection_call_sync(ABus, AName, ServiceObjectPath, ServiceInterface, AMethod, params,
-                                                  G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT,
-                                                  nullptr, nullptr));
-    auto t1 = std::chrono::steady_clock::now();
-    if (!reply) {
-      std::fprintf(stderr, "bench: %s.%s failed\n", AName, AMethod);
-      std::exit(1);
-    }
-    if (i >= kWarmUp) us.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
+TStats StatsOf(std::vector<double>& AMicros) {
+  std::sort(AMicros.begin(), AMicros.end());
+  return {AMicros[AMicros.size() / 2], AMicros[AMicros.size() * 99 / 100]};
+}
+
+struct TTarget {
+  const char* Name;
+  const char* Method;
+  std::vector<double> Micros;
+};
+
+double RoundTrip(GDBusConnection* ABus, const TTarget& ATarget) {
+  GVariant* params = nullptr;
+  if (std::strcmp(ATarget.Method, "Request") == 0) {
+    params = g_variant_new("(i@ay)", HS_PING, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1));
   }
-  std::sort(us.begin(), us.end());
-  return {us[us.size() / 2], us[us.size() * 99 / 100]};
+  auto t0 = std::chrono::steady_clock::now();
+  TzbGVariant reply(g_dbus_connection_call_sync(ABus, ATarget.Name, ServiceObjectPath, ServiceInterface, ATarget.Method,
+                                                params, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NO_AUTO_START,
+                                                G_MAXINT, nullptr, nullptr));
+  auto t1 = std::chrono::steady_clock::now();
+  if (!reply) {
+    std::fprintf(stderr, "bench: %s.%s failed\n", ATarget.Name, ATarget.Method);
+    std::exit(1);
+  }
+  return std::chrono::duration<double, std::micro>(t1 - t0).count();
+}
+
+// One call of each target per round, in rotating order, so that a change of machine load (other
+// builds on the same cores) hits all three alike.
+void Measure(GDBusConnection* ABus, std::vector<TTarget>& ATargets) {
+  for (auto& t : ATargets) t.Micros.reserve(kRounds);
+  for (int i = 0; i < kWarmUp + kRounds; ++i) {
+    for (std::size_t k = 0; k < ATargets.size(); ++k) {
+      auto& t = ATargets[(i + k) % ATargets.size()];
+      double us = RoundTrip(ABus, t);
+      if (i >= kWarmUp) t.Micros.push_back(us);
+    }
+  }
 }
 
 void Terminate(GDBusConnection* ABus, const char* AName, pid_t APid) {
@@ -131,13 +150,10 @@ int main(int argc, char** argv) {
   pid_t echo = Start({self, "--echo-server"}, bus.get(), kEchoName);
   pid_t svc = Start({service}, bus.get(), ServiceBusName);
 
-  // Interleaved so that a change of machine load hits all three alike.
-  TStats floor{}, wire{}, typed{};
-  for (int pass = 0; pass < 2; ++pass) {
-    floor = Measure(bus.get(), kEchoName, "Request");
-    wire = Measure(bus.get(), ServiceBusName, "Request");
-    typed = Measure(bus.get(), ServiceBusName, "Ping");
-  }
+  std::vector<TTarget> targets = {
+      {kEchoName, "Request", {}}, {ServiceBusName, "Request", {}}, {ServiceBusName, "Ping", {}}};
+  Measure(bus.get(), targets);
+  TStats floor = StatsOf(targets[0].Micros), wire = StatsOf(targets[1].Micros), typed = StatsOf(targets[2].Micros);
   Terminate(bus.get(), ServiceBusName, svc);
   Terminate(bus.get(), kEchoName, echo);
 
