@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "service/HtmlServiceConst.h"
+#include "support/zbStr.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -185,9 +186,9 @@ std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string&) { return HS_FA
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string&) { return HS_FAILED; }    // filled in with the editor
 
 std::int32_t TfrmHtmlService::ConvertHtmlToPlain(const std::u16string& AFileNames) {
-  // The keys are found with GetListValue once the string toolkit is built.
-  (void)AFileNames;
-  return HS_FAILED;
+  const std::u16string dst = GetListValue(AFileNames, u"DST", u":", u";", u"");
+  const std::u16string src = GetListValue(AFileNames, u"SRC", u":", u";", u"");
+  return ConvertFileToPlain(src, dst);
 }
 
 std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string&, const std::u16string&) {
