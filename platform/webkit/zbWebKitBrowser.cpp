@@ -1,0 +1,712 @@
+#include "platform/webkit/zbWebKitBrowser.h"
+
+#include <cairo.h>
+#include <gtk/gtk.h>
+
+#include <cmath>
+#include <cstring>
+#include <map>
+
+#include "platform/webkit/zbWebKitScript.h"
+#include "platform/webkit/zbWebKitUtils.h"
+#include "support/zbFileCtrl.h"
+#include "support/zbUnicode.h"
+
+namespace zb::webkit {
+namespace {
+
+// Download-control bits the adapter maps onto WebKit.
+constexpr std::int32_t DLCTL_DLIMAGES = 0x10;
+constexpr std::int32_t DLCTL_VIDEOS = 0x20;
+constexpr std::int32_t DLCTL_BGSOUNDS = 0x40;
+constexpr std::int32_t DLCTL_NO_FRAMEDOWNLOAD = 0x1000;
+constexpr std::int32_t DLCTL_NOFRAMES = 0x80000;
+// The engine's answer when the host has no mask.
+constexpr std::int32_t DefaultDownloadMask = DLCTL_DLIMAGES | DLCTL_VIDEOS | DLCTL_BGSOUNDS;
+
+// Zoom levels 0..4 of the standard zoom command, smallest to largest text.
+constexpr double ZoomLevels[] = {0.7, 0.85, 1.0, 1.2, 1.5};
+constexpr std::int32_t DefaultZoom = 2;
+
+constexpr const char* EmptyDocument = "<html><head></head><body></body></html>";
+
+bool IsLocalScheme(const char* AUri) {
+  return AUri && (g_str_has_prefix(AUri, "file:") || g_str_has_prefix(AUri, "about:") ||
+                  g_str_has_prefix(AUri, "data:"));
+}
+
+std::string ToUri(std::u16string_view AUrl) {
+  std::string Url = Utf16ToUtf8(AUrl);
+  TGCharPtr Scheme(g_uri_parse_scheme(Url.c_str()));
+  if (Scheme.get() && std::char_traits<char>::length(Scheme.get()) > 1) return Url;
+  TGCharPtr Absolute(g_canonicalize_filename(Url.c_str(), nullptr));
+  TGCharPtr Uri(g_filename_to_uri(Absolute.get(), nullptr, nullptr));
+  return Uri.get() ? Uri.get() : Url;
+}
+
+std::string VariantToJs(const TVariant& V) {
+  switch (V.index()) {
+    case 2: return std::get<bool>(V) ? "true" : "false";
+    case 3: return std::to_string(std::get<std::int32_t>(V));
+    case 4: {
+      double D = std::get<double>(V);
+      if (!std::isfinite(D)) return "0";
+      char Buf[G_ASCII_DTOSTR_BUF_SIZE];
+      return g_ascii_dtostr(Buf, sizeof Buf, D);
+    }
+    case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(V)));
+    default: return "undefined";
+  }
+}
+
+// Bytes of AText (UTF-8) in ACharset; characters the set lacks become character references.
+std::string EncodeDocument(const std::string& AText, const std::string& ACharset) {
+  if (ACharset.empty() || g_ascii_strcasecmp(ACharset.c_str(), "UTF-8") == 0) return AText;
+  gsize Written = 0;
+  gchar* Whole = g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr,
+                           &Written, nullptr);
+  if (Whole) {
+    std::string R(Whole, Written);
+    g_free(Whole);
+    return R;
+  }
+  GIConv Conv = g_iconv_open(ACharset.c_str(), "UTF-8");
+  if (Conv == reinterpret_cast<GIConv>(-1)) return AText;
+  std::string R;
+  const char* P = AText.data();
+  const char* End = P + AText.size();
+  while (P < End) {
+    const char* Next = g_utf8_find_next_char(P, End);
+    if (!Next) Next = End;
+    char Buf[16];
+    gchar* In = const_cast<gchar*>(P);
+    gsize InLeft = static_cast<gsize>(Next - P);
+    gchar* Out = Buf;
+    gsize OutLeft = sizeof Buf;
+    if (g_iconv(Conv, &In, &InLeft, &Out, &OutLeft) == static_cast<gsize>(-1)) {
+      g_iconv(Conv, nullptr, nullptr, nullptr, nullptr);
+      R += "&#" + std::to_string(g_utf8_get_char_validated(P, Next - P)) + ";";
+    } else {
+      R.append(Buf, static_cast<std::size_t>(Out - Buf));
+    }
+    P = Next;
+  }
+  g_iconv_close(Conv);
+  return R;
+}
+
+struct TView;
+
+// A document, element, range or selection belongs to one load of one view; once the view loaded
+// something else or its web process died, the handle refuses every call.
+struct TRef {
+  std::shared_ptr<TView> View;
+  unsigned Generation = 0;
+  std::string DocExpr;
+};
+
+struct TView : std::enable_shared_from_this<TView> {
+  IzbBrowserHost& Host;
+  TGObjectPtr<WebKitWebView> View;
+  GtkWidget* OwnWindow = nullptr;
+  TWebViewSignals Signals;
+  int ReadyState = READYSTATE_UNINITIALIZED;
+  bool HasDocument = false;
+  bool Failed = false;
+  bool LoadFailed = false;
+  bool ShowingErrorPage = false;
+  int IgnoreFinishes = 0;
+  unsigned Generation = 0;
+  int CallTimeout = DefaultCallTimeoutMs;
+  std::int32_t Zoom = DefaultZoom;
+  std::map<std::uint32_t, IWebBrowser2::TStandardCommand> StandardCommands;
+
+  explicit TView(IzbBrowserHost& AHost) : Host(AHost) {}
+  ~TView() {
+    Signals.Disconnect();
+    if (View) gtk_widget_destroy(GTK_WIDGET(View.get()));
+    if (OwnWindow) gtk_widget_destroy(OwnWindow);
+  }
+
+  void Create(GtkContainer* AParent) {
+    WebKitUserContentManager* Content = webkit_user_content_manager_new();
+    webkit_user_content_manager_add_filter(Content, NetworkBlockFilter(CallTimeout));
+    WebKitSettings* Settings = webkit_settings_new_with_settings(
+        "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
+        FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
+        "enable-html5-local-storage", FALSE, "enable-developer-extras", FALSE,
+        "enable-webgl", FALSE, "enable-webaudio", FALSE, "enable-media-stream", FALSE, "enable-webrtc", FALSE,
+        "enable-site-specific-quirks", FALSE, "media-playback-requires-user-gesture", TRUE,
+        "allow-file-access-from-file-urls", FALSE, "allow-universal-access-from-file-urls", FALSE,
+        "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset",
+        "windows-1252", "zoom-text-only", TRUE, nullptr);
+    GtkWidget* Widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(),
+                                                "user-content-manager", Content, "settings", Settings, nullptr));
+    g_object_unref(Settings);
+    g_object_unref(Content);
+    View = TGObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
+    gtk_widget_set_size_request(Widget, 800, 600);
+    if (AParent) {
+      gtk_container_add(AParent, Widget);
+      gtk_widget_show(Widget);
+    } else {
+      OwnWindow = gtk_offscreen_window_new();
+      gtk_container_add(GTK_CONTAINER(OwnWindow), Widget);
+      gtk_widget_show_all(OwnWindow);
+    }
+    Signals.OnLoadChanged = [this](WebKitLoadEvent E) { LoadChanged(E); };
+    Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
+    Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { Terminated(); };
+    Signals.OnDecidePolicy = [this](WebKitPolicyDecision* D, WebKitPolicyDecisionType T) { return Decide(D, T); };
+    Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) {
+      return Host.ShowContextMenu(0, TPoint{}) == S_OK;
+    };
+    Signals.OnScriptDialog = [this](WebKitScriptDialog* D) {
+      std::int32_t Result = 0;
+      return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(D)), u"", 0, Result) == S_OK;
+    };
+    Signals.Connect(View.get());
+  }
+
+  std::int32_t DownloadMask() {
+    TVariant Value;
+    if (Host.AmbientInvoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &Value) == S_OK &&
+        std::holds_alternative<std::int32_t>(Value))
+      return std::get<std::int32_t>(Value);
+    return DefaultDownloadMask;
+  }
+
+  bool FramesAllowed = true;
+
+  // Every load starts here: the host's mask and host flags are read for it.
+  void BeginLoad() {
+    std::int32_t Mask = DownloadMask();
+    TDocHostUIInfo Info;
+    Host.GetHostInfo(Info);
+    WebKitSettings* S = webkit_web_view_get_settings(View.get());
+    webkit_settings_set_auto_load_images(S, (Mask & DLCTL_DLIMAGES) != 0);
+    webkit_settings_set_enable_media(S, (Mask & (DLCTL_VIDEOS | DLCTL_BGSOUNDS)) != 0);
+    FramesAllowed = (Mask & (DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NOFRAMES)) == 0;
+    if (ReadyState == READYSTATE_LOADING) ++IgnoreFinishes;  // the load it replaces reports a cancel
+    ReadyState = READYSTATE_LOADING;
+    Failed = false;
+    LoadFailed = false;
+    ShowingErrorPage = false;
+  }
+
+  void Navigate(std::u16string_view AUrl) {
+    std::string Uri = ToUri(AUrl);
+    BeginLoad();
+    if (IsLocalScheme(Uri.c_str())) {
+      webkit_web_view_load_uri(View.get(), Uri.c_str());
+    } else {
+      // Never asked of the network: the document is what a failed load gives.
+      ShowingErrorPage = true;
+      webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
+    }
+  }
+
+  void LoadBytes(std::string_view ABytes) {
+    BeginLoad();
+    GBytes* Bytes = g_bytes_new(ABytes.data(), ABytes.size());
+    webkit_web_view_load_bytes(View.get(), Bytes, "text/html", nullptr, "about:blank");
+    g_bytes_unref(Bytes);
+  }
+
+  void LoadChanged(WebKitLoadEvent AEvent) {
+    if (AEvent == WEBKIT_LOAD_COMMITTED) {
+      ++Generation;
+      HasDocument = true;
+      Zoom = DefaultZoom;
+      webkit_web_view_set_zoom_level(View.get(), ZoomLevels[Zoom]);
+    } else if (AEvent == WEBKIT_LOAD_FINISHED) {
+      if (IgnoreFinishes > 0) {
+        --IgnoreFinishes;
+        return;
+      }
+      if (LoadFailed && !ShowingErrorPage) {
+        ShowingErrorPage = true;
+        webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
+        return;
+      }
+      ReadyState = READYSTATE_COMPLETE;
+      ShowingErrorPage = false;
+      Host.DocumentComplete(Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get())
+                                                                             : ""));
+    }
+  }
+
+  bool LoadFailedCb(const char*, GError* AError) {
+    if (g_error_matches(AError, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return TRUE;
+    LoadFailed = true;
+    return TRUE;  // no error page of WebKit's own: it would be one more load
+  }
+
+  void Terminated() {
+    bool WasLoading = ReadyState == READYSTATE_LOADING;
+    Failed = true;
+    HasDocument = false;
+    ++Generation;
+    ReadyState = READYSTATE_UNINITIALIZED;
+    IgnoreFinishes = 0;
+    if (WasLoading) Host.DocumentComplete(u"");
+  }
+
+  bool Decide(WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType) {
+    switch (AType) {
+      case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
+        auto* Action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
+        const char* Uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(Action));
+        if (Uri && (g_str_has_prefix(Uri, "file:") || g_str_has_prefix(Uri, "about:")))
+          webkit_policy_decision_use(ADecision);
+        else
+          webkit_policy_decision_ignore(ADecision);
+        return true;
+      }
+      case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
+        webkit_policy_decision_ignore(ADecision);
+        return true;
+      case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
+        auto* R = WEBKIT_RESPONSE_POLICY_DECISION(ADecision);
+        if (!webkit_response_policy_decision_is_main_frame_main_resource(R) && !FramesAllowed) {
+          webkit_policy_decision_ignore(ADecision);
+          return true;
+        }
+        const char* Mime = webkit_uri_response_get_mime_type(webkit_response_policy_decision_get_response(R));
+        bool Shown = webkit_response_policy_decision_is_mime_type_supported(R) && Mime &&
+                     (g_str_has_prefix(Mime, "text/") || g_str_has_prefix(Mime, "image/") ||
+                      g_str_has_suffix(Mime, "xml"));
+        if (Shown)
+          webkit_policy_decision_use(ADecision);
+        else
+          webkit_policy_decision_ignore(ADecision);  // never a download, never a plug-in viewer
+        return true;
+      }
+      default:
+        return false;
+    }
+  }
+
+  bool Usable(const TRef& ARef) const { return !Failed && HasDocument && ARef.Generation == Generation; }
+
+  TScriptResult Script(const TRef& ARef, const std::string& ABody) {
+    if (!Usable(ARef)) return {E_FAIL, {}, u"The document is no longer loaded"};
+    std::string S = DomPrelude;
+    S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
+    return RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+  }
+
+  TVariant Call(const TRef& ARef, const std::string& ABody) {
+    TScriptResult R = Script(ARef, ABody);
+    if (R.Code < 0) throw EzbOleError(R.Code, R.Error);
+    return R.Value;
+  }
+
+  bool WaitComplete() {
+    return WaitOnMainContext([this] { return ReadyState == READYSTATE_COMPLETE || Failed; }, CallTimeout) &&
+           ReadyState == READYSTATE_COMPLETE;
+  }
+};
+
+std::u16string AsText(const TVariant& V) {
+  if (auto* S = std::get_if<std::u16string>(&V)) return *S;
+  if (auto* D = std::get_if<double>(&V)) return Utf8ToUtf16(std::to_string(static_cast<long long>(*D)));
+  if (auto* B = std::get_if<bool>(&V)) return *B ? u"true" : u"false";
+  return u"";
+}
+std::int32_t AsInt(const TVariant& V) {
+  if (auto* D = std::get_if<double>(&V)) return static_cast<std::int32_t>(*D);
+  return 0;
+}
+bool AsBool(const TVariant& V) {
+  if (auto* B = std::get_if<bool>(&V)) return *B;
+  return false;
+}
+
+// Releases its slot in the world's handle map when the last owner goes.
+struct THandle {
+  TRef Ref;
+  int Id;
+  THandle(TRef ARef, int AId) : Ref(std::move(ARef)), Id(AId) {}
+  THandle(const THandle&) = delete;
+  THandle& operator=(const THandle&) = delete;
+  ~THandle() {
+    if (Ref.View->Usable(Ref)) PostScript(Ref.View->View.get(), "globalThis.__zb&&__zb.free(" + std::to_string(Id) + ")", ScriptWorld);
+  }
+  std::string Get() const { return "__zb.get(" + std::to_string(Id) + ")"; }
+  TVariant Call(const std::string& ABody) { return Ref.View->Call(Ref, "var O=" + Get() + ";" + ABody); }
+};
+
+class TWebKitStyle : public IHTMLStyle {
+public:
+  explicit TWebKitStyle(std::shared_ptr<THandle> AElement) : FElement(std::move(AElement)) {}
+  std::u16string backgroundImage() override {
+    std::u16string V = AsText(FElement->Call("return O.style.backgroundImage;"));
+    return V == u"none" ? u"" : V;
+  }
+  std::u16string fontFamily() override { return AsText(FElement->Call("return O.style.fontFamily;")); }
+  void put_fontFamily(std::u16string_view AValue) override {
+    FElement->Call("O.style.fontFamily=" + JsQuote(AValue) + ";");
+  }
+  std::u16string fontSize() override { return AsText(FElement->Call("return O.style.fontSize;")); }
+  void put_fontSize(std::u16string_view AValue) override {
+    FElement->Call("O.style.fontSize=" + JsQuote(AValue) + ";");
+  }
+
+private:
+  std::shared_ptr<THandle> FElement;
+};
+
+class TWebKitCurrentStyle : public IHTMLCurrentStyle {
+public:
+  explicit TWebKitCurrentStyle(std::shared_ptr<THandle> AElement) : FElement(std::move(AElement)) {}
+  std::u16string fontSize() override { return AsText(FElement->Call("return __zb.currentFontSize(O);")); }
+
+private:
+  std::shared_ptr<THandle> FElement;
+};
+
+class TWebKitElement : public IHTMLElement, public IHTMLElement2 {
+public:
+  explicit TWebKitElement(std::shared_ptr<THandle> AHandle) : FHandle(std::move(AHandle)) {}
+  std::u16string tagName() override { return AsText(FHandle->Call("return O.tagName;")); }
+  std::shared_ptr<IHTMLStyle> style() override { return std::make_shared<TWebKitStyle>(FHandle); }
+  std::u16string outerText() override { return AsText(FHandle->Call("return O.innerText;")); }
+  std::u16string innerHTML() override { return AsText(FHandle->Call("return O.innerHTML;")); }
+  std::shared_ptr<IHTMLCurrentStyle> currentStyle() override {
+    return std::make_shared<TWebKitCurrentStyle>(FHandle);
+  }
+
+private:
+  std::shared_ptr<THandle> FHandle;
+};
+
+std::shared_ptr<IHTMLElement> ElementOf(const TRef& ARef, const TVariant& AId) {
+  int Id = AsInt(AId);
+  if (Id <= 0) return nullptr;
+  return std::make_shared<TWebKitElement>(std::make_shared<THandle>(ARef, Id));
+}
+
+class TWebKitTxtRange : public IHTMLTxtRange {
+public:
+  explicit TWebKitTxtRange(std::shared_ptr<THandle> AHandle) : FHandle(std::move(AHandle)) {}
+  std::u16string text() override { return AsText(FHandle->Call("return O.toString();")); }
+  void put_text(std::u16string_view AText) override {
+    FHandle->Call("__zb.insertAt(O, O.startContainer.ownerDocument.createTextNode(" + JsQuote(AText) + "));");
+  }
+  std::u16string htmlText() override {
+    return AsText(FHandle->Call("var d=O.startContainer.ownerDocument.createElement('div');"
+                                "d.appendChild(O.cloneContents());return d.innerHTML;"));
+  }
+  void collapse(bool AStart) override { FHandle->Call(std::string("O.collapse(") + (AStart ? "true" : "false") + ");"); }
+  std::int32_t moveStart(std::u16string_view AUnit, std::int32_t ACount) override {
+    return AsInt(FHandle->Call("return __zb.move(O," + JsQuote(AUnit) + "," + std::to_string(ACount) + ",true);"));
+  }
+  std::int32_t moveEnd(std::u16string_view AUnit, std::int32_t ACount) override {
+    return AsInt(FHandle->Call("return __zb.move(O," + JsQuote(AUnit) + "," + std::to_string(ACount) + ",false);"));
+  }
+  void select() override {
+    FHandle->Call("var s=O.startContainer.ownerDocument.getSelection();s.removeAllRanges();s.addRange(O);");
+  }
+  void pasteHTML(std::u16string_view AHtml) override {
+    FHandle->Call("__zb.insertAt(O, O.createContextualFragment(" + JsQuote(AHtml) + "));");
+  }
+  std::shared_ptr<IHTMLElement> parentElement() override {
+    return ElementOf(FHandle->Ref, FHandle->Call("var n=O.commonAncestorContainer;"
+                                                 "if(n.nodeType!==1)n=n.parentElement;return __zb.put(n);"));
+  }
+
+private:
+  std::shared_ptr<THandle> FHandle;
+};
+
+class TWebKitSelection : public IHTMLSelectionObject {
+public:
+  explicit TWebKitSelection(TRef ARef) : FRef(std::move(ARef)) {}
+  std::u16string type() override {
+    std::u16string T = AsText(FRef.View->Call(FRef, "return D.getSelection().type;"));
+    return T == u"Range" || T == u"Caret" ? u"Text" : u"None";
+  }
+  std::shared_ptr<IHTMLTxtRange> createRange() override {
+    TVariant Id = FRef.View->Call(FRef,
+                                  "var r=__zb.selRange(D);"
+                                  "if(r)r=r.cloneRange();else{r=D.createRange();"
+                                  "var p=__zb.pointAt(D,__zb.texts(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
+                                  "return __zb.put(r);");
+    if (AsInt(Id) <= 0) return nullptr;
+    return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(Id)));
+  }
+
+private:
+  TRef FRef;
+};
+
+class TWebKitCollection : public IHTMLElementCollection {
+public:
+  TWebKitCollection(TRef ARef, std::string AExpr) : FRef(std::move(ARef)), FExpr(std::move(AExpr)) {}
+  std::int32_t length() override { return AsInt(FRef.View->Call(FRef, "return " + FExpr + ".length;")); }
+
+private:
+  TRef FRef;
+  std::string FExpr;
+};
+
+class TWebKitDocument : public IHTMLDocument2, public IPersistStreamInit, public IPersistFile, public IOleCommandTarget {
+public:
+  explicit TWebKitDocument(TRef ARef) : FRef(std::move(ARef)) {}
+
+  std::u16string designMode() override { return AsText(Call("return D.designMode;")); }
+  void put_designMode(std::u16string_view AValue) override { Call("D.designMode=" + JsQuote(AValue) + ";"); }
+  std::shared_ptr<IHTMLElement> body() override { return ElementOf(FRef, Call("return __zb.put(D.body);")); }
+  std::shared_ptr<IHTMLElementCollection> images() override {
+    Call("return 0;");  // a stale document fails here, as the engine's collection would
+    return std::make_shared<TWebKitCollection>(FRef, "D.images");
+  }
+  std::shared_ptr<IHTMLSelectionObject> selection() override {
+    Call("return 0;");
+    return std::make_shared<TWebKitSelection>(FRef);
+  }
+  std::u16string url() override { return AsText(Call("return D.URL;")); }
+  std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
+  std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
+
+  bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) override {
+    std::u16string Name = AsciiUpperCase(ACmdID);
+    if (Name == u"REFRESH") {
+      Call("return 0;");
+      webkit_web_view_reload(FRef.View->View.get());
+      FRef.View->BeginLoad();
+      return true;
+    }
+    if (Name == u"STOP") {
+      webkit_web_view_stop_loading(FRef.View->View.get());
+      return true;
+    }
+    if (Name == u"SAVEAS" && !AShowUI && std::holds_alternative<std::u16string>(AValue) &&
+        !std::get<std::u16string>(AValue).empty()) {
+      HRESULT R = Save(std::get<std::u16string>(AValue), false);
+      if (R < 0) throw EzbOleError(R, u"The document could not be saved");
+      return true;
+    }
+    std::uint32_t Std = 0;
+    if (Name == u"PRINT") Std = OLECMDID_PRINT;
+    else if (Name == u"OPEN") Std = OLECMDID_OPEN;
+    else if (Name == u"SAVEAS") Std = OLECMDID_SAVEAS;
+    if (Std) {
+      TVariant Out;
+      HRESULT R = Exec(nullptr, Std, AShowUI ? OLECMDEXECOPT_PROMPTUSER : OLECMDEXECOPT_DONTPROMPTUSER, AValue, &Out);
+      if (R < 0) throw EzbOleError(R, u"Command not supported: " + std::u16string(ACmdID));
+      return true;
+    }
+    return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
+                       VariantToJs(AValue) + ");"));
+  }
+  bool queryCommandSupported(std::u16string_view ACmdID) override {
+    std::u16string Name = AsciiUpperCase(ACmdID);
+    if (Name == u"REFRESH" || Name == u"STOP" || Name == u"SAVEAS") return true;
+    if (Name == u"PRINT") return FRef.View->StandardCommands.count(OLECMDID_PRINT) != 0;
+    if (Name == u"OPEN") return FRef.View->StandardCommands.count(OLECMDID_OPEN) != 0;
+    return AsBool(Call("return __zb.supported(D," + JsQuote(ACmdID) + ");"));
+  }
+  bool queryCommandState(std::u16string_view ACmdID) override {
+    return AsBool(Call("return D.queryCommandState(" + JsQuote(ACmdID) + ");"));
+  }
+  TVariant queryCommandValue(std::u16string_view ACmdID) override {
+    TVariant V = Call("return D.queryCommandValue(" + JsQuote(ACmdID) + ");");
+    return VarIsNull(V) ? TVariant{} : V;
+  }
+
+  // IPersistStreamInit
+  HRESULT Save(std::string& AStream, bool) override {
+    TScriptResult R = FRef.View->Script(FRef, "return D.characterSet+'\\n'+__zb.serialize(D);");
+    if (R.Code < 0) return R.Code;
+    std::string Text = Utf16ToUtf8(AsText(R.Value));
+    std::size_t Cut = Text.find('\n');
+    if (Cut == std::string::npos) return E_FAIL;
+    AStream += EncodeDocument(Text.substr(Cut + 1), Text.substr(0, Cut));
+    return S_OK;
+  }
+  HRESULT Load(std::string_view AStream) override {
+    TView& V = *FRef.View;
+    if (V.Failed) return E_ZB_ENGINE_GONE;
+    V.LoadBytes(AStream);
+    if (!V.WaitComplete()) return V.Failed ? E_ZB_ENGINE_GONE : E_ZB_TIMEOUT;
+    return S_OK;
+  }
+  HRESULT IsDirty() override { return S_FALSE; }
+
+  // IPersistFile
+  HRESULT Save(std::u16string_view AFileName, bool) override {
+    std::string Bytes;
+    HRESULT R = Save(Bytes, true);
+    if (R < 0) return R;
+    try {
+      WriteFileAtomic(AFileName, Bytes);
+    } catch (const EzbException&) {
+      return E_ACCESSDENIED;
+    }
+    return S_OK;
+  }
+
+  // IOleCommandTarget
+  HRESULT Exec(const TGUID* AGroup, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt, const TVariant& AIn,
+               TVariant* AOut) override {
+    TView& V = *FRef.View;
+    if (!V.Usable(FRef)) return E_FAIL;
+    if (!AGroup) {
+      switch (ACmdID) {
+        case OLECMDID_SELECTALL: {
+          TScriptResult R = V.Script(FRef, "D.execCommand('selectAll');return 0;");
+          return R.Code;
+        }
+        case OLECMDID_COPY:
+          webkit_web_view_execute_editing_command(V.View.get(), WEBKIT_EDITING_COMMAND_COPY);
+          return S_OK;
+        case OLECMDID_ZOOM: {
+          if (auto* Level = std::get_if<std::int32_t>(&AIn)) {
+            if (*Level < 0 || *Level > 4) return E_INVALIDARG;
+            V.Zoom = *Level;
+            webkit_web_view_set_zoom_level(V.View.get(), ZoomLevels[V.Zoom]);
+          }
+          if (AOut) *AOut = V.Zoom;
+          return S_OK;
+        }
+        case OLECMDID_GETZOOMRANGE:
+          if (AOut) *AOut = static_cast<std::int32_t>(4 << 16);  // low word the smallest, high word the largest
+          return S_OK;
+        default: {
+          auto It = V.StandardCommands.find(ACmdID);
+          if (It == V.StandardCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
+          auto Handler = It->second;  // may replace itself while it runs
+          return Handler(ACmdExecOpt, AIn, AOut);
+        }
+      }
+    }
+    if (*AGroup == CGID_MSHTML) {
+      if (ACmdID != IDM_SAVE) return OLECMDERR_E_NOTSUPPORTED;
+      TScriptResult R = V.Script(FRef, "return D.URL;");
+      if (R.Code < 0) return R.Code;
+      TGCharPtr Path(g_filename_from_uri(Utf16ToUtf8(AsText(R.Value)).c_str(), nullptr, nullptr));
+      if (!Path.get()) return E_FAIL;  // nothing of its own to save to (about:blank, bytes)
+      return Save(Utf8ToUtf16(Path.get()), false);
+    }
+    if (*AGroup == CGID_IWebBrowser) return OLECMDERR_E_NOTSUPPORTED;
+    return OLECMDERR_E_UNKNOWNGROUP;
+  }
+
+private:
+  TRef FRef;
+  TVariant Call(const std::string& ABody) { return FRef.View->Call(FRef, ABody); }
+};
+
+class TWebKitBrowser : public IWebBrowser2 {
+public:
+  TWebKitBrowser(std::shared_ptr<TView> AView, std::string ADocExpr) : FView(std::move(AView)), FDocExpr(std::move(ADocExpr)) {}
+  ~TWebKitBrowser() override = default;
+
+  bool IsTop() const { return FDocExpr == "document"; }
+  void Navigate(std::u16string_view AUrl) override {
+    if (!IsTop()) throw EzbOleError(E_NOTIMPL, u"A frame is not navigated on its own");
+    FView->Navigate(AUrl);
+  }
+  int ReadyState() override { return FView->ReadyState; }
+  std::shared_ptr<IHTMLDocument2> Document() override {
+    if (FView->Failed || !FView->HasDocument) return nullptr;
+    TRef Ref{FView, FView->Generation, FDocExpr};
+    if (!IsTop() && FView->Script(Ref, "return 0;").Code < 0) return nullptr;
+    return std::make_shared<TWebKitDocument>(Ref);
+  }
+  std::u16string LocationURL() override {
+    const char* Uri = webkit_web_view_get_uri(FView->View.get());
+    return Uri ? Utf8ToUtf16(Uri) : u"";
+  }
+  void Stop() override { webkit_web_view_stop_loading(FView->View.get()); }
+  void Refresh() override {
+    if (!FView->HasDocument) return;
+    FView->BeginLoad();
+    webkit_web_view_reload(FView->View.get());
+  }
+  void OnAmbientPropertyChange(std::int32_t) override {}  // the mask is read again at the next load
+  bool EngineFailed() override { return FView->Failed; }
+  void SetCallTimeout(int AMilliseconds) override { FView->CallTimeout = AMilliseconds; }
+  GtkWidget* Widget() override { return GTK_WIDGET(FView->View.get()); }
+  int FrameCount() override {
+    if (FView->Failed || !FView->HasDocument) return 0;
+    TScriptResult R = FView->Script(TRef{FView, FView->Generation, FDocExpr}, "return __zb.embeds(D).length;");
+    return R.Code < 0 ? 0 : AsInt(R.Value);
+  }
+  std::shared_ptr<IWebBrowser2> Frame(int AIndex) override {
+    if (AIndex < 0 || AIndex >= FrameCount()) return nullptr;
+    return std::make_shared<TWebKitBrowser>(FView, "__zb.frameDoc(" + std::to_string(AIndex) + ")");
+  }
+  bool Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t>& APixels) override;
+  void SetStandardCommand(std::uint32_t ACmdID, TStandardCommand AHandler) override {
+    if (AHandler)
+      FView->StandardCommands[ACmdID] = std::move(AHandler);
+    else
+      FView->StandardCommands.erase(ACmdID);
+  }
+
+private:
+  std::shared_ptr<TView> FView;
+  std::string FDocExpr;
+};
+
+struct TSnapshotCall {
+  bool Done = false;
+  cairo_surface_t* Surface = nullptr;
+};
+
+bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t>& APixels) {
+  if (AWidth <= 0 || AHeight <= 0 || FView->Failed || !FView->HasDocument) return false;
+  if (!FView->WaitComplete()) return false;
+  auto Call = std::make_shared<TSnapshotCall>();
+  webkit_web_view_get_snapshot(
+      FView->View.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
+      [](GObject* ASource, GAsyncResult* AResult, gpointer AData) {
+        std::unique_ptr<std::shared_ptr<TSnapshotCall>> C(static_cast<std::shared_ptr<TSnapshotCall>*>(AData));
+        (*C)->Surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr);
+        (*C)->Done = true;
+      },
+      new std::shared_ptr<TSnapshotCall>(Call));
+  TView& V = *FView;
+  WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout);
+  if (!Call->Surface) return false;
+  cairo_surface_t* Target = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight);
+  cairo_t* Cr = cairo_create(Target);
+  double W = cairo_image_surface_get_width(Call->Surface), H = cairo_image_surface_get_height(Call->Surface);
+  if (W > 0 && H > 0) cairo_scale(Cr, AWidth / W, AHeight / H);
+  cairo_set_source_surface(Cr, Call->Surface, 0, 0);
+  cairo_paint(Cr);
+  cairo_destroy(Cr);
+  cairo_surface_flush(Target);
+  APixels.assign(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight), 0);
+  const unsigned char* Data = cairo_image_surface_get_data(Target);
+  int Stride = cairo_image_surface_get_stride(Target);
+  for (int Y = 0; Y < AHeight; ++Y)
+    std::memcpy(&APixels[static_cast<std::size_t>(Y) * static_cast<std::size_t>(AWidth)], Data + Y * Stride,
+                static_cast<std::size_t>(AWidth) * 4);
+  cairo_surface_destroy(Target);
+  cairo_surface_destroy(Call->Surface);
+  return true;
+}
+
+}  // namespace
+
+std::unique_ptr<IWebBrowser2> CreateBrowser(GtkContainer* AParent, IzbBrowserHost& AHost) {
+  auto View = std::make_shared<TView>(AHost);
+  View->Create(AParent);
+  return std::make_unique<TWebKitBrowser>(View, "document");
+}
+
+}  // namespace zb::webkit
+
+namespace zb {
+std::unique_ptr<IWebBrowser2> CreateWebBrowser(GtkContainer* AParent, IzbBrowserHost& AHost) {
+  return webkit::CreateBrowser(AParent, AHost);
+}
+}  // namespace zb
+
+namespace zb {
+void ReleaseWebBrowserEngine() { webkit::ReleaseSharedWebKit(); }
+}  // namespace zb

@@ -1,0 +1,222 @@
+#include "platform/webkit/zbWebKitUtils.h"
+
+#include <memory>
+
+#include "support/zbUnicode.h"
+
+namespace zb::webkit {
+
+std::u16string TGError::Message() const {
+  return FError && FError->message ? Utf8ToUtf16(FError->message) : std::u16string(u"Unknown engine error");
+}
+
+bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs) {
+  if (ADone()) return true;
+  struct TTimer {
+    bool Fired = false;
+    guint Id = 0;
+  };
+  auto Timer = std::make_shared<TTimer>();
+  if (ATimeoutMs > 0) {
+    auto* Raw = new std::shared_ptr<TTimer>(Timer);
+    Timer->Id = g_timeout_add_full(
+        G_PRIORITY_DEFAULT, static_cast<guint>(ATimeoutMs),
+        [](gpointer AData) -> gboolean {
+          (*static_cast<std::shared_ptr<TTimer>*>(AData))->Fired = true;
+          return G_SOURCE_REMOVE;
+        },
+        Raw, [](gpointer AData) { delete static_cast<std::shared_ptr<TTimer>*>(AData); });
+  }
+  while (!ADone()) {
+    if (Timer->Fired) return false;
+    g_main_context_iteration(nullptr, TRUE);
+  }
+  if (Timer->Id && !Timer->Fired) g_source_remove(Timer->Id);
+  return true;
+}
+
+namespace {
+
+
+void OnLoadChangedCb(WebKitWebView*, WebKitLoadEvent AEvent, gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  if (S->OnLoadChanged) S->OnLoadChanged(AEvent);
+}
+gboolean OnLoadFailedCb(WebKitWebView*, WebKitLoadEvent, gchar* AUri, GError* AError, gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  return S->OnLoadFailed ? S->OnLoadFailed(AUri, AError) : FALSE;
+}
+void OnTerminatedCb(WebKitWebView*, WebKitWebProcessTerminationReason AReason, gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  if (S->OnTerminated) S->OnTerminated(AReason);
+}
+gboolean OnDecidePolicyCb(WebKitWebView*, WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType,
+                          gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  return S->OnDecidePolicy ? S->OnDecidePolicy(ADecision, AType) : FALSE;
+}
+gboolean OnContextMenuCb(WebKitWebView*, WebKitContextMenu* AMenu, GdkEvent* AEvent, WebKitHitTestResult*,
+                         gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  return S->OnContextMenu ? S->OnContextMenu(AMenu, AEvent) : FALSE;
+}
+gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer AData) {
+  auto* S = static_cast<TWebViewSignals*>(AData);
+  return S->OnScriptDialog ? S->OnScriptDialog(ADialog) : FALSE;
+}
+
+}  // namespace
+
+void TWebViewSignals::Connect(WebKitWebView* AView) {
+  Disconnect();
+  FView = AView;
+  FIds.push_back(g_signal_connect(AView, "load-changed", G_CALLBACK(OnLoadChangedCb), this));
+  FIds.push_back(g_signal_connect(AView, "load-failed", G_CALLBACK(OnLoadFailedCb), this));
+  FIds.push_back(g_signal_connect(AView, "web-process-terminated", G_CALLBACK(OnTerminatedCb), this));
+  FIds.push_back(g_signal_connect(AView, "decide-policy", G_CALLBACK(OnDecidePolicyCb), this));
+  FIds.push_back(g_signal_connect(AView, "context-menu", G_CALLBACK(OnContextMenuCb), this));
+  FIds.push_back(g_signal_connect(AView, "script-dialog", G_CALLBACK(OnScriptDialogCb), this));
+}
+
+void TWebViewSignals::Disconnect() {
+  if (FView)
+    for (gulong Id : FIds) g_signal_handler_disconnect(FView, Id);
+  FIds.clear();
+  FView = nullptr;
+}
+
+namespace {
+
+TVariant ValueFromJsc(JSCValue* AValue) {
+  if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
+  if (jsc_value_is_boolean(AValue)) return static_cast<bool>(jsc_value_to_boolean(AValue));
+  if (jsc_value_is_number(AValue)) return jsc_value_to_double(AValue);
+  TGCharPtr Text(jsc_value_to_string(AValue));
+  return Utf8ToUtf16(Text.get() ? Text.get() : "");
+}
+
+// Shared between the waiting caller and the callback, which may arrive after the caller gave up.
+struct TScriptCall {
+  bool Done = false;
+  TScriptResult Result;
+};
+
+void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) {
+  std::unique_ptr<std::shared_ptr<TScriptCall>> Call(static_cast<std::shared_ptr<TScriptCall>*>(AData));
+  TGError Error;
+  JSCValue* Value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, Error.out());
+  TScriptCall& C = **Call;
+  if (!Value) {
+    C.Result.Code = E_FAIL;
+    C.Result.Error = Error.Message();
+  } else {
+    C.Result.Value = ValueFromJsc(Value);
+    g_object_unref(Value);
+  }
+  C.Done = true;
+}
+
+}  // namespace
+
+TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld, int ATimeoutMs,
+                        const std::function<bool()>& AFailed) {
+  if (AFailed()) return {E_ZB_ENGINE_GONE, {}, u"The HTML engine's web process has ended"};
+  auto Call = std::make_shared<TScriptCall>();
+  webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
+                                      nullptr, OnScriptFinished, new std::shared_ptr<TScriptCall>(Call));
+  bool InTime = WaitOnMainContext([&] { return Call->Done || AFailed(); }, ATimeoutMs);
+  if (Call->Done) return Call->Result;
+  if (!InTime) return {E_ZB_TIMEOUT, {}, u"The HTML engine did not answer in time"};
+  return {E_ZB_ENGINE_GONE, {}, u"The HTML engine's web process has ended"};
+}
+
+void PostScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld) {
+  webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
+                                      nullptr, nullptr, nullptr);
+}
+
+std::string JsQuote(std::u16string_view AText) {
+  static const char Hex[] = "0123456789abcdef";
+  std::string R;
+  R.reserve(AText.size() + 2);
+  R += '"';
+  for (char16_t C : AText) {
+    if (C >= 0x20 && C < 0x7F && C != '"' && C != '\\') {
+      R += static_cast<char>(C);
+    } else {
+      R += "\\u";
+      for (int Shift = 12; Shift >= 0; Shift -= 4) R += Hex[(C >> Shift) & 0xF];
+    }
+  }
+  R += '"';
+  return R;
+}
+
+std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8)); }
+
+namespace {
+
+WebKitUserContentFilter* GFilter = nullptr;  // boxed, not a GObject
+TGObjectPtr<WebKitWebContext> GContext;
+
+// The rule language has no alternation, so the exceptions are three rules of their own.
+constexpr const char* BlockRules =
+    R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
+    R"({"trigger":{"url-filter":"^file:"},"action":{"type":"ignore-previous-rules"}},)"
+    R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
+    R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
+
+struct TFilterCall {
+  bool Done = false;
+  WebKitUserContentFilter* Filter = nullptr;
+  std::u16string Error;
+};
+
+}  // namespace
+
+WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
+  if (GFilter) return GFilter;
+  TGCharPtr Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  TGObjectPtr<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(Folder.get()));
+  GBytes* Source = g_bytes_new_static(BlockRules, std::char_traits<char>::length(BlockRules));
+  auto Call = std::make_shared<TFilterCall>();
+  webkit_user_content_filter_store_save(
+      Store.get(), "zb-offline", Source, nullptr,
+      [](GObject* AStore, GAsyncResult* AResult, gpointer AData) {
+        std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
+        TGError Error;
+        (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                     AResult, Error.out());
+        if (!(*C)->Filter) (*C)->Error = Error.Message();
+        (*C)->Done = true;
+      },
+      new std::shared_ptr<TFilterCall>(Call));
+  g_bytes_unref(Source);
+  WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
+  if (!Call->Filter)
+    throw EzbOleError(E_FAIL, u"The HTML engine's network filter could not be compiled: " +
+                                  (Call->Done ? Call->Error : std::u16string(u"timeout")));
+  GFilter = Call->Filter;
+  return GFilter;
+}
+
+WebKitWebContext* SharedWebContext() {
+  if (!GContext) {
+    GContext = TGObjectPtr<WebKitWebContext>(webkit_web_context_new_ephemeral());
+    webkit_web_context_set_cache_model(GContext.get(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    g_signal_connect(GContext.get(), "download-started",
+                     G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) {
+                       webkit_download_cancel(ADownload);
+                     }),
+                     nullptr);
+  }
+  return GContext.get();
+}
+
+void ReleaseSharedWebKit() {
+  if (GFilter) webkit_user_content_filter_unref(GFilter);
+  GFilter = nullptr;
+  GContext.reset();
+}
+
+}  // namespace zb::webkit

@@ -1,0 +1,398 @@
+// The editor over the real engine: life cycle, saving and loading, design mode, content access,
+// commands and text ranges, documents that are not HTML, and a dying web process.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include <webkit2/webkit2.h>
+
+#include "htmledit/zbHtmlCmds.h"
+#include "support/zbFileCtrl.h"
+#include "tests/htmledit/zbHtmlEdTestEnv.h"
+
+namespace zb::test {
+namespace {
+
+std::string ReadAll(const std::string& AFile) {
+  std::ifstream In(AFile, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(In), {});
+}
+
+// The engine's own crash path: the web process is ended under it.
+bool KillWebProcess(TzbHtmlEdit& AEdit) {
+  webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(AEdit.Widget()));
+  gint64 End = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
+  while (!AEdit.DefaultInterface().EngineFailed() && g_get_monotonic_time() < End) g_main_context_iteration(nullptr, FALSE);
+  return AEdit.DefaultInterface().EngineFailed();
+}
+
+class HtmlEdit : public ::testing::Test {
+protected:
+  TzbHtmlEdit& E = *GEdit;
+  TTempDir Dir;
+  void Load(const std::string& AHtml, const std::string& AName = "doc.htm") {
+    ASSERT_TRUE(LoadAndWait(E, Dir.Write(AName, AHtml)));
+  }
+};
+
+TEST_F(HtmlEdit, OptionsAmbientMaskAndHostAnswers) {
+  EXPECT_EQ(static_cast<std::uint32_t>(E.DownloadOptionValue()), 0x800017F0u);
+  EXPECT_EQ(E.UserInterfaceValue(), 0x141B4u);
+  EXPECT_TRUE(E.ReplaceCaption());
+  EXPECT_FALSE(E.EnableDDE());
+
+  bool InvokeCalled = false;
+  E.OnInvoke = [&](TzbCustomHtmlEdit&, std::int32_t, std::uint16_t, TVariant*) {
+    InvokeCalled = true;
+    return S_OK;
+  };
+  TVariant Mask;
+  EXPECT_EQ(E.Invoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &Mask), S_OK);
+  EXPECT_EQ(Mask, TVariant(static_cast<std::int32_t>(0x800017F0u)));
+  EXPECT_FALSE(InvokeCalled);
+  E.Invoke(-5501, DISPATCH_PROPERTYGET, &Mask);
+  EXPECT_TRUE(InvokeCalled);
+  E.OnInvoke = nullptr;
+
+  void* Out = &Mask;
+  EXPECT_EQ(E.ShowContextMenu(0, {}), S_FALSE);
+  EXPECT_EQ(E.GetDropTarget(Out), S_OK);
+  EXPECT_EQ(Out, nullptr);
+  Out = &Mask;
+  EXPECT_EQ(E.GetExternal(Out), S_FALSE);
+  EXPECT_EQ(Out, nullptr);
+  EXPECT_EQ(E.QueryService(CGID_MSHTML, CGID_MSHTML, Out), E_NOINTERFACE);
+  std::uint32_t Count = 7;
+  EXPECT_EQ(E.GetTypeInfoCount(Count), E_NOTIMPL);
+  EXPECT_EQ(Count, 0u);
+  TDocHostUIInfo Info;
+  EXPECT_EQ(E.GetHostInfo(Info), S_OK);
+  EXPECT_EQ(Info.cbSize, 20u);
+  EXPECT_EQ(Info.dwFlags, 0x141B4u);
+  std::u16string Key;
+  EXPECT_EQ(E.GetOverrideKeyPath(Key), S_OK);
+  EXPECT_EQ(E.ShowHelp(u"", 0, 0), S_FALSE);
+  EXPECT_EQ(E.Exec(nullptr, 1, 0, {}, nullptr), OLECMDERR_E_UNKNOWNGROUP);
+  bool Cancelled = false;
+  E.OnRefresh = [&](TzbCustomHtmlEdit&, std::int32_t, bool& Cancel) { Cancel = Cancelled = true; };
+  EXPECT_EQ(E.Exec(&CGID_DocHostCommandHandler, 2300, 0, {}, nullptr), S_OK);
+  EXPECT_TRUE(Cancelled);
+  E.OnRefresh = nullptr;
+  EXPECT_EQ(E.Exec(&CGID_DocHostCommandHandler, 2300, 0, {}, nullptr), OLECMDERR_E_NOTSUPPORTED);
+
+  // The service's layout: the mask follows the set at once.
+  using O = TDownloadControlOption;
+  E.SetDownloadOptions({O::DLCTL_NO_SCRIPTS, O::DLCTL_NO_JAVA, O::DLCTL_NO_RUNACTIVEXCTLS, O::DLCTL_NO_DLACTIVEXCTLS,
+                        O::DLCTL_NO_FRAMEDOWNLOAD, O::DLCTL_FORCEOFFLINE, O::DLCTL_SILENT, O::DLCTL_OFFLINE});
+  E.Invoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &Mask);
+  EXPECT_EQ(Mask, TVariant(static_cast<std::int32_t>(0xD0001780u)));
+  E.SetDownloadOptions(TzbHtmlEdit::DefaultDownloadOptions);
+}
+
+TEST_F(HtmlEdit, BlankDocumentFileIsUniqueAndLoads) {
+  std::u16string Plain = GetTempFolder() + BlankDocumentName + BlankDocumentExt;
+  E.AssignDocument();
+  std::u16string First = E.BlankDocumentFile();
+  ASSERT_TRUE(FileExists(First));
+  EXPECT_EQ(ReadFileBytes(First), "<html><div>&nbsp;</div></html>");
+  ASSERT_TRUE(E.WaitForComplete());
+  EXPECT_EQ(E.GetDocumentFilename().substr(0, 8), u"file:///");
+  // The plain name is taken now, so the next one is a numbered variant.
+  ASSERT_TRUE(FileExists(Plain));
+  E.Clear();
+  EXPECT_NE(E.BlankDocumentFile(), Plain);
+  EXPECT_NE(E.BlankDocumentFile(), First);
+  EXPECT_TRUE(E.WaitForComplete());
+  EXPECT_EQ(BodyText(E), u"\u00A0");
+}
+
+TEST_F(HtmlEdit, DesignModeRoundTripAndSaveOnNextLoad) {
+  std::string File = Dir.Write("edit.htm", "<html><body><p>one</p></body></html>");
+  ASSERT_TRUE(LoadAndWait(E, File));
+  EXPECT_FALSE(E.GetDesignMode());
+  E.SetDesignMode(true);
+  EXPECT_TRUE(E.GetDesignMode());
+  EXPECT_TRUE(SameTextEx(E.DOC()->designMode(), u"on", false));
+  IHtmlTextRange R = E.HtmlTextRange();
+  ASSERT_TRUE(R.TextRange);
+  R.TextRange->collapse(true);
+  R.TextRange->moveEnd(u"character", 2147483647);
+  R.TextRange->moveStart(u"character", 2147483647);
+  R.PasteHTML(u"<b>two</b>");
+  // A design-mode document is written back to its own file before the next one loads.
+  Load("<html><body>next</body></html>", "next.htm");
+  EXPECT_FALSE(E.GetDesignMode());
+  EXPECT_NE(ReadAll(File).find("<b>two</b>"), std::string::npos) << ReadAll(File);
+
+  E.SetDesignMode(false);
+  EXPECT_FALSE(E.GetDesignMode());
+  // While loading, design mode is left alone.
+  E.LoadFromFile(Utf8ToUtf16(File), true);
+  E.SetDesignMode(true);
+  ASSERT_TRUE(E.WaitForComplete());
+  EXPECT_FALSE(E.GetDesignMode());
+}
+
+TEST_F(HtmlEdit, LoadFromFileOfAMissingFileStillCompletes) {
+  int Completed = 0;
+  E.OnDocumentComplete = [&](TWebBrowser&, std::u16string_view) { ++Completed; };
+  EXPECT_EQ(E.LoadFromFile(Utf8ToUtf16(Dir.Path + "/missing.htm"), true), 0);
+  EXPECT_TRUE(E.WaitForComplete());
+  Pump(100);
+  EXPECT_EQ(Completed, 1);
+  E.OnDocumentComplete = nullptr;
+  EXPECT_EQ(BodyText(E), u"");
+}
+
+TEST_F(HtmlEdit, SaveAndLoadKeepTheDocumentAndItsCharacterSet) {
+  Load("<html><head><meta charset=\"windows-1252\"><title>t</title></head><body>Gr\xFC\xDF" "e</body></html>");
+  std::string Bytes;
+  EXPECT_EQ(E.SaveToStream(Bytes), S_OK);
+  EXPECT_NE(Bytes.find("Gr\xFC\xDF" "e"), std::string::npos);
+  // A character the document's set lacks survives as a character reference.
+  IHtmlTextRange R = E.HtmlTextRange();
+  E.SetDesignMode(true);
+  R = E.HtmlTextRange();
+  R.TextRange->moveStart(u"character", -100);
+  R.TextRange->moveEnd(u"character", 100);
+  R.TextRange->put_text(u"\u20AC \u4E2D");
+  Bytes.clear();
+  ASSERT_EQ(E.SaveToStream(Bytes), S_OK);
+  EXPECT_NE(Bytes.find("\x80 &#20013;"), std::string::npos) << Bytes;
+
+  std::string Out = Dir.Path + "/saved.htm";
+  EXPECT_EQ(E.SaveToFile(Utf8ToUtf16(Out)), S_OK);
+  EXPECT_EQ(ReadAll(Out), Bytes);
+  EXPECT_LT(E.SaveToFile(Utf8ToUtf16(Dir.Path + "/no/such/folder/x.htm")), 0);
+
+  TStringList Lines;
+  ASSERT_EQ(E.SaveToStrings(Lines), S_OK);
+  ASSERT_FALSE(Lines.empty());
+  EXPECT_EQ(E.LoadFromStrings({u"<html><body>\u00E4 \u4E2D lines</body></html>"}), S_OK);
+  EXPECT_EQ(BodyText(E), u"\u00E4 \u4E2D lines");
+  EXPECT_EQ(E.LoadFromStream("<p>from bytes</p>"), S_OK);
+  EXPECT_EQ(BodyText(E), u"from bytes");
+}
+
+TEST_F(HtmlEdit, HeaderCutRules) {
+  Load("<HTML><HEAD><TITLE>x</TITLE></HEAD>\r\n<BODY>b</BODY></HTML>");
+  std::u16string Header = E.GetDocumentHeader();
+  // The engine writes its own serialisation; the cut rule is what matters.
+  ASSERT_GE(Header.size(), 8u);
+  EXPECT_TRUE(SameTextEx(Header.substr(Header.size() - 8, 7), u"</head>", false)) << Utf16ToUtf8(Header);
+  std::u16string Source = E.GetDocumentSource();
+  EXPECT_EQ(Source.substr(0, Header.size()), Header);
+  EXPECT_EQ(Header.back(), Source[Header.size() - 1]);
+}
+
+TEST_F(HtmlEdit, PlainTextExportInAnsi) {
+  Load("<html><head><meta charset=utf-8></head><body><p>Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE4\xB8\xAD</p>"
+       "<script>var hidden = 1;</script></body></html>");
+  std::string Out = Dir.Path + "/plain.txt";
+  EXPECT_EQ(E.SaveToPlainFile(Utf8ToUtf16(Out)), 0);
+  EXPECT_EQ(ReadAll(Out), "Gr\xFC\xDF" "e \x80 ?");
+  EXPECT_EQ(E.SaveToPlainFile(Utf8ToUtf16(Dir.Path + "/no/such/dir/p.txt")), 1);
+  EXPECT_EQ(E.SaveToPlainFile(u""), 1);
+}
+
+TEST_F(HtmlEdit, DefaultBodyStyleAndCurrentFont) {
+  Load("<html><body><p><font face='&quot;Times New Roman&quot;, serif'><b>bold</b></font></p></body></html>");
+  E.SetDefaultBodyStyle(u"Tahoma", 10);
+  auto Style = E.DOC()->body()->style();
+  EXPECT_EQ(Style->fontSize(), u"10pt");
+  EXPECT_EQ(Style->fontFamily(), u"Tahoma");
+  E.SetDesignMode(true);
+  IHtmlTextRange R = E.HtmlTextRange();
+  ASSERT_TRUE(R.TextRange);
+  R.TextRange->moveStart(u"character", 1);
+  R.TextRange->moveEnd(u"character", 1);
+  R.TextRange->select();
+  TFontInfo F = E.CurrentFontInfo();
+  EXPECT_EQ(F.Fontname, u"Times New Roman");
+  EXPECT_EQ(F.Size, 10);
+  EXPECT_TRUE(F.FontStyle.Contains(TFontStyle::fsBold));
+  EXPECT_FALSE(F.FontStyle.Contains(TFontStyle::fsItalic));
+  EXPECT_FALSE(F.FontStyle.Contains(TFontStyle::fsStrikeOut));
+  E.SetDesignMode(false);
+}
+
+TEST_F(HtmlEdit, TextRangeMovesClampAtTheEnds) {
+  Load("<html><body><p>abc</p><p>def</p></body></html>");
+  E.SetDesignMode(true);
+  auto R = E.HtmlTextRange().TextRange;
+  ASSERT_TRUE(R);
+  R->collapse(true);
+  EXPECT_EQ(R->moveEnd(u"character", -2147483647), 0);
+  EXPECT_EQ(R->moveStart(u"character", 0), 0);
+  EXPECT_EQ(R->moveEnd(u"character", 4), 4);
+  EXPECT_EQ(R->text(), u"abcd");
+  EXPECT_EQ(R->moveEnd(u"character", 2147483647), 2);
+  EXPECT_EQ(R->moveStart(u"character", 2147483647), 6);
+  EXPECT_EQ(R->text(), u"");
+  EXPECT_THROW(R->moveStart(u"word", 1), EzbOleError);
+  R->put_text(u"<b>x</b>");
+  EXPECT_EQ(BodyText(E), u"abc\n\ndef<b>x</b>");
+  R = E.HtmlTextRange().TextRange;
+  R->collapse(true);
+  R->moveEnd(u"character", -2147483647);
+  R->select();
+  IHtmlTextRange P{R};
+  // Two ANSI characters that are the bytes of UTF-8 become the one character they encode.
+  EXPECT_TRUE(P.PasteHTMLUTF8(u"\u00C3\u00A4<i>!</i>"));
+  EXPECT_EQ(BodyText(E).substr(0, 3), u"\u00E4!a");
+  EXPECT_THROW(IHtmlTextRange{}.PasteHTML(u"x"), EzbOleError);
+  E.SetDesignMode(false);
+}
+
+TEST_F(HtmlEdit, EveryCommandRunsOrFailsCleanly) {
+  std::string Doc = "<html><body><p>Hello <a name=m>mark</a> world</p></body></html>";
+  Load(Doc);
+  std::string Table;
+  for (int Id = 1; Id <= HtmlCommandCount; ++Id) {
+    std::u16string Name = HtmlCommandName(Id);
+    if (Name == u"Print" || Name == u"Open" || Name == u"Refresh" || Name == u"Stop" || Name == u"SaveAs" ||
+        Name == u"Paste" || Name == u"Cut" || Name == u"Copy")
+      continue;  // dialogs, navigation and the clipboard are covered elsewhere
+    Load(Doc);
+    E.SetDesignMode(true);
+    auto D = E.DOC();
+    ASSERT_TRUE(D->execCommand(u"SelectAll", false, std::int32_t(0)));
+    bool Supported = D->queryCommandSupported(Name);
+    TVariant Value = Name == u"CreateBookmark" ? TVariant(std::u16string(u"bm")) : TVariant{};
+    try {
+      D->execCommand(Name, false, Value);
+      EXPECT_TRUE(Supported) << Utf16ToUtf8(Name);
+    } catch (const EzbOleError&) {
+      EXPECT_FALSE(Supported) << Utf16ToUtf8(Name);
+    }
+    Table += Utf16ToUtf8(Name) + (Supported ? " yes\n" : " no\n");
+    EXPECT_NE(E.DOC(), nullptr);
+    E.SetDesignMode(false);  // or the next load writes this document back over the original
+  }
+  Load(Doc);
+  E.SetDesignMode(true);
+  auto D = E.DOC();
+  D->execCommand(u"SelectAll", false, std::int32_t(0));
+  EXPECT_TRUE(D->execCommand(u"Bold", false, {}));
+  EXPECT_NE(E.GetDocumentSource().find(u"<b>"), std::u16string::npos) << Utf16ToUtf8(E.GetDocumentSource());
+  EXPECT_THROW(D->execCommand(u"", false, {}), EzbOleError);
+  EXPECT_THROW(D->execCommand(u"NoSuchCommand", false, {}), EzbOleError);
+  D->execCommand(u"SelectAll", false, std::int32_t(0));
+  EXPECT_TRUE(D->execCommand(u"BlockDirRTL", false, {}));
+  EXPECT_NE(E.GetDocumentSource().find(u"dir=\"rtl\""), std::u16string::npos);
+  std::string SaveAs = Dir.Path + "/saveas.htm";
+  EXPECT_TRUE(D->execCommand(u"SaveAs", false, Utf8ToUtf16(SaveAs)));
+  EXPECT_TRUE(std::filesystem::exists(SaveAs));
+  E.SetDesignMode(false);
+  if (::testing::Test::HasFailure()) std::cerr << Table;
+}
+
+TEST_F(HtmlEdit, CommandTarget) {
+  Load("<html><body><p>text</p></body></html>");
+  TVariant Out;
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_SELECTALL, OLECMDEXECOPT_DONTPROMPTUSER), S_OK);
+  EXPECT_EQ(E.HtmlTextRange().TextRange->text(), u"text");
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_GETZOOMRANGE, 0, {}, &Out), S_OK);
+  EXPECT_EQ(Out, TVariant(std::int32_t(4 << 16)));
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0, std::int32_t(4), &Out), S_OK);
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0, {}, &Out), S_OK);
+  EXPECT_EQ(Out, TVariant(std::int32_t(4)));
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0, std::int32_t(9), &Out), E_INVALIDARG);
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_COPY, 0), S_OK);
+  EXPECT_EQ(E.InvokeCMD(true, 1, 0), OLECMDERR_E_NOTSUPPORTED);
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_PRINT, 0), OLECMDERR_E_NOTSUPPORTED);
+}
+
+TEST_F(HtmlEdit, FramesAndThumbnail) {
+  Dir.Write("inner.htm", "<html><body>inner</body></html>");
+  Load("<html><body><iframe src='inner.htm'></iframe><object data='inner.htm'></object>x</body></html>");
+  EXPECT_EQ(E.FrameCount(), 2);
+  EXPECT_EQ(E.GetFrame(5), nullptr);
+  TzbImage Image;
+  EXPECT_FALSE(E.GetThumbnail(Image));
+  Image.Width = 64;
+  Image.Height = 48;
+  ASSERT_TRUE(E.GetThumbnail(Image));
+  EXPECT_EQ(Image.Pixels.size(), 64u * 48u);
+}
+
+TEST_F(HtmlEdit, DocumentsThatAreNotHtmlLoadWithoutHarm) {
+  static const unsigned char Png[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D', 'R',
+                                      0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0, 0x1F, 0x15, 0xC4, 0x89, 0, 0, 0, 0x0A,
+                                      'I', 'D', 'A', 'T', 0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1, 0x0D, 0x0A, 0x2D,
+                                      0xB4, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  struct TCase {
+    const char* Name;
+    std::string Bytes;
+  };
+  std::string Nested;
+  for (int I = 0; I < 20000; ++I) Nested += "<div><span>";
+  Nested += "deep";
+  std::string Big = "<html><body>";
+  std::string Para = "<p>";
+  while (Para.size() < 16384) Para += "A line of a very large mail body, repeated. ";
+  Para += "</p>\n";
+  while (Big.size() < 50u * 1024 * 1024) Big += Para;
+  Big += "</body></html>";
+  TCase Cases[] = {
+      {"image.png", std::string(reinterpret_cast<const char*>(Png), sizeof Png)},
+      {"doc.pdf", "%PDF-1.4\n1 0 obj<<>>endobj\ntrailer<<>>\n%%EOF\n"},
+      {"empty.htm", ""},
+      {"bad-utf8.htm", "<html><head><meta charset=utf-8></head><body>\xC3\x28 \xFF\xFE \xED\xA0\x80 ok</body></html>"},
+      {"nested.htm", Nested},
+      {"big.htm", Big},
+  };
+  E.SetWaitTimeout(180000);  // the 50 MB document takes its time under a virtual display
+  for (const auto& C : Cases) {
+    SCOPED_TRACE(C.Name);
+    ASSERT_TRUE(LoadAndWait(E, Dir.Write(C.Name, C.Bytes)));
+    EXPECT_FALSE(E.DefaultInterface().EngineFailed());
+    std::string Out = Dir.Path + "/out.txt";
+    E.SaveToPlainFile(Utf8ToUtf16(Out));
+    std::u16string Source = E.GetDocumentSource();
+    if (std::string(C.Name) == "image.png") {
+      EXPECT_EQ(E.DOC()->images()->length(), 1);
+    }
+    if (std::string(C.Name) == "bad-utf8.htm") {
+      EXPECT_NE(BodyText(E).find(u"ok"), std::u16string::npos);
+    }
+    if (std::string(C.Name) == "big.htm") {
+      EXPECT_GT(Source.size(), 50u * 1024 * 1024);
+    }
+  }
+  E.SetWaitTimeout(DefaultWaitTimeoutMs);
+}
+
+TEST_F(HtmlEdit, NoDocumentAnswers) {
+  // A dying web process ends the document; every operation then answers as without one.
+  Load("<html><body>alive</body></html>");
+  E.DefaultInterface().Stop();
+  auto Old = E.DOC();
+  ASSERT_TRUE(Old);
+  ASSERT_TRUE(KillWebProcess(E));
+  EXPECT_EQ(E.DOC(), nullptr);
+  EXPECT_THROW(Old->body(), EzbOleError);
+  std::string Bytes;
+  EXPECT_EQ(E.SaveToStream(Bytes), S_FALSE);
+  EXPECT_EQ(E.SaveToFile(Utf8ToUtf16(Dir.Path + "/x.htm")), S_FALSE);
+  EXPECT_EQ(E.GetDocumentSource(), u"");
+  EXPECT_EQ(E.GetDocumentHeader(), u"");
+  EXPECT_EQ(E.SaveToPlainFile(Utf8ToUtf16(Dir.Path + "/x.txt")), 1);
+  EXPECT_FALSE(E.GetDesignMode());
+  EXPECT_EQ(E.GetDocumentFilename(), u"");
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0), S_FALSE);
+  EXPECT_EQ(E.HtmlTextRange().TextRange, nullptr);
+  EXPECT_EQ(E.CurrentFontInfo().Size, 0);
+  E.SetDefaultBodyStyle(u"Tahoma", 10);
+  // The next request starts from a fresh document.
+  E.SetDesignMode(true);
+  ASSERT_TRUE(E.WaitForComplete());
+  E.SetDesignMode(true);
+  EXPECT_TRUE(E.GetDesignMode());
+  EXPECT_EQ(BodyText(E), u"\u00A0");
+  E.SetDesignMode(false);
+}
+
+
+}  // namespace
+}  // namespace zb::test
