@@ -1,0 +1,140 @@
+#include "htmledit/zbHtmlPrintOptions.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+
+#include "support/zbLocale.h"
+#include "support/zbRegistry.h"
+
+namespace zb {
+namespace {
+
+constexpr double MillimetresPerInch = 25.4;
+// What the engine assumes for a margin it cannot read: 0.3937 inch (10 mm).
+constexpr double FallbackMarginInches = 0.3937;
+constexpr double FallbackMarginMillimetres = 9.99998;
+constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
+
+constexpr std::u16string_view SInvalidRegType = u"Ungültiger Datentyp für '%s'";
+
+char16_t DecimalSeparator() { return CurrentLocale().DecimalSeparator; }
+
+std::u16string Ascii(const char* First, const char* Last) { return std::u16string(First, Last); }
+
+// The page-setup values are texts; anything else stored there is refused with the store's own message.
+std::u16string ReadPageSetupText(TzbRegistry& Reg, std::u16string_view Name) {
+  TzbRegDataInfo info;
+  if (Reg.GetDataInfo(Name, info) && info.RegData != rdtString && info.RegData != rdtExpandString)
+    throw EzbRegistryError(SInvalidRegType, {Name});
+  return Reg.ReadString(Name, u"");
+}
+
+// The locale's number rules for a plain decimal number: optional sign, digits, one separator, exponent.
+bool TextToMargin(std::u16string_view Text, double& Value) {
+  std::string s;
+  char16_t sep = DecimalSeparator();
+  bool sepSeen = false;
+  for (char16_t c : Text) {
+    if (c == sep && !sepSeen) {
+      s += '.';
+      sepSeen = true;
+    } else if ((c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || c == u'e' || c == u'E') {
+      s += static_cast<char>(c);
+    } else {
+      return false;
+    }
+  }
+  const char* first = s.data();
+  const char* last = s.data() + s.size();
+  if (first != last && *first == '+') ++first;
+  auto [end, ec] = std::from_chars(first, last, Value);
+  return ec == std::errc() && end == last && std::isfinite(Value);
+}
+
+double LoadMargin(TzbRegistry& Reg, std::u16string_view Name, TMeasure Measure) {
+  std::u16string text = ReadPageSetupText(Reg, Name);
+  if (text.empty()) return Measure == mMetric ? FallbackMarginMillimetres : FallbackMarginInches;
+  text = StringReplace(text, u" ", u"", rfReplaceAll);
+  char16_t sep = DecimalSeparator();
+  if (sep != u'.') text = StringReplace(text, u".", std::u16string(1, sep), 0);
+  double v = 0;
+  if (!TextToMargin(text, v)) v = FallbackMarginInches;
+  return Measure == mMetric ? v * MillimetresPerInch : v;
+}
+
+}  // namespace
+
+THtmlPrintOptions::THtmlPrintOptions() : FHTMLHeader{u"<html></html>"} {}
+
+std::u16string MarginToRegistryText(double AValue) {
+  double inches = LocaleUsesUSMeasure() ? AValue : AValue / MillimetresPerInch;
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, inches, std::chars_format::fixed, 5);
+  std::u16string text = ec == std::errc() ? Ascii(buf, end) : std::u16string(u"0.00000");
+  // Written the locale's way, then made the store's way: the engine reads "." on every system.
+  char16_t sep = DecimalSeparator();
+  if (sep != u'.') {
+    text = StringReplace(text, u".", std::u16string(1, sep), 0);
+    text = StringReplace(text, std::u16string(1, sep), u".", 0);
+  }
+  return text;
+}
+
+void THtmlPrintOptions::SaveToRegistry(bool ACheckNameSpace) {
+  TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
+  if (!reg.OpenKey(PageSetupKey, true)) return;
+  if (ACheckNameSpace && SameTextEx(ReadPageSetupText(reg, u""), FsNameSpace, false, true)) return;
+  reg.WriteString(PageSetupHeader, FHeader);
+  reg.WriteString(PageSetupFooter, FFooter);
+  reg.WriteString(PageSetupMarginLeft, MarginToRegistryText(FMargins.Left()));
+  reg.WriteString(PageSetupMarginRight, MarginToRegistryText(FMargins.Right()));
+  reg.WriteString(PageSetupMarginTop, MarginToRegistryText(FMargins.Top()));
+  reg.WriteString(PageSetupMarginBottom, MarginToRegistryText(FMargins.Bottom()));
+  reg.CloseKey();
+}
+
+void LoadPageSetup(THtmlPrintOptions& AOptions) {
+  TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
+  if (!reg.OpenKey(PageSetupKey, false)) return;
+  AOptions.SetHeader(ReadPageSetupText(reg, PageSetupHeader));
+  AOptions.SetFooter(ReadPageSetupText(reg, PageSetupFooter));
+  TMeasure m = AOptions.Measure();
+  THtmlPrintMargins& margins = AOptions.Margins();
+  margins.SetLeft(LoadMargin(reg, PageSetupMarginLeft, m));
+  margins.SetRight(LoadMargin(reg, PageSetupMarginRight, m));
+  margins.SetTop(LoadMargin(reg, PageSetupMarginTop, m));
+  margins.SetBottom(LoadMargin(reg, PageSetupMarginBottom, m));
+  reg.CloseKey();
+}
+
+bool LocaleUsesUSMeasure() {
+  // The user's default locale from the environment, whatever the process's own locale is set to.
+  locale_t loc = newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr));
+  if (!loc) return false;
+  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc);
+  bool us = m && m[0] == MeasureUS;
+  freelocale(loc);
+  return us;
+}
+
+TMeasure RuntimeMeasureFromLocale() { return LocaleUsesUSMeasure() ? mUS : mMetric; }
+
+double PageSetupDialogMargin(double AValue, TMeasure AMeasure, TMeasure ARuntimeMeasure) {
+  if (AMeasure == ARuntimeMeasure) return AValue;
+  return ARuntimeMeasure == mUS ? AValue / MillimetresPerInch : AValue * MillimetresPerInch;
+}
+
+std::u16string PageSetupDialogMarginText(double AValue, TMeasure AMeasure, TMeasure ARuntimeMeasure) {
+  double v = PageSetupDialogMargin(AValue, AMeasure, ARuntimeMeasure);
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 15);
+  std::u16string text = ec == std::errc() ? Ascii(buf, end) : std::u16string(u"0");
+  char16_t sep = DecimalSeparator();
+  if (sep != u'.') text = StringReplace(text, u".", std::u16string(1, sep), 0);
+  return text;
+}
+
+}  // namespace zb

@@ -1,0 +1,100 @@
+// The editor's print options (header, footer, HTML header, margins, orientation, units) and the
+// engine's page-setup store in the registry, which printing reads: its key path, value names,
+// text type and number format are fixed.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "support/zbStr.h"
+
+namespace zb {
+
+enum TMeasure { mMetric, mUS };
+enum TPrintOrientationOption { poPortrait, poLandscape };
+
+// HKEY_CURRENT_USER.
+constexpr std::u16string_view PageSetupKey = u"Software\\Microsoft\\Internet Explorer\\PageSetup";
+constexpr std::u16string_view PageSetupHeader = u"header";
+constexpr std::u16string_view PageSetupFooter = u"footer";
+constexpr std::u16string_view PageSetupMarginLeft = u"margin_left";
+constexpr std::u16string_view PageSetupMarginRight = u"margin_right";
+constexpr std::u16string_view PageSetupMarginTop = u"margin_top";
+constexpr std::u16string_view PageSetupMarginBottom = u"margin_bottom";
+
+constexpr double DefaultPrintMargin = 0.75;
+
+// Four margins in the units of the owning options' Measure (millimetres or inches).
+class THtmlPrintMargins {
+public:
+  double Left() const { return FLeft; }
+  double Top() const { return FTop; }
+  double Right() const { return FRight; }
+  double Bottom() const { return FBottom; }
+  void SetLeft(double Value) { FLeft = Value; }
+  void SetTop(double Value) { FTop = Value; }
+  void SetRight(double Value) { FRight = Value; }
+  void SetBottom(double Value) { FBottom = Value; }
+  void Assign(const THtmlPrintMargins& Source) { *this = Source; }
+  // Settings are stored only for margins that differ from the default.
+  static bool IsStored(double Value) { return Value != DefaultPrintMargin; }
+  bool operator==(const THtmlPrintMargins&) const = default;
+
+private:
+  double FLeft = DefaultPrintMargin;
+  double FTop = DefaultPrintMargin;
+  double FRight = DefaultPrintMargin;
+  double FBottom = DefaultPrintMargin;
+};
+
+class THtmlPrintOptions {
+public:
+  THtmlPrintOptions();
+
+  const TStringList& HTMLHeader() const { return FHTMLHeader; }
+  void SetHTMLHeader(const TStringList& Value) { FHTMLHeader = Value; }
+  const std::u16string& Header() const { return FHeader; }
+  void SetHeader(std::u16string_view Value) { FHeader = Value; }
+  const std::u16string& Footer() const { return FFooter; }
+  void SetFooter(std::u16string_view Value) { FFooter = Value; }
+  THtmlPrintMargins& Margins() { return FMargins; }
+  const THtmlPrintMargins& Margins() const { return FMargins; }
+  void SetMargins(const THtmlPrintMargins& Value) { FMargins.Assign(Value); }
+  TPrintOrientationOption Orientation() const { return FOrientation; }
+  void SetOrientation(TPrintOrientationOption Value) { FOrientation = Value; }
+  TMeasure Measure() const { return FMeasure; }
+  void SetMeasure(TMeasure Value) { FMeasure = Value; }
+  const std::u16string& NameSpace() const { return FsNameSpace; }
+  void SetNameSpace(std::u16string_view Value) { FsNameSpace = Value; }
+
+  // Writes header, footer and the four margins to the page-setup store, creating the key. With
+  // ACheckNameSpace nothing is written when the key's default value equals NameSpace (ignoring case).
+  // Raises the store's errors.
+  void SaveToRegistry(bool ACheckNameSpace);
+
+private:
+  TStringList FHTMLHeader;
+  std::u16string FHeader;
+  std::u16string FFooter;
+  THtmlPrintMargins FMargins;
+  TPrintOrientationOption FOrientation = poPortrait;
+  TMeasure FMeasure = mMetric;
+  std::u16string FsNameSpace;
+};
+
+// Reads header, footer and margins from the page-setup store into AOptions, in AOptions' Measure.
+// A missing key changes nothing. (The editor component runs it after setting Measure from its locale.)
+void LoadPageSetup(THtmlPrintOptions& AOptions);
+
+// A margin as the store keeps it: inches with five decimals and a "." ("0.75000").
+std::u16string MarginToRegistryText(double AValue);
+
+// The user's locale measures in U.S. units (LC_MEASUREMENT).
+bool LocaleUsesUSMeasure();
+TMeasure RuntimeMeasureFromLocale();
+
+// A margin of the options (in AMeasure) as the page-setup dialog shows it (in ARuntimeMeasure).
+double PageSetupDialogMargin(double AValue, TMeasure AMeasure, TMeasure ARuntimeMeasure);
+std::u16string PageSetupDialogMarginText(double AValue, TMeasure AMeasure, TMeasure ARuntimeMeasure);
+
+}  // namespace zb
