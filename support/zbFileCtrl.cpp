@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "support/zbDateUtils.h"
 #include "support/zbException.h"
+#include "support/zbShellAPI.h"
 
 namespace zb {
 namespace {
@@ -394,7 +396,40 @@ std::string ReadFileBytes(std::u16string_view FileName) {
   return bytes;
 }
 
-void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes) {
+namespace {
+std::mutex& LogFolderMutex() {
+  static std::mutex m;
+  return m;
+}
+std::u16string& LogFolderSlot() {
+  static std::u16string folder;
+  return folder;
+}
+}  // namespace
+
+void SetLogFolder(std::u16string_view Path) {
+  std::lock_guard lock(LogFolderMutex());
+  LogFolderSlot() = IncludeTrailingChar(Path, u'/');
+}
+
+std::u16string GetLogFolder(bool AppendDate) {
+  std::u16string folder;
+  {
+    std::lock_guard lock(LogFolderMutex());
+    if (LogFolderSlot().empty()) LogFolderSlot() = IncludeTrailingChar(GetSpecialFolder(sfPersonal), u'/');
+    folder = LogFolderSlot();
+  }
+  if (AppendDate) folder += DateFolderName(CurrentDate());
+  return folder;
+}
+
+std::u16string GetLogFolderWithoutBackslash(bool AppendDate) {
+  std::u16string folder = GetLogFolder(AppendDate);
+  if (!folder.empty()) folder.pop_back();
+  return folder;
+}
+
+void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsigned NewFileMode) {
   std::string target = Native(FileName);
   // Write through a link to its target, so the link itself survives.
   if (char* real = ::realpath(target.c_str(), nullptr)) {
@@ -413,7 +448,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes) {
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temp = dir + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
-    fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
+    fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : NewFileMode);
     if (fd < 0 && errno != EEXIST) break;
   }
   if (fd < 0) ThrowFileError(CannotCreate, FileName, errno);

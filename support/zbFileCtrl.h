@@ -96,10 +96,17 @@ private:
   std::u16string FFileName;
 };
 
+// The process-wide log folder, kept with a trailing "/". Empty until set; GetLogFolder then falls back
+// to the user's documents folder.
+void SetLogFolder(std::u16string_view Path);
+std::u16string GetLogFolder(bool AppendDate = false);
+std::u16string GetLogFolderWithoutBackslash(bool AppendDate = false);
+
 // Bytes of a whole file; raises EzbFileError.
 std::string ReadFileBytes(std::u16string_view FileName);
 // Writes to a temporary name in the same folder and renames it over FileName, so the old file stays
 // intact if anything fails. Raises EzbFileError.
-void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes);
+// A new file gets NewFileMode (before the umask); an existing one keeps its permissions.
+void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsigned NewFileMode = 0666);
 
 }  // namespace zb
