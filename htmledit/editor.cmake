@@ -6,7 +6,4 @@ add_library(zbhtmledit STATIC
   ${CMAKE_CURRENT_LIST_DIR}/zbHtmlEd.cpp
 )
 target_include_directories(zbhtmledit PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(zbhtmledit PUBLIC zbwebkit zbsupport PRIVATE zb_warnings)
-if(TARGET zbhtmlprint)
-  target_link_libraries(zbhtmledit PUBLIC zbhtmlprint)
-endif()
+target_link_libraries(zbhtmledit PUBLIC zbhtmlprint zbwebkit zbsupport PRIVATE zb_warnings)

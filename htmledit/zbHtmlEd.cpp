@@ -112,6 +112,8 @@ GtkContainer* CheckedParent(GtkContainer* AParent) {
 
 TzbCustomHtmlEdit::TzbCustomHtmlEdit(void*, GtkContainer* AParent) : TWebBrowser(CheckedParent(AParent)) {
   DefaultInterface().SetCallTimeout(FWaitTimeoutMs);
+  FPrintOptions = std::make_unique<THtmlPrintOptions>();
+  RuntimeMeasure = RuntimeMeasureFromLocale();
   SetDownloadOptions(CustomDefaultDownloadOptions);
   SetUserInterfaceOptions({});
   FEnableDDE = false;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "htmledit/zbHtmlPrintOptions.h"
 #include "htmledit/zbMsHtml_tlb.h"
 #include "htmledit/zbShDocVw_tlb.h"
 #include "support/zbStr.h"
@@ -137,6 +138,11 @@ public:
   int WaitTimeout() const { return FWaitTimeoutMs; }
   void SetWaitTimeout(int AMilliseconds);
 
+  THtmlPrintOptions& PrintOptions() { return *FPrintOptions; }
+  void SetPrintOptions(const THtmlPrintOptions& AValue) { *FPrintOptions = AValue; }
+  // The measurement system of the user's locale, fixed at creation.
+  TMeasure RuntimeMeasure = mMetric;
+
   IWebBrowser2& ControlInterface();
   std::shared_ptr<IHTMLDocument2> DOC();
   std::shared_ptr<IOleCommandTarget> CmdTarget();
@@ -245,6 +251,7 @@ protected:
 
   IWebBrowser2* FControlInterface = nullptr;
   bool FReplaceCaption = false;
+  std::unique_ptr<THtmlPrintOptions> FPrintOptions;
   TDownloadControlOptions FDownloadControlOptions;
   TUserInterfaceOptions FUserInterfaceOptions;
   std::u16string FHelpFile;

@@ -40,6 +40,7 @@ TEST_F(HtmlEdit, OptionsAmbientMaskAndHostAnswers) {
   EXPECT_EQ(E.UserInterfaceValue(), 0x141B4u);
   EXPECT_TRUE(E.ReplaceCaption());
   EXPECT_FALSE(E.EnableDDE());
+  EXPECT_EQ(E.PrintOptions().Orientation(), poPortrait);
 
   bool InvokeCalled = false;
   E.OnInvoke = [&](TzbCustomHtmlEdit&, std::int32_t, std::uint16_t, TVariant*) {
