@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "errors/ExceptDlg.h"
+#include "platform/sysinfo/zbSysInfo.h"
 #include "service/HtmlServiceConst.h"
 #include "service/HtmlServiceMutex.h"
 #include "service/Main.h"
@@ -21,7 +23,8 @@ int Fail(const char* AMessage) {
 int main(int argc, char** argv) {
   using namespace zb;
   // 1. The HTML editor module starts here with the editor (engine start-up).
-  // 2. The exception handler module starts here with the error handler (exception tracking).
+  // 2. The exception handler: the stack of every raised exception is recorded from now on.
+  StartExceptionTracking();
 
   // 3. Single-instance guard. The object is published first so that the name, once ours, answers.
   std::unique_ptr<TzbBusServer> bus;
@@ -46,9 +49,11 @@ int main(int argc, char** argv) {
     return 1;
   }
   TApplication application(*bus);
-  // 5. The log folder and silent logging are set here with the error handler.
+  // 5. The log folder and silent logging.
+  SetupServiceEnvironment();
   // 6. The title.
   application.SetTitle(ServiceTitle);
+  SetApplicationTitle(ServiceTitle);
   {
     // 7. The service form; it installs the dispatcher.
     TfrmHtmlService form(application, TServiceOptions::FromEnvironment());
@@ -57,5 +62,6 @@ int main(int argc, char** argv) {
   }
   // 9. Shutdown in reverse: the form is gone; the guard is released so a new instance can start at once.
   mutex->Close();
+  StopExceptionTracking();
   return 0;
 }

@@ -37,6 +37,14 @@ inline constexpr std::int32_t HS_EXECCMD = WM_USER + 240;                  // TH
 inline constexpr std::int32_t HS_SETWNDPOS = WM_USER + 241;                // TPoint record
 inline constexpr std::int32_t HS_TERMINATE = WM_USER + 255;                // none
 
+// The error log: a folder below the shared documents, a file per minute, the build's file age.
+inline constexpr char16_t LogSubFolder[] = u"Vestrum-Logs/Plumadesk 5.0";
+inline constexpr char16_t LogFileNameFormat[] = u"\"HtmlService \"YYYYMMDDHHMMNN\".log\"";
+struct TFileage {
+  std::uint16_t Year, Month, Day, Hour, Minute, Second, Millisecond;
+};
+inline constexpr TFileage ApplicationFileage = {2019, 3, 29, 12, 3, 9, 0};
+
 // The service's own answers.
 inline constexpr std::int32_t HS_OK = 1;
 inline constexpr std::int32_t HS_FAILED = -1;

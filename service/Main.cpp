@@ -3,9 +3,15 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 
+#include "errors/ExceptDlg.h"
 #include "service/HtmlServiceConst.h"
+#include "support/zbDateUtils.h"
+#include "support/zbFileCtrl.h"
+#include "support/zbShellAPI.h"
+#include "support/zbSound.h"
 #include "support/zbStr.h"
 #include "support/zbUnicode.h"
 
@@ -141,7 +147,12 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   // 5. The busy state.
   FHtmlAction = THtmlAction::haNone;
   FbBusy = false;
-  // 6. The engine's navigation click is silenced here with the service environment.
+  // 6. The engine's navigation click, silenced for the user for good.
+  try {
+    MuteAppEventSound(AppEventNavigating);
+  } catch (const std::exception& e) {
+    ApplicationException(e);
+  }
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
   FApplication.Bus().SetHandler(FRequests.get());
@@ -217,11 +228,39 @@ std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string&, bool, int) {
   return HS_FAILED;  // filled in with the editor's text ranges
 }
 
-std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd&) { return HS_FAILED; }  // filled in with the command table
-
-void TfrmHtmlService::ApplicationException(const std::exception&) {
-  // The error report is written here once the error handler is in place; the service keeps serving.
+std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand) {
+  // A value that refers to the sender's memory (a text, an object, an array, a reference) cannot be
+  // read from here: it is refused rather than followed.
+  const std::uint16_t type = OleVariantType(ACommand.oleValue);
+  const bool inline_ = type <= VT_DATE || type == VT_BOOL || (type >= VT_I1 && type <= VT_UI8);
+  if (!inline_) {
+    ApplicationException(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
+                                      {ACommand.iCmdID, type}));
+    return HS_FAILED;
+  }
+  return HS_FAILED;  // filled in with the command table
 }
+
+void TfrmHtmlService::ApplicationException(const std::exception& E) {
+  const std::u16string logFile = ServiceLogFileName(Now());
+  try {
+    const TFileage& age = zb::ApplicationFileage;
+    TzbExceptionHandler::SetApplicationFileage(
+        EncodeDateTime(age.Year, age.Month, age.Day, age.Hour, age.Minute, age.Second, age.Millisecond));
+    TzbExceptionHandler::SetLogFilename(logFile);
+    TzbExceptionHandler::OnExceptionHandler(this, E);
+  } catch (const std::exception& logError) {
+    std::fprintf(stderr, "htmlservice: the error report could not be written to %s: %s; the error was: %s\n",
+                 Utf16ToUtf8(logFile).c_str(), logError.what(), E.what());
+  }
+}
+
+void SetupServiceEnvironment() {
+  SetLogFolder(IncludeTrailingChar(GetSpecialFolder(sfCommonDocuments), u'/') + LogSubFolder);
+  TzbExceptionHandler::SetSilentMode(true);
+}
+
+std::u16string ServiceLogFileName(double ANow) { return GetLogFolder(false) + FormatDateTimeEx(LogFileNameFormat, ANow); }
 
 // --- ServiceWndProc ----------------------------------------------------------------------------
 

@@ -114,7 +114,9 @@ class TfrmHtmlService {
   std::int32_t PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition);
   std::int32_t ExecCmd(const THtmlExecCmd& ACommand);
 
-  // The application-wide error hook: every error that leaves a request unanswered comes here.
+  // The application-wide error hook: every error that leaves a request unanswered, and every error
+  // the insertion and command operations catch, is written as a report into the minute's log file.
+  // An error while writing the log goes to stderr (the journal); the service keeps serving.
   void ApplicationException(const std::exception& E);
 
  private:
@@ -132,6 +134,11 @@ class TfrmHtmlService {
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;
 };
+
+// The service's environment at start-up: the log folder below the shared documents and silent logging.
+void SetupServiceEnvironment();
+// The log file of an error at the given local time: log folder + "HtmlService YYYYMMDDHHNNNN.log".
+std::u16string ServiceLogFileName(double ANow);
 
 // The request dispatcher: decodes the block by the code's kind, calls exactly one operation of the
 // form and answers its result; codes outside the table answer the application handle's value.

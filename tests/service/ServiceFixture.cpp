@@ -113,6 +113,9 @@ std::vector<std::string> TPrivateBus::Environment(const TEnv& AEnv) const {
   if (!FAddress.empty()) env = g_environ_setenv(env, "DBUS_SESSION_BUS_ADDRESS", FAddress.c_str(), TRUE);
   // No accessibility bus on a private bus.
   env = g_environ_setenv(env, "NO_AT_BRIDGE", "1", TRUE);
+  // The service's registry, logs and caches stay in the test's folder, never in the user's.
+  for (const char* variable : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+    env = g_environ_setenv(env, variable, (FFolder + "/" + variable).c_str(), TRUE);
   for (const auto& [name, value] : AEnv) {
     env = value == "<unset>" ? g_environ_unsetenv(env, name.c_str())
                              : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);

@@ -1,0 +1,107 @@
+// The running service's error hook: an unexpected error ends up as a German report in the minute's
+// log file below the user's state folder; the service keeps serving, also when the log cannot be written.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ServiceFixture.h"
+#include "service/HtmlServiceBlocks.h"
+#include "service/HtmlServiceConst.h"
+
+namespace zb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::uint8_t> StringValueCommand() {
+  THtmlExecCmd cmd;
+  cmd.iCmdID = 16;
+  cmd.oleValue[0] = 8;  // VT_BSTR: a pointer into the sender's memory
+  cmd.oleValue[8] = 0x78;
+  return MakeExecCmdBlock(cmd);
+}
+
+std::u16string Utf16(const std::string& bytes) {
+  std::u16string text;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+  return text;
+}
+
+std::vector<fs::path> LogFiles(const fs::path& folder) {
+  std::vector<fs::path> files;
+  if (fs::is_directory(folder))
+    for (const auto& e : fs::directory_iterator(folder)) files.push_back(e.path());
+  return files;
+}
+
+class ServiceErrors : public ::testing::Test {
+ protected:
+  fs::path LogFolder() const { return fs::path(Bus.Folder()) / "XDG_STATE_HOME" / "Vestrum-Logs" / "Plumadesk 5.0"; }
+  TPrivateBus Bus;
+};
+
+TEST_F(ServiceErrors, AnUnexpectedErrorIsLoggedAsAGermanReport) {
+  Bus.StartService();
+  EXPECT_EQ(Bus.Request(HS_EXECCMD, StringValueCommand()).Value, -1);
+  EXPECT_EQ(Bus.Request(HS_EXECCMD, StringValueCommand()).Value, -1);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+
+  const auto files = LogFiles(LogFolder());
+  ASSERT_GE(files.size(), 1u);
+  const std::string name = files[0].filename().string();
+  // "HtmlService " + year month day hour minute minute + ".log"
+  ASSERT_EQ(name.size(), std::string("HtmlService 201903291203030.log").size() - 1) << name;
+  EXPECT_EQ(name.rfind("HtmlService 20", 0), 0u);
+  EXPECT_EQ(name.substr(name.size() - 4), ".log");
+  EXPECT_EQ(name.substr(22, 2), name.substr(24, 2)) << "the minute stands twice";
+
+  std::ifstream in(files[0], std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  const std::u16string text = Utf16(bytes);
+  EXPECT_EQ(text[4], u'-');
+  EXPECT_EQ(text.substr(19, 21), u"\r\n" + std::u16string(19, u'='));
+  EXPECT_NE(text.find(u"Befehl 16"), std::u16string::npos);
+  EXPECT_NE(text.find(u"\r\nVestrum Plumadesk 5.0 - HTML Service vom "), std::u16string::npos);
+  EXPECT_NE(text.find(u"\r\nSystem:     "), std::u16string::npos);
+  EXPECT_NE(text.find(u"\r\nListe geladener Module:\r\n"), std::u16string::npos);
+  EXPECT_NE(text.find(u"htmlservice"), std::u16string::npos);
+  if (files.size() == 1) {  // both errors in the same minute: one file, two entries, newest first
+    EXPECT_NE(text.find(std::u16string(100, u'*')), std::u16string::npos);
+  }
+}
+
+TEST_F(ServiceErrors, AnUnwritableLogFolderDoesNotStopTheService) {
+  // The state folder is a file: the log folder cannot be created.
+  std::ofstream(Bus.Folder() + "/blocked") << "x";
+  Bus.StartService({{"XDG_STATE_HOME", Bus.Folder() + "/blocked"}});
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(Bus.Request(HS_EXECCMD, StringValueCommand()).Value, -1);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+}
+
+TEST_F(ServiceErrors, TheNavigationClickIsSilencedWhenTheUserHasOne) {
+  const TEnv env;
+  const std::string key = "HKCU\\AppEvents\\Schemes\\Apps\\Explorer\\Navigating\\.Current";
+  ASSERT_EQ(Bus.Run({HTMLSERVICE_REG_PATH, "set", key, "", "REG_SZ", "C:\\Windows\\Media\\click.wav"}).ExitCode, 0);
+  Bus.StartService();
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+  const TRun after = Bus.Run({HTMLSERVICE_REG_PATH, "query", key, ""});
+  EXPECT_EQ(after.ExitCode, 0) << after.Err;
+  EXPECT_EQ(after.Out.find("click.wav"), std::string::npos) << after.Out;
+}
+
+TEST_F(ServiceErrors, NoSoundSchemeMeansNothingIsWritten) {
+  Bus.StartService();
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+  const TRun after =
+      Bus.Run({HTMLSERVICE_REG_PATH, "query", "HKCU\\AppEvents\\Schemes\\Apps\\Explorer\\Navigating\\.Current"});
+  EXPECT_NE(after.ExitCode, 0);
+}
+
+}  // namespace
+}  // namespace zb::test
