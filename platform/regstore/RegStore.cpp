@@ -584,7 +584,10 @@ public:
     {
       TWriteTx tx(h);
       result = tx.Status();
-      if (!result) result = TouchKey(h, ref.Key);
+      if (!result) {
+        TQuery q(h, "UPDATE keys SET write_time=write_time WHERE id=?1");
+        result = q.Ok() ? MapSqliteError(q.Bind(1, ref.Key).Step()) : MapSqliteError(q.PrepareRc());
+      }
       if (!result) result = tx.Commit();
     }
     h.Exec("PRAGMA synchronous=NORMAL");

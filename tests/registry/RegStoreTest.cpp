@@ -184,7 +184,7 @@ TEST_F(RegStoreTest, CorruptPageIsDetectedAndKept) {
 
 // Both processes also race to create the store file itself.
 TEST_F(RegStoreTest, TwoProcessesWritingAtOnceLoseNothing) {
-  constexpr int Count = 300;
+  constexpr int Count = 2000;  // long enough that the writers overlap
   std::vector<pid_t> pids;
   for (const char* prefix : {"a", "b", "c"}) {
     pid_t pid = ::fork();

@@ -255,7 +255,9 @@ int Export(std::vector<std::string> A) {
     } else {
       for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}) {
         HKEY probe = 0;
-        if (RegStore().OpenKey(root, u"", KEY_QUERY_VALUE, probe)) continue;  // no store for this root
+        LSTATUS rc = RegStore().OpenKey(root, u"", KEY_QUERY_VALUE, probe);
+        if (rc == ERROR_FILE_NOT_FOUND) continue;  // no store file for this root
+        if (rc) return Fail(Utf16ToUtf8(RootKeyName(root)) + ": " + Describe(root, rc));
         RegStore().CloseKey(probe);
         TRegFile part = ExportKeyTree(RegStore(), root, u"");
         file.insert(file.end(), part.begin(), part.end());
