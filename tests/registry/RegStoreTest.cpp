@@ -128,6 +128,16 @@ TEST_F(RegStoreTest, RefusesBadNamesAndStaleHandles) {
   EXPECT_EQ(RegStore().CloseKey(child), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(RegStoreTest, MachineRootsShareOneFileButNotTheirKeys) {
+  WriteRegistryString(HKEY_LOCAL_MACHINE, u"Software\\Same", u"v", u"machine");
+  WriteRegistryString(HKEY_CLASSES_ROOT, u"Software\\Same", u"v", u"classes");
+  EXPECT_TRUE(std::filesystem::exists(MachineFile()));
+  EXPECT_FALSE(std::filesystem::exists(UserFile()));
+  EXPECT_EQ(ReadRegistryString(HKEY_LOCAL_MACHINE, u"Software\\Same", u"v", u""), u"machine");
+  EXPECT_EQ(ReadRegistryString(HKEY_CLASSES_ROOT, u"Software\\Same", u"v", u""), u"classes");
+  EXPECT_EQ(ReadRegistryString(HKEY_CURRENT_USER, u"Software\\Same", u"v", u"none"), u"none");
+}
+
 TEST_F(RegStoreTest, TransactionsCommitOrDropEverything) {
   HKEY k = Create(u"Tx");
   ASSERT_EQ(RegStore().BeginTransaction(k), ERROR_SUCCESS);
