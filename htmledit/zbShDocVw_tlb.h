@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "htmledit/zbMsHtml_tlb.h"
+#include "support/zbStr.h"  // TPoint
 
 typedef struct _GtkContainer GtkContainer;
 typedef struct _GtkWidget GtkWidget;
@@ -26,9 +27,6 @@ struct TDocHostUIInfo {
   std::uint32_t dwDoubleClick = 0;
 };
 
-struct TPoint {
-  std::int32_t X = 0, Y = 0;
-};
 
 // What the engine asks of its host. Answers follow the engine's result codes.
 class IzbBrowserHost {

@@ -12,15 +12,13 @@
 #include <variant>
 #include <vector>
 
+#include "support/zbStr.h"  // TPoint
+
 namespace zb {
 
 using TBlock = std::vector<std::uint8_t>;
 using TBlockView = std::span<const std::uint8_t>;
 
-struct TPoint {
-  std::int32_t X = 0;
-  std::int32_t Y = 0;
-};
 inline constexpr std::size_t TPointSize = 8;
 
 // The OLE variant of a command value: type code, three reserved words, eight value bytes.
@@ -43,6 +41,7 @@ enum TOleVarType : std::uint16_t {
   VT_R8 = 5,
   VT_CY = 6,
   VT_DATE = 7,
+  VT_BSTR = 8,
   VT_BOOL = 11,
   VT_I1 = 16,
   VT_UI1 = 17,

@@ -57,11 +57,15 @@ void TApplication::HandleMessage() { g_main_context_iteration(nullptr, TRUE); }
 
 TServiceOptions TServiceOptions::FromEnvironment() {
   TServiceOptions options;
-  if (const char* delay = std::getenv(kPingDelayVariable)) {
-    char* end = nullptr;
-    unsigned long value = std::strtoul(delay, &end, 10);
-    if (end != delay && *end == 0 && value <= 60000) options.PingDelayMs = static_cast<unsigned>(value);
-  }
+  const auto number = [](const char* AName, unsigned long AMin, unsigned long AMax, unsigned& AValue) {
+    if (const char* text = std::getenv(AName)) {
+      char* end = nullptr;
+      const unsigned long value = std::strtoul(text, &end, 10);
+      if (end != text && *end == 0 && value >= AMin && value <= AMax) AValue = static_cast<unsigned>(value);
+    }
+  };
+  number(kPingDelayVariable, 0, 60000, options.PingDelayMs);
+  number("HTMLSERVICE_DOCUMENT_TIMEOUT_MS", 1, 600000, options.DocumentTimeoutMs);
   return options;
 }
 
@@ -86,13 +90,20 @@ class TfrmHtmlService::TRequestHandler : public IzbBusHandler {
             [](const auto& v) -> TOleVariantBytes {
               using T = std::decay_t<decltype(v)>;
               if constexpr (std::is_same_v<T, std::u16string>) {
-                throw EzbException(u"A text value cannot be carried in the command record");
+                TOleVariantBytes bytes{};
+                bytes[0] = VT_BSTR;  // the text itself follows the record
+                return bytes;
               } else {
                 return MakeOleVariant(TCommandValue(v));
               }
             },
             ACall.Value);
-        return MakeExecCmdBlock(cmd);
+        TBlock block = MakeExecCmdBlock(cmd);
+        if (const auto* text = std::get_if<std::u16string>(&ACall.Value)) {
+          const TBlock tail = MakeTextBlock(*text);
+          block.insert(block.end(), tail.begin(), tail.end());
+        }
+        return block;
       }
     }
     return {};
@@ -135,9 +146,28 @@ std::vector<TzbBusMethod> ServiceBusMethods() {
 
 TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
     : FApplication(AOwner), FOptions(AOptions) {
-  // 1. The form and its layout. The editor component HtmlEdit is created here with the editor.
+  // 1. The form and its layout: the editor fills the whole client area.
   FHost.reset(gtk_offscreen_window_new());
   gtk_window_set_default_size(GTK_WINDOW(FHost.get()), kClientWidth, kClientHeight);
+  FHtmlEdit = std::make_unique<TzbHtmlEdit>(this, GTK_CONTAINER(FHost.get()));
+  gtk_widget_set_size_request(FHtmlEdit->Widget(), kClientWidth, kClientHeight);
+  FHtmlEdit->OnDocumentComplete = [this](TWebBrowser&, std::u16string_view AUrl) { HtmlEditDocumentComplete(AUrl); };
+  FHtmlEdit->SetEnableDDE(false);
+  FHtmlEdit->SetWaitTimeout(static_cast<int>(FOptions.DocumentTimeoutMs));
+  {
+    THtmlPrintOptions& print = FHtmlEdit->PrintOptions();
+    print.Margins().SetLeft(10.999978);
+    print.Margins().SetTop(2.963418);
+    print.Margins().SetRight(19.05);
+    print.Margins().SetBottom(2.963418);
+    print.SetHTMLHeader({u"<html></html>"});
+    print.SetFooter(u"&bSeite &p von &P");
+    print.SetOrientation(poPortrait);
+  }
+  using D = TDownloadControlOption;
+  FHtmlEdit->SetDownloadOptions({D::DLCTL_NO_SCRIPTS, D::DLCTL_NO_JAVA, D::DLCTL_NO_RUNACTIVEXCTLS,
+                                 D::DLCTL_NO_DLACTIVEXCTLS, D::DLCTL_NO_FRAMEDOWNLOAD, D::DLCTL_FORCEOFFLINE,
+                                 D::DLCTL_SILENT, D::DLCTL_OFFLINE});
   gtk_window_move(GTK_WINDOW(FHost.get()), FLeft, FTop);
   // 2. Transparency: an offscreen window is never on screen, so there is nothing to blend away.
   // 3. The caption.
@@ -160,7 +190,10 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   gtk_widget_show_all(FHost.get());
 }
 
-TfrmHtmlService::~TfrmHtmlService() { FApplication.Bus().SetHandler(nullptr); }
+TfrmHtmlService::~TfrmHtmlService() {
+  FApplication.Bus().SetHandler(nullptr);
+  FHtmlEdit.reset();  // before its host window
+}
 
 std::int32_t TfrmHtmlService::Ping() {
   if (FOptions.PingDelayMs > 0) {
@@ -190,56 +223,12 @@ std::int32_t TfrmHtmlService::Terminate() {
   return HS_OK;
 }
 
-// The operations below need the editor component and answer as an operation that cannot run.
-// Each gets its body with the editor, the printing and the command support.
-
-std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string&) { return HS_FAILED; }  // filled in with the editor
-std::int32_t TfrmHtmlService::SaveToFile(const std::u16string&) { return HS_FAILED; }    // filled in with the editor
-
-std::int32_t TfrmHtmlService::ConvertHtmlToPlain(const std::u16string& AFileNames) {
-  const std::u16string dst = GetListValue(AFileNames, u"DST", u":", u";", u"");
-  const std::u16string src = GetListValue(AFileNames, u"SRC", u":", u";", u"");
-  return ConvertFileToPlain(src, dst);
-}
-
-std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string&, const std::u16string&) {
-  return HS_FAILED;  // filled in with the editor
-}
-
-std::int32_t TfrmHtmlService::CountImages(const std::u16string&) { return HS_FAILED; }  // filled in with the editor
-std::int32_t TfrmHtmlService::ContainsBackgroundImages(const std::u16string&) {
-  return HS_FAILED;  // filled in with the editor
-}
-std::int32_t TfrmHtmlService::CountAllImages(const std::u16string&) { return HS_FAILED; }  // filled in with the editor
-
-std::int32_t TfrmHtmlService::PrintFiles(const std::u16string&) { return HS_FAILED; }    // filled in with printing
-std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string&) { return HS_FAILED; }  // filled in with printing
-std::int32_t TfrmHtmlService::PrintPreview(const std::u16string&) { return HS_FAILED; }  // filled in with printing
-std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }                          // filled in with printing
-std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string&) {
-  return HS_FAILED;  // filled in with the print options
-}
-
-std::int32_t TfrmHtmlService::ConcatHtml(const std::u16string& AHtmlSource, bool APlain) {
-  return PasteIntoHtml(AHtmlSource, APlain, 1);
-}
-
-std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string&, bool, int) {
-  return HS_FAILED;  // filled in with the editor's text ranges
-}
-
-std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand) {
-  // A value that refers to the sender's memory (a text, an object, an array, a reference) cannot be
-  // read from here: it is refused rather than followed.
-  const std::uint16_t type = OleVariantType(ACommand.oleValue);
-  const bool inline_ = type <= VT_DATE || type == VT_BOOL || (type >= VT_I1 && type <= VT_UI8);
-  if (!inline_) {
-    ApplicationException(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
-                                      {ACommand.iCmdID, type}));
-    return HS_FAILED;
-  }
-  return HS_FAILED;  // filled in with the command table
-}
+// The print operations arrive with printing; until then they cannot run.
+std::int32_t TfrmHtmlService::PrintFiles(const std::u16string&) { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string&) { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PrintPreview(const std::u16string&) { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }
+std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string&) { return HS_FAILED; }
 
 void TfrmHtmlService::ApplicationException(const std::exception& E) {
   const std::u16string logFile = ServiceLogFileName(Now());
@@ -286,9 +275,17 @@ std::int32_t ServiceWndProc(TfrmHtmlService& AForm, std::int32_t ACode, TBlockVi
     case HS_CONTAINSBACKGROUNDIMAGES: answer = AForm.ContainsBackgroundImages(ReadTextBlock(AData)); break;
     case HS_COUNTALLIMAGES: answer = AForm.CountAllImages(ReadTextBlock(AData)); break;
     case HS_EXECCMD: {
-      // A block shorter than the record is refused instead of read past its end.
+      // A block shorter than the record is refused instead of read past its end. A text value
+      // travels behind the record, inside the block.
       auto cmd = ReadExecCmdBlock(AData);
-      answer = cmd ? AForm.ExecCmd(*cmd) : HS_FAILED;
+      if (!cmd) {
+        answer = HS_FAILED;
+      } else if (OleVariantType(cmd->oleValue) == VT_BSTR && AData.size() > THtmlExecCmdSize) {
+        const std::u16string text = ReadTextBlock(AData.subspan(THtmlExecCmdSize));
+        answer = AForm.ExecCmd(*cmd, &text);
+      } else {
+        answer = AForm.ExecCmd(*cmd);
+      }
       break;
     }
     case HS_SETWNDPOS: {

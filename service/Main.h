@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "htmledit/zbHtmlEd.h"
 #include "platform/bus/zbBusServer.h"
 #include "service/HtmlServiceBlocks.h"
 
@@ -63,13 +64,26 @@ struct TzbWidgetDestroy {
 };
 using TzbTopLevel = std::unique_ptr<GtkWidget, TzbWidgetDestroy>;
 
+// The longest a request waits for the engine to complete a document; then it gives up with -1
+// and a log entry. A 50 MB mail loads in well under half of it.
+constexpr unsigned DefaultDocumentTimeoutMs = 60000;
+
 // Values read once at start-up from the environment.
 struct TServiceOptions {
   // Test aid (HTMLSERVICE_TEST_PING_DELAY_MS): Ping waits this long, serving the main context
   // meanwhile, so that tests can send requests while one is running. 0 outside tests.
   unsigned PingDelayMs = 0;
+  // HTMLSERVICE_DOCUMENT_TIMEOUT_MS (1 to 600000) overrides the bound of every document wait.
+  unsigned DocumentTimeoutMs = DefaultDocumentTimeoutMs;
   static TServiceOptions FromEnvironment();
 };
+
+// A document the service may load: an existing regular file (links followed) it can read. Folders,
+// devices and pipes are refused: a pipe or /dev/zero would never complete.
+bool IsDocumentFile(const std::u16string& AFilename);
+// The command value of a record: the variant types that live inside its 16 bytes, or a text that
+// travels behind the record in the same block. False for a type that refers to the sender's memory.
+bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, TVariant& AValue);
 
 // The hidden service form: its host is a GtkOffscreenWindow (shown, never on screen, no task-bar
 // entry, no input), which will carry the editor's engine view.
@@ -82,6 +96,8 @@ class TfrmHtmlService {
 
   TApplication& Application() { return FApplication; }
   GtkWidget* Host() const { return FHost.get(); }
+  TzbHtmlEdit& HtmlEdit() { return *FHtmlEdit; }
+  const std::u16string& InternalSaveFile() const { return FsInternalSaveFile; }
   std::int32_t Left() const { return FLeft; }
   std::int32_t Top() const { return FTop; }
   const std::u16string& Caption() const { return FCaption; }
@@ -112,7 +128,11 @@ class TfrmHtmlService {
   // Insertion and command operations.
   std::int32_t ConcatHtml(const std::u16string& AHtmlSource, bool APlain);
   std::int32_t PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition);
-  std::int32_t ExecCmd(const THtmlExecCmd& ACommand);
+  // AText: a text value that came behind the record in the block (the typed method sends one).
+  std::int32_t ExecCmd(const THtmlExecCmd& ACommand, const std::u16string* AText = nullptr);
+
+  // The editor's OnDocumentComplete.
+  void HtmlEditDocumentComplete(std::u16string_view AUrl);
 
   // The application-wide error hook: every error that leaves a request unanswered, and every error
   // the insertion and command operations catch, is written as a report into the minute's log file.
@@ -121,6 +141,13 @@ class TfrmHtmlService {
 
  private:
   class TRequestHandler;
+  // Sets the action and the busy flag, starts the load and waits for document-complete; false when
+  // the wait gave up or the engine could not load the file. The busy state is reset in any case.
+  bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, bool AOneAtATime);
+  // Waits until the engine reports the document complete; raises when it does not within the bound.
+  void WaitForCompletion();
+  bool LoadedDocumentIs(const std::u16string& AFilename);
+  std::int32_t ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground);
 
   TApplication& FApplication;
   TServiceOptions FOptions;
@@ -129,7 +156,7 @@ class TfrmHtmlService {
   std::u16string FCaption;
   std::int32_t FLeft = 133;
   std::int32_t FTop = 101;
-  // The editor component HtmlEdit joins these fields with the editor.
+  std::unique_ptr<TzbHtmlEdit> FHtmlEdit;
   THtmlAction FHtmlAction = THtmlAction::haNone;
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;

@@ -234,13 +234,18 @@ std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
   }
 }
 
-std::string ReadWholeFile(std::u16string_view FileName, int& err) {
+// The whole image, or nothing when it does not start like a PE image: the report asks this of every
+// loaded module, and the engine's ELF libraries are large.
+std::string ReadPeImage(std::u16string_view FileName, int& err) {
   std::ifstream in(Utf16ToUtf8(FileName), std::ios::binary);
   if (!in) {
     err = errno;
     return {};
   }
   err = 0;
+  char magic[2] = {};
+  if (!in.read(magic, 2) || magic[0] != 'M' || magic[1] != 'Z') return {};
+  in.seekg(0);
   return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
@@ -252,7 +257,7 @@ std::u16string VersionText(std::uint32_t ms, std::uint32_t ls) {
 
 std::string ReadVersionResource(std::u16string_view FileName) {
   int err = 0;
-  const std::string image = ReadWholeFile(FileName, err);
+  const std::string image = ReadPeImage(FileName, err);
   try {
     return VersionResourceOfImage(image);
   } catch (const EzbFileVersionInfoError&) {
@@ -271,7 +276,7 @@ bool ReadFixedFileInfo(std::u16string_view FileName, TVSFixedFileInfo& Record) {
 
 TzbFileVersionInfo::TzbFileVersionInfo(std::u16string_view AFileName) {
   int err = 0;
-  const std::string image = ReadWholeFile(AFileName, err);
+  const std::string image = ReadPeImage(AFileName, err);
   try {
     FBuffer = VersionResourceOfImage(image);
   } catch (const EzbFileVersionInfoError&) {

@@ -37,6 +37,10 @@ void GetNextToken(std::u16string_view List, std::u16string_view Delimiter, int& 
 std::u16string GetListValue(std::u16string_view List, std::u16string_view Key, std::u16string_view KeySeparator = u":",
                             std::u16string_view PairSeparator = u";", std::u16string_view Default = u"");
 
+struct TPoint {
+  std::int32_t X = 0, Y = 0;
+};
+
 struct TRect {
   std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
   bool operator==(const TRect&) const = default;

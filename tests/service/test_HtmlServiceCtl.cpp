@@ -33,8 +33,12 @@ TEST_F(CtlTest, StartsTheServiceThroughTheBusAndPrintsAnswers) {
   EXPECT_GT(std::stoi(raw.Out), 1);
   TRun shortRecord = Ctl({"raw", "1264", "--hex", "06000000"});
   EXPECT_EQ(shortRecord.Out, "-1\n");
-  TRun exec = Ctl({"exec", "6", "--value", "Arial"});
-  EXPECT_EQ(exec.ExitCode, 2);  // a text cannot travel in the record
+  TRun exec = Ctl({"exec", "16", "--value", "Arial"});  // a text value travels behind the record
+  EXPECT_EQ(exec.Out, "1\n");
+  EXPECT_EQ(exec.ExitCode, 0);
+  TRun unknown = Ctl({"exec", "78"});
+  EXPECT_EQ(unknown.Out, "-1\n");
+  EXPECT_EQ(unknown.ExitCode, 1);
 
   TRun terminate = Ctl({"terminate"});
   EXPECT_EQ(terminate.Out, "1\n");

@@ -74,7 +74,8 @@ std::int32_t ParseCoordinate(const std::string& AText) {
   return ParseInt32(AText, "a coordinate");
 }
 
-TCommandValue ParseCommandValue(const std::string& AText) {
+// A value that is no boolean, number or "empty" is a text (a font name, a colour, a link).
+std::optional<TCommandValue> ParseCommandValue(const std::string& AText) {
   if (AText == "empty") return std::monostate{};
   if (AText == "true") return true;
   if (AText == "false") return false;
@@ -87,7 +88,7 @@ TCommandValue ParseCommandValue(const std::string& AText) {
   }
   double d = std::strtod(AText.c_str(), &end);
   if (!AText.empty() && *end == 0) return d;
-  throw TUsage{"a text value cannot be carried in the command record: " + AText};
+  return std::nullopt;
 }
 
 TBlock HexBlock(const std::string& AText) {
@@ -150,17 +151,31 @@ TRequest ExecRequest(const TArgs& AArgs) {
   THtmlExecCmd cmd;
   cmd.iCmdID = ParseInt32(AArgs[0], "CMD");
   TCommandValue value;
+  std::optional<std::u16string> text;
   for (std::size_t i = 1; i < AArgs.size(); ++i) {
     if (AArgs[i] == "--show-ui") {
       cmd.bShowUI = VARIANT_TRUE;
     } else if (AArgs[i] == "--value" && i + 1 < AArgs.size()) {
-      value = ParseCommandValue(AArgs[++i]);
+      const std::string& given = AArgs[++i];
+      if (auto parsed = ParseCommandValue(given)) {
+        value = *parsed;
+        text.reset();
+      } else {
+        text = Utf8ToUtf16(given);
+      }
     } else {
       throw TUsage{"unknown option " + AArgs[i]};
     }
   }
   cmd.oleValue = MakeOleVariant(value);
-  return {HS_EXECCMD, MakeExecCmdBlock(cmd), Equals(HS_OK)};
+  if (!text) return {HS_EXECCMD, MakeExecCmdBlock(cmd), Equals(HS_OK)};
+  // A text travels behind the record in the same block, marked as a string value.
+  cmd.oleValue = {};
+  cmd.oleValue[0] = VT_BSTR;
+  TBlock block = MakeExecCmdBlock(cmd);
+  const TBlock tail = MakeTextBlock(*text);
+  block.insert(block.end(), tail.begin(), tail.end());
+  return {HS_EXECCMD, block, Equals(HS_OK)};
 }
 
 TRequest RawRequest(const TArgs& AArgs) {
@@ -238,7 +253,8 @@ const std::vector<TCommand>& Commands() {
        "Number of images plus 1, plus 1 more with a background image; -1 missing.",
        [](const TArgs& a) { return FileRequest(HS_COUNTALLIMAGES, a, [](std::int32_t v) { return v >= 1; }); }},
       {"exec", "CMD [--show-ui] [--value V]", HS_EXECCMD,
-       "Runs editing command CMD over the whole document. V: true, false, an integer, a number or empty. 1 / -1.",
+       "Runs editing command CMD over the whole document. V: true, false, an integer, a number, empty, or any "
+       "other text (a font name, a colour). 1 / -1.",
        ExecRequest},
       {"move", "X Y", HS_SETWNDPOS, "Moves the service's host window; \"keep\" leaves a coordinate. Always 1.",
        [](const TArgs& a) {

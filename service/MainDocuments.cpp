@@ -1,0 +1,292 @@
+// The form's document operations: the busy state and its waits, load, save, plain-text conversion and
+// the image counts, and the operations that insert text or run an editing command on the document.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "htmledit/zbHtmlCmds.h"
+#include "service/HtmlServiceConst.h"
+#include "service/Main.h"
+#include "support/zbStr.h"
+#include "support/zbUnicode.h"
+
+namespace zb {
+namespace {
+
+// How long a wait that gave up still takes the stopped load's completion, so that it cannot end the
+// wait of a later request.
+constexpr unsigned AbandonedLoadGraceMs = 5000;
+
+template <typename T>
+T LE(const std::uint8_t* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);  // the record is little-endian, as this machine
+  return v;
+}
+
+// A timer on the main context; Expired() turns true when it has run out.
+class TDeadline {
+ public:
+  explicit TDeadline(unsigned AMs) : FSource(g_timeout_add(AMs, &Fire, &FExpired)) {}
+  ~TDeadline() {
+    if (!FExpired) g_source_remove(FSource);
+  }
+  TDeadline(const TDeadline&) = delete;
+  TDeadline& operator=(const TDeadline&) = delete;
+  bool Expired() const { return FExpired; }
+
+ private:
+  static gboolean Fire(gpointer AFlag) {
+    *static_cast<bool*>(AFlag) = true;
+    return G_SOURCE_REMOVE;
+  }
+  bool FExpired = false;
+  guint FSource;
+};
+
+std::u16string FileUri(const std::u16string& AFilename) {
+  gchar* uri = g_filename_to_uri(Utf16ToUtf8(AFilename).c_str(), nullptr, nullptr);
+  std::u16string result = uri ? Utf8ToUtf16(uri) : std::u16string();
+  g_free(uri);
+  return result;
+}
+
+}  // namespace
+
+bool IsDocumentFile(const std::u16string& AFilename) {
+  if (AFilename.empty()) return false;
+  const std::string native = Utf16ToUtf8(AFilename);
+  struct stat st {};
+  return ::stat(native.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(native.c_str(), R_OK) == 0;
+}
+
+bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, TVariant& AValue) {
+  const std::uint8_t* v = ACommand.oleValue.data() + 8;
+  switch (OleVariantType(ACommand.oleValue)) {
+    case VT_EMPTY: AValue = TVariant{}; return true;
+    case VT_NULL: AValue = TVarNull{}; return true;
+    case VT_I2: AValue = static_cast<std::int32_t>(LE<std::int16_t>(v)); return true;
+    case VT_I4: AValue = LE<std::int32_t>(v); return true;
+    case VT_R4: AValue = static_cast<double>(LE<float>(v)); return true;
+    case VT_R8:
+    case VT_DATE: AValue = LE<double>(v); return true;
+    case VT_CY: AValue = static_cast<double>(LE<std::int64_t>(v)) / 10000.0; return true;
+    case VT_BOOL: AValue = LE<std::int16_t>(v) != 0; return true;
+    case VT_I1: AValue = static_cast<std::int32_t>(static_cast<std::int8_t>(v[0])); return true;
+    case VT_UI1: AValue = static_cast<std::int32_t>(v[0]); return true;
+    case VT_UI2: AValue = static_cast<std::int32_t>(LE<std::uint16_t>(v)); return true;
+    case VT_UI4: {
+      const auto u = LE<std::uint32_t>(v);
+      AValue = u <= 0x7FFFFFFFu ? TVariant(static_cast<std::int32_t>(u)) : TVariant(static_cast<double>(u));
+      return true;
+    }
+    case VT_I8: {
+      const auto i = LE<std::int64_t>(v);
+      AValue = (i >= INT32_MIN && i <= INT32_MAX) ? TVariant(static_cast<std::int32_t>(i)) : TVariant(static_cast<double>(i));
+      return true;
+    }
+    case VT_UI8: {
+      const auto u = LE<std::uint64_t>(v);
+      AValue = u <= 0x7FFFFFFFu ? TVariant(static_cast<std::int32_t>(u)) : TVariant(static_cast<double>(u));
+      return true;
+    }
+    case VT_BSTR:
+      if (!AText) return false;
+      AValue = *AText;
+      return true;
+    default: return false;
+  }
+}
+
+// --- busy state and waits ----------------------------------------------------------------------
+
+void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
+  const bool convert = FHtmlAction == THtmlAction::haConvertToPlain;
+  FbBusy = false;
+  FHtmlAction = THtmlAction::haNone;
+  if (convert && FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
+    // The answer stays 1, as callers expect; the log says what went wrong.
+    ApplicationException(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
+                                      {FsInternalSaveFile}));
+  }
+}
+
+bool TfrmHtmlService::LoadedDocumentIs(const std::u16string& AFilename) {
+  // A load the engine could not carry out leaves an empty about:blank document behind.
+  const auto doc = FHtmlEdit->DOC();
+  if (!doc || FHtmlEdit->DefaultInterface().EngineFailed()) return false;
+  const std::u16string url = doc->url();
+  const std::u16string expected = FileUri(AFilename);
+  return SameTextEx(url, expected, true) || StartsWithText(u"file:", url, false);
+}
+
+bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, bool AOneAtATime) {
+  FHtmlAction = AAction;
+  FbBusy = true;
+  struct TReset {
+    TfrmHtmlService& F;
+    ~TReset() {
+      F.FHtmlAction = THtmlAction::haNone;
+      F.FbBusy = false;
+    }
+  } reset{*this};
+  FHtmlEdit->LoadFromFile(AFilename, true);
+  bool completed;
+  {
+    TDeadline deadline(FOptions.DocumentTimeoutMs);
+    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) {
+      if (AOneAtATime)
+        FApplication.HandleMessage();
+      else
+        FApplication.ProcessMessages();
+    }
+    completed = !FbBusy;
+  }
+  if (!completed && !FApplication.Terminated()) {
+    // Stop the load and take its completion here, so that it cannot end a later request's wait.
+    FHtmlAction = THtmlAction::haNone;
+    FHtmlEdit->DefaultInterface().Stop();
+    TDeadline grace(AbandonedLoadGraceMs);
+    while (FbBusy && !grace.Expired()) FApplication.HandleMessage();
+    ApplicationException(
+        EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
+                     {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
+    return false;
+  }
+  if (FApplication.Terminated()) return true;
+  return LoadedDocumentIs(AFilename);
+}
+
+void TfrmHtmlService::WaitForCompletion() {
+  TDeadline deadline(FOptions.DocumentTimeoutMs);
+  while (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) {
+    if (deadline.Expired() || FApplication.Terminated())
+      throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
+                         {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
+    if (FHtmlEdit->DefaultInterface().EngineFailed()) throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
+    FApplication.ProcessMessages();
+    if (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) FApplication.HandleMessage();
+  }
+}
+
+// --- document operations -----------------------------------------------------------------------
+
+std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
+  if (!IsDocumentFile(AFilename)) return HS_FAILED;
+  return LoadAndWait(AFilename, THtmlAction::haLoadFile, false) ? HS_OK : HS_FAILED;
+}
+
+std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
+  // Nothing loaded and nothing loading: there is nothing to wait for.
+  if (!FHtmlEdit->DOC() && FHtmlEdit->ReadyState() == READYSTATE_UNINITIALIZED) return HS_FAILED;
+  const HRESULT saved = FHtmlEdit->SaveToFile(AFilename);
+  FHtmlEdit->SetDesignMode(false);
+  return saved == S_OK ? HS_OK : HS_FAILED;
+}
+
+std::int32_t TfrmHtmlService::ConvertHtmlToPlain(const std::u16string& AFileNames) {
+  const std::u16string dst = GetListValue(AFileNames, u"DST", u":", u";", u"");
+  const std::u16string src = GetListValue(AFileNames, u"SRC", u":", u";", u"");
+  return ConvertFileToPlain(src, dst);
+}
+
+std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string& ASource, const std::u16string& ATarget) {
+  if (!IsDocumentFile(ASource)) return HS_FAILED;
+  // Without a target the source is replaced by its own plain text.
+  FsInternalSaveFile = ATarget.empty() ? ASource : ATarget;
+  return LoadAndWait(ASource, THtmlAction::haConvertToPlain, false) ? HS_OK : HS_FAILED;
+}
+
+std::int32_t TfrmHtmlService::ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground) {
+  if (!IsDocumentFile(AFilename)) return HS_FAILED;
+  if (!LoadAndWait(AFilename, THtmlAction::haCountImages, true)) return HS_FAILED;
+  const auto doc = FHtmlEdit->DOC();
+  if (!doc) return HS_FAILED;
+  std::int32_t answer = 0;
+  if (AImages) {
+    const auto images = doc->images();
+    answer = (images ? images->length() : 0) + 1;
+  }
+  if (ABackground) {
+    const auto body = doc->body();
+    const auto style = body ? body->style() : nullptr;
+    const bool background = style && !style->backgroundImage().empty();
+    answer = AImages ? answer + (background ? 1 : 0) : (background ? 2 : 3);
+  }
+  return answer;
+}
+
+std::int32_t TfrmHtmlService::CountImages(const std::u16string& AFilename) { return ImageRequest(AFilename, true, false); }
+
+std::int32_t TfrmHtmlService::ContainsBackgroundImages(const std::u16string& AFilename) {
+  return ImageRequest(AFilename, false, true);
+}
+
+std::int32_t TfrmHtmlService::CountAllImages(const std::u16string& AFilename) {
+  return ImageRequest(AFilename, true, true);
+}
+
+// --- insertion and commands ----------------------------------------------------------------------
+
+std::int32_t TfrmHtmlService::ConcatHtml(const std::u16string& AHtmlSource, bool APlain) {
+  return PasteIntoHtml(AHtmlSource, APlain, 1);
+}
+
+std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition) {
+  try {
+    std::u16string text = AHtmlSource;
+    if (IsUTF8Text(text)) text = DecodeUTF8Text(text);
+    FHtmlEdit->SetDesignMode(true);
+    WaitForCompletion();
+    IHtmlTextRange range = FHtmlEdit->HtmlTextRange();
+    if (!range.TextRange) throw EzbOleError(E_FAIL, u"Die Auswahl des Dokuments hat keinen Textbereich");
+    IHTMLTxtRange& r = *range.TextRange;
+    if (APosition == 0) {
+      r.collapse(true);
+      r.moveEnd(u"character", -MaxInt);
+      r.moveStart(u"character", 0);
+      r.select();
+    } else if (APosition == 1) {
+      r.collapse(true);
+      r.moveEnd(u"character", MaxInt);
+      r.moveStart(u"character", MaxInt);
+      r.select();
+    }
+    if (APlain)
+      r.put_text(text);
+    else
+      range.PasteHTML(text);
+    return HS_OK;
+  } catch (const std::exception& e) {
+    ApplicationException(e);
+    return HS_FAILED;
+  }
+}
+
+std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u16string* AText) {
+  TVariant value;
+  if (!CommandValueOf(ACommand, AText, value)) {
+    // A value that refers to the sender's memory cannot be read from here: refused, not followed.
+    ApplicationException(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
+                                      {ACommand.iCmdID, OleVariantType(ACommand.oleValue)}));
+    return HS_FAILED;
+  }
+  try {
+    FHtmlEdit->SetDesignMode(true);
+    WaitForCompletion();
+    const auto doc = FHtmlEdit->DOC();
+    if (!doc) throw EzbOleError(E_FAIL, u"Es ist kein Dokument geladen");
+    doc->execCommand(u"SelectAll", false, TVariant(std::int32_t{0}));
+    const std::u16string name = HtmlCommandName(ACommand.iCmdID);
+    if (name.empty()) throw EzbOleError(E_INVALIDARG, Format(u"Unbekannter Befehl %d", {ACommand.iCmdID}));
+    doc->execCommand(name, ACommand.bShowUI != 0, value);
+    FHtmlEdit->SetDesignMode(false);
+    return HS_OK;
+  } catch (const std::exception& e) {
+    ApplicationException(e);
+    return HS_FAILED;
+  }
+}
+
+}  // namespace zb

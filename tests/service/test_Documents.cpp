@@ -1,0 +1,254 @@
+// Document requests end to end: the real service with the real engine on a private bus. Load, save,
+// plain text, image counts, insertion and commands, in the sequences the suite sends, and hostile input.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "ServiceFixture.h"
+#include "service/HtmlServiceBlocks.h"
+#include "service/HtmlServiceConst.h"
+#include "support/zbUnicode.h"
+
+namespace zb::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadFile(const fs::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteFile(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
+
+THtmlExecCmd Command(std::int32_t AId) {
+  THtmlExecCmd cmd;
+  cmd.iCmdID = AId;
+  return cmd;
+}
+
+class Documents : public ::testing::Test {
+ protected:
+  void SetUp() override { Bus.StartService(); }
+  fs::path Dir() const { return fs::path(Bus.Folder()); }
+  std::string Path(const std::string& AName) const { return (Dir() / AName).string(); }
+  std::int32_t Text(std::int32_t ACode, const std::string& AUtf8) const {
+    const auto answer = Bus.Request(ACode, MakeTextBlock(Utf8ToUtf16(AUtf8)));
+    EXPECT_TRUE(answer.Value) << ACode << " " << answer.Error;
+    return answer.Value.value_or(-999);
+  }
+  std::int32_t Exec(const THtmlExecCmd& ACmd) const {
+    return Bus.Request(HS_EXECCMD, MakeExecCmdBlock(ACmd)).Value.value_or(-999);
+  }
+  std::string Log() const {
+    std::string all;
+    const fs::path folder = Dir() / "XDG_STATE_HOME" / "Vestrum-Logs" / "Plumadesk 5.0";
+    if (fs::is_directory(folder))
+      for (const auto& e : fs::directory_iterator(folder)) {
+        const std::string bytes = ReadFile(e.path());
+        std::u16string text;
+        for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+          text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+        all += Utf16ToUtf8(text);
+      }
+    return all;
+  }
+  TPrivateBus Bus;
+};
+
+TEST_F(Documents, LoadRefusesWhatIsNoReadableFile) {
+  fs::create_directory(Dir() / "folder.htm");
+  mkfifo(Path("pipe.htm").c_str(), 0600);
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("folder.htm")), -1);
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("missing.htm")), -1);
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("pipe.htm")), -1);  // would never complete
+  EXPECT_EQ(Text(HS_LOADFROMFILE, "/dev/zero"), -1);
+  EXPECT_EQ(Text(HS_LOADFROMFILE, ""), -1);
+  EXPECT_EQ(Bus.Request(HS_LOADFROMFILE, {}).Value, -1);
+  // Nothing loaded, nothing loading: the save has nothing to write.
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("out.htm")), -1);
+  EXPECT_FALSE(fs::exists(Path("out.htm")));
+  WriteFile(Path("a.htm"), "<html><body><p>Hallo</p></body></html>");
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+}
+
+TEST_F(Documents, TheSuitesSequenceLoadPasteExecSaveReload) {
+  WriteFile(Path("mail.htm"), "<html><head><meta charset=\"utf-8\"></head><body><p>Mitte</p></body></html>");
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("mail.htm")), 1);
+  EXPECT_EQ(Text(HS_PASTEHTMLSTART, "<p id=\"first\">Anfang</p>"), 1);
+  EXPECT_EQ(Text(HS_PASTEPLAINEND, "<i>Ende</i>"), 1);
+  EXPECT_EQ(Exec(Command(6)), 1);  // Bold over the whole document
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+  const std::string saved = ReadFile(Path("saved.htm"));
+  const auto first = saved.find("Anfang"), middle = saved.find("Mitte"), end = saved.find("&lt;i&gt;Ende&lt;/i&gt;");
+  ASSERT_NE(first, std::string::npos) << saved;
+  ASSERT_NE(middle, std::string::npos) << saved;
+  ASSERT_NE(end, std::string::npos) << saved;
+  EXPECT_LT(first, middle);
+  EXPECT_LT(middle, end);
+  EXPECT_NE(saved.find("<b>"), std::string::npos) << saved;
+  EXPECT_EQ(saved.find("<i>"), std::string::npos);  // the plain text stays text
+
+  // The saved file loads again with the same text (the parser may tidy the markup).
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("saved.htm") + ";DST:" + Path("saved.txt")), 1);
+  const std::string text = ReadFile(Path("saved.txt"));
+  EXPECT_LT(text.find("Anfang"), text.find("Mitte"));
+  EXPECT_NE(text.find("Mitte<i>Ende</i>"), std::string::npos) << text;
+  // A save into a folder that does not exist fails and leaves nothing behind.
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("none/x.htm")), -1);
+  EXPECT_FALSE(fs::exists(Path("none")));
+}
+
+TEST_F(Documents, ConcatAndPasteAtTheEndGiveTheSameDocument) {
+  WriteFile(Path("a.htm"), "<html><body><div>Text</div></body></html>");
+  std::string results[2];
+  const std::int32_t codes[2] = {HS_CONCATHTML, HS_PASTEHTMLEND};
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+    EXPECT_EQ(Text(codes[i], "<b>x</b>"), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("r" + std::to_string(i) + ".htm")), 1);
+    results[i] = ReadFile(Path("r" + std::to_string(i) + ".htm"));
+  }
+  EXPECT_EQ(results[0], results[1]);
+  EXPECT_NE(results[0].find("<b>x</b>"), std::string::npos) << results[0];
+  EXPECT_LT(results[0].find("Text"), results[0].find("<b>x</b>"));
+}
+
+TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
+  // The characters of UTF-8 as they arrive when it was read as ANSI: repaired to one character.
+  const std::u16string misread = FromAnsiBytes("Gr\xC3\xBC\xC3\x9F" "e");
+  EXPECT_EQ(Bus.Request(HS_PASTEPLAINEND, MakeTextBlock(misread)).Value, 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("blank.htm")), 1);
+  const std::string saved = ReadFile(Path("blank.htm"));
+  const std::u16string decoded = FromAnsiBytes(saved);
+  EXPECT_TRUE(saved.find("Gr\xC3\xBC\xC3\x9F" "e") != std::string::npos ||  // saved as UTF-8
+              decoded.find(u"Grüße") != std::u16string::npos)               // or in the document's ANSI set
+      << saved;
+}
+
+TEST_F(Documents, PlainTextConversionKeysAndTargets) {
+  WriteFile(Path("a.htm"), "<html><body><p>Gr&uuml;&szlig;e &euro;</p><script>document.body.innerHTML='x'</script></body></html>");
+  WriteFile(Path("b.htm"), ReadFile(Path("a.htm")));
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("b.txt") + ";SRC:" + Path("a.htm")), 1);
+  EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10), "Gr\xFC\xDF" "e \x80");  // Windows-1252, no preamble
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "src:" + Path("a.htm") + ";dst:" + Path("c.txt")), 1);
+  EXPECT_EQ(ReadFile(Path("c.txt")), ReadFile(Path("b.txt")));
+  fs::create_directory(Dir() / "semi;colon");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:\"" + Path("semi;colon/d.txt") + "\""), 1);
+  EXPECT_TRUE(fs::exists(Path("semi;colon/d.txt")));
+  // Without DST the source is replaced by its own plain text.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("b.htm")), 1);
+  EXPECT_EQ(ReadFile(Path("b.htm")), ReadFile(Path("b.txt")));
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("missing.htm") + ";DST:" + Path("e.txt")), -1);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("e.txt")), -1);
+  EXPECT_FALSE(fs::exists(Path("e.txt")));
+  // A target that cannot be written keeps the answer and is logged.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), 1);
+  EXPECT_NE(Log().find("no/such/f.txt"), std::string::npos);
+}
+
+TEST_F(Documents, ImagesAndBackgroundCounts) {
+  WriteFile(Path("two.htm"),
+            "<html><body style=\"background-image: url(x.gif)\"><img src=\"a.png\"><p><img src=\"http://127.0.0.1:1/b.png\"></p></body></html>");
+  WriteFile(Path("none.htm"), "<html><body><p>keine Bilder</p></body></html>");
+  WriteFile(Path("css.htm"), "<html><head><style>body{background-image:url(x.gif)}</style></head><body></body></html>");
+  EXPECT_EQ(Text(HS_CONTAINSBACKGROUNDIMAGES, Path("two.htm")), 2);
+  EXPECT_EQ(Text(HS_COUNTIMAGES, Path("two.htm")), 3);
+  EXPECT_EQ(Text(HS_COUNTALLIMAGES, Path("two.htm")), 4);
+  EXPECT_EQ(Text(HS_COUNTIMAGES, Path("none.htm")), 1);
+  EXPECT_EQ(Text(HS_COUNTALLIMAGES, Path("none.htm")), 1);
+  EXPECT_EQ(Text(HS_CONTAINSBACKGROUNDIMAGES, Path("none.htm")), 3);
+  EXPECT_EQ(Text(HS_CONTAINSBACKGROUNDIMAGES, Path("css.htm")), 3);  // only the inline style counts
+  for (std::int32_t code : {HS_COUNTIMAGES, HS_CONTAINSBACKGROUNDIMAGES, HS_COUNTALLIMAGES}) {
+    EXPECT_EQ(Text(code, Path("missing.htm")), -1);
+    EXPECT_EQ(Text(code, Dir().string()), -1);
+  }
+  // The counted document stays loaded.
+  EXPECT_EQ(Text(HS_COUNTIMAGES, Path("two.htm")), 3);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("counted.htm")), 1);
+  EXPECT_NE(ReadFile(Path("counted.htm")).find("a.png"), std::string::npos);
+}
+
+TEST_F(Documents, CommandsWithValuesAndBadIdentifiers) {
+  WriteFile(Path("a.htm"), "<html><body><p>Text</p></body></html>");
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+  // A text value through the typed method.
+  auto font = Bus.Call("ExecCmd", g_variant_new("(ibv)", 16, FALSE, g_variant_new_string("Courier New")));
+  EXPECT_EQ(font.Value, 1) << font.Error;
+  auto color = Bus.Call("ExecCmd", g_variant_new("(ibv)", 18, FALSE, g_variant_new_string("#ff0000")));
+  EXPECT_EQ(color.Value, 1) << color.Error;
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("styled.htm")), 1);
+  const std::string styled = ReadFile(Path("styled.htm"));
+  EXPECT_NE(styled.find("Courier New"), std::string::npos) << styled;
+  EXPECT_TRUE(styled.find("#ff0000") != std::string::npos || styled.find("rgb(255, 0, 0)") != std::string::npos)
+      << styled;
+
+  for (std::int32_t id : {0, 78, -1}) EXPECT_EQ(Exec(Command(id)), -1) << id;
+  EXPECT_EQ(Bus.Request(HS_EXECCMD, std::vector<std::uint8_t>(21, 0)).Value, -1);
+  THtmlExecCmd pointer = Command(16);
+  pointer.oleValue[0] = VT_BSTR;  // a pointer into the sender's memory: refused, never followed
+  EXPECT_EQ(Exec(pointer), -1);
+  const std::string log = Log();
+  EXPECT_NE(log.find("Unbekannter Befehl 78"), std::string::npos) << log;
+  EXPECT_NE(log.find("Speicher des Absenders"), std::string::npos);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  listen(listener, 16);
+  const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  WriteFile(Path("evil.htm"),
+            "<html><head><meta http-equiv=\"refresh\" content=\"0;url=" + base + "/r\"><link rel=stylesheet href=\"" +
+                base + "/s.css\"><link rel=prefetch href=\"" + base + "/p\"></head><body><img src=\"" + base +
+                "/i.png\"><iframe src=\"" + base + "/f\"></iframe><p id=t>sicher</p><script>document.getElementById('t')"
+                ".textContent='Skript lief';new Image().src='" + base + "/js'</script></body></html>");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("evil.htm") + ";DST:" + Path("evil.txt")), 1);
+  EXPECT_EQ(Text(HS_COUNTALLIMAGES, Path("evil.htm")), 2);
+  EXPECT_EQ(Text(HS_PASTEHTMLEND, "<img src=\"" + base + "/pasted.png\"><script>document.title='x'</script>"), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::string plain = ReadFile(Path("evil.txt"));
+  EXPECT_NE(plain.find("sicher"), std::string::npos) << plain;
+  EXPECT_EQ(plain.find("Skript lief"), std::string::npos);
+  fcntl(listener, F_SETFL, O_NONBLOCK);
+  EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "a document reached the network";
+  close(listener);
+}
+
+TEST_F(Documents, HugeInputIsServedAndTheServiceGoesOn) {
+  const std::u16string big(5 * 1024 * 1024, u'x');  // 10 MB of UTF-16
+  EXPECT_EQ(Bus.Request(HS_PASTEPLAINEND, MakeTextBlock(big)).Value, 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("big.htm")), 1);
+  EXPECT_GT(fs::file_size(Path("big.htm")), 5u * 1024 * 1024);
+  EXPECT_EQ(Bus.Request(HS_LOADFROMFILE, MakeTextBlock(big)).Value, -1);  // a 5 M-character file name
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+class SlowDocuments : public Documents {
+ protected:
+  void SetUp() override { Bus.StartService({{"HTMLSERVICE_DOCUMENT_TIMEOUT_MS", "1"}}); }
+};
+
+TEST_F(SlowDocuments, AWaitThatRunsOutAnswersMinusOneAndIsLogged) {
+  WriteFile(Path("a.htm"), "<html><body><p>" + std::string(200000, 'y') + "</p></body></html>");
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), -1);
+  EXPECT_EQ(Text(HS_COUNTIMAGES, Path("a.htm")), -1);
+  EXPECT_NE(Log().find("nicht innerhalb von"), std::string::npos);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+}  // namespace
+}  // namespace zb::test
