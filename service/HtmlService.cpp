@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "errors/ExceptDlg.h"
+#include "htmledit/zbHtmlEd.h"
 #include "platform/sysinfo/zbSysInfo.h"
 #include "service/HtmlServiceConst.h"
 #include "service/HtmlServiceMutex.h"
@@ -22,7 +23,8 @@ int Fail(const char* AMessage) {
 
 int main(int argc, char** argv) {
   using namespace zb;
-  // 1. The HTML editor module starts here with the editor (engine start-up).
+  // 1. The HTML editor module (floating-point environment, GTK) starts with the first editor, in step 7:
+  //    it opens the display, which a second instance must never touch.
   // 2. The exception handler: the stack of every raised exception is recorded from now on.
   StartExceptionTracking();
 
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
   }
   // 9. Shutdown in reverse: the form is gone; the guard is released so a new instance can start at once.
   mutex->Close();
+  HtmlEdModuleEnd();
   StopExceptionTracking();
   return 0;
 }
