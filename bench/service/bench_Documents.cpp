@@ -14,6 +14,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -43,6 +45,12 @@ std::uintmax_t SizeOf(const fs::path& APath) {
   std::error_code ignored;
   const auto size = fs::file_size(APath, ignored);
   return ignored ? 0 : size;
+}
+
+bool Contains(const fs::path& APath, const std::string& AText) {
+  std::ifstream in(APath, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  return bytes.find(AText) != std::string::npos;
 }
 
 // One converter of the side-by-side table: the service or an external program.
@@ -261,7 +269,8 @@ class TBench {
         steps[s].push_back(MsSince(ts));
       }
       total.push_back(MsSince(t0));
-      if (!ok || SizeOf(target) == 0) ++failures;
+      // A save without the pasted paragraph would time a sequence that did not happen.
+      if (!ok || !Contains(target, "Gru")) ++failures;
       fs::remove(target);
     }
     std::printf("\nsequence load, paste \"<p>Gru\xC3\x9F</p>\" at the end, Bold, save: %u documents\n", FSequence);
