@@ -126,7 +126,8 @@ std::u16string FormatStackLine(std::uintptr_t Address, std::uintptr_t ModuleCode
   const std::u16string proc = StripModulePrefix(Location->ProcedureName, Location->UnitName);
   if (Location->LineNumber > 0) {
     std::u16string offset;
-    if (ProcedureStartLine > 0)
+    // A start line after the line (inlined code from elsewhere) gives no offset worth printing.
+    if (ProcedureStartLine > 0 && ProcedureStartLine <= Location->LineNumber)
       offset = Format(u" + %d", {static_cast<long long>(Location->LineNumber) - ProcedureStartLine});
     return line + Format(u" %s.%s (Line %u, \"%s\"%s)%s",
                          {Location->UnitName, proc, Location->LineNumber, Location->SourceName, offset, u""});
@@ -154,7 +155,7 @@ void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportS
   if ((Sections & rsStack) && stack) {
     Lines.push_back(Format(u"Stackliste, erzeugt am %s", {ReportDateTime(stack->RecordedAt)}));
     const TzbLocationLookup lookup;
-    for (const std::uintptr_t address : stack->Addresses) {
+    for (const std::uintptr_t address : *stack) {
       std::uintptr_t code = 0;
       for (const auto& m : modules)
         if (m.LoadAddress <= address) code = m.CodeStart;

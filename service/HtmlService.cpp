@@ -56,11 +56,14 @@ int main(int argc, char** argv) {
   // 6. The title.
   application.SetTitle(ServiceTitle);
   SetApplicationTitle(ServiceTitle);
-  {
+  try {
     // 7. The service form; it installs the dispatcher.
     TfrmHtmlService form(application, TServiceOptions::FromEnvironment());
     // 8. The message loop, until the terminate request.
     application.Run();
+  } catch (const std::exception& e) {
+    mutex->Close();
+    return Fail(e.what());
   }
   // 9. Shutdown in reverse: the form is gone; the guard is released so a new instance can start at once.
   mutex->Close();

@@ -231,8 +231,10 @@ std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }
 std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string&) { return HS_FAILED; }
 
 void TfrmHtmlService::ApplicationException(const std::exception& E) {
-  const std::u16string logFile = ServiceLogFileName(Now());
+  // Nothing may leave the hook: it runs inside GLib callbacks, where an exception would end the process.
+  std::u16string logFile;
   try {
+    logFile = ServiceLogFileName(Now());
     const TFileage& age = zb::ApplicationFileage;
     TzbExceptionHandler::SetApplicationFileage(
         EncodeDateTime(age.Year, age.Month, age.Day, age.Hour, age.Minute, age.Second, age.Millisecond));
@@ -241,6 +243,8 @@ void TfrmHtmlService::ApplicationException(const std::exception& E) {
   } catch (const std::exception& logError) {
     std::fprintf(stderr, "htmlservice: the error report could not be written to %s: %s; the error was: %s\n",
                  Utf16ToUtf8(logFile).c_str(), logError.what(), E.what());
+  } catch (...) {
+    std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", E.what());
   }
 }
 

@@ -143,7 +143,9 @@ class TfrmHtmlService {
   class TRequestHandler;
   // Sets the action and the busy flag, starts the load and waits for document-complete; false when
   // the wait gave up or the engine could not load the file. The busy state is reset in any case.
-  bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, bool AOneAtATime);
+  bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction);
+  // Logs an error that was found, not raised, with the stack of the place that found it.
+  void ReportError(const EzbException& E);
   // Waits until the engine reports the document complete; raises when it does not within the bound.
   void WaitForCompletion();
   bool LoadedDocumentIs(const std::u16string& AFilename);
@@ -160,6 +162,7 @@ class TfrmHtmlService {
   THtmlAction FHtmlAction = THtmlAction::haNone;
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;
+  std::u16string FsPendingSource;  // the file a conversion loads
 };
 
 // The service's environment at start-up: the log folder below the shared documents and silent logging.

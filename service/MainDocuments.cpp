@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "htmledit/zbHtmlCmds.h"
@@ -45,14 +46,31 @@ class TDeadline {
   guint FSource;
 };
 
-std::u16string FileUri(const std::u16string& AFilename) {
-  gchar* uri = g_filename_to_uri(Utf16ToUtf8(AFilename).c_str(), nullptr, nullptr);
-  std::u16string result = uri ? Utf8ToUtf16(uri) : std::u16string();
-  g_free(uri);
+// The file behind a document address, with links and "." resolved; empty for other addresses.
+std::string RealFileOf(const std::string& APath) {
+  char* real = ::realpath(APath.c_str(), nullptr);
+  std::string result = real ? real : "";
+  std::free(real);
+  return result;
+}
+
+std::string FileOfUri(const std::u16string& AUri) {
+  gchar* file = g_filename_from_uri(Utf16ToUtf8(AUri).c_str(), nullptr, nullptr);
+  std::string result = file ? RealFileOf(file) : "";
+  g_free(file);
   return result;
 }
 
 }  // namespace
+
+void TfrmHtmlService::ReportError(const EzbException& E) {
+  // Raised here so that the report's stack is this one, not whatever the thread raised last.
+  try {
+    throw E;
+  } catch (const EzbException& raised) {
+    ApplicationException(raised);
+  }
+}
 
 bool IsDocumentFile(const std::u16string& AFilename) {
   if (AFilename.empty()) return false;
@@ -105,10 +123,12 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
   const bool convert = FHtmlAction == THtmlAction::haConvertToPlain;
   FbBusy = false;
   FHtmlAction = THtmlAction::haNone;
-  if (convert && FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
+  // Only the source's own text is written: a load that failed leaves an empty page, and writing that
+  // would empty the target, which without DST is the source itself.
+  if (convert && LoadedDocumentIs(FsPendingSource) && FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
     // The answer stays 1, as callers expect; the log says what went wrong.
-    ApplicationException(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
-                                      {FsInternalSaveFile}));
+    ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
+                             {FsInternalSaveFile}));
   }
 }
 
@@ -116,12 +136,11 @@ bool TfrmHtmlService::LoadedDocumentIs(const std::u16string& AFilename) {
   // A load the engine could not carry out leaves an empty about:blank document behind.
   const auto doc = FHtmlEdit->DOC();
   if (!doc || FHtmlEdit->DefaultInterface().EngineFailed()) return false;
-  const std::u16string url = doc->url();
-  const std::u16string expected = FileUri(AFilename);
-  return SameTextEx(url, expected, true) || StartsWithText(u"file:", url, false);
+  const std::string loaded = FileOfUri(doc->url());
+  return !loaded.empty() && loaded == RealFileOf(Utf16ToUtf8(AFilename));
 }
 
-bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, bool AOneAtATime) {
+bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction) {
   FHtmlAction = AAction;
   FbBusy = true;
   struct TReset {
@@ -134,13 +153,9 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
   FHtmlEdit->LoadFromFile(AFilename, true);
   bool completed;
   {
+    // One message at a time, sleeping in between: the deadline's timer wakes the wait if nothing else does.
     TDeadline deadline(FOptions.DocumentTimeoutMs);
-    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) {
-      if (AOneAtATime)
-        FApplication.HandleMessage();
-      else
-        FApplication.ProcessMessages();
-    }
+    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) FApplication.HandleMessage();
     completed = !FbBusy;
   }
   if (!completed && !FApplication.Terminated()) {
@@ -149,9 +164,8 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
     FHtmlEdit->DefaultInterface().Stop();
     TDeadline grace(AbandonedLoadGraceMs);
     while (FbBusy && !grace.Expired()) FApplication.HandleMessage();
-    ApplicationException(
-        EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
-                     {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
+    ReportError(EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
+                             {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
     return false;
   }
   if (FApplication.Terminated()) return true;
@@ -165,8 +179,7 @@ void TfrmHtmlService::WaitForCompletion() {
       throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
                          {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
     if (FHtmlEdit->DefaultInterface().EngineFailed()) throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
-    FApplication.ProcessMessages();
-    if (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) FApplication.HandleMessage();
+    FApplication.HandleMessage();
   }
 }
 
@@ -174,7 +187,7 @@ void TfrmHtmlService::WaitForCompletion() {
 
 std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
   if (!IsDocumentFile(AFilename)) return HS_FAILED;
-  return LoadAndWait(AFilename, THtmlAction::haLoadFile, false) ? HS_OK : HS_FAILED;
+  return LoadAndWait(AFilename, THtmlAction::haLoadFile) ? HS_OK : HS_FAILED;
 }
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
@@ -195,12 +208,13 @@ std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string& ASource, 
   if (!IsDocumentFile(ASource)) return HS_FAILED;
   // Without a target the source is replaced by its own plain text.
   FsInternalSaveFile = ATarget.empty() ? ASource : ATarget;
-  return LoadAndWait(ASource, THtmlAction::haConvertToPlain, false) ? HS_OK : HS_FAILED;
+  FsPendingSource = ASource;
+  return LoadAndWait(ASource, THtmlAction::haConvertToPlain) ? HS_OK : HS_FAILED;
 }
 
 std::int32_t TfrmHtmlService::ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground) {
   if (!IsDocumentFile(AFilename)) return HS_FAILED;
-  if (!LoadAndWait(AFilename, THtmlAction::haCountImages, true)) return HS_FAILED;
+  if (!LoadAndWait(AFilename, THtmlAction::haCountImages)) return HS_FAILED;
   const auto doc = FHtmlEdit->DOC();
   if (!doc) return HS_FAILED;
   std::int32_t answer = 0;
@@ -268,7 +282,7 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
   TVariant value;
   if (!CommandValueOf(ACommand, AText, value)) {
     // A value that refers to the sender's memory cannot be read from here: refused, not followed.
-    ApplicationException(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
+    ReportError(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
                                       {ACommand.iCmdID, OleVariantType(ACommand.oleValue)}));
     return HS_FAILED;
   }

@@ -248,12 +248,10 @@ std::u16string EnsureFolderWithBackslash(std::u16string_view Path) {
 }
 
 bool TzbUniqueFilenameCallbackHandler::NameExists(std::u16string_view Name) {
-  // A dangling link counts as taken too: writing through it would create its target elsewhere.
+  // Every entry counts as taken: a dangling link would be written through to another place, and a
+  // folder of that name can never become the file.
   struct stat st {};
-  const std::string native = Native(Name);
-  if (Name.empty() || ::lstat(native.c_str(), &st) != 0) return false;
-  if (S_ISLNK(st.st_mode) && ::stat(native.c_str(), &st) != 0) return true;
-  return !S_ISDIR(st.st_mode);
+  return !Name.empty() && ::lstat(Native(Name).c_str(), &st) == 0;
 }
 
 std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter,
@@ -266,9 +264,11 @@ std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_v
   std::u16string base(FileName.substr(0, FileName.size() - ext.size()));
   Counter = 0;
   int digits = 0;
+  // Brackets count in the file's own name only, never in the folders above it.
+  const std::size_t nameStart = ExtractFilePathEx(base, seps.Drive, seps.Path).size();
   const int openPos = LastPos(std::u16string(1, open), base);
   const std::size_t closePos = openPos > 0 ? base.find(close, static_cast<std::size_t>(openPos)) : std::u16string::npos;
-  if (openPos > 0 && closePos != std::u16string::npos) {
+  if (openPos > 0 && static_cast<std::size_t>(openPos) > nameStart && closePos != std::u16string::npos) {
     const std::u16string inner = base.substr(static_cast<std::size_t>(openPos), closePos - openPos);
     digits = static_cast<int>(inner.size());
     Counter = StrToIntHexDef(inner, 0);
@@ -429,29 +429,54 @@ std::u16string GetLogFolderWithoutBackslash(bool AppendDate) {
   return folder;
 }
 
+namespace {
+// The fallback when no file can be made beside the target: it is rewritten where it is.
+void WriteInPlace(const std::string& target, std::u16string_view FileName, std::string_view Bytes) {
+  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (fd < 0) ThrowFileError(CannotCreate, FileName, errno);
+  bool ok = WriteAll(fd, Bytes.data(), Bytes.size()) && ::fsync(fd) == 0;
+  const int err = errno;
+  if (::close(fd) != 0) ok = false;
+  if (!ok) ThrowFileError(WriteFailed, FileName, err);
+}
+}  // namespace
+
 void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsigned NewFileMode) {
   std::string target = Native(FileName);
-  // Write through a link to its target, so the link itself survives.
-  if (char* real = ::realpath(target.c_str(), nullptr)) {
-    target = real;
-    std::free(real);
+  struct stat link {};
+  if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    // Write through a link to its target, so the link survives; but not through another user's link,
+    // which may have been planted in a shared folder.
+    if (link.st_uid != ::geteuid() && link.st_uid != 0) ThrowFileError(CannotCreate, FileName, EPERM);
+    if (char* real = ::realpath(target.c_str(), nullptr)) {
+      target = real;
+      std::free(real);
+    }
   }
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
   if (exists && S_ISDIR(existing.st_mode)) ThrowFileError(CannotCreate, FileName, EISDIR);
+  // A device or a pipe is no document: renaming over it would replace it, writing into it may block.
+  if (exists && !S_ISREG(existing.st_mode)) ThrowFileError(CannotCreate, FileName, EINVAL);
 
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   static std::atomic<unsigned> serial{0};
   std::string temp;
   int fd = -1;
+  // A short name: the target's own name may already use up the length a name can have.
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/." + base + "." + std::to_string(::getpid()) + "." + std::to_string(serial++) + ".tmp";
+    temp = dir + "/.zb" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
     fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : NewFileMode);
     if (fd < 0 && errno != EEXIST) break;
   }
-  if (fd < 0) ThrowFileError(CannotCreate, FileName, errno);
+  if (fd < 0) {
+    const int err = errno;
+    // A writable file in a folder that takes no new names can still be saved, in place.
+    if (exists && (err == EACCES || err == EPERM || err == EROFS) && ::access(target.c_str(), W_OK) == 0)
+      return WriteInPlace(target, FileName, Bytes);
+    ThrowFileError(CannotCreate, FileName, err);
+  }
   bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
   int err = ok ? 0 : errno;
   if (ok && exists) ::fchmod(fd, existing.st_mode & 07777);

@@ -1,5 +1,9 @@
 #include "support/zbFileInfo.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -88,9 +92,10 @@ public:
     b.ValueStart = Align4(p);
     const std::size_t valueBytes = ValueBytes(b);
     if (b.ValueStart > b.End || valueBytes > b.End - b.ValueStart) {
-      // Some writers round the value length up; clamp it to the block rather than refuse it.
-      b.ValueLength = 0;
+      // Some writers count a text's length in bytes; clamp it to the block rather than refuse it.
       b.ValueStart = std::min(b.ValueStart, b.End);
+      const std::size_t room = b.End - b.ValueStart;
+      b.ValueLength = (Wide && b.Type == 1) ? room / 2 : room;
     }
     b.ChildrenStart = std::min(Align4(b.ValueStart + ValueBytes(b)), b.End);
     return b;
@@ -236,17 +241,33 @@ std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
 
 // The whole image, or nothing when it does not start like a PE image: the report asks this of every
 // loaded module, and the engine's ELF libraries are large.
+// Program files larger than this are not read for their version.
+constexpr off_t MaxImageSize = 512 * 1024 * 1024;
+
 std::string ReadPeImage(std::u16string_view FileName, int& err) {
-  std::ifstream in(Utf16ToUtf8(FileName), std::ios::binary);
-  if (!in) {
+  // Non-blocking, so that a pipe of that name cannot hold the caller; only regular files are read.
+  const int fd = ::open(Utf16ToUtf8(FileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
     err = errno;
     return {};
   }
   err = 0;
+  std::string image;
+  struct stat st {};
   char magic[2] = {};
-  if (!in.read(magic, 2) || magic[0] != 'M' || magic[1] != 'Z') return {};
-  in.seekg(0);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxImageSize && ::read(fd, magic, 2) == 2 &&
+      magic[0] == 'M' && magic[1] == 'Z') {
+    image.resize(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < image.size()) {
+      const ssize_t n = ::pread(fd, image.data() + done, image.size() - done, static_cast<off_t>(done));
+      if (n <= 0) break;
+      done += static_cast<std::size_t>(n);
+    }
+    image.resize(done);
+  }
+  ::close(fd);
+  return image;
 }
 
 std::u16string VersionText(std::uint32_t ms, std::uint32_t ls) {

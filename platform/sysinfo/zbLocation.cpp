@@ -1,4 +1,6 @@
 #include <cxxabi.h>
+#include <dwarf.h>
+#include <elfutils/libdw.h>
 #include <elfutils/libdwfl.h>
 #include <unistd.h>
 
@@ -16,15 +18,24 @@ std::string Demangle(const char* name) {
   char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
   std::string result = status == 0 && demangled ? demangled : name;
   std::free(demangled);
-  // The parameter list makes report lines long and says nothing the line number does not.
-  int depth = 0;
-  for (std::size_t i = 0; i < result.size(); ++i) {
-    const char c = result[i];
-    if (c == '<') ++depth;
-    if (c == '>') --depth;
-    if (c == '(' && depth == 0 && i > 0 && result.compare(0, 10, "(anonymous") != 0) {
-      result.resize(i);
-      break;
+  // The parameter list makes report lines long and says nothing the line number does not: the last
+  // balanced "(...)", after any trailing qualifiers, is dropped.
+  // Compiler-made copies (" [clone .cold]") are the same function.
+  for (auto clone = result.find(" [clone "); clone != std::string::npos; clone = result.find(" [clone "))
+    result.erase(clone, result.find(']', clone) == std::string::npos ? std::string::npos : result.find(']', clone) - clone + 1);
+  std::size_t end = result.size();
+  for (const char* qualifier : {" const", " volatile", " &&", " &", " noexcept"})
+    while (end >= std::strlen(qualifier) && result.compare(end - std::strlen(qualifier), std::strlen(qualifier), qualifier) == 0)
+      end -= std::strlen(qualifier);
+  if (end > 0 && result[end - 1] == ')') {
+    int depth = 0;
+    for (std::size_t i = end; i > 0; --i) {
+      const char c = result[i - 1];
+      if (c == ')') ++depth;
+      if (c == '(' && --depth == 0) {
+        if (i > 1) result.resize(i - 1);
+        break;
+      }
     }
   }
   return result;
@@ -74,15 +85,38 @@ std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address)
     info.ProcedureName = Utf8ToUtf16(Demangle(name));
     info.ProcedureStart = static_cast<std::uintptr_t>(pc - offset);
   }
-  if (Dwfl_Line* line = dwfl_module_getsrc(module, pc)) {
-    int lineNo = 0;
-    if (const char* file = dwfl_lineinfo(line, nullptr, &lineNo, nullptr, nullptr, nullptr)) {
-      const std::string base = BaseName(file);
-      info.SourceName = Utf8ToUtf16(base);
-      const auto dot = base.rfind('.');
-      info.UnitName = Utf8ToUtf16(dot == std::string::npos ? base : base.substr(0, dot));
-      info.LineNumber = lineNo > 0 ? static_cast<unsigned>(lineNo) : 0;
+  const char* file = nullptr;
+  int lineNo = 0;
+  if (Dwfl_Line* line = dwfl_module_getsrc(module, pc)) file = dwfl_lineinfo(line, nullptr, &lineNo, nullptr, nullptr, nullptr);
+  // Code inlined into the function reports the inlined source; the function's own line is the call
+  // site of the outermost inlined scope.
+  Dwarf_Addr bias = 0;
+  if (Dwarf_Die* cu = dwfl_module_addrdie(module, pc, &bias)) {
+    Dwarf_Die* scopes = nullptr;
+    const int n = dwarf_getscopes(cu, pc - bias, &scopes);
+    Dwarf_Die* outermost = nullptr;
+    for (int i = 0; i < n; ++i)
+      if (dwarf_tag(&scopes[i]) == DW_TAG_inlined_subroutine) outermost = &scopes[i];
+    Dwarf_Files* files = nullptr;
+    std::size_t fileCount = 0;
+    Dwarf_Attribute attr;
+    Dwarf_Word callFile = 0, callLine = 0;
+    if (outermost && dwarf_getsrcfiles(cu, &files, &fileCount) == 0 &&
+        dwarf_formudata(dwarf_attr(outermost, DW_AT_call_file, &attr), &callFile) == 0 &&
+        dwarf_formudata(dwarf_attr(outermost, DW_AT_call_line, &attr), &callLine) == 0 && callFile < fileCount) {
+      if (const char* callSource = dwarf_filesrc(files, callFile, nullptr, nullptr)) {
+        file = callSource;
+        lineNo = static_cast<int>(callLine);
+      }
     }
+    std::free(scopes);
+  }
+  if (file) {
+    const std::string base = BaseName(file);
+    info.SourceName = Utf8ToUtf16(base);
+    const auto dot = base.rfind('.');
+    info.UnitName = Utf8ToUtf16(dot == std::string::npos ? base : base.substr(0, dot));
+    info.LineNumber = lineNo > 0 ? static_cast<unsigned>(lineNo) : 0;
   }
   if (info.ProcedureName.empty() && info.SourceName.empty()) return std::nullopt;
   return info;

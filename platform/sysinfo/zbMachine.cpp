@@ -39,7 +39,8 @@ int CollectModule(dl_phdr_info* info, size_t, void* data) {
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
     if (n > 0) m.FileName = Utf8ToUtf16(std::string(path, static_cast<std::size_t>(n)));
   }
-  if (m.FileName.empty()) return 0;  // the kernel's vDSO has no file
+  // The kernel's vDSO ("linux-vdso.so.1") has no file behind it.
+  if (m.FileName.empty() || m.FileName.find(u'/') == std::u16string::npos) return 0;
   modules.push_back(std::move(m));
   return 0;
 }

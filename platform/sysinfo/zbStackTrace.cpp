@@ -13,18 +13,25 @@ std::atomic<bool> Tracking{false};
 thread_local std::optional<TzbStackList> LastStack;
 thread_local bool Recording = false;
 
-constexpr int MaxFrames = 64;
-
-void RecordStack() {
+// Fills the thread's record from the frame that raised (ACaller) outwards. Runs inside the throw:
+// it allocates nothing and raises nothing.
+[[gnu::noinline]] void RecordStack(void* ACaller) noexcept {
   if (!Tracking.load(std::memory_order_relaxed) || Recording) return;
-  Recording = true;  // the recorder itself must not recurse through a throw
-  void* frames[MaxFrames + 2];
-  const int n = backtrace(frames, MaxFrames + 2);
-  TzbStackList list;
-  // Skip the recorder and the throw hook.
-  for (int i = 2; i < n; ++i) list.Addresses.push_back(reinterpret_cast<std::uintptr_t>(frames[i]));
+  Recording = true;
+  constexpr int room = static_cast<int>(TzbStackList::Capacity) + 8;
+  void* frames[room];
+  const int n = backtrace(frames, room);
+  // Frames above the raising function (this recorder, the throw hook, a sanitizer's) are dropped.
+  int first = 0;
+  for (int i = 0; i < n; ++i)
+    if (frames[i] == ACaller) {
+      first = i;
+      break;
+    }
+  TzbStackList& list = LastStack.emplace();
+  for (int i = first; i < n && list.Count < TzbStackList::Capacity; ++i)
+    list.Frames[list.Count++] = reinterpret_cast<std::uintptr_t>(frames[i]);
   list.RecordedAt = Now();
-  LastStack = std::move(list);
   Recording = false;
 }
 
@@ -49,7 +56,7 @@ extern "C" {
 using TCxaThrow = void (*)(void*, void*, void (*)(void*));
 [[noreturn]] void __cxa_throw(void* Thrown, void* Info, void (*Destructor)(void*)) {
   static const auto real = reinterpret_cast<TCxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
-  zb::RecordStack();
+  zb::RecordStack(__builtin_return_address(0));
   real(Thrown, Info, Destructor);
   __builtin_unreachable();
 }

@@ -3,6 +3,7 @@
 // modules (dl_iterate_phdr), the processor (cpuid, /proc/cpuinfo) and the screen (GDK).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -10,9 +11,14 @@
 
 namespace zb {
 
+// Fixed size: it is filled inside the throw, where nothing may allocate.
 struct TzbStackList {
-  std::vector<std::uintptr_t> Addresses;  // return addresses, innermost call first
-  double RecordedAt = 0;                  // local date-time value
+  static constexpr std::size_t Capacity = 64;
+  std::array<std::uintptr_t, Capacity> Frames{};  // return addresses, innermost call first
+  std::size_t Count = 0;
+  double RecordedAt = 0;  // local date-time value
+  const std::uintptr_t* begin() const { return Frames.data(); }
+  const std::uintptr_t* end() const { return Frames.data() + Count; }
 };
 
 // Every C++ exception raised while tracking is on records its stack for the raising thread.

@@ -146,6 +146,11 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   // Without DST the source is replaced by its own plain text.
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("b.htm")), 1);
   EXPECT_EQ(ReadFile(Path("b.htm")), ReadFile(Path("b.txt")));
+  // A source the engine cannot show is never replaced by the empty page it shows instead.
+  const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
+  WriteFile(Path("a.pdf"), pdf);
+  Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.pdf"));
+  EXPECT_EQ(ReadFile(Path("a.pdf")), pdf);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("missing.htm") + ";DST:" + Path("e.txt")), -1);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("e.txt")), -1);
   EXPECT_FALSE(fs::exists(Path("e.txt")));

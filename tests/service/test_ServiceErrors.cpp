@@ -8,6 +8,7 @@
 #include "ServiceFixture.h"
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
+#include "support/zbUnicode.h"
 
 namespace zb::test {
 namespace {
@@ -63,6 +64,9 @@ TEST_F(ServiceErrors, AnUnexpectedErrorIsLoggedAsAGermanReport) {
   EXPECT_EQ(text[4], u'-');
   EXPECT_EQ(text.substr(19, 21), u"\r\n" + std::u16string(19, u'='));
   EXPECT_NE(text.find(u"Befehl 16"), std::u16string::npos);
+  // The stack is the one of the place that refused the value, with names and lines.
+  EXPECT_NE(text.find(u"\r\nStackliste, erzeugt am "), std::u16string::npos);
+  EXPECT_NE(text.find(u"TfrmHtmlService::ExecCmd (Line "), std::u16string::npos) << Utf16ToUtf8(text.substr(0, 3000));
   EXPECT_NE(text.find(u"\r\nVestrum Plumadesk 5.0 - HTML Service vom "), std::u16string::npos);
   EXPECT_NE(text.find(u"\r\nSystem:     "), std::u16string::npos);
   EXPECT_NE(text.find(u"\r\nListe geladener Module:\r\n"), std::u16string::npos);

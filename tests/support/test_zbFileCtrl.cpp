@@ -165,9 +165,13 @@ TEST_F(TempDir, UniqueNames) {
   counter = 0;
   EXPECT_EQ(MakeUniqueFileName(Path("xy [07].htm"), u"[]", counter, files), Path("xy [08].htm"));
   EXPECT_EQ(counter, 8);
-  // A folder of that name does not count as taken; a dangling link does.
+  // A folder of that name is taken too (the file could never be written), and so is a dangling link.
   fs::create_directory(Native("dir.htm"));
-  EXPECT_EQ(UniqueFileName(Path("dir.htm"), u"[]"), Path("dir.htm"));
+  EXPECT_EQ(UniqueFileName(Path("dir.htm"), u"[]"), Path("dir [1].htm"));
+  // Brackets in a folder above do not count.
+  fs::create_directory(Native("tmp[1]"));
+  Touch("tmp[1]/AS_about_blank.htm");
+  EXPECT_EQ(UniqueFileName(Path("tmp[1]/AS_about_blank.htm"), u"[]"), Path("tmp[1]/AS_about_blank [1].htm"));
   fs::create_symlink(Native("nowhere"), Native("link.htm"));
   EXPECT_EQ(UniqueFileName(Path("link.htm"), u"[]"), Path("link [1].htm"));
   // The folder is created and the name cleaned.
@@ -203,6 +207,20 @@ TEST_F(TempDir, SaveTextToFileWritesAnsiWithoutPreamble) {
   EXPECT_THROW(SaveTextToFile(u"x", Path("missing/dir/a.txt")), EzbFileError);
   EXPECT_FALSE(fs::exists(Native("missing")));
   EXPECT_THROW(SaveTextToFile(u"x", Path("")), EzbFileError);  // the folder itself
+}
+
+TEST_F(TempDir, SaveTextToFileRefusesWhatIsNoFileAndTakesLongNames) {
+  mkfifo(Native("pipe").c_str(), 0600);
+  EXPECT_THROW(SaveTextToFile(u"x", Path("pipe")), EzbFileError);
+  struct stat st {};
+  ASSERT_EQ(lstat(Native("pipe").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));  // still the pipe, not replaced by a file
+  EXPECT_THROW(SaveTextToFile(u"x", u"/dev/null"), EzbFileError);
+  ASSERT_EQ(stat("/dev/null", &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+  const std::string longName(250, 'n');
+  EXPECT_NO_THROW(SaveTextToFile(u"lang", Path(longName)));
+  EXPECT_EQ(Read(Native(longName)), "lang");
 }
 
 TEST_F(TempDir, SaveTextToFileKeepsModeLinksAndOldContentOnFailure) {
