@@ -58,7 +58,6 @@ std::u16string StripModulePrefix(const std::u16string& proc, const std::u16strin
   return proc;
 }
 
-std::u16string TrimTrailingBlanks(std::u16string Text) { return TrimRightBlanks(Text); }
 
 std::string Utf16LE(std::u16string_view Text) { return EncodeText(Text, TzbEncoding::UTF16LE); }
 
@@ -326,7 +325,7 @@ std::u16string TzbExceptionHandler::GetReportText(int Mode) const {
   std::u16string text = FsErrorText;
   if (!text.empty() && !EndsWithText(u"\r\n\r\n", text, true)) text += u"\r\n\r\n";
   for (const auto& line : FsltDetails) text += line + u"\r\n";
-  text = TrimTrailingBlanks(std::move(text));
+  text = TrimRightBlanks(text);
   if (Mode == 1) text = MaskAngleBrackets(text);
   return text;
 }

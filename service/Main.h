@@ -143,7 +143,9 @@ class TfrmHtmlService {
   class TRequestHandler;
   // Sets the action and the busy flag, starts the load and waits for document-complete; false when
   // the wait gave up or the engine could not load the file. The busy state is reset in any case.
-  bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction);
+  // Loads and conversions process everything pending; the image requests handle one message at a time.
+  enum class TWaitKind { wkProcessAll, wkOneAtATime };
+  bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind);
   // Logs an error that was found, not raised, with the stack of the place that found it.
   void ReportError(const EzbException& E);
   // Waits until the engine reports the document complete; raises when it does not within the bound.

@@ -140,7 +140,7 @@ bool TfrmHtmlService::LoadedDocumentIs(const std::u16string& AFilename) {
   return !loaded.empty() && loaded == RealFileOf(Utf16ToUtf8(AFilename));
 }
 
-bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction) {
+bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
   FHtmlAction = AAction;
   FbBusy = true;
   struct TReset {
@@ -153,9 +153,13 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
   FHtmlEdit->LoadFromFile(AFilename, true);
   bool completed;
   {
-    // One message at a time, sleeping in between: the deadline's timer wakes the wait if nothing else does.
+    // Neither kind spins: when nothing is pending the wait sleeps until the engine or the deadline's
+    // timer wakes it.
     TDeadline deadline(FOptions.DocumentTimeoutMs);
-    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) FApplication.HandleMessage();
+    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) {
+      if (AKind == TWaitKind::wkProcessAll) FApplication.ProcessMessages();
+      if (FbBusy) FApplication.HandleMessage();
+    }
     completed = !FbBusy;
   }
   if (!completed && !FApplication.Terminated()) {
@@ -179,7 +183,8 @@ void TfrmHtmlService::WaitForCompletion() {
       throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
                          {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
     if (FHtmlEdit->DefaultInterface().EngineFailed()) throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
-    FApplication.HandleMessage();
+    FApplication.ProcessMessages();
+    if (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) FApplication.HandleMessage();
   }
 }
 
@@ -187,7 +192,7 @@ void TfrmHtmlService::WaitForCompletion() {
 
 std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
   if (!IsDocumentFile(AFilename)) return HS_FAILED;
-  return LoadAndWait(AFilename, THtmlAction::haLoadFile) ? HS_OK : HS_FAILED;
+  return LoadAndWait(AFilename, THtmlAction::haLoadFile, TWaitKind::wkProcessAll) ? HS_OK : HS_FAILED;
 }
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
@@ -209,12 +214,12 @@ std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string& ASource, 
   // Without a target the source is replaced by its own plain text.
   FsInternalSaveFile = ATarget.empty() ? ASource : ATarget;
   FsPendingSource = ASource;
-  return LoadAndWait(ASource, THtmlAction::haConvertToPlain) ? HS_OK : HS_FAILED;
+  return LoadAndWait(ASource, THtmlAction::haConvertToPlain, TWaitKind::wkProcessAll) ? HS_OK : HS_FAILED;
 }
 
 std::int32_t TfrmHtmlService::ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground) {
   if (!IsDocumentFile(AFilename)) return HS_FAILED;
-  if (!LoadAndWait(AFilename, THtmlAction::haCountImages)) return HS_FAILED;
+  if (!LoadAndWait(AFilename, THtmlAction::haCountImages, TWaitKind::wkOneAtATime)) return HS_FAILED;
   const auto doc = FHtmlEdit->DOC();
   if (!doc) return HS_FAILED;
   std::int32_t answer = 0;
