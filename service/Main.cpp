@@ -44,6 +44,9 @@ void TApplication::Terminate() {
   if (FTerminated) return;
   FTerminated = true;
   FBus.Stop();
+  // The name goes before the answer does: a client that sends its next request on receiving it
+  // reaches (or starts) a new instance, never this one while it shuts the engine down.
+  FBus.ReleaseName();
   if (FRunning) gtk_main_quit();
 }
 

@@ -29,7 +29,8 @@ class TApplication {
   TzbBusServer& Bus() { return FBus; }
 
   void Run();
-  // Ends the loop once the current request has been answered; queued requests are refused.
+  // Ends the loop once the current request has been answered and gives the bus name back at once;
+  // queued requests are refused.
   void Terminate();
   bool Terminated() const { return FTerminated; }
   // Handles every pending event and returns when none is left; never sleeps.

@@ -133,7 +133,10 @@ struct TzbBusServer::TImpl {
   }
 
   void ReturnError(TzbGObject<GDBusMethodInvocation> AInvocation, const char* AName, const std::string& AMessage) {
-    g_dbus_method_invocation_return_dbus_error(AInvocation.release(), AName, AMessage.c_str());
+    // Messages of system errors may carry raw file-name bytes; D-Bus texts must be UTF-8.
+    gchar* valid = g_utf8_make_valid(AMessage.c_str(), static_cast<gssize>(AMessage.size()));
+    g_dbus_method_invocation_return_dbus_error(AInvocation.release(), AName, valid);
+    g_free(valid);
   }
 
   bool SameUser(const char* ASender) {
@@ -218,6 +221,11 @@ struct TzbBusServer::TImpl {
       } catch (const std::exception& e) {
         Handler->RequestFailed(e);
         ReturnError(std::move(pending.Invocation), (ErrorPrefix + "Failed").c_str(), e.what());
+      } catch (...) {
+        // Nothing may leave through GDBus's C frames; the caller still gets an answer.
+        const EzbBusError unknown(std::u16string(u"Unbekannter Fehler"));
+        Handler->RequestFailed(unknown);
+        ReturnError(std::move(pending.Invocation), (ErrorPrefix + "Failed").c_str(), unknown.what());
       }
     }
     Serving = false;

@@ -334,6 +334,16 @@ bool SplitRegistryPath(std::u16string_view Text, HKEY& Root, std::u16string& Pat
   return true;
 }
 
+namespace {
+// The text format has no escape for line breaks and other controls in names: an export that wrote
+// them would import as other keys or not at all.
+void RequirePrintableName(std::u16string_view Name, std::u16string_view Where) {
+  for (char16_t c : Name)
+    if (c < 0x20) throw EzbRegFileError(u"%s: the name holds a control character the file format cannot carry",
+                                        {std::u16string(Where)});
+}
+}  // namespace
+
 std::u16string FormatRegKeyName(HKEY Root, std::u16string_view Path) {
   std::u16string r(RootKeyName(Root));
   if (!Path.empty()) {
@@ -426,10 +436,12 @@ std::string FormatRegFile(const TRegFile& File, bool Utf16) {
     out += nl;
     out += u'[';
     if (k.Delete) out += u'-';
+    RequirePrintableName(k.Path, FormatRegKeyName(k.Root, k.Path));
     out += FormatRegKeyName(k.Root, k.Path);
     out += u']';
     out += nl;
     for (const TRegFileValue& v : k.Values) {
+      RequirePrintableName(v.Name, FormatRegKeyName(k.Root, k.Path) + u" \"" + v.Name + u"\"");
       std::u16string line = FormatRegValue(v);
       if (Utf16) line = WithCrLf(line);
       out += line;

@@ -73,7 +73,11 @@ LSTATUS ParseValueName(std::u16string_view S, TName& Out) {
   return ERROR_SUCCESS;
 }
 
-// "A\B\" → A, B. Empty components and names the registry would refuse are invalid.
+// The registry's own limit: deeper trees could not be walked, exported or deleted in bounded time.
+constexpr std::size_t MaxKeyDepth = 512;
+
+// "A\B\" → A, B. Empty components, names the registry would refuse and paths deeper than
+// MaxKeyDepth are invalid.
 LSTATUS ParsePath(std::u16string_view S, std::vector<TName>& Out) {
   Out.clear();
   if (!S.empty() && S.back() == u'\\') S.remove_suffix(1);
@@ -84,6 +88,7 @@ LSTATUS ParsePath(std::u16string_view S, std::vector<TName>& Out) {
     std::u16string_view part = S.substr(start, end == std::u16string_view::npos ? S.npos : end - start);
     if (part.empty() || part.size() > MaxKeyNameLength || !IsWellFormedUtf16(part)) return ERROR_INVALID_PARAMETER;
     Out.push_back(MakeName(part));
+    if (Out.size() > MaxKeyDepth) return ERROR_INVALID_PARAMETER;
     if (end == std::u16string_view::npos) break;
     start = end + 1;
   }

@@ -161,3 +161,29 @@ TEST_F(RegToolTest, DamagedStoreIsReportedNotReplaced) {
 
 }  // namespace
 }  // namespace zb
+
+namespace zb {
+namespace {
+
+// Names the text format cannot carry, and trees too deep to walk, never reach a backup.
+TEST_F(RegToolTest, ExportRefusesNamesItCouldNotReadBackAndDepthIsBounded) {
+  EXPECT_EQ(Tool({"set", "HKCU\\Software\\App", "Setting", "REG_SZ", "keep"}).ExitCode, 0);
+  EXPECT_EQ(Tool({"set", "HKCU\\Software\\x]\n[HKEY_CURRENT_USER\\Software\\App", "Setting", "REG_SZ", "overwritten"})
+                .ExitCode,
+            0);
+  auto r = Tool({"export", "HKCU\\Software", "-"});
+  EXPECT_NE(r.ExitCode, 0);
+  EXPECT_NE(r.Err.find("control character"), std::string::npos) << r.Err;
+  EXPECT_EQ(Tool({"delete", "HKCU\\Software\\x]\n[HKEY_CURRENT_USER\\Software\\App"}).ExitCode, 0);
+  EXPECT_EQ(Tool({"set", "HKCU\\Software\\App", "two\nlines", "REG_SZ", "x"}).ExitCode, 0);
+  EXPECT_NE(Tool({"export", "HKCU\\Software", "-"}).ExitCode, 0);
+
+  std::string deep = "HKCU";
+  for (int i = 0; i < 513; ++i) deep += "\\a";
+  EXPECT_NE(Tool({"set", deep, "v", "REG_SZ", "x"}).ExitCode, 0);
+  deep.resize(deep.size() - 2);
+  EXPECT_EQ(Tool({"set", deep, "v", "REG_SZ", "x"}).ExitCode, 0);  // 512 levels are fine
+}
+
+}  // namespace
+}  // namespace zb
