@@ -35,6 +35,13 @@ bool IsLocalScheme(const char* AUri) {
                   g_str_has_prefix(AUri, "data:"));
 }
 
+// Two spellings of one address: file addresses compare as the files they name.
+bool SameAddress(const char* A, const std::string& B) {
+  if (B == A) return true;
+  TGCharPtr FileA(g_filename_from_uri(A, nullptr, nullptr)), FileB(g_filename_from_uri(B.c_str(), nullptr, nullptr));
+  return FileA.get() && FileB.get() && std::strcmp(FileA.get(), FileB.get()) == 0;
+}
+
 std::string ToUri(std::u16string_view AUrl) {
   std::string Url = Utf16ToUtf8(AUrl);
   TGCharPtr Scheme(g_uri_parse_scheme(Url.c_str()));
@@ -59,9 +66,34 @@ std::string VariantToJs(const TVariant& V) {
   }
 }
 
-// Bytes of AText (UTF-8) in ACharset; characters the set lacks become character references.
-std::string EncodeDocument(const std::string& AText, const std::string& ACharset) {
-  if (ACharset.empty() || g_ascii_strcasecmp(ACharset.c_str(), "UTF-8") == 0) return AText;
+// The web's names for some character sets differ from iconv's.
+std::string IconvCharset(const std::string& ACharset) {
+  static constexpr std::pair<const char*, const char*> Names[] = {
+      {"ISO-8859-8-I", "ISO-8859-8"}, {"x-mac-cyrillic", "MAC-CYRILLIC"}, {"x-mac-roman", "MACINTOSH"},
+      {"macintosh", "MACINTOSH"},     {"x-user-defined", "ISO-8859-1"},   {"windows-874", "CP874"}};
+  for (const auto& [Web, Iconv] : Names)
+    if (g_ascii_strcasecmp(ACharset.c_str(), Web) == 0) return Iconv;
+  return ACharset;
+}
+
+// Bytes of AText (UTF-8) in ACharset; characters the set lacks become character references. A UTF-16
+// document gets its byte-order mark, and so does UTF-8 whose markup does not name its set: the next
+// load reads them by the mark, as this one did.
+std::string EncodeDocument(const std::string& AText, const std::string& AWebCharset) {
+  const std::string ACharset = IconvCharset(AWebCharset);
+  const bool utf8 = ACharset.empty() || g_ascii_strcasecmp(ACharset.c_str(), "UTF-8") == 0;
+  if (utf8) {
+    TGCharPtr lower(g_ascii_strdown(AText.c_str(), static_cast<gssize>(std::min<std::size_t>(AText.size(), 4096))));
+    const bool named = std::strstr(lower.get(), "charset=utf-8") || std::strstr(lower.get(), "charset=\"utf-8");
+    return named || ACharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
+  }
+  if (g_ascii_strncasecmp(ACharset.c_str(), "UTF-16", 6) == 0) {
+    const bool be = g_ascii_strcasecmp(ACharset.c_str(), "UTF-16BE") == 0;
+    gsize Written = 0;
+    TGCharPtr Wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
+                             nullptr, &Written, nullptr));
+    if (Wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(Wide.get(), Written);
+  }
   gsize Written = 0;
   gchar* Whole = g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr,
                            &Written, nullptr);
@@ -70,7 +102,9 @@ std::string EncodeDocument(const std::string& AText, const std::string& ACharset
     g_free(Whole);
     return R;
   }
+  // An unknown set falls back to ASCII with references, which reads right under any ASCII-based label.
   GIConv Conv = g_iconv_open(ACharset.c_str(), "UTF-8");
+  if (Conv == reinterpret_cast<GIConv>(-1)) Conv = g_iconv_open("US-ASCII", "UTF-8");
   if (Conv == reinterpret_cast<GIConv>(-1)) return AText;
   std::string R;
   const char* P = AText.data();
@@ -115,7 +149,12 @@ struct TView : std::enable_shared_from_this<TView> {
   bool Failed = false;
   bool LoadFailed = false;
   bool ShowingErrorPage = false;
-  int IgnoreFinishes = 0;
+  // The address of the load the adapter itself started, until its navigation is decided. Any other
+  // main-frame navigation (a meta refresh, to this file or another, or a replaced load's late request)
+  // would change the document behind the host's back and is ignored.
+  std::string ExpectedUri;
+  // The address of the adapter's load that is under way; failures of other loads are not its own.
+  std::string CurrentUri;
   unsigned Generation = 0;
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
@@ -187,7 +226,6 @@ struct TView : std::enable_shared_from_this<TView> {
     webkit_settings_set_auto_load_images(S, (Mask & DLCTL_DLIMAGES) != 0);
     webkit_settings_set_enable_media(S, (Mask & (DLCTL_VIDEOS | DLCTL_BGSOUNDS)) != 0);
     FramesAllowed = (Mask & (DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NOFRAMES)) == 0;
-    if (ReadyState == READYSTATE_LOADING) ++IgnoreFinishes;  // the load it replaces reports a cancel
     ReadyState = READYSTATE_LOADING;
     Failed = false;
     LoadFailed = false;
@@ -198,16 +236,19 @@ struct TView : std::enable_shared_from_this<TView> {
     std::string Uri = ToUri(AUrl);
     BeginLoad();
     if (IsLocalScheme(Uri.c_str())) {
+      ExpectedUri = Uri;
       webkit_web_view_load_uri(View.get(), Uri.c_str());
     } else {
       // Never asked of the network: the document is what a failed load gives.
       ShowingErrorPage = true;
+      ExpectedUri = "about:blank";
       webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
     }
   }
 
   void LoadBytes(std::string_view ABytes) {
     BeginLoad();
+    ExpectedUri = "about:blank";
     GBytes* Bytes = g_bytes_new(ABytes.data(), ABytes.size());
     webkit_web_view_load_bytes(View.get(), Bytes, "text/html", nullptr, "about:blank");
     g_bytes_unref(Bytes);
@@ -220,12 +261,12 @@ struct TView : std::enable_shared_from_this<TView> {
       Zoom = DefaultZoom;
       webkit_web_view_set_zoom_level(View.get(), ZoomLevels[Zoom]);
     } else if (AEvent == WEBKIT_LOAD_FINISHED) {
-      if (IgnoreFinishes > 0) {
-        --IgnoreFinishes;
-        return;
-      }
+      // A load that was replaced by a newer one still reports its end: while the newer one waits for its
+      // navigation, or once it is under way.
+      if (!ExpectedUri.empty() || webkit_web_view_is_loading(View.get())) return;
       if (LoadFailed && !ShowingErrorPage) {
         ShowingErrorPage = true;
+        ExpectedUri = "about:blank";
         webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
         return;
       }
@@ -236,8 +277,12 @@ struct TView : std::enable_shared_from_this<TView> {
     }
   }
 
-  bool LoadFailedCb(const char*, GError* AError) {
-    if (g_error_matches(AError, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED)) return TRUE;
+  bool LoadFailedCb(const char* AUri, GError* AError) {
+    // A cancelled load, a load that a newer one replaces, or any load but the current one is no
+    // failure of the document the host waits for.
+    if (g_error_matches(AError, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) || !ExpectedUri.empty() ||
+        !AUri || !SameAddress(AUri, CurrentUri))
+      return TRUE;
     LoadFailed = true;
     return TRUE;  // no error page of WebKit's own: it would be one more load
   }
@@ -248,7 +293,7 @@ struct TView : std::enable_shared_from_this<TView> {
     HasDocument = false;
     ++Generation;
     ReadyState = READYSTATE_UNINITIALIZED;
-    IgnoreFinishes = 0;
+    ExpectedUri.clear();
     if (WasLoading) Host.DocumentComplete(u"");
   }
 
@@ -257,7 +302,16 @@ struct TView : std::enable_shared_from_this<TView> {
       case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
         auto* Action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
         const char* Uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(Action));
-        if (Uri && (g_str_has_prefix(Uri, "file:") || g_str_has_prefix(Uri, "about:")))
+        // The adapter's own load comes first; after it only frames of the document may navigate, and
+        // only while it loads, only where frames are allowed, only to local documents.
+        const bool own = Uri && !ExpectedUri.empty() && SameAddress(Uri, ExpectedUri);
+        if (own) {
+          CurrentUri = ExpectedUri;
+          ExpectedUri.clear();
+        }
+        const bool frame = !own && FramesAllowed && ReadyState == READYSTATE_LOADING && Uri &&
+                           (g_str_has_prefix(Uri, "file:") || g_str_has_prefix(Uri, "about:"));
+        if (own || frame)
           webkit_policy_decision_use(ADecision);
         else
           webkit_policy_decision_ignore(ADecision);
@@ -391,8 +445,11 @@ class TWebKitTxtRange : public IHTMLTxtRange {
 public:
   explicit TWebKitTxtRange(std::shared_ptr<THandle> AHandle) : FHandle(std::move(AHandle)) {}
   std::u16string text() override { return AsText(FHandle->Call("return O.toString();")); }
+  // Line breaks of the text stay line breaks: lines go in as text nodes with a <br> between them.
   void put_text(std::u16string_view AText) override {
-    FHandle->Call("__zb.insertAt(O, O.startContainer.ownerDocument.createTextNode(" + JsQuote(AText) + "));");
+    FHandle->Call("var d=O.startContainer.ownerDocument,f=d.createDocumentFragment(),l=" + JsQuote(AText) +
+                  ".split(/\\r\\n|\\r|\\n/);for(var i=0;i<l.length;i++){if(i)f.appendChild(d.createElement('br'));"
+                  "f.appendChild(d.createTextNode(l[i]));}__zb.insertAt(O,f);");
   }
   std::u16string htmlText() override {
     return AsText(FHandle->Call("var d=O.startContainer.ownerDocument.createElement('div');"
@@ -474,8 +531,11 @@ public:
     std::u16string Name = AsciiUpperCase(ACmdID);
     if (Name == u"REFRESH") {
       Call("return 0;");
-      webkit_web_view_reload(FRef.View->View.get());
-      FRef.View->BeginLoad();
+      TView& V = *FRef.View;
+      V.BeginLoad();
+      const char* Current = webkit_web_view_get_uri(V.View.get());
+      V.ExpectedUri = Current ? Current : "";
+      webkit_web_view_reload(V.View.get());
       return true;
     }
     if (Name == u"STOP") {
@@ -620,10 +680,19 @@ public:
     const char* Uri = webkit_web_view_get_uri(FView->View.get());
     return Uri ? Utf8ToUtf16(Uri) : u"";
   }
-  void Stop() override { webkit_web_view_stop_loading(FView->View.get()); }
+  void Stop() override {
+    TView& V = *FView;
+    webkit_web_view_stop_loading(V.View.get());
+    V.ExpectedUri.clear();
+    // A load that never started reports no end: the state is what the view now holds.
+    if (!webkit_web_view_is_loading(V.View.get()) && V.ReadyState == READYSTATE_LOADING)
+      V.ReadyState = V.HasDocument ? READYSTATE_COMPLETE : READYSTATE_UNINITIALIZED;
+  }
   void Refresh() override {
     if (!FView->HasDocument) return;
     FView->BeginLoad();
+    const char* Current = webkit_web_view_get_uri(FView->View.get());
+    FView->ExpectedUri = Current ? Current : "";
     webkit_web_view_reload(FView->View.get());
   }
   void OnAmbientPropertyChange(std::int32_t) override {}  // the mask is read again at the next load

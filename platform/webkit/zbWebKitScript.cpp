@@ -103,7 +103,8 @@ if (!globalThis.__zb) globalThis.__zb = (function () {
     },
     'insertbutton': elemCmd('button'),
     'insertfieldset': elemCmd('fieldset'),
-    'insertiframe': elemCmd('iframe', function (e, v) { if (v) e.src = v; }),
+    // Only local documents: a javascript: address would run in the page's own world.
+    'insertiframe': elemCmd('iframe', function (e, v) { if (v && /^(file|about):/i.test(v)) e.src = v; }),
     'insertinputbutton': inputCmd('button'),
     'insertinputcheckbox': inputCmd('checkbox'),
     'insertinputfileupload': inputCmd('file'),

@@ -174,10 +174,10 @@ struct TFilterCall {
 
 }  // namespace
 
-WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
-  if (GFilter) return GFilter;
-  TGCharPtr Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
-  TGObjectPtr<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(Folder.get()));
+namespace {
+// Compiles the rules into a filter store in AFolder; the call holds the filter, or its error.
+std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) {
+  TGObjectPtr<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(AFolder));
   GBytes* Source = g_bytes_new_static(BlockRules, std::char_traits<char>::length(BlockRules));
   auto Call = std::make_shared<TFilterCall>();
   webkit_user_content_filter_store_save(
@@ -193,6 +193,19 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
       new std::shared_ptr<TFilterCall>(Call));
   g_bytes_unref(Source);
   WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
+  return Call;
+}
+}  // namespace
+
+WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
+  if (GFilter) return GFilter;
+  TGCharPtr Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  auto Call = CompileFilter(Folder.get(), ATimeoutMs);
+  if (!Call->Filter) {
+    // A cache folder that cannot be written (read-only home) must not keep the engine from starting.
+    TGCharPtr Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
+    if (Private.get()) Call = CompileFilter(Private.get(), ATimeoutMs);
+  }
   if (!Call->Filter)
     throw EzbOleError(E_FAIL, u"The HTML engine's network filter could not be compiled: " +
                                   (Call->Done ? Call->Error : std::u16string(u"timeout")));

@@ -397,3 +397,85 @@ TEST_F(HtmlEdit, NoDocumentAnswers) {
 
 }  // namespace
 }  // namespace zb::test
+
+namespace zb::test {
+namespace {
+
+// A document may not replace itself: a refresh would drop the user's edits or pull another local file in.
+TEST_F(HtmlEdit, MetaRefreshNeitherReloadsNorSwapsInAnotherFile) {
+  const std::string secret = Dir.Write("secret.txt", "SECRET-CONTENT");
+  Load("<html><head><meta http-equiv=\"refresh\" content=\"0;url=file://" + secret + "\"></head><body>mail</body></html>");
+  Pump(1500);
+  EXPECT_EQ(BodyText(E), u"mail");
+  Load("<html><head><meta http-equiv=\"refresh\" content=\"1\"></head><body>orig</body></html>", "self.htm");
+  E.SetDesignMode(true);
+  IHtmlTextRange R = E.HtmlTextRange();
+  R.TextRange->collapse(false);
+  R.TextRange->moveStart(u"character", 100);
+  R.PasteHTML(u"<b>PASTED</b>");
+  Pump(2000);
+  EXPECT_EQ(BodyText(E), u"origPASTED");
+}
+
+TEST_F(HtmlEdit, AStoppedOrReplacedLoadDoesNotBlockTheNextOne) {
+  const std::string a = Dir.Write("a.htm", "<p>A</p>"), b = Dir.Write("b.htm", "<p>B</p>");
+  E.LoadFromFile(Utf8ToUtf16(a), true);
+  E.DefaultInterface().Stop();
+  ASSERT_TRUE(LoadAndWait(E, b));
+  EXPECT_EQ(BodyText(E), u"B");
+  E.LoadFromFile(Utf8ToUtf16(a), true);
+  ASSERT_TRUE(LoadAndWait(E, b));  // replaces the load of a before it finished
+  EXPECT_EQ(BodyText(E), u"B");
+  ASSERT_TRUE(LoadAndWait(E, a));
+  EXPECT_EQ(BodyText(E), u"A");
+}
+
+TEST_F(HtmlEdit, SavedDocumentsReadBackInTheirOwnCharacterSet) {
+  // UTF-8 named only by its byte-order mark keeps the mark.
+  Load("\xEF\xBB\xBF<html><body>Gr\xC3\xBC\xC3\x9F" "e</body></html>", "bom.htm");
+  std::string out = Dir.Path + "/bom-saved.htm";
+  ASSERT_EQ(E.SaveToFile(Utf8ToUtf16(out)), S_OK);
+  ASSERT_TRUE(LoadAndWait(E, out));
+  EXPECT_EQ(BodyText(E), u"Grüße");
+  // UTF-16 likewise.
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : std::u16string(u"<html><body>\u05E9\u05DC\u05D5\u05DD</body></html>")) {
+    utf16 += static_cast<char>(c & 0xFF);
+    utf16 += static_cast<char>(c >> 8);
+  }
+  Load(utf16, "utf16.htm");
+  out = Dir.Path + "/utf16-saved.htm";
+  ASSERT_EQ(E.SaveToFile(Utf8ToUtf16(out)), S_OK);
+  ASSERT_TRUE(LoadAndWait(E, out));
+  EXPECT_EQ(BodyText(E), u"\u05E9\u05DC\u05D5\u05DD");
+  // A set iconv knows under another name.
+  Load("<html><head><meta charset=\"ISO-8859-8-I\"></head><body>\xF9\xEC\xE5\xED</body></html>", "hebrew.htm");
+  out = Dir.Path + "/hebrew-saved.htm";
+  ASSERT_EQ(E.SaveToFile(Utf8ToUtf16(out)), S_OK);
+  ASSERT_TRUE(LoadAndWait(E, out));
+  EXPECT_EQ(BodyText(E), u"\u05E9\u05DC\u05D5\u05DD");
+}
+
+TEST_F(HtmlEdit, PlainTextKeepsItsLinesAndIFramesTakeNoScript) {
+  Load("<html><body><p>start</p></body></html>");
+  E.SetDesignMode(true);
+  IHtmlTextRange R = E.HtmlTextRange();
+  R.TextRange->collapse(false);
+  R.TextRange->moveStart(u"character", 100);
+  R.TextRange->put_text(u"line1\r\nline2\n-- \rsig");
+  std::string bytes;
+  ASSERT_EQ(E.SaveToStream(bytes), S_OK);
+  EXPECT_NE(bytes.find("line1<br>line2<br>-- <br>sig"), std::string::npos) << bytes;
+  auto D = E.DOC();
+  ASSERT_TRUE(D);
+  D->execCommand(u"SelectAll", false, TVariant{});
+  D->execCommand(u"InsertIFrame", false, TVariant(std::u16string(u"javascript:parent.document.title='RAN'")));
+  Pump(500);
+  bytes.clear();
+  ASSERT_EQ(E.SaveToStream(bytes), S_OK);
+  EXPECT_EQ(bytes.find("RAN</title>"), std::string::npos);
+  EXPECT_EQ(bytes.find("javascript:"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace zb::test
