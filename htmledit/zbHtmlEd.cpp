@@ -156,6 +156,8 @@ std::shared_ptr<IOleCommandTarget> TzbCustomHtmlEdit::CmdTarget() {
 
 bool TzbCustomHtmlEdit::WaitForComplete() {
   IWebBrowser2& B = ControlInterface();
+  // Nothing loaded and nothing loading: there is nothing to wait for.
+  if (B.ReadyState() == READYSTATE_UNINITIALIZED) return false;
   return WaitUntil([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs) &&
          B.ReadyState() == READYSTATE_COMPLETE;
 }

@@ -196,8 +196,6 @@ std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
 }
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
-  // Nothing loaded and nothing loading: there is nothing to wait for.
-  if (!FHtmlEdit->DOC() && FHtmlEdit->ReadyState() == READYSTATE_UNINITIALIZED) return HS_FAILED;
   const HRESULT saved = FHtmlEdit->SaveToFile(AFilename);
   FHtmlEdit->SetDesignMode(false);
   return saved == S_OK ? HS_OK : HS_FAILED;
