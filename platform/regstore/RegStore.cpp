@@ -349,6 +349,13 @@ LSTATUS Walk(THive& H, std::int64_t Start, const std::vector<TName>& Names, std:
   return ERROR_SUCCESS;
 }
 
+// The existing key at Names below Start; ERROR_FILE_NOT_FOUND when a part of the path is missing.
+LSTATUS FindKey(THive& H, std::int64_t Start, const std::vector<TName>& Names, std::int64_t& Id, REGSAM& Grant) {
+  std::size_t found = 0;
+  if (LSTATUS e = Walk(H, Start, Names, found, Id, Grant)) return e;
+  return found < Names.size() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+}
+
 LSTATUS TouchKey(THive& H, std::int64_t Id) {
   TQuery q(H, "UPDATE keys SET write_time=?2 WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
@@ -529,11 +536,9 @@ public:
     // Opening a root for writing is what makes a fresh user's store file appear.
     bool forWriting = (NormalizeAccess(Access) & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
     if (LSTATUS e = Lookup(Base, ref, names.empty() && forWriting)) return e;
-    std::size_t found = 0;
     std::int64_t id = 0;
     REGSAM grant = 0;
-    if (LSTATUS e = Walk(*ref.Hive, ref.Key, names, found, id, grant)) return e;
-    if (found < names.size()) return ERROR_FILE_NOT_FOUND;
+    if (LSTATUS e = FindKey(*ref.Hive, ref.Key, names, id, grant)) return e;
     if (!Grants(grant, Access)) return ERROR_ACCESS_DENIED;
     return NewHandle(ref.Hive, id, NormalizeAccess(Access), Result);
   }
@@ -608,11 +613,9 @@ public:
     THive& h = *ref.Hive;
     TWriteTx tx(h);
     if (LSTATUS e = tx.Status()) return e;
-    std::size_t found = 0;
     std::int64_t id = 0;
     REGSAM grant = 0;
-    if (LSTATUS e = Walk(h, ref.Key, names, found, id, grant)) return e;
-    if (found < names.size()) return ERROR_FILE_NOT_FOUND;
+    if (LSTATUS e = FindKey(h, ref.Key, names, id, grant)) return e;
     std::int64_t parent = 0;
     {
       TQuery q(h, "SELECT parent FROM keys WHERE id=?1");
@@ -780,11 +783,9 @@ public:
     if (h.ReadOnly) return ERROR_ACCESS_DENIED;
     TWriteTx tx(h);
     if (LSTATUS e = tx.Status()) return e;
-    std::size_t found = 0;
     std::int64_t id = 0;
     REGSAM grant = 0;
-    if (LSTATUS e = Walk(h, ref.Key, names, found, id, grant)) return e;
-    if (found < names.size()) return ERROR_FILE_NOT_FOUND;
+    if (LSTATUS e = FindKey(h, ref.Key, names, id, grant)) return e;
     TQuery q(h, "UPDATE keys SET grant_mask=?2 WHERE id=?1");
     if (!q.Ok()) return MapSqliteError(q.PrepareRc());
     if (int rc = q.Bind(1, id).Bind(2, static_cast<std::int64_t>(NormalizeAccess(Grant))).Step(); rc != SQLITE_DONE)
