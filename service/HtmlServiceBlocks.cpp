@@ -105,6 +105,10 @@ TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
   return bytes;
 }
 
+std::uint64_t OleVariantBits(const TOleVariantBytes& AValue) {
+  return GetLE<std::uint64_t>(AValue.data() + kOleValueOffset);
+}
+
 std::uint16_t OleVariantType(const TOleVariantBytes& AValue) {
   return GetLE<std::uint16_t>(AValue.data() + kOleTypeOffset);
 }

@@ -69,5 +69,7 @@ using TCommandValue = std::variant<std::monostate, bool, std::uint8_t, std::int1
                                    std::uint32_t, std::int64_t, std::uint64_t, double>;
 TOleVariantBytes MakeOleVariant(const TCommandValue& AValue);
 std::uint16_t OleVariantType(const TOleVariantBytes& AValue);
+// The variant's eight value bytes as one little-endian number; narrower types use its low bytes.
+std::uint64_t OleVariantBits(const TOleVariantBytes& AValue);
 
 }  // namespace zb

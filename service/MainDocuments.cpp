@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <bit>
 #include <cstring>
+#include <utility>
 
 #include "htmledit/zbHtmlCmds.h"
 #include "service/HtmlServiceConst.h"
@@ -18,13 +20,6 @@ namespace {
 // How long a wait that gave up still takes the stopped load's completion, so that it cannot end the
 // wait of a later request.
 constexpr unsigned AbandonedLoadGraceMs = 5000;
-
-template <typename T>
-T LE(const std::uint8_t* p) {
-  T v;
-  std::memcpy(&v, p, sizeof v);  // the record is little-endian, as this machine
-  return v;
-}
 
 // A timer on the main context; Expired() turns true when it has run out.
 class TDeadline {
@@ -80,35 +75,29 @@ bool IsDocumentFile(const std::u16string& AFilename) {
 }
 
 bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, TVariant& AValue) {
-  const std::uint8_t* v = ACommand.oleValue.data() + 8;
+  const std::uint64_t bits = OleVariantBits(ACommand.oleValue);
+  // Integers that fit stay integers; wider ones travel as numbers.
+  const auto integer = [&](auto v) {
+    const bool fits = std::in_range<std::int32_t>(v);
+    AValue = fits ? TVariant(static_cast<std::int32_t>(v)) : TVariant(static_cast<double>(v));
+    return true;
+  };
   switch (OleVariantType(ACommand.oleValue)) {
     case VT_EMPTY: AValue = TVariant{}; return true;
     case VT_NULL: AValue = TVarNull{}; return true;
-    case VT_I2: AValue = static_cast<std::int32_t>(LE<std::int16_t>(v)); return true;
-    case VT_I4: AValue = LE<std::int32_t>(v); return true;
-    case VT_R4: AValue = static_cast<double>(LE<float>(v)); return true;
+    case VT_I1: return integer(static_cast<std::int8_t>(bits));
+    case VT_UI1: return integer(static_cast<std::uint8_t>(bits));
+    case VT_I2: return integer(static_cast<std::int16_t>(bits));
+    case VT_UI2: return integer(static_cast<std::uint16_t>(bits));
+    case VT_I4: return integer(static_cast<std::int32_t>(bits));
+    case VT_UI4: return integer(static_cast<std::uint32_t>(bits));
+    case VT_I8: return integer(static_cast<std::int64_t>(bits));
+    case VT_UI8: return integer(bits);
+    case VT_BOOL: AValue = static_cast<std::int16_t>(bits) != 0; return true;
+    case VT_R4: AValue = static_cast<double>(std::bit_cast<float>(static_cast<std::uint32_t>(bits))); return true;
     case VT_R8:
-    case VT_DATE: AValue = LE<double>(v); return true;
-    case VT_CY: AValue = static_cast<double>(LE<std::int64_t>(v)) / 10000.0; return true;
-    case VT_BOOL: AValue = LE<std::int16_t>(v) != 0; return true;
-    case VT_I1: AValue = static_cast<std::int32_t>(static_cast<std::int8_t>(v[0])); return true;
-    case VT_UI1: AValue = static_cast<std::int32_t>(v[0]); return true;
-    case VT_UI2: AValue = static_cast<std::int32_t>(LE<std::uint16_t>(v)); return true;
-    case VT_UI4: {
-      const auto u = LE<std::uint32_t>(v);
-      AValue = u <= 0x7FFFFFFFu ? TVariant(static_cast<std::int32_t>(u)) : TVariant(static_cast<double>(u));
-      return true;
-    }
-    case VT_I8: {
-      const auto i = LE<std::int64_t>(v);
-      AValue = (i >= INT32_MIN && i <= INT32_MAX) ? TVariant(static_cast<std::int32_t>(i)) : TVariant(static_cast<double>(i));
-      return true;
-    }
-    case VT_UI8: {
-      const auto u = LE<std::uint64_t>(v);
-      AValue = u <= 0x7FFFFFFFu ? TVariant(static_cast<std::int32_t>(u)) : TVariant(static_cast<double>(u));
-      return true;
-    }
+    case VT_DATE: AValue = std::bit_cast<double>(bits); return true;
+    case VT_CY: AValue = static_cast<double>(static_cast<std::int64_t>(bits)) / 10000.0; return true;
     case VT_BSTR:
       if (!AText) return false;
       AValue = *AText;

@@ -70,5 +70,45 @@ TEST_F(MainTest, OutsideCodesCallNothingAndTerminateEndsTheApplication) {
   EXPECT_TRUE(App->Terminated());
 }
 
+// Every variant type that lives inside the record's own bytes, decoded as the engine gets it.
+TEST(CommandValue, InlineVariantTypes) {
+  const auto decode = [](const TCommandValue& AValue) {
+    THtmlExecCmd cmd;
+    cmd.oleValue = MakeOleVariant(AValue);
+    TVariant v;
+    EXPECT_TRUE(CommandValueOf(cmd, nullptr, v));
+    return v;
+  };
+  EXPECT_EQ(decode(std::monostate{}), TVariant{});
+  EXPECT_EQ(decode(true), TVariant(true));
+  EXPECT_EQ(decode(std::int16_t{-7}), TVariant(std::int32_t{-7}));
+  EXPECT_EQ(decode(std::int32_t{-70000}), TVariant(std::int32_t{-70000}));
+  EXPECT_EQ(decode(std::uint8_t{200}), TVariant(std::int32_t{200}));
+  EXPECT_EQ(decode(std::uint32_t{4000000000u}), TVariant(4000000000.0));
+  EXPECT_EQ(decode(std::int64_t{-5}), TVariant(std::int32_t{-5}));
+  EXPECT_EQ(decode(2.5), TVariant(2.5));
+  THtmlExecCmd cmd;
+  cmd.oleValue[0] = VT_CY;
+  cmd.oleValue[8] = 0x50;  // 0xC350 = 50000 ten-thousandths
+  cmd.oleValue[9] = 0xC3;
+  TVariant v;
+  ASSERT_TRUE(CommandValueOf(cmd, nullptr, v));
+  EXPECT_EQ(v, TVariant(5.0));
+  cmd.oleValue = {};
+  cmd.oleValue[0] = VT_R4;
+  cmd.oleValue[11] = 0x3F;
+  cmd.oleValue[10] = 0xC0;  // 1.5f
+  ASSERT_TRUE(CommandValueOf(cmd, nullptr, v));
+  EXPECT_EQ(v, TVariant(1.5));
+  cmd.oleValue = {};
+  cmd.oleValue[0] = VT_BSTR;
+  EXPECT_FALSE(CommandValueOf(cmd, nullptr, v));  // a pointer, not a value
+  const std::u16string text = u"Arial";
+  ASSERT_TRUE(CommandValueOf(cmd, &text, v));
+  EXPECT_EQ(v, TVariant(text));
+  cmd.oleValue[0] = 9;  // an object
+  EXPECT_FALSE(CommandValueOf(cmd, &text, v));
+}
+
 }  // namespace
 }  // namespace zb
