@@ -58,7 +58,6 @@ std::u16string StripModulePrefix(const std::u16string& proc, const std::u16strin
   return proc;
 }
 
-
 std::string Utf16LE(std::u16string_view Text) { return EncodeText(Text, TzbEncoding::UTF16LE); }
 
 }  // namespace
@@ -97,7 +96,8 @@ std::u16string ImageBasePrefix(const void* Header, std::size_t Size, std::uintpt
   const auto* p = static_cast<const unsigned char*>(Header);
   const auto u16 = [&](std::size_t at) { return static_cast<unsigned>(p[at] | p[at + 1] << 8); };
   const auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(p[at] | p[at + 1] << 8 | p[at + 2] << 16) | static_cast<std::uint32_t>(p[at + 3]) << 24;
+    return static_cast<std::uint32_t>(p[at] | p[at + 1] << 8 | p[at + 2] << 16) | static_cast<std::uint32_t>(p[at + 3])
+                                                                                      << 24;
   };
   if (!p || Size < 64 || p[0] != 'M' || p[1] != 'Z') return indent;
   const std::uint32_t nt = u32(0x3C);
@@ -142,7 +142,8 @@ void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportS
   const std::u16string separator = ReportSeparator();
 
   if (Sections & rsHeader) {
-    Lines.push_back(Format(u"%0:s vom %1:s", {ApplicationTitle(), ReportDateTime(TzbExceptionHandler::ApplicationFileage())}));
+    Lines.push_back(
+        Format(u"%0:s vom %1:s", {ApplicationTitle(), ReportDateTime(TzbExceptionHandler::ApplicationFileage())}));
     Lines.push_back(separator);
   }
 
@@ -172,8 +173,9 @@ void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportS
   if (Sections & rsSystem) {
     Lines.push_back(u"System:     " + WindowsVersionText());
     const TzbProcessorInfo cpu = GetProcessorInfo();
-    Lines.push_back(Format(u"Prozessor:  %s, %s, %d MHz %s%s", {cpu.Manufacturer, cpu.Name, RoundToNiceMHz(cpu.MHz),
-                                                                 cpu.HasMMX ? u"MMX" : u"", cpu.FDivBug ? u" [FDIV Bug]" : u""}));
+    Lines.push_back(
+        Format(u"Prozessor:  %s, %s, %d MHz %s%s", {cpu.Manufacturer, cpu.Name, RoundToNiceMHz(cpu.MHz),
+                                                    cpu.HasMMX ? u"MMX" : u"", cpu.FDivBug ? u" [FDIV Bug]" : u""}));
     const TzbScreenInfo screen = GetScreenInfo();
     Lines.push_back(Format(u"Bildschirm: %dx%d pixels, %d bpp", {screen.Width, screen.Height, screen.BitsPerPixel}));
     Lines.push_back(separator);
@@ -376,9 +378,9 @@ void TzbExceptionHandler::WritePlainEntry(const std::u16string& FileName, const 
 }
 
 void TzbExceptionHandler::WriteXmpEntry(const std::u16string& FileName, const std::u16string& NowText) {
-  const std::u16string header = Format(
-      u"<?xmp version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<!-- %0:s Logfile -->\r\n<XMP>\r\n  <Exceptions>",
-      {ExtractFileBaseName(FileName)});
+  const std::u16string header =
+      Format(u"<?xmp version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<!-- %0:s Logfile -->\r\n<XMP>\r\n  <Exceptions>",
+             {ExtractFileBaseName(FileName)});
   std::optional<std::string> rest = EarlierLog(FileName);
   if (rest) {
     const std::size_t skip = (header.size() + 2) * 2;

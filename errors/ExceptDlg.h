@@ -17,7 +17,7 @@ using TStrings = std::vector<std::u16string>;
 
 // A control of the focus chain, as the report names it: class name and component name.
 class IzbReportControl {
-public:
+ public:
   virtual ~IzbReportControl() = default;
   virtual std::u16string ClassName() const = 0;
   virtual std::u16string Name() const = 0;
@@ -29,7 +29,7 @@ using TReportSections = unsigned;
 constexpr TReportSections AllReportSections = rsHeader | rsStack | rsSystem | rsModules | rsControls;
 
 inline constexpr std::u16string_view ReportIndent = u"           ";  // 11 blanks
-std::u16string ReportSeparator();  // 100 "-"
+std::u16string ReportSeparator();                                    // 100 "-"
 
 // The application's title, the first word of every report.
 void SetApplicationTitle(std::u16string_view Title);
@@ -55,7 +55,7 @@ std::u16string NormaliseErrorMessage(std::u16string_view Message);
 std::u16string ExceptionMessage(const std::exception& E);
 
 class TzbExceptionHandler {
-public:
+ public:
   TzbExceptionHandler() = default;
 
   // Process-wide settings.
@@ -88,7 +88,7 @@ public:
   const TStrings& Details() const { return FsltDetails; }
   bool IsMainThread() const { return FIsMainThread; }
 
-private:
+ private:
   void CatchMessage(std::u16string_view Message);
   std::string PlainEntry(const std::u16string& Now) const;
   void WritePlainEntry(const std::u16string& FileName, const std::u16string& Now);

@@ -13,12 +13,28 @@ namespace zb {
 
 namespace {
 
-constexpr std::int32_t DownloadConstants[TDownloadControlOptions::Count] = {
-    0x10, 0x20, 0x40, 0x80, 0x100, 0x200, 0x400, 0x800, 0x1000, 0x2000, 0x4000, 0x8000, 0x10000, 0x20000, 0x40000,
-    0x10000000, 0x20000000, 0x40000000, static_cast<std::int32_t>(0x80000000u)};
+constexpr std::int32_t DownloadConstants[TDownloadControlOptions::Count] = {0x10,
+                                                                            0x20,
+                                                                            0x40,
+                                                                            0x80,
+                                                                            0x100,
+                                                                            0x200,
+                                                                            0x400,
+                                                                            0x800,
+                                                                            0x1000,
+                                                                            0x2000,
+                                                                            0x4000,
+                                                                            0x8000,
+                                                                            0x10000,
+                                                                            0x20000,
+                                                                            0x40000,
+                                                                            0x10000000,
+                                                                            0x20000000,
+                                                                            0x40000000,
+                                                                            static_cast<std::int32_t>(0x80000000u)};
 constexpr std::uint32_t UserInterfaceConstants[TUserInterfaceOptions::Count] = {
-    0x1,      0x2,      0x4,      0x8,      0x10,      0x20,      0x40,      0x80,      0x100,     0x200,
-    0x400,    0x800,    0x1000,   0x2000,   0x4000,    0x10000,   0x20000,   0x40000,   0x80000,   0x100000,
+    0x1,      0x2,      0x4,      0x8,       0x10,      0x20,      0x40,      0x80,       0x100,     0x200,
+    0x400,    0x800,    0x1000,   0x2000,    0x4000,    0x10000,   0x20000,   0x40000,    0x80000,   0x100000,
     0x200000, 0x400000, 0x800000, 0x1000000, 0x2000000, 0x4000000, 0x8000000, 0x10000000, 0x20000000};
 
 constexpr TDownloadControlOptions CustomDefaultDownloadOptions{
@@ -36,7 +52,8 @@ std::fenv_t GSavedFloatEnv;
 std::int32_t DownloadControlMask(TDownloadControlOptions AOptions) {
   std::uint32_t Mask = 0;
   for (int I = 0; I < TDownloadControlOptions::Count; ++I)
-    if (AOptions.Contains(static_cast<TDownloadControlOption>(I))) Mask += static_cast<std::uint32_t>(DownloadConstants[I]);
+    if (AOptions.Contains(static_cast<TDownloadControlOption>(I)))
+      Mask += static_cast<std::uint32_t>(DownloadConstants[I]);
   return static_cast<std::int32_t>(Mask);
 }
 
@@ -76,7 +93,8 @@ template <typename F>
 bool WaitUntil(F ADone, int ATimeoutMs) {
   if (ADone()) return true;
   gint64 Deadline = ATimeoutMs > 0 ? g_get_monotonic_time() + static_cast<gint64>(ATimeoutMs) * 1000 : 0;
-  guint Tick = g_timeout_add(50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint Tick = g_timeout_add(
+      50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   bool Done = false;
   while (!(Done = ADone())) {
     if (Deadline && g_get_monotonic_time() >= Deadline) break;
@@ -548,7 +566,8 @@ std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASave
   try {
     if (ASaveChanges && GetDesignMode()) {
       TVariant Out;
-      if (auto Target = CmdTarget()) Target->Exec(&CGID_MSHTML, IDM_SAVE, OLECMDEXECOPT_DONTPROMPTUSER, TVariant{}, &Out);
+      if (auto Target = CmdTarget())
+        Target->Exec(&CGID_MSHTML, IDM_SAVE, OLECMDEXECOPT_DONTPROMPTUSER, TVariant{}, &Out);
       while (ProcessOneMessage()) {
       }
       SetDesignMode(false);

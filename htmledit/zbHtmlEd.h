@@ -21,7 +21,7 @@ namespace zb {
 // A set over an enumeration, stored as bits in enumeration order (bit n = value n).
 template <typename E, int N>
 class TzbSet {
-public:
+ public:
   constexpr TzbSet() = default;
   constexpr TzbSet(std::initializer_list<E> AValues) {
     for (E V : AValues) Include(V);
@@ -39,26 +39,64 @@ public:
   constexpr bool operator==(const TzbSet&) const = default;
   static constexpr int Count = N;
 
-private:
+ private:
   static constexpr std::uint32_t AllBits() { return N >= 32 ? 0xFFFFFFFFu : (1u << N) - 1; }
   std::uint32_t FBits = 0;
 };
 
 enum class TDownloadControlOption {
-  DLCTL_DLIMAGES, DLCTL_VIDEOS, DLCTL_BGSOUNDS, DLCTL_NO_SCRIPTS, DLCTL_NO_JAVA, DLCTL_NO_RUNACTIVEXCTLS,
-  DLCTL_NO_DLACTIVEXCTLS, DLCTL_DOWNLOADONLY, DLCTL_NO_FRAMEDOWNLOAD, DLCTL_RESYNCHRONIZE, DLCTL_PRAGMA_NO_CACHE,
-  DLCTL_NO_BEHAVIORS, DLCTL_NO_METACHARSET, DLCTL_URL_ENCODING_DISABLE_UTF8, DLCTL_URL_ENCODING_ENABLE_UTF8,
-  DLCTL_FORCEOFFLINE, DLCTL_NO_CLIENTPULL, DLCTL_SILENT, DLCTL_OFFLINE
+  DLCTL_DLIMAGES,
+  DLCTL_VIDEOS,
+  DLCTL_BGSOUNDS,
+  DLCTL_NO_SCRIPTS,
+  DLCTL_NO_JAVA,
+  DLCTL_NO_RUNACTIVEXCTLS,
+  DLCTL_NO_DLACTIVEXCTLS,
+  DLCTL_DOWNLOADONLY,
+  DLCTL_NO_FRAMEDOWNLOAD,
+  DLCTL_RESYNCHRONIZE,
+  DLCTL_PRAGMA_NO_CACHE,
+  DLCTL_NO_BEHAVIORS,
+  DLCTL_NO_METACHARSET,
+  DLCTL_URL_ENCODING_DISABLE_UTF8,
+  DLCTL_URL_ENCODING_ENABLE_UTF8,
+  DLCTL_FORCEOFFLINE,
+  DLCTL_NO_CLIENTPULL,
+  DLCTL_SILENT,
+  DLCTL_OFFLINE
 };
 using TDownloadControlOptions = TzbSet<TDownloadControlOption, 19>;
 
 enum class TUserInterfaceOption {
-  DIALOG, DISABLE_HELP_MENU, NO3DBORDER, SCROLL_NO, DISABLE_SCRIPT_INACTIVE, OPENNEWWIN, DISABLE_OFFSCREEN,
-  FLAT_SCROLLBAR, DIV_BLOCKDEFAULT, ACTIVATE_CLIENTHIT_ONLY, OVERRIDEBEHAVIORFACTORY, CODEPAGELINKEDFONTS,
-  URL_ENCODING_DISABLE_UTF8, URL_ENCODING_ENABLE_UTF8, ENABLE_FORMS_AUTOCOMPLETE, ENABLE_INPLACE_NAVIGATION,
-  IME_ENABLE_RECONVERSION, THEME, NOTHEME, NOPICS, NO3DOUTERBORDER, DISABLE_EDIT_NS_FIXUP,
-  LOCAL_MACHINE_ACCESS_CHECK, DISABLE_UNTRUSTEDPROTOCOL, HOST_NAVIGATES, ENABLE_REDIRECT_NOTIFICATION,
-  USE_WINDOWLESS_SELECTCONTROL, USE_WINDOWED_SELECTCONTROL, ENABLE_ACTIVEX_INACTIVATE_MODE
+  DIALOG,
+  DISABLE_HELP_MENU,
+  NO3DBORDER,
+  SCROLL_NO,
+  DISABLE_SCRIPT_INACTIVE,
+  OPENNEWWIN,
+  DISABLE_OFFSCREEN,
+  FLAT_SCROLLBAR,
+  DIV_BLOCKDEFAULT,
+  ACTIVATE_CLIENTHIT_ONLY,
+  OVERRIDEBEHAVIORFACTORY,
+  CODEPAGELINKEDFONTS,
+  URL_ENCODING_DISABLE_UTF8,
+  URL_ENCODING_ENABLE_UTF8,
+  ENABLE_FORMS_AUTOCOMPLETE,
+  ENABLE_INPLACE_NAVIGATION,
+  IME_ENABLE_RECONVERSION,
+  THEME,
+  NOTHEME,
+  NOPICS,
+  NO3DOUTERBORDER,
+  DISABLE_EDIT_NS_FIXUP,
+  LOCAL_MACHINE_ACCESS_CHECK,
+  DISABLE_UNTRUSTEDPROTOCOL,
+  HOST_NAVIGATES,
+  ENABLE_REDIRECT_NOTIFICATION,
+  USE_WINDOWLESS_SELECTCONTROL,
+  USE_WINDOWED_SELECTCONTROL,
+  ENABLE_ACTIVEX_INACTIVATE_MODE
 };
 using TUserInterfaceOptions = TzbSet<TUserInterfaceOption, 29>;
 
@@ -113,7 +151,7 @@ bool ProcessOneMessage();
 constexpr int DefaultWaitTimeoutMs = 30000;
 
 class TzbCustomHtmlEdit : public TWebBrowser {
-public:
+ public:
   // AParent: the container that hosts the engine (the service's offscreen window); without one the
   // engine gets an offscreen window of its own. Raises EzbException without a display.
   explicit TzbCustomHtmlEdit(void* AOwner = nullptr, GtkContainer* AParent = nullptr);
@@ -224,7 +262,7 @@ public:
   std::function<HRESULT(TSender, bool AActivate)> OnOnDocWindowActivate, OnOnFrameWindowActivate;
   std::function<HRESULT(TSender, bool AFrameWindow)> OnResizeBorder;
   std::function<HRESULT(TSender, std::uint32_t AKey)> OnTranslateAccelerator;
-  std::function<HRESULT(TSender, std::u16string& AKey)> OnGetOptionKeyPath, OnGetOverrideKeyPath;
+  std::function<HRESULT(TSender, std::u16string&AKey)> OnGetOptionKeyPath, OnGetOverrideKeyPath;
   std::function<HRESULT(TSender, void*& ADropTarget)> OnGetDropTarget;
   std::function<HRESULT(TSender, void*& ADispatch)> OnGetExternal;
   std::function<HRESULT(TSender, std::u16string_view AUrlIn, std::u16string& AUrlOut)> OnTranslateUrl;
@@ -239,7 +277,7 @@ public:
   std::function<void(TSender, bool& CanClose)> OnCloseQuery;
   std::function<void(TSender, GtkWidget* AHandle)> OnShowDialog;
 
-protected:
+ protected:
   HRESULT AmbientInvoke(std::int32_t ADispID, std::uint16_t AFlags, TVariant* AResult) override {
     return Invoke(ADispID, AFlags, AResult);
   }
@@ -262,18 +300,20 @@ protected:
 };
 
 class TzbHtmlEdit : public TzbCustomHtmlEdit {
-public:
+ public:
   static constexpr TDownloadControlOptions DefaultDownloadOptions{
       TDownloadControlOption::DLCTL_DLIMAGES,         TDownloadControlOption::DLCTL_VIDEOS,
       TDownloadControlOption::DLCTL_BGSOUNDS,         TDownloadControlOption::DLCTL_NO_SCRIPTS,
       TDownloadControlOption::DLCTL_NO_JAVA,          TDownloadControlOption::DLCTL_NO_RUNACTIVEXCTLS,
       TDownloadControlOption::DLCTL_NO_DLACTIVEXCTLS, TDownloadControlOption::DLCTL_NO_FRAMEDOWNLOAD,
       TDownloadControlOption::DLCTL_OFFLINE};
-  static constexpr TUserInterfaceOptions DefaultUserInterfaceOptions{
-      TUserInterfaceOption::NO3DBORDER,        TUserInterfaceOption::DISABLE_SCRIPT_INACTIVE,
-      TUserInterfaceOption::OPENNEWWIN,        TUserInterfaceOption::FLAT_SCROLLBAR,
-      TUserInterfaceOption::DIV_BLOCKDEFAULT,  TUserInterfaceOption::ENABLE_FORMS_AUTOCOMPLETE,
-      TUserInterfaceOption::ENABLE_INPLACE_NAVIGATION};
+  static constexpr TUserInterfaceOptions DefaultUserInterfaceOptions{TUserInterfaceOption::NO3DBORDER,
+                                                                     TUserInterfaceOption::DISABLE_SCRIPT_INACTIVE,
+                                                                     TUserInterfaceOption::OPENNEWWIN,
+                                                                     TUserInterfaceOption::FLAT_SCROLLBAR,
+                                                                     TUserInterfaceOption::DIV_BLOCKDEFAULT,
+                                                                     TUserInterfaceOption::ENABLE_FORMS_AUTOCOMPLETE,
+                                                                     TUserInterfaceOption::ENABLE_INPLACE_NAVIGATION};
 
   explicit TzbHtmlEdit(void* AOwner = nullptr, GtkContainer* AParent = nullptr);
 
@@ -289,7 +329,7 @@ public:
   // The name of the blank document file the last AssignDocument wrote.
   const std::u16string& BlankDocumentFile() const { return FBlankDocumentFile; }
 
-private:
+ private:
   std::u16string FBlankDocumentFile;
 };
 

@@ -26,7 +26,7 @@ constexpr double DefaultPrintMargin = 0.75;
 
 // Four margins in the units of the owning options' Measure (millimetres or inches).
 class THtmlPrintMargins {
-public:
+ public:
   double Left() const { return FLeft; }
   double Top() const { return FTop; }
   double Right() const { return FRight; }
@@ -40,7 +40,7 @@ public:
   static bool IsStored(double Value) { return Value != DefaultPrintMargin; }
   bool operator==(const THtmlPrintMargins&) const = default;
 
-private:
+ private:
   double FLeft = DefaultPrintMargin;
   double FTop = DefaultPrintMargin;
   double FRight = DefaultPrintMargin;
@@ -48,7 +48,7 @@ private:
 };
 
 class THtmlPrintOptions {
-public:
+ public:
   THtmlPrintOptions();
 
   const TStringList& HTMLHeader() const { return FHTMLHeader; }
@@ -72,7 +72,7 @@ public:
   // Raises the store's errors.
   void SaveToRegistry(bool ACheckNameSpace);
 
-private:
+ private:
   TStringList FHTMLHeader;
   std::u16string FHeader;
   std::u16string FFooter;

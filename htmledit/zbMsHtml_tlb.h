@@ -35,11 +35,11 @@ inline bool Failed(HRESULT R) { return R < 0; }
 
 // The engine's error for a failed call; carries the result code.
 class EzbOleError : public EzbException {
-public:
+ public:
   EzbOleError(HRESULT ACode, std::u16string AMessage) : EzbException(std::move(AMessage)), FErrorCode(ACode) {}
   HRESULT ErrorCode() const noexcept { return FErrorCode; }
 
-private:
+ private:
   HRESULT FErrorCode;
 };
 
@@ -97,7 +97,7 @@ inline bool VarIsNull(const TVariant& V) { return std::holds_alternative<TVarNul
 std::u16string VarToText(const TVariant& V);
 
 class IHTMLStyle {
-public:
+ public:
   virtual ~IHTMLStyle() = default;
   virtual std::u16string backgroundImage() = 0;
   virtual std::u16string fontFamily() = 0;
@@ -107,14 +107,14 @@ public:
 };
 
 class IHTMLCurrentStyle {
-public:
+ public:
   virtual ~IHTMLCurrentStyle() = default;
   // The cascaded size with its unit ("10pt", "13.5px") or an HTML size ("3").
   virtual std::u16string fontSize() = 0;
 };
 
 class IHTMLElement {
-public:
+ public:
   virtual ~IHTMLElement() = default;
   virtual std::u16string tagName() = 0;
   virtual std::shared_ptr<IHTMLStyle> style() = 0;
@@ -124,19 +124,19 @@ public:
 };
 
 class IHTMLElement2 {
-public:
+ public:
   virtual ~IHTMLElement2() = default;
   virtual std::shared_ptr<IHTMLCurrentStyle> currentStyle() = 0;
 };
 
 class IHTMLElementCollection {
-public:
+ public:
   virtual ~IHTMLElementCollection() = default;
   virtual std::int32_t length() = 0;
 };
 
 class IHTMLTxtRange {
-public:
+ public:
   virtual ~IHTMLTxtRange() = default;
   virtual std::u16string text() = 0;
   virtual void put_text(std::u16string_view AText) = 0;
@@ -151,7 +151,7 @@ public:
 };
 
 class IHTMLSelectionObject {
-public:
+ public:
   virtual ~IHTMLSelectionObject() = default;
   virtual std::u16string type() = 0;
   // A text range, or nullptr when the selection has none.
@@ -159,7 +159,7 @@ public:
 };
 
 class IHTMLDocument2 {
-public:
+ public:
   virtual ~IHTMLDocument2() = default;
   virtual std::u16string designMode() = 0;
   virtual void put_designMode(std::u16string_view AValue) = 0;
@@ -176,7 +176,7 @@ public:
 };
 
 class IPersistStreamInit {
-public:
+ public:
   virtual ~IPersistStreamInit() = default;
   // Appends the document's HTML, in its own character set, to AStream.
   virtual HRESULT Save(std::string& AStream, bool AClearDirty) = 0;
@@ -186,13 +186,13 @@ public:
 };
 
 class IPersistFile {
-public:
+ public:
   virtual ~IPersistFile() = default;
   virtual HRESULT Save(std::u16string_view AFileName, bool ARemember) = 0;
 };
 
 class IOleCommandTarget {
-public:
+ public:
   virtual ~IOleCommandTarget() = default;
   virtual HRESULT Exec(const TGUID* AGroup, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt, const TVariant& AIn,
                        TVariant* AOut) = 0;

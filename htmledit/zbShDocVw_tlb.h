@@ -27,10 +27,9 @@ struct TDocHostUIInfo {
   std::uint32_t dwDoubleClick = 0;
 };
 
-
 // What the engine asks of its host. Answers follow the engine's result codes.
 class IzbBrowserHost {
-public:
+ public:
   virtual ~IzbBrowserHost() = default;
   // Ambient properties; the engine reads DISPID_AMBIENT_DLCONTROL before every load.
   virtual HRESULT AmbientInvoke(std::int32_t ADispID, std::uint16_t AFlags, TVariant* AResult) = 0;
@@ -48,7 +47,7 @@ public:
 };
 
 class IWebBrowser2 {
-public:
+ public:
   virtual ~IWebBrowser2() = default;
   // Starts loading a URL or a file path and returns at once. Raises EzbOleError when the engine refuses.
   virtual void Navigate(std::u16string_view AUrl) = 0;
@@ -82,7 +81,7 @@ void ReleaseWebBrowserEngine();
 
 // The control wrapper: owns the engine and raises OnDocumentComplete.
 class TWebBrowser : protected IzbBrowserHost {
-public:
+ public:
   explicit TWebBrowser(GtkContainer* AParent = nullptr);
   ~TWebBrowser() override;
   TWebBrowser(const TWebBrowser&) = delete;
@@ -97,7 +96,7 @@ public:
 
   std::function<void(TWebBrowser& ASender, std::u16string_view AUrl)> OnDocumentComplete;
 
-protected:
+ protected:
   // The wrapper's own answers, used when the component has nothing to say.
   HRESULT AmbientInvoke(std::int32_t ADispID, std::uint16_t AFlags, TVariant* AResult) override;
   HRESULT GetHostInfo(TDocHostUIInfo& AInfo) override;
@@ -108,7 +107,7 @@ protected:
                    TVariant* AOut) override;
   void DocumentComplete(std::u16string_view AUrl) override;
 
-private:
+ private:
   std::unique_ptr<IWebBrowser2> FEngine;
 };
 

@@ -256,7 +256,9 @@ void SetupServiceEnvironment() {
   TzbExceptionHandler::SetSilentMode(true);
 }
 
-std::u16string ServiceLogFileName(double ANow) { return GetLogFolder(false) + FormatDateTimeEx(LogFileNameFormat, ANow); }
+std::u16string ServiceLogFileName(double ANow) {
+  return GetLogFolder(false) + FormatDateTimeEx(LogFileNameFormat, ANow);
+}
 
 // --- ServiceWndProc ----------------------------------------------------------------------------
 

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <bit>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -171,7 +171,8 @@ void TfrmHtmlService::WaitForCompletion() {
     if (deadline.Expired() || FApplication.Terminated())
       throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
                          {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
-    if (FHtmlEdit->DefaultInterface().EngineFailed()) throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
+    if (FHtmlEdit->DefaultInterface().EngineFailed())
+      throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
     FApplication.ProcessMessages();
     if (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) FApplication.HandleMessage();
   }
@@ -223,7 +224,9 @@ std::int32_t TfrmHtmlService::ImageRequest(const std::u16string& AFilename, bool
   return answer;
 }
 
-std::int32_t TfrmHtmlService::CountImages(const std::u16string& AFilename) { return ImageRequest(AFilename, true, false); }
+std::int32_t TfrmHtmlService::CountImages(const std::u16string& AFilename) {
+  return ImageRequest(AFilename, true, false);
+}
 
 std::int32_t TfrmHtmlService::ContainsBackgroundImages(const std::u16string& AFilename) {
   return ImageRequest(AFilename, false, true);
@@ -275,7 +278,7 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
   if (!CommandValueOf(ACommand, AText, value)) {
     // A value that refers to the sender's memory cannot be read from here: refused, not followed.
     ReportError(EzbException(u"Befehl %d: der Wert vom Typ %d verweist auf Speicher des Absenders",
-                                      {ACommand.iCmdID, OleVariantType(ACommand.oleValue)}));
+                             {ACommand.iCmdID, OleVariantType(ACommand.oleValue)}));
     return HS_FAILED;
   }
   try {

@@ -19,18 +19,18 @@ using TBytes = std::string;  // raw bytes
 using TzbDecodeTable = std::array<std::uint8_t, 128>;
 
 class EzbAbstractError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 
 class TzbStream {
-public:
+ public:
   virtual ~TzbStream() = default;
   virtual void WriteBuffer(const void* Data, std::size_t Count) = 0;
 };
 
 class TzbMemoryStream : public TzbStream {
-public:
+ public:
   void WriteBuffer(const void* Data, std::size_t Count) override;
   std::size_t Read(void* Data, std::size_t Count);
   std::int64_t Size() const { return static_cast<std::int64_t>(FData.size()); }
@@ -38,7 +38,7 @@ public:
   void Seek(std::int64_t Position);
   const TBytes& Bytes() const { return FData; }
 
-private:
+ private:
   TBytes FData;
   std::size_t FPosition = 0;
 };
@@ -47,7 +47,7 @@ class TzbCodingStream : public TzbMemoryStream {};
 
 // "No encoding" (TzbEncoding::None) means: UTF-8 when the bytes are well-formed UTF-8, else Latin-1.
 class IzbDecoder {
-public:
+ public:
   virtual ~IzbDecoder() = default;
   virtual std::u16string DecodeToString(std::u16string_view ASource, TzbEncoding AEncoding = TzbEncoding::None) = 0;
   virtual void DecodeToStream(std::u16string_view ASource, TzbStream& AStream) = 0;
@@ -55,7 +55,7 @@ public:
 };
 
 class TzbDecodingStream : public TzbCodingStream {
-public:
+ public:
   TzbDecodingStream(IzbDecoder& ADecoder, std::u16string_view ASource);
   // Count below 0: everything from the position on. Bytes grows to at least Count, never shrinks.
   std::int64_t ReadBytes(TBytes& Bytes, std::int64_t Count = -1);
@@ -63,7 +63,7 @@ public:
 };
 
 class TzbDecoder : public IzbDecoder {
-public:
+ public:
   std::u16string DecodeToString(std::u16string_view ASource, TzbEncoding AEncoding = TzbEncoding::None) override;
   TBytes DecodeToBytes(std::u16string_view ASource);
   // The text is taken as Latin-1, one byte per character.
@@ -73,14 +73,14 @@ public:
 };
 
 class TzbDecoder4to3 : public TzbDecoder {
-public:
+ public:
   bool IsEndByte(std::u16string_view Value) const;
   char FFillByte = 0;
   char FEndByte = 0;
 };
 
 class TzbDecoder4to3Ex : public TzbDecoder4to3 {
-public:
+ public:
   using TzbDecoder::DecodeToStream;
   void DecodeToStream(const TBytes& ASource, TzbStream& AStream) override;
   // Raises EzbRangeError for an alphabet character outside codes 1..127.
@@ -93,7 +93,7 @@ public:
 // The class operations: each call creates a decoder of the class, uses it once and releases it.
 template <class TSelf, class TBase>
 class TzbDecoderClass : public TBase {
-public:
+ public:
   static std::u16string DecodeString(std::u16string_view ASource, TzbEncoding AEncoding = TzbEncoding::None) {
     TSelf decoder;
     return decoder.DecodeToString(ASource, AEncoding);
@@ -113,13 +113,13 @@ public:
 };
 
 class TzbB64Decoder : public TzbDecoderClass<TzbB64Decoder, TzbDecoder4to3Ex> {
-public:
+ public:
   TzbB64Decoder();
   static const TzbDecodeTable& ClassTable();
 };
 
 class TzbUUEBaseDecoder : public TzbDecoder4to3Ex {
-public:
+ public:
   TzbUUEBaseDecoder();
   using TzbDecoder4to3Ex::DecodeToStream;
   // One encoded line: its first character is the number of bytes the line carries.
@@ -127,7 +127,7 @@ public:
 };
 
 class TzbUUEDecoder : public TzbDecoderClass<TzbUUEDecoder, TzbUUEBaseDecoder> {
-public:
+ public:
   TzbUUEDecoder();
   static void InitDecodeTable(std::string_view ACodingTable, TzbDecodeTable& ADecodeArray);
   static const TzbDecodeTable& ClassTable();
@@ -136,7 +136,7 @@ public:
 // The fill character is "~" as for uuencode: outside the alphabet, so a filled last group can be told
 // from one that ends in characters of value 0 ("+").
 class TzbXXEDecoder : public TzbDecoderClass<TzbXXEDecoder, TzbUUEBaseDecoder> {
-public:
+ public:
   TzbXXEDecoder();
   static const TzbDecodeTable& ClassTable();
 };

@@ -59,7 +59,7 @@ bool AmPmFollows(std::u16string_view p, std::size_t from) {
 }
 
 class TFormatter {
-public:
+ public:
   TFormatter(TDateTime value, const TzbLocale& locale) : FParts(DecodeDateTime(value)), FLocale(locale) {}
 
   void Run(std::u16string_view p, int depth) {
@@ -115,9 +115,7 @@ public:
       while (i + count < p.size() && UpperAscii(p[i + count]) == c) ++count;
       const std::size_t next = i + count;
       switch (c) {
-        case u'Y':
-          FOut += count <= 2 ? Digits(FParts.Year % 100, 2) : Digits(FParts.Year, 4);
-          break;
+        case u'Y': FOut += count <= 2 ? Digits(FParts.Year % 100, 2) : Digits(FParts.Year, 4); break;
         case u'M':
           if (lastLetter == u'H' && count <= 2)
             FOut += Digits(FParts.Minute, count == 1 ? 1 : 2);
@@ -165,7 +163,7 @@ public:
 
   std::u16string FOut;
 
-private:
+ private:
   TzbDateTimeParts FParts;
   const TzbLocale& FLocale;
 };

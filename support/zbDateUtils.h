@@ -14,7 +14,7 @@ namespace zb {
 using TDateTime = double;
 
 class EzbDateTimeError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 

@@ -280,7 +280,8 @@ std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_v
     if (Counter == INT_MAX) throw EzbException(u"Kein freier Dateiname für \"%s\"", {std::u16string(FileName)});
     ++Counter;
     std::u16string number = IntToText(Counter);
-    if (static_cast<int>(number.size()) < digits) number.insert(0, static_cast<std::size_t>(digits) - number.size(), u'0');
+    if (static_cast<int>(number.size()) < digits)
+      number.insert(0, static_cast<std::size_t>(digits) - number.size(), u'0');
     std::u16string candidate = base + open + number + close + ext;
     if (!Callback.NameExists(candidate)) return candidate;
   }

@@ -20,8 +20,10 @@ constexpr char16_t NoDriveSep = u'\0';
 std::u16string GetTempFolder();
 
 // ADriveSep U+0000: no drive separator. APathSep U+0000: "\" if the path holds one, else "/".
-std::u16string ExtractFilePathEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
-std::u16string ExtractFileNameEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
+std::u16string ExtractFilePathEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep,
+                                 char16_t PathSep = PathDelim);
+std::u16string ExtractFileNameEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep,
+                                 char16_t PathSep = PathDelim);
 std::u16string ExtractFileDirEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
 std::u16string ExtractFileExtEx(std::u16string_view Path, char16_t DriveSep = NoDriveSep, char16_t PathSep = PathDelim);
 std::u16string ExtractFileExtNoDot(std::u16string_view Path);
@@ -42,12 +44,12 @@ std::u16string EnsureFolderWithBackslash(std::u16string_view Path);
 
 // Unique names
 class IzbUniqueFilenameCallbackHandler {
-public:
+ public:
   virtual ~IzbUniqueFilenameCallbackHandler() = default;
   virtual bool NameExists(std::u16string_view Name) = 0;
 };
 class TzbUniqueFilenameCallbackHandler : public IzbUniqueFilenameCallbackHandler {
-public:
+ public:
   bool NameExists(std::u16string_view Name) override;
 };
 std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter,
@@ -63,7 +65,7 @@ enum class TzbFileMode { fmCreate, fmOpenWrite, fmOpenReadWrite, fmOpenRead };
 
 // Writes raise EzbFileError when the disk refuses.
 class TzbFileStream {
-public:
+ public:
   TzbFileStream(std::u16string_view FileName, TzbFileMode Mode, TzbEncoding Encoding = TzbEncoding::None);
   ~TzbFileStream();
   TzbFileStream(const TzbFileStream&) = delete;
@@ -90,7 +92,7 @@ public:
   void Sync();
   std::size_t Read(void* Data, std::size_t Count);
 
-private:
+ private:
   int FHandle = -1;
   TzbEncoding FEncoding;
   std::u16string FFileName;

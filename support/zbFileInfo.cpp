@@ -23,7 +23,7 @@ constexpr std::size_t FixedSize = 52;
 
 // Bounds-checked little-endian reads; a damaged resource never reads outside its bytes.
 class TReader {
-public:
+ public:
   explicit TReader(std::string_view data) : FData(data) {}
   std::size_t Size() const { return FData.size(); }
   bool Has(std::size_t at, std::size_t n) const { return at <= FData.size() && n <= FData.size() - at; }
@@ -42,23 +42,23 @@ public:
     return FData.substr(at, n);
   }
 
-private:
+ private:
   std::string_view FData;
 };
 
 std::size_t Align4(std::size_t v) { return (v + 3) & ~static_cast<std::size_t>(3); }
 
 struct TBlock {
-  std::size_t Start = 0, End = 0;    // End = Start + wLength
-  std::size_t ValueLength = 0;       // as stored
-  std::uint16_t Type = 0;            // 1 text, 0 binary; the old layout has none (text)
+  std::size_t Start = 0, End = 0;  // End = Start + wLength
+  std::size_t ValueLength = 0;     // as stored
+  std::uint16_t Type = 0;          // 1 text, 0 binary; the old layout has none (text)
   std::u16string Key;
-  std::size_t ValueStart = 0;        // aligned
-  std::size_t ChildrenStart = 0;     // aligned, after the value
+  std::size_t ValueStart = 0;     // aligned
+  std::size_t ChildrenStart = 0;  // aligned, after the value
 };
 
 class TParser {
-public:
+ public:
   TParser(std::string_view data) : R(data), Wide(R.Size() >= 6 && R.U16(4) < 2) {}
 
   TBlock ReadBlock(std::size_t at, std::size_t limit) const {
@@ -228,9 +228,9 @@ std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
     const std::size_t v = root.ValueStart;
     if (r.U32(v) != FixedSignature) return std::nullopt;
     TVSFixedFileInfo f;
-    std::uint32_t* fields[] = {&f.dwSignature,       &f.dwStrucVersion,  &f.dwFileVersionMS,    &f.dwFileVersionLS,
+    std::uint32_t* fields[] = {&f.dwSignature,        &f.dwStrucVersion,     &f.dwFileVersionMS, &f.dwFileVersionLS,
                                &f.dwProductVersionMS, &f.dwProductVersionLS, &f.dwFileFlagsMask, &f.dwFileFlags,
-                               &f.dwFileOS,          &f.dwFileType,      &f.dwFileSubtype,      &f.dwFileDateMS,
+                               &f.dwFileOS,           &f.dwFileType,         &f.dwFileSubtype,   &f.dwFileDateMS,
                                &f.dwFileDateLS};
     for (std::size_t i = 0; i < 13; ++i) *fields[i] = r.U32(v + 4 * i);
     return f;
@@ -360,8 +360,7 @@ void TzbFileVersionInfo::Parse() {
         if (SameTextEx(var.Key, u"Translation", false)) {
           const std::size_t bytes = parser.ValueBytes(var);
           for (std::size_t i = 0; i + 4 <= bytes; i += 4)
-            FTranslations.push_back(
-                {parser.R.U16(var.ValueStart + i), parser.R.U16(var.ValueStart + i + 2)});
+            FTranslations.push_back({parser.R.U16(var.ValueStart + i), parser.R.U16(var.ValueStart + i + 2)});
         }
         return true;
       });

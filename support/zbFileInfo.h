@@ -13,7 +13,7 @@
 namespace zb {
 
 class EzbFileVersionInfoError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 
@@ -26,9 +26,9 @@ struct TLangIdRec {
 
 // VS_FIXEDFILEINFO, 52 bytes.
 struct TVSFixedFileInfo {
-  std::uint32_t dwSignature = 0, dwStrucVersion = 0, dwFileVersionMS = 0, dwFileVersionLS = 0,
-                dwProductVersionMS = 0, dwProductVersionLS = 0, dwFileFlagsMask = 0, dwFileFlags = 0, dwFileOS = 0,
-                dwFileType = 0, dwFileSubtype = 0, dwFileDateMS = 0, dwFileDateLS = 0;
+  std::uint32_t dwSignature = 0, dwStrucVersion = 0, dwFileVersionMS = 0, dwFileVersionLS = 0, dwProductVersionMS = 0,
+                dwProductVersionLS = 0, dwFileFlagsMask = 0, dwFileFlags = 0, dwFileOS = 0, dwFileType = 0,
+                dwFileSubtype = 0, dwFileDateMS = 0, dwFileDateLS = 0;
 };
 
 enum TFileFlag : unsigned { ffDebug, ffInfoInferred, ffPatched, ffPreRelease, ffPrivateBuild, ffSpecialBuild };
@@ -42,15 +42,25 @@ bool HasVersionResource(std::u16string_view FileName);
 bool ReadFixedFileInfo(std::u16string_view FileName, TVSFixedFileInfo& Record);
 
 class TzbFileVersionInfo {
-public:
+ public:
   enum TVersionKey {
-    vkComments, vkCompanyName, vkFileDescription, vkFileVersion, vkInternalName, vkLegalCopyright,
-    vkLegalTradeMarks, vkOriginalFilename, vkProductName, vkProductVersion, vkSpecialBuild, vkPrivateBuild
+    vkComments,
+    vkCompanyName,
+    vkFileDescription,
+    vkFileVersion,
+    vkInternalName,
+    vkLegalCopyright,
+    vkLegalTradeMarks,
+    vkOriginalFilename,
+    vkProductName,
+    vkProductVersion,
+    vkSpecialBuild,
+    vkPrivateBuild
   };
   static constexpr std::array<std::u16string_view, 12> VersionKeyNames = {
-      u"Comments",         u"CompanyName",     u"FileDescription", u"FileVersion", u"InternalName", u"LegalCopyright",
-      u"LegalTradeMarks", u"OriginalFilename", u"ProductName",     u"ProductVersion", u"SpecialBuild",
-      u"PrivateBuild"};
+      u"Comments",     u"CompanyName",    u"FileDescription", u"FileVersion",
+      u"InternalName", u"LegalCopyright", u"LegalTradeMarks", u"OriginalFilename",
+      u"ProductName",  u"ProductVersion", u"SpecialBuild",    u"PrivateBuild"};
 
   // Reads and parses the file's version resource; raises EzbFileVersionInfoError.
   explicit TzbFileVersionInfo(std::u16string_view AFileName);
@@ -96,7 +106,7 @@ public:
   static std::u16string VersionLanguageId(TLangIdRec LangIdRec);
   static std::u16string VersionLanguageName(std::uint16_t ALangId);
 
-private:
+ private:
   TzbFileVersionInfo() = default;
   void Parse();
   void CheckLanguageIndex(int Index) const;

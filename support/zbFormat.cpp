@@ -119,7 +119,7 @@ std::u16string Format(std::u16string_view AFormat, std::initializer_list<TFormat
       case 'n':
         if (std::holds_alternative<std::u16string>(value)) FormatError(AFormat);
         piece = FormatFloat(std::holds_alternative<double>(value) ? std::get<double>(value)
-                                                                   : static_cast<double>(std::get<std::int64_t>(value)),
+                                                                  : static_cast<double>(std::get<std::int64_t>(value)),
                             prec, type);
         break;
       case 's':
@@ -127,8 +127,7 @@ std::u16string Format(std::u16string_view AFormat, std::initializer_list<TFormat
         piece = std::get<std::u16string>(value);
         if (prec >= 0 && piece.size() > static_cast<std::size_t>(prec)) piece.resize(static_cast<std::size_t>(prec));
         break;
-      default:
-        FormatError(AFormat);
+      default: FormatError(AFormat);
     }
     if (static_cast<int>(piece.size()) < width) {
       std::u16string pad(static_cast<std::size_t>(width) - piece.size(), u' ');

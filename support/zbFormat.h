@@ -11,7 +11,7 @@
 namespace zb {
 
 class TFormatArg {
-public:
+ public:
   TFormatArg(int v) : FValue(static_cast<std::int64_t>(v)) {}
   TFormatArg(long v) : FValue(static_cast<std::int64_t>(v)) {}
   TFormatArg(long long v) : FValue(static_cast<std::int64_t>(v)) {}
@@ -25,7 +25,7 @@ public:
 
   const std::variant<std::int64_t, double, std::u16string>& Value() const { return FValue; }
 
-private:
+ private:
   std::variant<std::int64_t, double, std::u16string> FValue;
 };
 

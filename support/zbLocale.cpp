@@ -79,23 +79,30 @@ std::u16string PatternFromStrftime(const std::string& AFormat) {
       case 'd': out += u"dd"; break;
       case 'e': out += u"d"; break;
       case 'm': out += u"mm"; break;
-      case 'Y': case 'G': out += u"yyyy"; break;
-      case 'y': case 'g': out += u"yy"; break;
-      case 'b': case 'h': out += u"mmm"; break;
+      case 'Y':
+      case 'G': out += u"yyyy"; break;
+      case 'y':
+      case 'g': out += u"yy"; break;
+      case 'b':
+      case 'h': out += u"mmm"; break;
       case 'B': out += u"mmmm"; break;
       case 'a': out += u"ddd"; break;
       case 'A': out += u"dddd"; break;
-      case 'H': case 'I': out += u"hh"; break;
-      case 'k': case 'l': out += u"h"; break;
+      case 'H':
+      case 'I': out += u"hh"; break;
+      case 'k':
+      case 'l': out += u"h"; break;
       case 'M': out += u"nn"; break;
       case 'S': out += u"ss"; break;
-      case 'p': case 'P': out += u"ampm"; break;
+      case 'p':
+      case 'P': out += u"ampm"; break;
       case 'T': out += u"hh:nn:ss"; break;
       case 'R': out += u"hh:nn"; break;
       case 'r': out += u"hh:nn:ss ampm"; break;
       case 'D': out += u"mm/dd/yy"; break;
       case 'F': out += u"yyyy-mm-dd"; break;
-      case 'n': case 't': out += u' '; break;
+      case 'n':
+      case 't': out += u' '; break;
       case '%': out += u'%'; break;
       default: break;  // time zone, week numbers and the like have no element
     }
@@ -115,7 +122,7 @@ const TzbLocale& GermanLocale() {
     l.DecimalSeparator = u',';
     l.ShortMonthNames = {u"Jan", u"Feb", u"Mär", u"Apr", u"Mai", u"Jun",
                          u"Jul", u"Aug", u"Sep", u"Okt", u"Nov", u"Dez"};
-    l.LongMonthNames = {u"Januar", u"Februar", u"März",     u"April",   u"Mai",      u"Juni",
+    l.LongMonthNames = {u"Januar", u"Februar", u"März",      u"April",   u"Mai",      u"Juni",
                         u"Juli",   u"August",  u"September", u"Oktober", u"November", u"Dezember"};
     l.ShortDayNames = {u"So", u"Mo", u"Di", u"Mi", u"Do", u"Fr", u"Sa"};
     l.LongDayNames = {u"Sonntag", u"Montag", u"Dienstag", u"Mittwoch", u"Donnerstag", u"Freitag", u"Samstag"};

@@ -28,18 +28,18 @@ std::int32_t ClampToInt32(std::uint32_t V) {
 // Runs a cleanup at scope end, also when an exception passes.
 template <class F>
 class TFinally {
-public:
+ public:
   explicit TFinally(F Fn) : FFn(std::move(Fn)) {}
   ~TFinally() { FFn(); }
   TFinally(const TFinally&) = delete;
   TFinally& operator=(const TFinally&) = delete;
 
-private:
+ private:
   F FFn;
 };
 
 const std::u16string_view RootPrefixes[] = {
-    u"HKEY_CLASSES_ROOT\\", u"HKEY_CURRENT_USER\\",     u"HKEY_LOCAL_MACHINE\\", u"HKEY_USERS\\",
+    u"HKEY_CLASSES_ROOT\\",     u"HKEY_CURRENT_USER\\",   u"HKEY_LOCAL_MACHINE\\", u"HKEY_USERS\\",
     u"HKEY_PERFORMANCE_DATA\\", u"HKEY_CURRENT_CONFIG\\", u"HKEY_DYN_DATA\\"};
 constexpr HKEY RootsInPrefixOrder[] = {HKEY_CLASSES_ROOT,     HKEY_CURRENT_USER,   HKEY_LOCAL_MACHINE, HKEY_USERS,
                                        HKEY_PERFORMANCE_DATA, HKEY_CURRENT_CONFIG, HKEY_DYN_DATA};
@@ -466,8 +466,7 @@ std::u16string TzbRegistry::ReadString(std::u16string_view AName, std::u16string
   if (size > 0) {
     std::u16string text(static_cast<std::size_t>(size) / 2, u'\0');
     std::uint32_t got = 0, type = 0;
-    if (Fetch(AName, text.data(), static_cast<std::uint32_t>(text.size() * 2), got, type) == ERROR_SUCCESS &&
-        got > 0) {
+    if (Fetch(AName, text.data(), static_cast<std::uint32_t>(text.size() * 2), got, type) == ERROR_SUCCESS && got > 0) {
       TzbRegDataType dt = RegDataTypeFromStore(type);
       if (dt != rdtString && dt != rdtExpandString) ReadError(AName);
       text.resize(got / 2);
@@ -550,7 +549,9 @@ TCurrency TzbRegistry::ReadCurrency(std::u16string_view Name, TCurrency cDefault
 }
 
 TDateTime TzbRegistry::ReadDateTime(std::u16string_view Name) { return ReadFloat(Name); }
-TDateTime TzbRegistry::ReadDateTime(std::u16string_view Name, TDateTime dtDefault) { return ReadFloat(Name, dtDefault); }
+TDateTime TzbRegistry::ReadDateTime(std::u16string_view Name, TDateTime dtDefault) {
+  return ReadFloat(Name, dtDefault);
+}
 TDateTime TzbRegistry::ReadDate(std::u16string_view Name) { return ReadFloat(Name); }
 TDateTime TzbRegistry::ReadDate(std::u16string_view Name, TDateTime dtDefault) { return ReadFloat(Name, dtDefault); }
 TDateTime TzbRegistry::ReadTime(std::u16string_view Name) { return ReadFloat(Name); }

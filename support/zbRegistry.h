@@ -21,7 +21,7 @@ namespace zb {
 static_assert(std::endian::native == std::endian::little, "stored values are little-endian");
 
 class EzbRegistryError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 
@@ -43,8 +43,7 @@ struct TzbRegKeyInfo {
 };
 
 struct TzbSystemTime {
-  std::uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0, wHour = 0, wMinute = 0, wSecond = 0,
-                wMilliseconds = 0;
+  std::uint16_t wYear = 0, wMonth = 0, wDayOfWeek = 0, wDay = 0, wHour = 0, wMinute = 0, wSecond = 0, wMilliseconds = 0;
 };
 
 // The 44-byte stored layout of a time-zone value.
@@ -98,7 +97,7 @@ constexpr std::u16string_view IzbRegistryGuid = u"{DA7A5E90-B045-4262-9CD6-8EAB1
 
 // The shared form of the registry class (held by std::shared_ptr where it is shared).
 class IzbRegistry {
-public:
+ public:
   virtual ~IzbRegistry() = default;
 
   virtual REGSAM Access() const = 0;
@@ -161,7 +160,7 @@ public:
 };
 
 class TzbRegistry : public IzbRegistry {
-public:
+ public:
   explicit TzbRegistry(REGSAM AAccess = KEY_ALL_ACCESS, HKEY ARootKey = HKEY_CURRENT_USER);
   // Over another store (tests that need a store fault the real files cannot show).
   TzbRegistry(REGSAM AAccess, HKEY ARootKey, IRegStore& AStore);
@@ -251,7 +250,7 @@ public:
   void WriteRect(std::u16string_view AName, const TRect& Value) override;
   void WriteTime(std::u16string_view Name, TDateTime Value) override;
 
-private:
+ private:
   struct TResolved {
     HKEY Base;
     bool Relative;

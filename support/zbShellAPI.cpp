@@ -26,7 +26,8 @@ std::u16string Join(std::u16string_view folder, std::u16string_view sub) {
 std::u16string HomeFolder() {
   std::u16string home = Env("HOME");
   if (!home.empty()) return ExcludeTrailingChar(home, u'/');
-  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return ExcludeTrailingChar(Utf8ToUtf16(pw->pw_dir), u'/');
+  if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir)
+    return ExcludeTrailingChar(Utf8ToUtf16(pw->pw_dir), u'/');
   return {};
 }
 
@@ -62,27 +63,28 @@ std::u16string GetSpecialFolder(int Index) {
     return dir.empty() && homeFallback ? HomeFolder() : dir;
   };
   switch (Index) {
-    case 1: return XdgBaseFolder("XDG_CONFIG_HOME", ".config");                 // AppData
-    case 4: {                                                                   // Desktop
+    case 1: return XdgBaseFolder("XDG_CONFIG_HOME", ".config");  // AppData
+    case 4: {                                                    // Desktop
       std::u16string dir = XdgUserFolder("XDG_DESKTOP_DIR");
       return dir.empty() ? Join(HomeFolder(), u"Desktop") : dir;
     }
-    case 8: return userDir("XDG_DOCUMENTS_DIR", true);                          // Personal
-    case 9: return userDir("XDG_PICTURES_DIR", false);                          // My Pictures
-    case 13:                                                                    // Start Menu
+    case 8: return userDir("XDG_DOCUMENTS_DIR", true);                                      // Personal
+    case 9: return userDir("XDG_PICTURES_DIR", false);                                      // My Pictures
+    case 13:                                                                                // Start Menu
     case 16: return Join(XdgBaseFolder("XDG_DATA_HOME", ".local/share"), u"applications");  // Programs
-    case 14: return userDir("XDG_TEMPLATES_DIR", false);                        // Templates
-    case 17: return Join(XdgBaseFolder("XDG_CONFIG_HOME", ".config"), u"autostart");  // Startup
-    case 19: return XdgBaseFolder("XDG_DATA_HOME", ".local/share");            // Local AppData
-    case 20: return XdgBaseFolder("XDG_CACHE_HOME", ".cache");                  // Cache
-    case 22: return Join(XdgBaseFolder("XDG_DATA_HOME", ".local/share"), u"fonts");  // Fonts
-    case 23: return u"/var/lib";                                                // Common AppData
-    case 24:                                                                    // Common Programs
-    case 27: return u"/usr/share/applications";                                 // Common Start Menu
+    case 14: return userDir("XDG_TEMPLATES_DIR", false);                                    // Templates
+    case 17: return Join(XdgBaseFolder("XDG_CONFIG_HOME", ".config"), u"autostart");        // Startup
+    case 19: return XdgBaseFolder("XDG_DATA_HOME", ".local/share");                         // Local AppData
+    case 20: return XdgBaseFolder("XDG_CACHE_HOME", ".cache");                              // Cache
+    case 22: return Join(XdgBaseFolder("XDG_DATA_HOME", ".local/share"), u"fonts");         // Fonts
+    case 23: return u"/var/lib";                                                            // Common AppData
+    case 24:                                                                                // Common Programs
+    case 27:
+      return u"/usr/share/applications";  // Common Start Menu
     // Reports hold system details that must not be world-readable, so the "shared" documents of
     // this system are the user's private state folder.
-    case 25: return XdgBaseFolder("XDG_STATE_HOME", ".local/state");            // Common Documents
-    case 32: return u"/etc/xdg/autostart";                                      // Common Startup
+    case 25: return XdgBaseFolder("XDG_STATE_HOME", ".local/state");  // Common Documents
+    case 32: return u"/etc/xdg/autostart";                            // Common Startup
     default: return {};
   }
 }

@@ -79,7 +79,8 @@ int SearchText(std::u16string_view Sub, std::u16string_view Text, bool CaseSensi
                bool Forward, int NotFound) {
   if (Text.empty() || Sub.empty()) return NotFound;
   if (MaxLength < 0) MaxLength = 0;
-  std::u16string_view searched = Text.substr(0, std::min<std::size_t>(Text.size(), static_cast<std::size_t>(MaxLength)));
+  std::u16string_view searched =
+      Text.substr(0, std::min<std::size_t>(Text.size(), static_cast<std::size_t>(MaxLength)));
   std::u16string subStore, textStore;
   if (!CaseSensitive) {
     subStore = UnicodeUpperCase(Sub);
@@ -211,8 +212,7 @@ std::u16string StringReplace(std::u16string_view Source, std::u16string_view Old
   if (Old.empty() || Source.size() < Old.size() || Old == New) return std::u16string(Source);
   const auto context = [&] {
     return u"\r\n\r\nzbStr.StringReplace()\r\nASource: \"" + std::u16string(Source) + u"\"\r\nAOld: \"" +
-           std::u16string(Old) + u"\"\r\nANew: \"" + std::u16string(New) + u"\"\r\nAFlags: " +
-           ReplaceFlagsText(Flags);
+           std::u16string(Old) + u"\"\r\nANew: \"" + std::u16string(New) + u"\"\r\nAFlags: " + ReplaceFlagsText(Flags);
   };
   try {
     return ReplaceCore(Source, Old, New, Flags);
@@ -227,8 +227,7 @@ std::u16string StringReplace(std::u16string_view Source, std::u16string_view Old
 std::u16string StringReplaceMulti(std::u16string_view Source, const TStringList& Olds, const TStringList& News,
                                   TReplaceFlags Flags) {
   if (News.size() < Olds.size())
-    throw EzbRangeError(u"StringReplaceMulti: %d search texts but only %d replacements",
-                        {Olds.size(), News.size()});
+    throw EzbRangeError(u"StringReplaceMulti: %d search texts but only %d replacements", {Olds.size(), News.size()});
   std::u16string result(Source);
   for (std::size_t i = 0; i < Olds.size(); ++i) result = StringReplace(result, Olds[i], News[i], Flags);
   return result;
@@ -332,10 +331,14 @@ bool TryStrToIntHex(std::u16string_view Text, std::int32_t& Value) {
   for (; i < s.size(); ++i) {
     const char16_t c = s[i];
     unsigned digit;
-    if (c >= u'0' && c <= u'9') digit = c - u'0';
-    else if (hex && c >= u'a' && c <= u'f') digit = c - u'a' + 10;
-    else if (hex && c >= u'A' && c <= u'F') digit = c - u'A' + 10;
-    else return false;
+    if (c >= u'0' && c <= u'9')
+      digit = c - u'0';
+    else if (hex && c >= u'a' && c <= u'f')
+      digit = c - u'a' + 10;
+    else if (hex && c >= u'A' && c <= u'F')
+      digit = c - u'A' + 10;
+    else
+      return false;
     magnitude = magnitude * (hex ? 16 : 10) + digit;
     if (magnitude > 0xFFFFFFFFull) return false;
   }

@@ -110,8 +110,7 @@ std::u16string WindowsVersionTextFrom(const TzbOSVersionInfo& V, const TzbSystem
   if (!Edition.empty()) text += u" " + std::u16string(Edition);
   if (Native64) text += u" 64 Bit";
   if (!IsBlankText(V.CSDVersion)) text += u" " + V.CSDVersion;
-  text += u" (" + IntToText(V.MajorVersion) + u"." + IntToText(V.MinorVersion) + u"." + IntToText(V.BuildNumber) +
-          u")";
+  text += u" (" + IntToText(V.MajorVersion) + u"." + IntToText(V.MinorVersion) + u"." + IntToText(V.BuildNumber) + u")";
   return text;
 }
 

@@ -18,8 +18,8 @@ struct TzbOSVersionInfo {
 // The system metrics and processor facts the tables ask for.
 struct TzbSystemFacts {
   bool MediaCenter = false, Starter = false, TabletPC = false;
-  int ServerR2 = 0;                      // system metric 98
-  std::uint16_t NativeArchitecture = 0;  // 0 x86, 6 IA64, 9 AMD64
+  int ServerR2 = 0;                            // system metric 98
+  std::uint16_t NativeArchitecture = 0;        // 0 x86, 6 IA64, 9 AMD64
   std::uint32_t Kernel32ProductVersionMS = 0;  // 0x0004005A means 4.90
 };
 

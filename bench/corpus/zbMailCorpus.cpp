@@ -7,9 +7,31 @@
 namespace zb::bench {
 namespace {
 
-const char* const Words[] = {"Angebot", "meeting", "Rechnung", "project", "the", "und", "report", "Termin",
-                             "quarter", "Kunde", "invoice", "bitte", "schedule", "attached", "review", "Gr\xC3\xBC\xC3\x9F" "e",
-                             "deadline", "Vertrag", "update", "M\xC3\xA4rz", "budget", "Lieferung", "team", "\xE2\x82\xAC"};
+const char* const Words[] = {"Angebot",
+                             "meeting",
+                             "Rechnung",
+                             "project",
+                             "the",
+                             "und",
+                             "report",
+                             "Termin",
+                             "quarter",
+                             "Kunde",
+                             "invoice",
+                             "bitte",
+                             "schedule",
+                             "attached",
+                             "review",
+                             "Gr\xC3\xBC\xC3\x9F"
+                             "e",
+                             "deadline",
+                             "Vertrag",
+                             "update",
+                             "M\xC3\xA4rz",
+                             "budget",
+                             "Lieferung",
+                             "team",
+                             "\xE2\x82\xAC"};
 
 struct TGen {
   std::mt19937 R;
@@ -43,9 +65,9 @@ struct TGen {
   }
   std::string Header(int ANo) {
     return "<div style=\"border-top:1px solid #b5c4df;padding:3pt 0 0 0\"><b>Von:</b> Sender " + std::to_string(ANo) +
-           " &lt;sender" + std::to_string(ANo) + "@example.com&gt;<br><b>Gesendet:</b> Montag, 3. M\xC3\xA4rz 2025 10:" +
-           std::to_string(10 + ANo % 50) + "<br><b>An:</b> team@example.com<br><b>Betreff:</b> " + Sentence(4) +
-           "</div>\n";
+           " &lt;sender" + std::to_string(ANo) +
+           "@example.com&gt;<br><b>Gesendet:</b> Montag, 3. M\xC3\xA4rz 2025 10:" + std::to_string(10 + ANo % 50) +
+           "<br><b>An:</b> team@example.com<br><b>Betreff:</b> " + Sentence(4) + "</div>\n";
   }
 };
 

@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
     std::printf("corpus:            %u mails, %.1f MB (generated in %.0f ms)\n", Count, Bytes / 1048576.0,
                 std::chrono::duration<double, std::milli>(EngineStart - Start).count());
     std::printf("first load:        %.0f ms after start (engine creation, load, text)\n", FirstMs);
-    std::printf("load + text:       %.1f documents/s (%.2f s for %u, %zu text units, %d failures)\n",
-                Count / Seconds, Seconds, Count, TextUnits, Failures);
+    std::printf("load + text:       %.1f documents/s (%.2f s for %u, %zu text units, %d failures)\n", Count / Seconds,
+                Seconds, Count, TextUnits, Failures);
     std::printf("peak memory:       %.1f MB (this process and %d WebKit processes, VmHWM)\n", Peak / 1024.0,
                 WebProcesses);
   }

@@ -103,9 +103,12 @@ void BM_ExportImport10000(benchmark::State& State) {
       reg.OpenKey(u"\\Bench\\Tree\\K" + Utf8ToUtf16(std::to_string(k)), true);
       for (int v = 0; v < 100; ++v) {
         std::u16string n = u"value" + Utf8ToUtf16(std::to_string(v));
-        if (v % 3 == 0) reg.WriteString(n, u"some text " + n);
-        else if (v % 3 == 1) reg.WriteInteger(n, v);
-        else reg.WriteBinaryData(n, "0123456789abcdef", 16);
+        if (v % 3 == 0)
+          reg.WriteString(n, u"some text " + n);
+        else if (v % 3 == 1)
+          reg.WriteInteger(n, v);
+        else
+          reg.WriteBinaryData(n, "0123456789abcdef", 16);
       }
     }
   }

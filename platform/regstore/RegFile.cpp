@@ -12,9 +12,7 @@ constexpr std::size_t HexWrapColumn = 77;
 
 std::u16string Ascii(std::string_view S) { return std::u16string(S.begin(), S.end()); }
 
-[[noreturn]] void LineError(int Line, std::u16string_view What) {
-  throw EzbRegFileError(u"line %d: %s", {Line, What});
-}
+[[noreturn]] void LineError(int Line, std::u16string_view What) { throw EzbRegFileError(u"line %d: %s", {Line, What}); }
 
 bool IsHexDigit(char16_t C) { return (C >= u'0' && C <= u'9') || (C >= u'a' && C <= u'f') || (C >= u'A' && C <= u'F'); }
 int HexValue(char16_t C) {
@@ -89,7 +87,8 @@ std::vector<std::u16string> SplitLines(std::u16string_view Text) {
 }
 
 std::u16string DecodeFile(std::string_view Bytes) {
-  if (Bytes.size() >= 2 && static_cast<unsigned char>(Bytes[0]) == 0xFF && static_cast<unsigned char>(Bytes[1]) == 0xFE) {
+  if (Bytes.size() >= 2 && static_cast<unsigned char>(Bytes[0]) == 0xFF &&
+      static_cast<unsigned char>(Bytes[1]) == 0xFE) {
     if (Bytes.size() % 2) throw EzbRegFileError(u"the file ends in the middle of a UTF-16 character");
     std::u16string t((Bytes.size() - 2) / 2, u'\0');
     std::memcpy(t.data(), Bytes.data() + 2, t.size() * 2);
@@ -339,8 +338,9 @@ namespace {
 // them would import as other keys or not at all.
 void RequirePrintableName(std::u16string_view Name, std::u16string_view Where) {
   for (char16_t c : Name)
-    if (c < 0x20) throw EzbRegFileError(u"%s: the name holds a control character the file format cannot carry",
-                                        {std::u16string(Where)});
+    if (c < 0x20)
+      throw EzbRegFileError(u"%s: the name holds a control character the file format cannot carry",
+                            {std::u16string(Where)});
 }
 }  // namespace
 
@@ -491,7 +491,8 @@ void ImportRegFile(IRegStore& Store, const TRegFile& File) {
     if (!hives.insert(HiveFileName(k.Root)).second) continue;
     if (LSTATUS rc = Store.BeginTransaction(k.Root)) {
       rollback();
-      throw EzbRegFileError(u"line %d: %s: %s", {k.Line, FormatRegKeyName(k.Root, u""), Ascii(Store.DescribeHive(k.Root) + ": " + RegErrorText(rc))});
+      throw EzbRegFileError(u"line %d: %s: %s", {k.Line, FormatRegKeyName(k.Root, u""),
+                                                 Ascii(Store.DescribeHive(k.Root) + ": " + RegErrorText(rc))});
     }
     begun.push_back(k.Root);
   }
@@ -512,8 +513,9 @@ void ImportRegFile(IRegStore& Store, const TRegFile& File) {
         ~TClose() { S.CloseKey(K); }
       } close{Store, key};
       for (const TRegFileValue& v : k.Values) {
-        LSTATUS rc = v.Delete ? Store.DeleteValue(key, v.Name)
-                              : Store.SetValue(key, v.Name, v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
+        LSTATUS rc =
+            v.Delete ? Store.DeleteValue(key, v.Name)
+                     : Store.SetValue(key, v.Name, v.Type, v.Data.data(), static_cast<std::uint32_t>(v.Data.size()));
         if (rc && !(v.Delete && rc == ERROR_FILE_NOT_FOUND))
           LineError(v.Line, u"\"" + v.Name + u"\": " + Ascii(RegErrorText(rc)));
       }

@@ -15,7 +15,7 @@ namespace zb {
 
 // Malformed files and failed imports; the message names the line ("line 12: …").
 class EzbRegFileError : public EzbException {
-public:
+ public:
   using EzbException::EzbException;
 };
 

@@ -31,7 +31,7 @@ constexpr HKEY LastHandle = 0x7FFFFFFF;
 constexpr const char* SchemaSql =
     "CREATE TABLE keys("
     " id INTEGER PRIMARY KEY AUTOINCREMENT,"  // never reused: a stale handle never finds a new key
-    " parent INTEGER NOT NULL,"                // 0 for the root of a hive
+    " parent INTEGER NOT NULL,"               // 0 for the root of a hive
     " name TEXT NOT NULL,"
     " fold TEXT NOT NULL,"
     " grant_mask INTEGER NOT NULL DEFAULT 983103,"
@@ -196,7 +196,7 @@ struct THive {
 
 // A prepared statement in use; reset when the scope ends so it never holds a read snapshot.
 class TQuery {
-public:
+ public:
   TQuery(THive& H, const char* Sql) : FStmt(H.Prepare(Sql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(H.Db)) {}
   ~TQuery() {
     if (FStmt) {
@@ -231,14 +231,14 @@ public:
   const void* Blob(int C) { return sqlite3_column_blob(FStmt, C); }
   int Bytes(int C) { return sqlite3_column_bytes(FStmt, C); }
 
-private:
+ private:
   sqlite3_stmt* FStmt;
   int FPrepareRc;
 };
 
 // One write: its own IMMEDIATE transaction, or a savepoint inside a caller's transaction.
 class TWriteTx {
-public:
+ public:
   explicit TWriteTx(THive& H) : FHive(H) {
     FRc = FHive.Exec(FHive.Batch > 0 ? "SAVEPOINT regop" : "BEGIN IMMEDIATE");
     FOpen = FRc == SQLITE_OK;
@@ -264,7 +264,7 @@ public:
     return ERROR_SUCCESS;
   }
 
-private:
+ private:
   THive& FHive;
   int FRc;
   bool FOpen = false;
@@ -272,7 +272,7 @@ private:
 
 // Several reads that must see one state.
 class TReadTx {
-public:
+ public:
   explicit TReadTx(THive& H) : FHive(H), FOwn(H.Batch == 0) {
     if (FOwn) FOwn = FHive.Exec("BEGIN") == SQLITE_OK;
   }
@@ -282,7 +282,7 @@ public:
   TReadTx(const TReadTx&) = delete;
   TReadTx& operator=(const TReadTx&) = delete;
 
-private:
+ private:
   THive& FHive;
   bool FOwn;
 };
@@ -526,7 +526,7 @@ const std::vector<std::string> UserRoots = {"HKEY_CURRENT_USER"};
 const std::vector<std::string> MachineRoots = {"HKEY_LOCAL_MACHINE", "HKEY_CLASSES_ROOT"};
 
 class TSqliteRegStore final : public IRegStore {
-public:
+ public:
   LSTATUS OpenKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) override {
     std::lock_guard lock(FMutex);
     Result = 0;
@@ -766,7 +766,11 @@ public:
                "INSERT INTO vals(key, name, fold, type, data) VALUES(?1, ?2, ?3, ?4, ?5) "
                "ON CONFLICT(key, fold) DO UPDATE SET type=excluded.type, data=excluded.data");
       if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-      q.Bind(1, ref.Key).Bind(2, n.Utf8).Bind(3, n.Fold).Bind(4, static_cast<std::int64_t>(Type)).BindBlob(5, Data, Size);
+      q.Bind(1, ref.Key)
+          .Bind(2, n.Utf8)
+          .Bind(3, n.Fold)
+          .Bind(4, static_cast<std::int64_t>(Type))
+          .BindBlob(5, Data, Size);
       if (int rc = q.Step(); rc != SQLITE_DONE) return MapSqliteError(rc);
     }
     if (LSTATUS e = TouchKey(h, ref.Key)) return e;
@@ -821,7 +825,7 @@ public:
     return path + (e == ERROR_FILE_NOT_FOUND ? ": does not exist" : ": cannot be opened");
   }
 
-private:
+ private:
   LSTATUS EndTransaction(HKEY Key, bool Commit) {
     std::lock_guard lock(FMutex);
     TRef ref;
@@ -1019,8 +1023,11 @@ HKEY RootKeyFromName(std::u16string_view Name) {
   static const struct {
     std::u16string_view Short;
     HKEY Root;
-  } Shorts[] = {{u"HKCR", HKEY_CLASSES_ROOT}, {u"HKCU", HKEY_CURRENT_USER}, {u"HKLM", HKEY_LOCAL_MACHINE},
-                {u"HKU", HKEY_USERS},         {u"HKCC", HKEY_CURRENT_CONFIG}};
+  } Shorts[] = {{u"HKCR", HKEY_CLASSES_ROOT},
+                {u"HKCU", HKEY_CURRENT_USER},
+                {u"HKLM", HKEY_LOCAL_MACHINE},
+                {u"HKU", HKEY_USERS},
+                {u"HKCC", HKEY_CURRENT_CONFIG}};
   std::u16string upper = AsciiUpperCase(Name);
   for (HKEY r = HKEY_CLASSES_ROOT; r <= HKEY_DYN_DATA; ++r)
     if (upper == RootKeyName(r)) return r;

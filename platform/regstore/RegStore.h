@@ -73,7 +73,7 @@ struct TRegStoreKeyInfo {
 // Every operation returns ERROR_SUCCESS (0) or the error code the registry would give.
 // Sub-paths are relative ("A\B"); a name of "" is the key's default value.
 class IRegStore {
-public:
+ public:
   virtual ~IRegStore() = default;
 
   virtual LSTATUS OpenKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) = 0;

@@ -22,10 +22,12 @@ std::string Demangle(const char* name) {
   // balanced "(...)", after any trailing qualifiers, is dropped.
   // Compiler-made copies (" [clone .cold]") are the same function.
   for (auto clone = result.find(" [clone "); clone != std::string::npos; clone = result.find(" [clone "))
-    result.erase(clone, result.find(']', clone) == std::string::npos ? std::string::npos : result.find(']', clone) - clone + 1);
+    result.erase(
+        clone, result.find(']', clone) == std::string::npos ? std::string::npos : result.find(']', clone) - clone + 1);
   std::size_t end = result.size();
   for (const char* qualifier : {" const", " volatile", " &&", " &", " noexcept"})
-    while (end >= std::strlen(qualifier) && result.compare(end - std::strlen(qualifier), std::strlen(qualifier), qualifier) == 0)
+    while (end >= std::strlen(qualifier) &&
+           result.compare(end - std::strlen(qualifier), std::strlen(qualifier), qualifier) == 0)
       end -= std::strlen(qualifier);
   if (end > 0 && result[end - 1] == ')') {
     int depth = 0;
@@ -87,7 +89,8 @@ std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address)
   }
   const char* file = nullptr;
   int lineNo = 0;
-  if (Dwfl_Line* line = dwfl_module_getsrc(module, pc)) file = dwfl_lineinfo(line, nullptr, &lineNo, nullptr, nullptr, nullptr);
+  if (Dwfl_Line* line = dwfl_module_getsrc(module, pc))
+    file = dwfl_lineinfo(line, nullptr, &lineNo, nullptr, nullptr, nullptr);
   // Code inlined into the function reports the inlined source; the function's own line is the call
   // site of the outermost inlined scope.
   Dwarf_Addr bias = 0;

@@ -25,7 +25,8 @@ int CollectModule(dl_phdr_info* info, size_t, void* data) {
   for (int i = 0; i < info->dlpi_phnum; ++i) {
     const auto& ph = info->dlpi_phdr[i];
     if (ph.p_type != PT_LOAD) continue;
-    const std::uintptr_t start = (info->dlpi_addr + ph.p_vaddr) & ~static_cast<std::uintptr_t>(ph.p_align ? ph.p_align - 1 : 0);
+    const std::uintptr_t start =
+        (info->dlpi_addr + ph.p_vaddr) & ~static_cast<std::uintptr_t>(ph.p_align ? ph.p_align - 1 : 0);
     lowest = std::min(lowest, start);
     if ((ph.p_flags & PF_X) && code == 0) code = info->dlpi_addr + ph.p_vaddr;
   }

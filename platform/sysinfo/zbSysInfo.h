@@ -40,7 +40,7 @@ struct TzbLocationInfo {
 // Looks up debug information for code addresses of this process. One lookup session reads the
 // process's modules once; create one per report.
 class TzbLocationLookup {
-public:
+ public:
   TzbLocationLookup();
   ~TzbLocationLookup();
   TzbLocationLookup(const TzbLocationLookup&) = delete;
@@ -48,7 +48,7 @@ public:
   // A return address is looked up at the call instruction before it.
   std::optional<TzbLocationInfo> Lookup(std::uintptr_t Address) const;
 
-private:
+ private:
   struct TImpl;
   TImpl* FImpl;
 };

@@ -31,8 +31,8 @@ constexpr std::int32_t DefaultZoom = 2;
 constexpr const char* EmptyDocument = "<html><head></head><body></body></html>";
 
 bool IsLocalScheme(const char* AUri) {
-  return AUri && (g_str_has_prefix(AUri, "file:") || g_str_has_prefix(AUri, "about:") ||
-                  g_str_has_prefix(AUri, "data:"));
+  return AUri &&
+         (g_str_has_prefix(AUri, "file:") || g_str_has_prefix(AUri, "about:") || g_str_has_prefix(AUri, "data:"));
 }
 
 // Two spellings of one address: file addresses compare as the files they name.
@@ -95,8 +95,8 @@ std::string EncodeDocument(const std::string& AText, const std::string& AWebChar
     if (Wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(Wide.get(), Written);
   }
   gsize Written = 0;
-  gchar* Whole = g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr,
-                           &Written, nullptr);
+  gchar* Whole =
+      g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr, &Written, nullptr);
   if (Whole) {
     std::string R(Whole, Written);
     g_free(Whole);
@@ -173,12 +173,11 @@ struct TView : std::enable_shared_from_this<TView> {
     WebKitSettings* Settings = webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
-        "enable-html5-local-storage", FALSE, "enable-developer-extras", FALSE,
-        "enable-webgl", FALSE, "enable-webaudio", FALSE, "enable-media-stream", FALSE, "enable-webrtc", FALSE,
-        "enable-site-specific-quirks", FALSE, "media-playback-requires-user-gesture", TRUE,
-        "allow-file-access-from-file-urls", FALSE, "allow-universal-access-from-file-urls", FALSE,
-        "hardware-acceleration-policy", WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset",
-        "windows-1252", "zoom-text-only", TRUE, nullptr);
+        "enable-html5-local-storage", FALSE, "enable-developer-extras", FALSE, "enable-webgl", FALSE, "enable-webaudio",
+        FALSE, "enable-media-stream", FALSE, "enable-webrtc", FALSE, "enable-site-specific-quirks", FALSE,
+        "media-playback-requires-user-gesture", TRUE, "allow-file-access-from-file-urls", FALSE,
+        "allow-universal-access-from-file-urls", FALSE, "hardware-acceleration-policy",
+        WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset", "windows-1252", "zoom-text-only", TRUE, nullptr);
     GtkWidget* Widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(),
                                                 "user-content-manager", Content, "settings", Settings, nullptr));
     g_object_unref(Settings);
@@ -197,9 +196,7 @@ struct TView : std::enable_shared_from_this<TView> {
     Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
     Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { Terminated(); };
     Signals.OnDecidePolicy = [this](WebKitPolicyDecision* D, WebKitPolicyDecisionType T) { return Decide(D, T); };
-    Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) {
-      return Host.ShowContextMenu(0, TPoint{}) == S_OK;
-    };
+    Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) { return Host.ShowContextMenu(0, TPoint{}) == S_OK; };
     Signals.OnScriptDialog = [this](WebKitScriptDialog* D) {
       std::int32_t Result = 0;
       return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(D)), u"", 0, Result) == S_OK;
@@ -272,8 +269,8 @@ struct TView : std::enable_shared_from_this<TView> {
       }
       ReadyState = READYSTATE_COMPLETE;
       ShowingErrorPage = false;
-      Host.DocumentComplete(Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get())
-                                                                             : ""));
+      Host.DocumentComplete(
+          Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get()) : ""));
     }
   }
 
@@ -300,7 +297,8 @@ struct TView : std::enable_shared_from_this<TView> {
   bool Decide(WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType) {
     switch (AType) {
       case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
-        auto* Action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
+        auto* Action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
         const char* Uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(Action));
         // The adapter's own load comes first; after it only frames of the document may navigate, and
         // only while it loads, only where frames are allowed, only to local documents.
@@ -317,9 +315,7 @@ struct TView : std::enable_shared_from_this<TView> {
           webkit_policy_decision_ignore(ADecision);
         return true;
       }
-      case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
-        webkit_policy_decision_ignore(ADecision);
-        return true;
+      case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: webkit_policy_decision_ignore(ADecision); return true;
       case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
         auto* R = WEBKIT_RESPONSE_POLICY_DECISION(ADecision);
         if (!webkit_response_policy_decision_is_main_frame_main_resource(R) && !FramesAllowed) {
@@ -327,17 +323,16 @@ struct TView : std::enable_shared_from_this<TView> {
           return true;
         }
         const char* Mime = webkit_uri_response_get_mime_type(webkit_response_policy_decision_get_response(R));
-        bool Shown = webkit_response_policy_decision_is_mime_type_supported(R) && Mime &&
-                     (g_str_has_prefix(Mime, "text/") || g_str_has_prefix(Mime, "image/") ||
-                      g_str_has_suffix(Mime, "xml"));
+        bool Shown =
+            webkit_response_policy_decision_is_mime_type_supported(R) && Mime &&
+            (g_str_has_prefix(Mime, "text/") || g_str_has_prefix(Mime, "image/") || g_str_has_suffix(Mime, "xml"));
         if (Shown)
           webkit_policy_decision_use(ADecision);
         else
           webkit_policy_decision_ignore(ADecision);  // never a download, never a plug-in viewer
         return true;
       }
-      default:
-        return false;
+      default: return false;
     }
   }
 
@@ -385,14 +380,15 @@ struct THandle {
   THandle(const THandle&) = delete;
   THandle& operator=(const THandle&) = delete;
   ~THandle() {
-    if (Ref.View->Usable(Ref)) PostScript(Ref.View->View.get(), "globalThis.__zb&&__zb.free(" + std::to_string(Id) + ")", ScriptWorld);
+    if (Ref.View->Usable(Ref))
+      PostScript(Ref.View->View.get(), "globalThis.__zb&&__zb.free(" + std::to_string(Id) + ")", ScriptWorld);
   }
   std::string Get() const { return "__zb.get(" + std::to_string(Id) + ")"; }
   TVariant Call(const std::string& ABody) { return Ref.View->Call(Ref, "var O=" + Get() + ";" + ABody); }
 };
 
 class TWebKitStyle : public IHTMLStyle {
-public:
+ public:
   explicit TWebKitStyle(std::shared_ptr<THandle> AElement) : FElement(std::move(AElement)) {}
   std::u16string backgroundImage() override {
     std::u16string V = AsText(FElement->Call("return O.style.backgroundImage;"));
@@ -407,31 +403,29 @@ public:
     FElement->Call("O.style.fontSize=" + JsQuote(AValue) + ";");
   }
 
-private:
+ private:
   std::shared_ptr<THandle> FElement;
 };
 
 class TWebKitCurrentStyle : public IHTMLCurrentStyle {
-public:
+ public:
   explicit TWebKitCurrentStyle(std::shared_ptr<THandle> AElement) : FElement(std::move(AElement)) {}
   std::u16string fontSize() override { return AsText(FElement->Call("return __zb.currentFontSize(O);")); }
 
-private:
+ private:
   std::shared_ptr<THandle> FElement;
 };
 
 class TWebKitElement : public IHTMLElement, public IHTMLElement2 {
-public:
+ public:
   explicit TWebKitElement(std::shared_ptr<THandle> AHandle) : FHandle(std::move(AHandle)) {}
   std::u16string tagName() override { return AsText(FHandle->Call("return O.tagName;")); }
   std::shared_ptr<IHTMLStyle> style() override { return std::make_shared<TWebKitStyle>(FHandle); }
   std::u16string outerText() override { return AsText(FHandle->Call("return O.innerText;")); }
   std::u16string innerHTML() override { return AsText(FHandle->Call("return O.innerHTML;")); }
-  std::shared_ptr<IHTMLCurrentStyle> currentStyle() override {
-    return std::make_shared<TWebKitCurrentStyle>(FHandle);
-  }
+  std::shared_ptr<IHTMLCurrentStyle> currentStyle() override { return std::make_shared<TWebKitCurrentStyle>(FHandle); }
 
-private:
+ private:
   std::shared_ptr<THandle> FHandle;
 };
 
@@ -442,7 +436,7 @@ std::shared_ptr<IHTMLElement> ElementOf(const TRef& ARef, const TVariant& AId) {
 }
 
 class TWebKitTxtRange : public IHTMLTxtRange {
-public:
+ public:
   explicit TWebKitTxtRange(std::shared_ptr<THandle> AHandle) : FHandle(std::move(AHandle)) {}
   std::u16string text() override { return AsText(FHandle->Call("return O.toString();")); }
   // Line breaks of the text stay line breaks: lines go in as text nodes with a <br> between them.
@@ -452,10 +446,13 @@ public:
                   "f.appendChild(d.createTextNode(l[i]));}__zb.insertAt(O,f);");
   }
   std::u16string htmlText() override {
-    return AsText(FHandle->Call("var d=O.startContainer.ownerDocument.createElement('div');"
-                                "d.appendChild(O.cloneContents());return d.innerHTML;"));
+    return AsText(
+        FHandle->Call("var d=O.startContainer.ownerDocument.createElement('div');"
+                      "d.appendChild(O.cloneContents());return d.innerHTML;"));
   }
-  void collapse(bool AStart) override { FHandle->Call(std::string("O.collapse(") + (AStart ? "true" : "false") + ");"); }
+  void collapse(bool AStart) override {
+    FHandle->Call(std::string("O.collapse(") + (AStart ? "true" : "false") + ");");
+  }
   std::int32_t moveStart(std::u16string_view AUnit, std::int32_t ACount) override {
     return AsInt(FHandle->Call("return __zb.move(O," + JsQuote(AUnit) + "," + std::to_string(ACount) + ",true);"));
   }
@@ -473,12 +470,12 @@ public:
                                                  "if(n.nodeType!==1)n=n.parentElement;return __zb.put(n);"));
   }
 
-private:
+ private:
   std::shared_ptr<THandle> FHandle;
 };
 
 class TWebKitSelection : public IHTMLSelectionObject {
-public:
+ public:
   explicit TWebKitSelection(TRef ARef) : FRef(std::move(ARef)) {}
   std::u16string type() override {
     std::u16string T = AsText(FRef.View->Call(FRef, "return D.getSelection().type;"));
@@ -494,22 +491,25 @@ public:
     return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(Id)));
   }
 
-private:
+ private:
   TRef FRef;
 };
 
 class TWebKitCollection : public IHTMLElementCollection {
-public:
+ public:
   TWebKitCollection(TRef ARef, std::string AExpr) : FRef(std::move(ARef)), FExpr(std::move(AExpr)) {}
   std::int32_t length() override { return AsInt(FRef.View->Call(FRef, "return " + FExpr + ".length;")); }
 
-private:
+ private:
   TRef FRef;
   std::string FExpr;
 };
 
-class TWebKitDocument : public IHTMLDocument2, public IPersistStreamInit, public IPersistFile, public IOleCommandTarget {
-public:
+class TWebKitDocument : public IHTMLDocument2,
+                        public IPersistStreamInit,
+                        public IPersistFile,
+                        public IOleCommandTarget {
+ public:
   explicit TWebKitDocument(TRef ARef) : FRef(std::move(ARef)) {}
 
   std::u16string designMode() override { return AsText(Call("return D.designMode;")); }
@@ -549,9 +549,12 @@ public:
       return true;
     }
     std::uint32_t Std = 0;
-    if (Name == u"PRINT") Std = OLECMDID_PRINT;
-    else if (Name == u"OPEN") Std = OLECMDID_OPEN;
-    else if (Name == u"SAVEAS") Std = OLECMDID_SAVEAS;
+    if (Name == u"PRINT")
+      Std = OLECMDID_PRINT;
+    else if (Name == u"OPEN")
+      Std = OLECMDID_OPEN;
+    else if (Name == u"SAVEAS")
+      Std = OLECMDID_SAVEAS;
     if (Std) {
       TVariant Out;
       HRESULT R = Exec(nullptr, Std, AShowUI ? OLECMDEXECOPT_PROMPTUSER : OLECMDEXECOPT_DONTPROMPTUSER, AValue, &Out);
@@ -654,14 +657,15 @@ public:
     return OLECMDERR_E_UNKNOWNGROUP;
   }
 
-private:
+ private:
   TRef FRef;
   TVariant Call(const std::string& ABody) { return FRef.View->Call(FRef, ABody); }
 };
 
 class TWebKitBrowser : public IWebBrowser2 {
-public:
-  TWebKitBrowser(std::shared_ptr<TView> AView, std::string ADocExpr) : FView(std::move(AView)), FDocExpr(std::move(ADocExpr)) {}
+ public:
+  TWebKitBrowser(std::shared_ptr<TView> AView, std::string ADocExpr)
+      : FView(std::move(AView)), FDocExpr(std::move(ADocExpr)) {}
   ~TWebKitBrowser() override = default;
 
   bool IsTop() const { return FDocExpr == "document"; }
@@ -716,7 +720,7 @@ public:
       FView->StandardCommands.erase(ACmdID);
   }
 
-private:
+ private:
   std::shared_ptr<TView> FView;
   std::string FDocExpr;
 };

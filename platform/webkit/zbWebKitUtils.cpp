@@ -37,7 +37,6 @@ bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs) {
 
 namespace {
 
-
 void OnLoadChangedCb(WebKitWebView*, WebKitLoadEvent AEvent, gpointer AData) {
   auto* S = static_cast<TWebViewSignals*>(AData);
   if (S->OnLoadChanged) S->OnLoadChanged(AEvent);
@@ -160,11 +159,10 @@ WebKitUserContentFilter* GFilter = nullptr;  // boxed, not a GObject
 TGObjectPtr<WebKitWebContext> GContext;
 
 // The rule language has no alternation, so the exceptions are three rules of their own.
-constexpr const char* BlockRules =
-    R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
-    R"({"trigger":{"url-filter":"^file:"},"action":{"type":"ignore-previous-rules"}},)"
-    R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
-    R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
+constexpr const char* BlockRules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
+                                   R"({"trigger":{"url-filter":"^file:"},"action":{"type":"ignore-previous-rules"}},)"
+                                   R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
+                                   R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
 
 struct TFilterCall {
   bool Done = false;
@@ -185,8 +183,8 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) 
       [](GObject* AStore, GAsyncResult* AResult, gpointer AData) {
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
         TGError Error;
-        (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
-                                                                     AResult, Error.out());
+        (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult,
+                                                                    Error.out());
         if (!(*C)->Filter) (*C)->Error = Error.Message();
         (*C)->Done = true;
       },
@@ -217,11 +215,10 @@ WebKitWebContext* SharedWebContext() {
   if (!GContext) {
     GContext = TGObjectPtr<WebKitWebContext>(webkit_web_context_new_ephemeral());
     webkit_web_context_set_cache_model(GContext.get(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-    g_signal_connect(GContext.get(), "download-started",
-                     G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) {
-                       webkit_download_cancel(ADownload);
-                     }),
-                     nullptr);
+    g_signal_connect(
+        GContext.get(), "download-started",
+        G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) { webkit_download_cancel(ADownload); }),
+        nullptr);
   }
   return GContext.get();
 }

@@ -16,46 +16,55 @@ namespace zb::webkit {
 
 template <typename T>
 class TGObjectPtr {
-public:
+ public:
   TGObjectPtr() = default;
   // Takes over one reference.
   explicit TGObjectPtr(T* AObject) : FObject(AObject) {}
-  TGObjectPtr(const TGObjectPtr& A) : FObject(A.FObject) { if (FObject) g_object_ref(FObject); }
+  TGObjectPtr(const TGObjectPtr& A) : FObject(A.FObject) {
+    if (FObject) g_object_ref(FObject);
+  }
   TGObjectPtr(TGObjectPtr&& A) noexcept : FObject(std::exchange(A.FObject, nullptr)) {}
-  TGObjectPtr& operator=(TGObjectPtr A) noexcept { std::swap(FObject, A.FObject); return *this; }
-  ~TGObjectPtr() { if (FObject) g_object_unref(FObject); }
+  TGObjectPtr& operator=(TGObjectPtr A) noexcept {
+    std::swap(FObject, A.FObject);
+    return *this;
+  }
+  ~TGObjectPtr() {
+    if (FObject) g_object_unref(FObject);
+  }
   T* get() const { return FObject; }
   explicit operator bool() const { return FObject != nullptr; }
   void reset() { TGObjectPtr().swap(*this); }
   void swap(TGObjectPtr& A) noexcept { std::swap(FObject, A.FObject); }
 
-private:
+ private:
   T* FObject = nullptr;
 };
 
 class TGError {
-public:
+ public:
   TGError() = default;
   TGError(const TGError&) = delete;
   TGError& operator=(const TGError&) = delete;
-  ~TGError() { if (FError) g_error_free(FError); }
+  ~TGError() {
+    if (FError) g_error_free(FError);
+  }
   GError** out() { return &FError; }
   GError* get() const { return FError; }
   std::u16string Message() const;
 
-private:
+ private:
   GError* FError = nullptr;
 };
 
 class TGCharPtr {
-public:
+ public:
   explicit TGCharPtr(gchar* AText) : FText(AText) {}
   TGCharPtr(const TGCharPtr&) = delete;
   TGCharPtr& operator=(const TGCharPtr&) = delete;
   ~TGCharPtr() { g_free(FText); }
   const gchar* get() const { return FText; }
 
-private:
+ private:
   gchar* FText;
 };
 
@@ -65,7 +74,7 @@ bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs);
 
 // The signals of one view. Handlers left empty keep WebKit's own behaviour.
 class TWebViewSignals {
-public:
+ public:
   std::function<void(WebKitLoadEvent)> OnLoadChanged;
   std::function<bool(const char* AUri, GError* AError)> OnLoadFailed;
   std::function<void(WebKitWebProcessTerminationReason)> OnTerminated;
@@ -80,7 +89,7 @@ public:
   void Connect(WebKitWebView* AView);
   void Disconnect();
 
-private:
+ private:
   WebKitWebView* FView = nullptr;
   std::vector<gulong> FIds;
 };

@@ -35,7 +35,7 @@ int Count(const TStrings& lines, const std::u16string& line) {
 }
 
 class Report : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     SetCurrentLocale(GermanLocale());
     SetApplicationTitle(u"Vestrum Plumadesk 5.0 - HTML Service");
@@ -116,14 +116,16 @@ TEST(ImagePrefix, PeHeadersAndOthers) {
   pe[0x3C] = 0x40;
   pe.replace(0x40, 4, std::string("PE\0\0", 4));
   pe[0x44] = 0x4C;
-  pe[0x45] = 0x01;  // i386
+  pe[0x45] = 0x01;                // i386
   pe[0x40 + 24 + 28 + 2] = 0x40;  // image base 0x00400000
   EXPECT_EQ(ImageBasePrefix(pe.data(), pe.size(), 0x00400000), std::u16string(ReportIndent));
   EXPECT_EQ(ImageBasePrefix(pe.data(), pe.size(), 0x10000000), u"<00400000> ");
   EXPECT_EQ(std::u16string(u"<00400000> ").size(), ReportIndent.size());
   pe[0x44] = 0x00;  // another machine
   EXPECT_EQ(ImageBasePrefix(pe.data(), pe.size(), 0x10000000), std::u16string(ReportIndent));
-  const char elf[64] = "\x7F" "ELF";
+  const char elf[64] =
+      "\x7F"
+      "ELF";
   EXPECT_EQ(ImageBasePrefix(elf, sizeof elf, 0x10000000), std::u16string(ReportIndent));
   EXPECT_EQ(ImageBasePrefix(nullptr, 0, 0), std::u16string(ReportIndent));
   std::string lying = pe;
@@ -234,13 +236,18 @@ TEST_F(Report, XmpEntriesAndMasking) {
   }
   TzbExceptionHandler::SilentException(u"erster <b>Fehler</b>");
   std::u16string text = ReadUtf16File(file);
-  EXPECT_EQ(text.rfind(u"<?xmp version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<!-- Errors Logfile -->\r\n<XMP>\r\n  <Exceptions>\r\n"
-                       u"  <Exception>\r\n    <Date type=\"timestamp\">",
-                       0),
-            0u);
-  EXPECT_NE(text.find(u"    <Message type=\"plain\">\r\n    erster (b)Fehler(/b).\r\n    </Message>\r\n"), std::u16string::npos);
-  EXPECT_NE(text.find(u"    <Program type=\"plain\">\r\n    Vestrum Plumadesk 5.0 - HTML Service vom"), std::u16string::npos);
-  EXPECT_NE(text.find(u"    <Modules type=\"plain\">\r\n    <!-- Liste geladener Module -->\r\n"), std::u16string::npos);
+  EXPECT_EQ(
+      text.rfind(
+          u"<?xmp version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<!-- Errors Logfile -->\r\n<XMP>\r\n  <Exceptions>\r\n"
+          u"  <Exception>\r\n    <Date type=\"timestamp\">",
+          0),
+      0u);
+  EXPECT_NE(text.find(u"    <Message type=\"plain\">\r\n    erster (b)Fehler(/b).\r\n    </Message>\r\n"),
+            std::u16string::npos);
+  EXPECT_NE(text.find(u"    <Program type=\"plain\">\r\n    Vestrum Plumadesk 5.0 - HTML Service vom"),
+            std::u16string::npos);
+  EXPECT_NE(text.find(u"    <Modules type=\"plain\">\r\n    <!-- Liste geladener Module -->\r\n"),
+            std::u16string::npos);
   const std::u16string closing = u"  </Exception>\r\n  </Exceptions>\r\n</XMP>";
   EXPECT_EQ(text.rfind(closing), text.size() - closing.size());
   EXPECT_NE(text.find(u"    <StackDump type=\"plain\">\r\n    <!-- Stackliste, erzeugt am "), std::u16string::npos);

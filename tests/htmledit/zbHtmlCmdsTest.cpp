@@ -30,9 +30,9 @@ TEST(Options, MasksAndStoredDefaults) {
   EXPECT_EQ(UserInterfaceMask(TzbHtmlEdit::DefaultUserInterfaceOptions), 0x141B4u);
   EXPECT_EQ(TzbHtmlEdit::DefaultUserInterfaceOptions.Bits(), DefaultStoredUserInterfaceOptions);
   using O = TDownloadControlOption;
-  TDownloadControlOptions Service{O::DLCTL_NO_SCRIPTS, O::DLCTL_NO_JAVA, O::DLCTL_NO_RUNACTIVEXCTLS,
+  TDownloadControlOptions Service{O::DLCTL_NO_SCRIPTS,       O::DLCTL_NO_JAVA,          O::DLCTL_NO_RUNACTIVEXCTLS,
                                   O::DLCTL_NO_DLACTIVEXCTLS, O::DLCTL_NO_FRAMEDOWNLOAD, O::DLCTL_FORCEOFFLINE,
-                                  O::DLCTL_SILENT, O::DLCTL_OFFLINE};
+                                  O::DLCTL_SILENT,           O::DLCTL_OFFLINE};
   EXPECT_EQ(static_cast<std::uint32_t>(DownloadControlMask(Service)), 0xD0001780u);
   EXPECT_EQ(DownloadControlMask({}), 0);
   EXPECT_EQ(UserInterfaceMask({TUserInterfaceOption::DIALOG}), 1u);

@@ -12,7 +12,7 @@ namespace zb::test {
 namespace {
 
 class TListener {
-public:
+ public:
   TListener() {
     FSocket = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
     sockaddr_in A{};
@@ -38,41 +38,82 @@ public:
     return N;
   }
 
-private:
+ private:
   int FSocket = -1;
   int FPort = 0;
 };
 
 std::string Page(const std::string& U) {
   return "<!DOCTYPE html><html><head>"
-         "<meta http-equiv='refresh' content='0;url=" + U + "/refresh'>"
-         "<link rel='stylesheet' href='" + U + "/style.css'>"
-         "<link rel='prefetch' href='" + U + "/prefetch'>"
-         "<link rel='preload' as='image' href='" + U + "/preload.png'>"
-         "<link rel='preconnect' href='" + U + "'>"
-         "<link rel='dns-prefetch' href='" + U + "'>"
-         "<link rel='icon' href='" + U + "/favicon.ico'>"
-         "<style>@import url('" + U + "/import.css'); @font-face{font-family:x;src:url('" + U + "/font.woff')}"
-         "body{background:url('" + U + "/bg.png');font-family:x}</style>"
-         "<script src='" + U + "/script.js'></script>"
-         "</head><body background='" + U + "/body.png' onload=\"document.body.setAttribute('data-ran','1')\">"
-         "<img src='" + U + "/img.png' srcset='" + U + "/img2.png 2x'>"
+         "<meta http-equiv='refresh' content='0;url=" +
+         U +
+         "/refresh'>"
+         "<link rel='stylesheet' href='" +
+         U +
+         "/style.css'>"
+         "<link rel='prefetch' href='" +
+         U +
+         "/prefetch'>"
+         "<link rel='preload' as='image' href='" +
+         U +
+         "/preload.png'>"
+         "<link rel='preconnect' href='" +
+         U +
+         "'>"
+         "<link rel='dns-prefetch' href='" +
+         U +
+         "'>"
+         "<link rel='icon' href='" +
+         U +
+         "/favicon.ico'>"
+         "<style>@import url('" +
+         U + "/import.css'); @font-face{font-family:x;src:url('" + U +
+         "/font.woff')}"
+         "body{background:url('" +
+         U +
+         "/bg.png');font-family:x}</style>"
+         "<script src='" +
+         U +
+         "/script.js'></script>"
+         "</head><body background='" +
+         U +
+         "/body.png' onload=\"document.body.setAttribute('data-ran','1')\">"
+         "<img src='" +
+         U + "/img.png' srcset='" + U +
+         "/img2.png 2x'>"
          "<img src='missing.png' onerror=\"document.body.appendChild(document.createTextNode('SCRIPTRAN'))\">"
-         "<picture><source srcset='" + U + "/pic.webp'><img src='" + U + "/pic.png'></picture>"
-         "<iframe src='" + U + "/frame.htm'></iframe><frameset><frame src='" + U + "/frame2.htm'></frameset>"
-         "<iframe src=\"javascript:parent.document.body.appendChild(parent.document.createTextNode('SCRIPTRAN'))\"></iframe>"
-         "<object data='" + U + "/object.swf'></object><embed src='" + U + "/embed.swf'>"
-         "<video src='" + U + "/v.mp4' poster='" + U + "/poster.png' autoplay></video><audio src='" + U + "/a.mp3' autoplay></audio>"
-         "<input type=image src='" + U + "/input.png'>"
-         "<svg><image href='" + U + "/svg.png' width=10 height=10 /></svg>"
-         "<a href='" + U + "/link' ping='" + U + "/ping'>link</a>"
-         "<form action='" + U + "/form' method=post><input name=a value=b></form>"
+         "<picture><source srcset='" +
+         U + "/pic.webp'><img src='" + U +
+         "/pic.png'></picture>"
+         "<iframe src='" +
+         U + "/frame.htm'></iframe><frameset><frame src='" + U +
+         "/frame2.htm'></frameset>"
+         "<iframe "
+         "src=\"javascript:parent.document.body.appendChild(parent.document.createTextNode('SCRIPTRAN'))\"></iframe>"
+         "<object data='" +
+         U + "/object.swf'></object><embed src='" + U +
+         "/embed.swf'>"
+         "<video src='" +
+         U + "/v.mp4' poster='" + U + "/poster.png' autoplay></video><audio src='" + U +
+         "/a.mp3' autoplay></audio>"
+         "<input type=image src='" +
+         U +
+         "/input.png'>"
+         "<svg><image href='" +
+         U +
+         "/svg.png' width=10 height=10 /></svg>"
+         "<a href='" +
+         U + "/link' ping='" + U +
+         "/ping'>link</a>"
+         "<form action='" +
+         U +
+         "/form' method=post><input name=a value=b></form>"
          "<script>document.write('SCRIPTRAN')</script>"
          "<p>body text</p></body></html>";
 }
 
 class HtmlEditNetwork : public ::testing::Test {
-protected:
+ protected:
   TzbHtmlEdit& E = *GEdit;
   TTempDir Dir;
   TListener Server;
@@ -105,9 +146,11 @@ TEST_F(HtmlEditNetwork, PastedMarkupNeitherRunsNorLoads) {
   IHtmlTextRange R = E.HtmlTextRange();
   ASSERT_TRUE(R.TextRange);
   std::string U = Url();
-  R.PasteHTML(Utf8ToUtf16("<img src='" + U + "/p.png' onerror=\"document.body.appendChild(document.createTextNode('SCRIPTRAN'))\">"
+  R.PasteHTML(Utf8ToUtf16("<img src='" + U +
+                          "/p.png' onerror=\"document.body.appendChild(document.createTextNode('SCRIPTRAN'))\">"
                           "<script>document.body.appendChild(document.createTextNode('SCRIPTRAN'))</script>"
-                          "<iframe src='" + U + "/f.htm'></iframe><link rel=stylesheet href='" + U + "/s.css'>"));
+                          "<iframe src='" +
+                          U + "/f.htm'></iframe><link rel=stylesheet href='" + U + "/s.css'>"));
   Pump(800);
   EXPECT_EQ(Server.Connections(), 0);
   EXPECT_EQ(BodyText(E).find(u"SCRIPTRAN"), std::u16string::npos);

@@ -22,12 +22,13 @@ std::string ReadAll(const std::string& AFile) {
 bool KillWebProcess(TzbHtmlEdit& AEdit) {
   webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(AEdit.Widget()));
   gint64 End = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-  while (!AEdit.DefaultInterface().EngineFailed() && g_get_monotonic_time() < End) g_main_context_iteration(nullptr, FALSE);
+  while (!AEdit.DefaultInterface().EngineFailed() && g_get_monotonic_time() < End)
+    g_main_context_iteration(nullptr, FALSE);
   return AEdit.DefaultInterface().EngineFailed();
 }
 
 class HtmlEdit : public ::testing::Test {
-protected:
+ protected:
   TzbHtmlEdit& E = *GEdit;
   TTempDir Dir;
   void Load(const std::string& AHtml, const std::string& AName = "doc.htm") {
@@ -146,10 +147,14 @@ TEST_F(HtmlEdit, LoadFromFileOfAMissingFileStillCompletes) {
 }
 
 TEST_F(HtmlEdit, SaveAndLoadKeepTheDocumentAndItsCharacterSet) {
-  Load("<html><head><meta charset=\"windows-1252\"><title>t</title></head><body>Gr\xFC\xDF" "e</body></html>");
+  Load(
+      "<html><head><meta charset=\"windows-1252\"><title>t</title></head><body>Gr\xFC\xDF"
+      "e</body></html>");
   std::string Bytes;
   EXPECT_EQ(E.SaveToStream(Bytes), S_OK);
-  EXPECT_NE(Bytes.find("Gr\xFC\xDF" "e"), std::string::npos);
+  EXPECT_NE(Bytes.find("Gr\xFC\xDF"
+                       "e"),
+            std::string::npos);
   // A character the document's set lacks survives as a character reference.
   IHtmlTextRange R = E.HtmlTextRange();
   E.SetDesignMode(true);
@@ -187,11 +192,15 @@ TEST_F(HtmlEdit, HeaderCutRules) {
 }
 
 TEST_F(HtmlEdit, PlainTextExportInAnsi) {
-  Load("<html><head><meta charset=utf-8></head><body><p>Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xE4\xB8\xAD</p>"
-       "<script>var hidden = 1;</script></body></html>");
+  Load(
+      "<html><head><meta charset=utf-8></head><body><p>Gr\xC3\xBC\xC3\x9F"
+      "e \xE2\x82\xAC \xE4\xB8\xAD</p>"
+      "<script>var hidden = 1;</script></body></html>");
   std::string Out = Dir.Path + "/plain.txt";
   EXPECT_EQ(E.SaveToPlainFile(Utf8ToUtf16(Out)), 0);
-  EXPECT_EQ(ReadAll(Out), "Gr\xFC\xDF" "e \x80 ?");
+  EXPECT_EQ(ReadAll(Out),
+            "Gr\xFC\xDF"
+            "e \x80 ?");
   EXPECT_EQ(E.SaveToPlainFile(Utf8ToUtf16(Dir.Path + "/no/such/dir/p.txt")), 1);
   EXPECT_EQ(E.SaveToPlainFile(u""), 1);
 }
@@ -318,10 +327,11 @@ TEST_F(HtmlEdit, FramesAndThumbnail) {
 }
 
 TEST_F(HtmlEdit, DocumentsThatAreNotHtmlLoadWithoutHarm) {
-  static const unsigned char Png[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 0x0D, 'I', 'H', 'D', 'R',
-                                      0, 0, 0, 1, 0, 0, 0, 1, 8, 6, 0, 0, 0, 0x1F, 0x15, 0xC4, 0x89, 0, 0, 0, 0x0A,
-                                      'I', 'D', 'A', 'T', 0x78, 0x9C, 0x63, 0, 1, 0, 0, 5, 0, 1, 0x0D, 0x0A, 0x2D,
-                                      0xB4, 0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+  static const unsigned char Png[] = {
+      0x89, 'P',  'N',  'G',  0x0D, 0x0A, 0x1A, 0x0A, 0,    0,    0,   0x0D, 'I',  'H',  'D',  'R',  0,
+      0,    0,    1,    0,    0,    0,    1,    8,    6,    0,    0,   0,    0x1F, 0x15, 0xC4, 0x89, 0,
+      0,    0,    0x0A, 'I',  'D',  'A',  'T',  0x78, 0x9C, 0x63, 0,   1,    0,    0,    5,    0,    1,
+      0x0D, 0x0A, 0x2D, 0xB4, 0,    0,    0,    0,    'I',  'E',  'N', 'D',  0xAE, 0x42, 0x60, 0x82};
   struct TCase {
     const char* Name;
     std::string Bytes;
@@ -394,7 +404,6 @@ TEST_F(HtmlEdit, NoDocumentAnswers) {
   E.SetDesignMode(false);
 }
 
-
 }  // namespace
 }  // namespace zb::test
 
@@ -404,7 +413,8 @@ namespace {
 // A document may not replace itself: a refresh would drop the user's edits or pull another local file in.
 TEST_F(HtmlEdit, MetaRefreshNeitherReloadsNorSwapsInAnotherFile) {
   const std::string secret = Dir.Write("secret.txt", "SECRET-CONTENT");
-  Load("<html><head><meta http-equiv=\"refresh\" content=\"0;url=file://" + secret + "\"></head><body>mail</body></html>");
+  Load("<html><head><meta http-equiv=\"refresh\" content=\"0;url=file://" + secret +
+       "\"></head><body>mail</body></html>");
   Pump(1500);
   EXPECT_EQ(BodyText(E), u"mail");
   Load("<html><head><meta http-equiv=\"refresh\" content=\"1\"></head><body>orig</body></html>", "self.htm");
@@ -432,7 +442,10 @@ TEST_F(HtmlEdit, AStoppedOrReplacedLoadDoesNotBlockTheNextOne) {
 
 TEST_F(HtmlEdit, SavedDocumentsReadBackInTheirOwnCharacterSet) {
   // UTF-8 named only by its byte-order mark keeps the mark.
-  Load("\xEF\xBB\xBF<html><body>Gr\xC3\xBC\xC3\x9F" "e</body></html>", "bom.htm");
+  Load(
+      "\xEF\xBB\xBF<html><body>Gr\xC3\xBC\xC3\x9F"
+      "e</body></html>",
+      "bom.htm");
   std::string out = Dir.Path + "/bom-saved.htm";
   ASSERT_EQ(E.SaveToFile(Utf8ToUtf16(out)), S_OK);
   ASSERT_TRUE(LoadAndWait(E, out));

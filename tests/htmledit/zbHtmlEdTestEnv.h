@@ -1,8 +1,8 @@
 // Shared by the editor tests: one editor for the whole program, temp folders, load-and-wait.
 #pragma once
 
-#include <gtest/gtest.h>
 #include <glib.h>
+#include <gtest/gtest.h>
 
 #include <string>
 

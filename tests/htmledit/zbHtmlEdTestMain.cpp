@@ -8,7 +8,7 @@ TzbHtmlEdit* GEdit = nullptr;
 
 namespace {
 class TEditorEnvironment : public ::testing::Environment {
-public:
+ public:
   void SetUp() override {
     ASSERT_TRUE(HtmlEdModuleStart()) << "no display";
     GEdit = new TzbHtmlEdit();
@@ -43,7 +43,8 @@ bool LoadAndWait(TzbHtmlEdit& AEdit, const std::string& AFile) {
 
 void Pump(int AMilliseconds) {
   gint64 End = g_get_monotonic_time() + AMilliseconds * 1000;
-  guint Tick = g_timeout_add(20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
+  guint Tick = g_timeout_add(
+      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
   while (g_get_monotonic_time() < End) g_main_context_iteration(nullptr, TRUE);
   g_source_remove(Tick);
 }

@@ -15,7 +15,7 @@ using test::RunProcess;
 using test::TRegistryEnv;
 
 class RegStoreTest : public TRegistryEnv {
-protected:
+ protected:
   HKEY Create(std::u16string_view Path) {
     HKEY k = 0;
     EXPECT_EQ(RegStore().CreateKey(HKEY_CURRENT_USER, Path, KEY_ALL_ACCESS, k), ERROR_SUCCESS);

@@ -16,7 +16,7 @@
 namespace zb::test {
 
 class TRegistryEnv : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char tmpl[] = "/tmp/zbreg-test-XXXXXX";
     ASSERT_NE(::mkdtemp(tmpl), nullptr);
@@ -35,7 +35,7 @@ protected:
   std::string MachineFile() const { return FDir + "/machine/machine.db"; }
   const std::string& Dir() const { return FDir; }
 
-public:
+ public:
   static std::string ReadBytes(const std::string& Path) {
     std::ifstream f(Path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(f), {});
@@ -45,7 +45,7 @@ public:
     std::ofstream(Path, std::ios::binary) << Bytes;
   }
 
-private:
+ private:
   std::string FDir;
 };
 

@@ -12,7 +12,7 @@ using test::RunProcess;
 using test::TProcessResult;
 
 class RegToolTest : public test::TRegistryEnv {
-protected:
+ protected:
   TProcessResult Tool(std::vector<std::string> Args, const std::string& Input = {}) {
     Args.insert(Args.begin(), REG_TOOL);
     return RunProcess(Args, Input);

@@ -14,7 +14,7 @@ namespace zb {
 namespace {
 
 class PrintOptionsTest : public test::TRegistryEnv {
-protected:
+ protected:
   static void SetUpTestSuite() {
     // A U.S. locale of our own: the machine may have none installed.
     char tmpl[] = "/tmp/zbreg-locale-XXXXXX";
@@ -127,8 +127,8 @@ TEST_F(PrintOptionsTest, SaveWritesSixTextsUnlessTheNameSpaceMatches) {
   EXPECT_EQ(reg.GetDataType(u"margin_left"), rdtString);
   TStringList names;
   reg.GetValueNames(names);
-  EXPECT_EQ(names, (TStringList{u"", u"header", u"footer", u"margin_left", u"margin_right", u"margin_top",
-                                u"margin_bottom"}));
+  EXPECT_EQ(names,
+            (TStringList{u"", u"header", u"footer", u"margin_left", u"margin_right", u"margin_top", u"margin_bottom"}));
   reg.CloseKey();
 
   o.SetNameSpace(u"abc");

@@ -10,7 +10,7 @@ namespace {
 using test::TRegistryEnv;
 
 class RegistryTest : public TRegistryEnv {
-protected:
+ protected:
   // Stores raw bytes of any type, as another program could have left them.
   void PutRaw(std::u16string_view Key, std::u16string_view Name, std::uint32_t Type, const std::string& Bytes) {
     HKEY k = 0;

@@ -1,7 +1,7 @@
 // Document requests end to end: the real service with the real engine on a private bus. Load, save,
 // plain text, image counts, insertion and commands, in the sequences the suite sends, and hostile input.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -55,7 +55,8 @@ class Documents : public ::testing::Test {
         const std::string bytes = ReadFile(e.path());
         std::u16string text;
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-          text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
+          text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
+                                                                                   << 8);
         all += Utf16ToUtf8(text);
       }
     return all;
@@ -123,21 +124,27 @@ TEST_F(Documents, ConcatAndPasteAtTheEndGiveTheSameDocument) {
 
 TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
   // The characters of UTF-8 as they arrive when it was read as ANSI: repaired to one character.
-  const std::u16string misread = FromAnsiBytes("Gr\xC3\xBC\xC3\x9F" "e");
+  const std::u16string misread = FromAnsiBytes(
+      "Gr\xC3\xBC\xC3\x9F"
+      "e");
   EXPECT_EQ(Bus.Request(HS_PASTEPLAINEND, MakeTextBlock(misread)).Value, 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("blank.htm")), 1);
   const std::string saved = ReadFile(Path("blank.htm"));
   const std::u16string decoded = FromAnsiBytes(saved);
-  EXPECT_TRUE(saved.find("Gr\xC3\xBC\xC3\x9F" "e") != std::string::npos ||  // saved as UTF-8
-              decoded.find(u"Grüße") != std::u16string::npos)               // or in the document's ANSI set
+  EXPECT_TRUE(saved.find("Gr\xC3\xBC\xC3\x9F"
+                         "e") != std::string::npos ||          // saved as UTF-8
+              decoded.find(u"Grüße") != std::u16string::npos)  // or in the document's ANSI set
       << saved;
 }
 
 TEST_F(Documents, PlainTextConversionKeysAndTargets) {
-  WriteFile(Path("a.htm"), "<html><body><p>Gr&uuml;&szlig;e &euro;</p><script>document.body.innerHTML='x'</script></body></html>");
+  WriteFile(Path("a.htm"),
+            "<html><body><p>Gr&uuml;&szlig;e &euro;</p><script>document.body.innerHTML='x'</script></body></html>");
   WriteFile(Path("b.htm"), ReadFile(Path("a.htm")));
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("b.txt") + ";SRC:" + Path("a.htm")), 1);
-  EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10), "Gr\xFC\xDF" "e \x80");  // Windows-1252, no preamble
+  EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10),
+            "Gr\xFC\xDF"
+            "e \x80");  // Windows-1252, no preamble
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "src:" + Path("a.htm") + ";dst:" + Path("c.txt")), 1);
   EXPECT_EQ(ReadFile(Path("c.txt")), ReadFile(Path("b.txt")));
   fs::create_directory(Dir() / "semi;colon");
@@ -161,7 +168,8 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
 
 TEST_F(Documents, ImagesAndBackgroundCounts) {
   WriteFile(Path("two.htm"),
-            "<html><body style=\"background-image: url(x.gif)\"><img src=\"a.png\"><p><img src=\"http://127.0.0.1:1/b.png\"></p></body></html>");
+            "<html><body style=\"background-image: url(x.gif)\"><img src=\"a.png\"><p><img "
+            "src=\"http://127.0.0.1:1/b.png\"></p></body></html>");
   WriteFile(Path("none.htm"), "<html><body><p>keine Bilder</p></body></html>");
   WriteFile(Path("css.htm"), "<html><head><style>body{background-image:url(x.gif)}</style></head><body></body></html>");
   EXPECT_EQ(Text(HS_CONTAINSBACKGROUNDIMAGES, Path("two.htm")), 2);
@@ -216,11 +224,12 @@ TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
   getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
   listen(listener, 16);
   const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
-  WriteFile(Path("evil.htm"),
-            "<html><head><meta http-equiv=\"refresh\" content=\"0;url=" + base + "/r\"><link rel=stylesheet href=\"" +
-                base + "/s.css\"><link rel=prefetch href=\"" + base + "/p\"></head><body><img src=\"" + base +
-                "/i.png\"><iframe src=\"" + base + "/f\"></iframe><p id=t>sicher</p><script>document.getElementById('t')"
-                ".textContent='Skript lief';new Image().src='" + base + "/js'</script></body></html>");
+  WriteFile(Path("evil.htm"), "<html><head><meta http-equiv=\"refresh\" content=\"0;url=" + base +
+                                  "/r\"><link rel=stylesheet href=\"" + base + "/s.css\"><link rel=prefetch href=\"" +
+                                  base + "/p\"></head><body><img src=\"" + base + "/i.png\"><iframe src=\"" + base +
+                                  "/f\"></iframe><p id=t>sicher</p><script>document.getElementById('t')"
+                                  ".textContent='Skript lief';new Image().src='" +
+                                  base + "/js'</script></body></html>");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("evil.htm") + ";DST:" + Path("evil.txt")), 1);
   EXPECT_EQ(Text(HS_COUNTALLIMAGES, Path("evil.htm")), 2);
   EXPECT_EQ(Text(HS_PASTEHTMLEND, "<img src=\"" + base + "/pasted.png\"><script>document.title='x'</script>"), 1);

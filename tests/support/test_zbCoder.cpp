@@ -14,7 +14,7 @@ TEST(Base64, GroupsFillAndIncompleteInput) {
   EXPECT_EQ(TzbB64Decoder::DecodeString(u""), u"");
   EXPECT_EQ(TzbB64Decoder::DecodeBytes(u"AP8A"), std::string("\x00\xFF\x00", 3));
   EXPECT_EQ(TzbB64Decoder::DecodeString(u"w6TDtsO8"), u"äöü");  // well-formed UTF-8
-  EXPECT_EQ(TzbB64Decoder::DecodeString(u"5A=="), u"\u00E4");     // the byte E4 alone: Latin-1
+  EXPECT_EQ(TzbB64Decoder::DecodeString(u"5A=="), u"\u00E4");   // the byte E4 alone: Latin-1
   EXPECT_EQ(TzbB64Decoder::DecodeString(u"w6Q=", TzbEncoding::Latin1), u"Ã¤");
 }
 
@@ -110,7 +110,9 @@ TEST(DecodingStream, ReadBytesAndText) {
   EXPECT_EQ(stream->Position(), 0);
   TBytes bytes = "0123456789";
   EXPECT_EQ(stream->ReadBytes(bytes, 2), 2);
-  EXPECT_EQ(bytes, "\xC3\xA4" "23456789");  // read into the start, not shortened
+  EXPECT_EQ(bytes,
+            "\xC3\xA4"
+            "23456789");  // read into the start, not shortened
   std::u16string text;
   EXPECT_EQ(stream->ReadText(text, TzbEncoding::None, 100), 4);
   EXPECT_EQ(text, u"öü");

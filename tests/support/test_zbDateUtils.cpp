@@ -10,7 +10,7 @@ using namespace zb;
 
 namespace {
 class GermanDates : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { SetCurrentLocale(GermanLocale()); }
   const TDateTime At = EncodeDateTime(2019, 3, 29, 12, 3, 9, 0);
 };
@@ -156,8 +156,7 @@ TEST(Formatter, OddPatternsAndValuesDoNotCrash) {
   SetCurrentLocale(GermanLocale());
   for (const char16_t* p : {u"", u"'", u"\"", u"a", u"am/p", u"ampm", u"dddddddddddd", u"%D%D%D", u"\u2030!",
                             u"\u2030!\u2030\u00A1", u"cccc tttt", u"zzzzzzz"})
-    for (double v : {0.0, -1.5, 1e300, -1e300, 2958465.99999999, 0.0 / 0.0})
-      FormatDateTimeEx(p, v);
+    for (double v : {0.0, -1.5, 1e300, -1e300, 2958465.99999999, 0.0 / 0.0}) FormatDateTimeEx(p, v);
   TzbLocale loop = GermanLocale();
   loop.ShortDateFormat = u"ddddd c";  // refers to itself
   loop.LongTimeFormat = u"tt";

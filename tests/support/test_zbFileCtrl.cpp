@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class TempDir : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char pattern[] = "/tmp/zbfilectrl-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -201,7 +201,9 @@ TEST(UniqueNames, CallbackDecidesAndCounterKeepsLastValue) {
 TEST_F(TempDir, SaveTextToFileWritesAnsiWithoutPreamble) {
   const std::u16string file = Path("plain.txt");
   EXPECT_EQ(SaveTextToFile(u"Grüße €\r\n中", file), file);
-  EXPECT_EQ(Read(Native("plain.txt")), "Gr\xFC\xDF" "e \x80\r\n?");
+  EXPECT_EQ(Read(Native("plain.txt")),
+            "Gr\xFC\xDF"
+            "e \x80\r\n?");
   SaveTextToFile(u"", file);  // truncated to nothing, no preamble
   EXPECT_EQ(Read(Native("plain.txt")), "");
   EXPECT_THROW(SaveTextToFile(u"x", Path("missing/dir/a.txt")), EzbFileError);

@@ -53,8 +53,8 @@ struct TBlockBuilder {
   }
   static std::string Fixed(std::uint32_t fileMS, std::uint32_t fileLS, std::uint32_t flags = 0) {
     std::string f;
-    const std::uint32_t fields[13] = {0xFEEF04BD, 0x10000, fileMS, fileLS, 0x00050000, 0x00000001, 0x3F, flags,
-                                      0x40004,    1,       0,      0,      0};
+    const std::uint32_t fields[13] = {0xFEEF04BD, 0x10000, fileMS, fileLS, 0x00050000, 0x00000001, 0x3F,
+                                      flags,      0x40004, 1,      0,      0,          0};
     for (auto v : fields) U32(f, v);
     return f;
   }
@@ -62,10 +62,10 @@ struct TBlockBuilder {
                               std::uint32_t flags = 0) {
     std::string trans;
     for (auto t : translations) U32(trans, t);
-    return Block(u"VS_VERSION_INFO", 0, Fixed(0x00050000, 0x000C0003, flags), 52,
-                 {Block(u"StringFileInfo", 1, "", 0, tables),
-                  Block(u"VarFileInfo", 1, "", 0,
-                        {Block(u"Translation", 0, trans, static_cast<unsigned>(trans.size()))})});
+    return Block(
+        u"VS_VERSION_INFO", 0, Fixed(0x00050000, 0x000C0003, flags), 52,
+        {Block(u"StringFileInfo", 1, "", 0, tables),
+         Block(u"VarFileInfo", 1, "", 0, {Block(u"Translation", 0, trans, static_cast<unsigned>(trans.size()))})});
   }
 };
 
@@ -136,10 +136,10 @@ TzbFileVersionInfo Parse(const std::string& bytes) { return TzbFileVersionInfo::
 
 TEST(VersionInfo, OneTableKeysAndVersions) {
   using B = TBlockBuilder;
-  const auto res = B::Resource({Table(u"040704b0", {B::Text(u"FileDescription", u"HTML-Dienst"),
-                                                     B::Text(u"fileversion", u"5.0.12.3"),
-                                                     B::Text(u"CompanyName", u"Vestrum")})},
-                               {0x04B00407});
+  const auto res =
+      B::Resource({Table(u"040704b0", {B::Text(u"FileDescription", u"HTML-Dienst"),
+                                       B::Text(u"fileversion", u"5.0.12.3"), B::Text(u"CompanyName", u"Vestrum")})},
+                  {0x04B00407});
   const auto info = Parse(res);
   EXPECT_EQ(info.LanguageCount(), 1);
   EXPECT_EQ(info.LanguageIds(0), u"040704B0");
@@ -156,7 +156,7 @@ TEST(VersionInfo, OneTableKeysAndVersions) {
   EXPECT_TRUE(info.TranslationMatchesLanguages(true));
   EXPECT_EQ(info.FileOS(), 0x40004u);
   EXPECT_EQ(info.Items(), (std::vector<std::u16string>{u"FileDescription=HTML-Dienst", u"fileversion=5.0.12.3",
-                                                        u"CompanyName=Vestrum"}));
+                                                       u"CompanyName=Vestrum"}));
 }
 
 TEST(VersionInfo, TwoTablesAndLanguageIndex) {
@@ -190,12 +190,11 @@ TEST(VersionInfo, ValueForms) {
   std::string longBytes;
   for (char16_t c : std::u16string(u"Langtext")) B::U16(longBytes, c);
   B::U16(longBytes, 0);
-  const auto res = B::Resource({Table(u"040704b0", {B::Text(u"Comments", u"mit Null"),
-                                                     B::Block(u"LangId", 0, twoBytes, 2),
-                                                     B::Block(u"Long", 0, longBytes, static_cast<unsigned>(longBytes.size())),
-                                                     B::Text(u"Empty", u"", false),
-                                                     B::Text(u"Cut", std::u16string(u"ab\0cd", 5))})},
-                               {});
+  const auto res =
+      B::Resource({Table(u"040704b0", {B::Text(u"Comments", u"mit Null"), B::Block(u"LangId", 0, twoBytes, 2),
+                                       B::Block(u"Long", 0, longBytes, static_cast<unsigned>(longBytes.size())),
+                                       B::Text(u"Empty", u"", false), B::Text(u"Cut", std::u16string(u"ab\0cd", 5))})},
+                  {});
   const auto info = Parse(res);
   EXPECT_EQ(info.Comments(), u"mit Null");  // the trailing U+0000 is not part of it
   EXPECT_EQ(info.Value(u"LangId"), u"$0407");
@@ -229,17 +228,23 @@ TEST(VersionInfo, DamagedResourcesAreRefused) {
   std::string badSig = B::Fixed(0, 0);
   badSig[0] = 0;
   expectRefused(B::Block(u"VS_VERSION_INFO", 0, badSig, 52));
-  expectRefused(B::Resource({Table(u"0407", {})}, {}));                                    // short table key
-  expectRefused(B::Resource({Table(u"040704b0", {B::Block(u"X", 7, "ab", 2)})}, {}));       // unknown type
-  expectRefused(good.substr(0, good.size() / 2));                                          // cut off
+  expectRefused(B::Resource({Table(u"0407", {})}, {}));                                // short table key
+  expectRefused(B::Resource({Table(u"040704b0", {B::Block(u"X", 7, "ab", 2)})}, {}));  // unknown type
+  expectRefused(good.substr(0, good.size() / 2));                                      // cut off
   std::string zeroLength = good;
-  const std::size_t tableAt = good.find(std::string("0\0" "4\0" "0\0" "7\0", 8)) - 6;
+  const std::size_t tableAt = good.find(std::string("0\0"
+                                                    "4\0"
+                                                    "0\0"
+                                                    "7\0",
+                                                    8)) -
+                              6;
   zeroLength[tableAt] = zeroLength[tableAt + 1] = 0;
   expectRefused(zeroLength);
   // The lower-case root key is accepted; an unknown child ends the parse and keeps what was read.
-  const auto stopped = Parse(B::Block(u"vs_version_info", 0, B::Fixed(0, 0), 52,
-                                      {B::Block(u"StringFileInfo", 1, "", 0, {Table(u"040704b0", {B::Text(u"A", u"1")})}),
-                                       B::Block(u"Other", 1, "", 0), B::Block(u"VarFileInfo", 1, "", 0)}));
+  const auto stopped =
+      Parse(B::Block(u"vs_version_info", 0, B::Fixed(0, 0), 52,
+                     {B::Block(u"StringFileInfo", 1, "", 0, {Table(u"040704b0", {B::Text(u"A", u"1")})}),
+                      B::Block(u"Other", 1, "", 0), B::Block(u"VarFileInfo", 1, "", 0)}));
   EXPECT_EQ(stopped.Value(u"A"), u"1");
   for (std::size_t cut = 0; cut < good.size(); cut += 3) {
     try {
@@ -254,8 +259,8 @@ TEST(VersionInfo, ReadFromPeFilesNotFromElf) {
   char dir[] = "/tmp/zbfileinfo-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string pe = std::string(dir) + "/HtmlService.exe";
-  std::ofstream(pe, std::ios::binary)
-      << PeImage(B::Resource({Table(u"040704b0", {B::Text(u"FileVersion", u"5.0.0.1")})}, {0x04B00407}));
+  std::ofstream(pe, std::ios::binary) << PeImage(
+      B::Resource({Table(u"040704b0", {B::Text(u"FileVersion", u"5.0.0.1")})}, {0x04B00407}));
   EXPECT_TRUE(HasVersionResource(Utf8ToUtf16(pe)));
   TVSFixedFileInfo fixed;
   ASSERT_TRUE(ReadFixedFileInfo(Utf8ToUtf16(pe), fixed));
@@ -271,7 +276,8 @@ TEST(VersionInfo, ReadFromPeFilesNotFromElf) {
     TzbFileVersionInfo missing(u"/no/such/file");
     ADD_FAILURE();
   } catch (const EzbFileVersionInfoError& e) {
-    EXPECT_EQ(e.Message().rfind(u"Die Datei beinhaltet keine Versionsinformation\r\nDatei: \"/no/such/file\"\r\n", 0), 0u);
+    EXPECT_EQ(e.Message().rfind(u"Die Datei beinhaltet keine Versionsinformation\r\nDatei: \"/no/such/file\"\r\n", 0),
+              0u);
   }
   // A damaged PE file is no version resource, never a crash.
   std::string damaged = PeImage(B::Resource({}, {}));
@@ -342,7 +348,8 @@ TEST(OSNames, WindowsTable) {
 
 TEST(OSNames, ReleaseCodesAndVersionText) {
   TzbSystemFacts none;
-  auto release = [&](std::uint32_t p, std::uint32_t M, std::uint32_t m, std::uint8_t type = 1, std::u16string csd = u"") {
+  auto release = [&](std::uint32_t p, std::uint32_t M, std::uint32_t m, std::uint8_t type = 1,
+                     std::u16string csd = u"") {
     TzbOSVersionInfo v{M, m, 0, p, csd, 0, type};
     return WindowsReleaseFromVersion(v, none);
   };

@@ -12,7 +12,7 @@ using namespace zb;
 
 namespace {
 class XdgHome : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char pattern[] = "/tmp/zbshell-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);

@@ -116,7 +116,7 @@ TEST(Trim, BlanksIncludeControlsAndNoBreakSpace) {
   EXPECT_EQ(TrimLeftBlanks(u" a "), u"a ");
   EXPECT_TRUE(IsBlankText(u""));
   EXPECT_TRUE(IsBlankText(u" \u00A0\x01"));
-  EXPECT_FALSE(IsBlankText(u" .")); 
+  EXPECT_FALSE(IsBlankText(u" ."));
   EXPECT_EQ(TrimmedLength(u"  ab "), 2);
   EXPECT_EQ(TrimBlanks(u"\u3000x"), u"\u3000x");  // other spaces are not blanks
 }

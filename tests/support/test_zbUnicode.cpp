@@ -7,10 +7,10 @@ using namespace zb;
 TEST(Utf, RoundTripAndInvalidInput) {
   const std::u16string text = u"Grüße € \U0001F600";
   EXPECT_EQ(Utf8ToUtf16(Utf16ToUtf8(text)), text);
-  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");        // lone surrogate
-  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");                // cut sequence
+  EXPECT_EQ(Utf16ToUtf8(u"\xD800x"), "\xEF\xBF\xBDx");            // lone surrogate
+  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");                    // cut sequence
   EXPECT_EQ(Utf8ToUtf16("\xED\xA0\x80"), u"\uFFFD\uFFFD\uFFFD");  // encoded surrogate is not well-formed
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");        // overlong
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");            // overlong
 }
 
 TEST(Ansi, Windows1252BothWays) {
@@ -34,9 +34,9 @@ TEST(Utf8Detection, ClassesOfBytes) {
   EXPECT_EQ(DetectUTF8Bytes("abc"), TUTF8Class::ucASCII);
   EXPECT_EQ(DetectUTF8Bytes("a\xC3\xA4z"), TUTF8Class::ucUTF8);
   EXPECT_EQ(DetectUTF8Bytes("\xE0\xA0\x80\xF0\x90\x80\x80\xF4\x8F\xBF\xBF"), TUTF8Class::ucUTF8);
-  EXPECT_EQ(DetectUTF8Bytes("\xE0\x80\x80"), TUTF8Class::ucOther);  // overlong three-byte form
+  EXPECT_EQ(DetectUTF8Bytes("\xE0\x80\x80"), TUTF8Class::ucOther);      // overlong three-byte form
   EXPECT_EQ(DetectUTF8Bytes("\xF4\x90\x80\x80"), TUTF8Class::ucOther);  // above U+10FFFF
-  EXPECT_EQ(DetectUTF8Bytes("\xC3"), TUTF8Class::ucOther);           // cut off by the end
+  EXPECT_EQ(DetectUTF8Bytes("\xC3"), TUTF8Class::ucOther);              // cut off by the end
   EXPECT_EQ(DetectUTF8Bytes("\xC3\xA4\xE4"), TUTF8Class::ucOther);
   EXPECT_EQ(DetectUTF8Bytes("\xC1\xBF"), TUTF8Class::ucOther);
   EXPECT_TRUE(IsWellFormedUTF8(""));

@@ -69,7 +69,8 @@ bool ParseHexData(const std::string& S, std::string& Out) {
   }
   if (digits.size() % 2) return false;
   Out.clear();
-  for (std::size_t i = 0; i < digits.size(); i += 2) Out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+  for (std::size_t i = 0; i < digits.size(); i += 2)
+    Out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   return true;
 }
 
@@ -91,9 +92,7 @@ bool ParseNumber(const std::string& S, unsigned long long Max, long long Min, st
 }
 
 bool BuildData(const std::string& TypeName, const std::string& Data, std::uint32_t& Type, std::string& Bytes) {
-  auto text = [&](std::u16string t) {
-    Bytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2);
-  };
+  auto text = [&](std::u16string t) { Bytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2); };
   std::uint64_t n = 0;
   if (TypeName == "REG_SZ" || TypeName == "REG_EXPAND_SZ") {
     Type = TypeName == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
@@ -183,7 +182,8 @@ int Set(const std::vector<std::string>& A) {
   if (!BuildData(A[2], A[3], type, bytes)) return Usage("DATA \"" + A[3] + "\" does not fit TYPE " + A[2]);
   HKEY key = 0;
   if (LSTATUS rc = RegStore().CreateKey(root, path, KEY_SET_VALUE, key)) return Fail(A[0] + ": " + Describe(root, rc));
-  LSTATUS rc = RegStore().SetValue(key, Utf8ToUtf16(A[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  LSTATUS rc =
+      RegStore().SetValue(key, Utf8ToUtf16(A[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   RegStore().CloseKey(key);
   if (rc) return Fail(A[0] + " \"" + A[1] + "\": " + Describe(root, rc));
   return ExitOk;
