@@ -6,6 +6,8 @@
 #include <clocale>
 #include <cmath>
 
+#include "platform/glib/zbGOwner.h"
+#include "platform/glib/zbMainWait.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbUnicode.h"
 
@@ -77,43 +79,21 @@ bool HtmlEdModuleStart() {
 void HtmlEdModuleEnd() {
   if (!GModuleStarted) return;
   ReleaseWebBrowserEngine();
-  while (g_main_context_iteration(nullptr, FALSE)) {
-  }
+  ProcessPendingMessages();
   std::fesetenv(&GSavedFloatEnv);
   GModuleStarted = false;
 }
 
-bool ProcessOneMessage() { return g_main_context_iteration(nullptr, FALSE); }
-
 namespace {
-
-// Serves the main loop until ADone() or until the bound passed; a short tick keeps the blocking
-// iteration from sleeping past the bound.
-template <typename F>
-bool WaitUntil(F ADone, int ATimeoutMs) {
-  if (ADone()) return true;
-  gint64 Deadline = ATimeoutMs > 0 ? g_get_monotonic_time() + static_cast<gint64>(ATimeoutMs) * 1000 : 0;
-  guint Tick = g_timeout_add(
-      50, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  bool Done = false;
-  while (!(Done = ADone())) {
-    if (Deadline && g_get_monotonic_time() >= Deadline) break;
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  g_source_remove(Tick);
-  return Done;
-}
 
 std::u16string DecodeCharset(const std::string& ABytes, const std::u16string& ACharset) {
   std::string Charset = Utf16ToUtf8(ACharset);
   if (Charset.empty() || g_ascii_strcasecmp(Charset.c_str(), "UTF-8") == 0) return Utf8ToUtf16(ABytes);
   gsize Written = 0;
-  gchar* Utf8 = g_convert(ABytes.data(), static_cast<gssize>(ABytes.size()), "UTF-8", Charset.c_str(), nullptr,
-                          &Written, nullptr);
+  TzbGChars Utf8(g_convert(ABytes.data(), static_cast<gssize>(ABytes.size()), "UTF-8", Charset.c_str(), nullptr,
+                           &Written, nullptr));
   if (!Utf8) return FromAnsiBytes(ABytes);
-  std::u16string R = Utf8ToUtf16(std::string_view(Utf8, Written));
-  g_free(Utf8);
-  return R;
+  return Utf8ToUtf16(std::string_view(Utf8.get(), Written));
 }
 
 }  // namespace
@@ -176,7 +156,7 @@ bool TzbCustomHtmlEdit::WaitForComplete() {
   IWebBrowser2& B = ControlInterface();
   // Nothing loaded and nothing loading: there is nothing to wait for.
   if (B.ReadyState() == READYSTATE_UNINITIALIZED) return false;
-  return WaitUntil([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs) &&
+  return WaitOnMainContext([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs) &&
          B.ReadyState() == READYSTATE_COMPLETE;
 }
 
@@ -492,11 +472,8 @@ HRESULT TzbCustomHtmlEdit::ShowHelp(std::u16string_view AHelpFile, std::uint32_t
   if (OnShowHelp) return OnShowHelp(*this, AHelpFile, ACommand, AData);
   if (FHelpFile.empty()) return S_FALSE;
   std::string Path = Utf16ToUtf8(FHelpFile);
-  gchar* Uri = g_filename_to_uri(Path.c_str(), nullptr, nullptr);
-  if (Uri) {
-    g_app_info_launch_default_for_uri(Uri, nullptr, nullptr);
-    g_free(Uri);
-  }
+  TzbGChars Uri(g_filename_to_uri(Path.c_str(), nullptr, nullptr));
+  if (Uri) g_app_info_launch_default_for_uri(Uri.get(), nullptr, nullptr);
   return S_OK;
 }
 HRESULT TzbCustomHtmlEdit::QueryService(const TGUID& AService, const TGUID& AIID, void*& AObject) {
@@ -568,8 +545,7 @@ std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASave
       TVariant Out;
       if (auto Target = CmdTarget())
         Target->Exec(&CGID_MSHTML, IDM_SAVE, OLECMDEXECOPT_DONTPROMPTUSER, TVariant{}, &Out);
-      while (ProcessOneMessage()) {
-      }
+      ProcessPendingMessages();
       SetDesignMode(false);
     }
   } catch (...) {

@@ -144,9 +144,6 @@ struct TzbImage {
 bool HtmlEdModuleStart();
 void HtmlEdModuleEnd();
 
-// One non-blocking step of the main loop; true when something was dispatched.
-bool ProcessOneMessage();
-
 // A default bound for every wait, in milliseconds.
 constexpr int DefaultWaitTimeoutMs = 30000;
 

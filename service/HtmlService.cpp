@@ -9,6 +9,7 @@
 #include "htmledit/zbHtmlEd.h"
 #include "platform/sysinfo/zbSysInfo.h"
 #include "service/HtmlServiceConst.h"
+#include "service/HtmlServiceInterface.h"
 #include "service/HtmlServiceMutex.h"
 #include "service/Main.h"
 
@@ -31,7 +32,7 @@ int main(int argc, char** argv) {
   // 3. Single-instance guard. The object is published first so that the name, once ours, answers.
   std::unique_ptr<TzbBusServer> bus;
   try {
-    bus = std::make_unique<TzbBusServer>(TzbBusNames{ServiceBusName, ServiceObjectPath, ServiceInterface, ServiceTitle},
+    bus = std::make_unique<TzbBusServer>(TzbBusNames{ServiceBusName, ServiceObjectPath, ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
                                          ServiceBusMethods());
   } catch (const std::exception& e) {
     return Fail(e.what());

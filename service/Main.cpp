@@ -1,12 +1,17 @@
 #include "service/Main.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 
 #include "errors/ExceptDlg.h"
+#include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbDateUtils.h"
 #include "support/zbFileCtrl.h"
@@ -50,11 +55,6 @@ void TApplication::Terminate() {
   if (FRunning) gtk_main_quit();
 }
 
-void TApplication::ProcessMessages() {
-  while (g_main_context_pending(nullptr)) g_main_context_iteration(nullptr, FALSE);
-}
-
-void TApplication::HandleMessage() { g_main_context_iteration(nullptr, TRUE); }
 
 // --- the bus side of the form ------------------------------------------------------------------
 
@@ -69,6 +69,9 @@ TServiceOptions TServiceOptions::FromEnvironment() {
   };
   number(kPingDelayVariable, 0, 60000, options.PingDelayMs);
   number("HTMLSERVICE_DOCUMENT_TIMEOUT_MS", 1, 600000, options.DocumentTimeoutMs);
+  unsigned kill = 0;
+  number("HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", 0, 1, kill);
+  options.KillEngineAtComplete = kill == 1;
   return options;
 }
 
@@ -188,6 +191,8 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   }
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
+  // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
+  SetCallbackErrorHook([this](const std::exception& e) { ApplicationException(e); });
   FApplication.Bus().SetHandler(FRequests.get());
   // Shown at once; the offscreen host has no task-bar window for DoShow to hide.
   gtk_widget_show_all(FHost.get());
@@ -195,21 +200,12 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
 
 TfrmHtmlService::~TfrmHtmlService() {
   FApplication.Bus().SetHandler(nullptr);
+  SetCallbackErrorHook(nullptr);
   FHtmlEdit.reset();  // before its host window
 }
 
 std::int32_t TfrmHtmlService::Ping() {
-  if (FOptions.PingDelayMs > 0) {
-    bool elapsed = false;
-    g_timeout_add(
-        FOptions.PingDelayMs,
-        [](gpointer AFlag) -> gboolean {
-          *static_cast<bool*>(AFlag) = true;
-          return G_SOURCE_REMOVE;
-        },
-        &elapsed);
-    while (!elapsed) FApplication.HandleMessage();
-  }
+  if (FOptions.PingDelayMs > 0) WaitOnMainContext([] { return false; }, static_cast<int>(FOptions.PingDelayMs));
   return HS_OK;
 }
 
@@ -248,6 +244,17 @@ void TfrmHtmlService::ApplicationException(const std::exception& E) {
                  Utf16ToUtf8(logFile).c_str(), logError.what(), E.what());
   } catch (...) {
     std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", E.what());
+  }
+}
+
+void KillChildWebProcesses() {
+  const std::string parent = std::to_string(getpid());
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, name, state, ppid;
+    if (!(stat >> pid >> name >> state >> ppid) || ppid != parent) continue;
+    // The kernel keeps 15 characters of a process name.
+    if (name.rfind("(WebKitWebProce", 0) == 0) ::kill(std::stoi(pid), SIGKILL);
   }
 }
 

@@ -11,6 +11,7 @@
 
 #include "htmledit/zbHtmlEd.h"
 #include "platform/bus/zbBusServer.h"
+#include "platform/glib/zbGtkOwner.h"
 #include "service/HtmlServiceBlocks.h"
 
 namespace zb {
@@ -33,10 +34,6 @@ class TApplication {
   // queued requests are refused.
   void Terminate();
   bool Terminated() const { return FTerminated; }
-  // Handles every pending event and returns when none is left; never sleeps.
-  void ProcessMessages();
-  // Handles one event, sleeping until one arrives.
-  void HandleMessage();
 
  private:
   TzbBusServer& FBus;
@@ -59,12 +56,6 @@ enum class THtmlAction : std::uint8_t {
   haCountImages,
 };
 
-// Where the GTK widgets die: a top-level is destroyed, not unreferenced.
-struct TzbWidgetDestroy {
-  void operator()(GtkWidget* AWidget) const noexcept { gtk_widget_destroy(AWidget); }
-};
-using TzbTopLevel = std::unique_ptr<GtkWidget, TzbWidgetDestroy>;
-
 // The longest a request waits for the engine to complete a document; then it gives up with -1
 // and a log entry. A 50 MB mail loads in well under half of it.
 constexpr unsigned DefaultDocumentTimeoutMs = 60000;
@@ -76,6 +67,9 @@ struct TServiceOptions {
   unsigned PingDelayMs = 0;
   // HTMLSERVICE_DOCUMENT_TIMEOUT_MS (1 to 600000) overrides the bound of every document wait.
   unsigned DocumentTimeoutMs = DefaultDocumentTimeoutMs;
+  // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE=1): the first conversion's document-complete
+  // handler kills the engine's web process before it reads the document. Unset in normal use.
+  bool KillEngineAtComplete = false;
   static TServiceOptions FromEnvironment();
 };
 
@@ -152,6 +146,7 @@ class TfrmHtmlService {
   // Waits until the engine reports the document complete; raises when it does not within the bound.
   void WaitForCompletion();
   bool LoadedDocumentIs(const std::u16string& AFilename);
+  bool LoadedDocumentIsSafe(const std::u16string& AFilename) noexcept;
   std::int32_t ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground);
 
   TApplication& FApplication;
@@ -166,7 +161,11 @@ class TfrmHtmlService {
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;
   std::u16string FsPendingSource;  // the file a conversion loads
+  bool FbConversionFailed = false;  // the document-complete handler could not write the text
 };
+
+// Test aid: kills the engine's web processes among this process's children.
+void KillChildWebProcesses();
 
 // The service's environment at start-up: the log folder below the shared documents and silent logging.
 void SetupServiceEnvironment();

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "htmledit/zbHtmlCmds.h"
+#include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
 #include "service/Main.h"
 #include "support/zbStr.h"
@@ -19,41 +20,17 @@ namespace {
 
 // How long a wait that gave up still takes the stopped load's completion, so that it cannot end the
 // wait of a later request.
-constexpr unsigned AbandonedLoadGraceMs = 5000;
-
-// A timer on the main context; Expired() turns true when it has run out.
-class TDeadline {
- public:
-  explicit TDeadline(unsigned AMs) : FSource(g_timeout_add(AMs, &Fire, &FExpired)) {}
-  ~TDeadline() {
-    if (!FExpired) g_source_remove(FSource);
-  }
-  TDeadline(const TDeadline&) = delete;
-  TDeadline& operator=(const TDeadline&) = delete;
-  bool Expired() const { return FExpired; }
-
- private:
-  static gboolean Fire(gpointer AFlag) {
-    *static_cast<bool*>(AFlag) = true;
-    return G_SOURCE_REMOVE;
-  }
-  bool FExpired = false;
-  guint FSource;
-};
+constexpr int AbandonedLoadGraceMs = 5000;
 
 // The file behind a document address, with links and "." resolved; empty for other addresses.
 std::string RealFileOf(const std::string& APath) {
-  char* real = ::realpath(APath.c_str(), nullptr);
-  std::string result = real ? real : "";
-  std::free(real);
-  return result;
+  const TzbOwner<char, ::free> real(::realpath(APath.c_str(), nullptr));
+  return real ? real.get() : "";
 }
 
 std::string FileOfUri(const std::u16string& AUri) {
-  gchar* file = g_filename_from_uri(Utf16ToUtf8(AUri).c_str(), nullptr, nullptr);
-  std::string result = file ? RealFileOf(file) : "";
-  g_free(file);
-  return result;
+  const TzbGChars file(g_filename_from_uri(Utf16ToUtf8(AUri).c_str(), nullptr, nullptr));
+  return file ? RealFileOf(file.get()) : "";
 }
 
 }  // namespace
@@ -112,12 +89,24 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
   const bool convert = FHtmlAction == THtmlAction::haConvertToPlain;
   FbBusy = false;
   FHtmlAction = THtmlAction::haNone;
-  // Only the source's own text is written: a load that failed leaves an empty page, and writing that
-  // would empty the target, which without DST is the source itself.
-  if (convert && LoadedDocumentIs(FsPendingSource) && FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
-    // The answer stays 1, as callers expect; the log says what went wrong.
-    ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
-                             {FsInternalSaveFile}));
+  if (!convert) return;
+  if (FOptions.KillEngineAtComplete) {
+    FOptions.KillEngineAtComplete = false;
+    KillChildWebProcesses();
+  }
+  // Runs inside the engine's signal: whatever fails is logged here and answered by the request.
+  try {
+    // Only the source's own text is written: a load that failed leaves an empty page, and writing that
+    // would empty the target, which without DST is the source itself.
+    if (!LoadedDocumentIs(FsPendingSource)) return;
+    if (FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
+      // The answer stays 1, as callers expect; the log says what went wrong.
+      ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
+                               {FsInternalSaveFile}));
+    }
+  } catch (const std::exception& e) {
+    FbConversionFailed = true;
+    ApplicationException(e);
   }
 }
 
@@ -127,6 +116,14 @@ bool TfrmHtmlService::LoadedDocumentIs(const std::u16string& AFilename) {
   if (!doc || FHtmlEdit->DefaultInterface().EngineFailed()) return false;
   const std::string loaded = FileOfUri(doc->url());
   return !loaded.empty() && loaded == RealFileOf(Utf16ToUtf8(AFilename));
+}
+
+bool TfrmHtmlService::LoadedDocumentIsSafe(const std::u16string& AFilename) noexcept {
+  try {
+    return LoadedDocumentIs(AFilename);
+  } catch (const std::exception&) {
+    return false;  // the engine died meanwhile: nothing of the file is loaded
+  }
 }
 
 bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
@@ -140,42 +137,35 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
     }
   } reset{*this};
   FHtmlEdit->LoadFromFile(AFilename, true);
-  bool completed;
-  {
-    // Neither kind spins: when nothing is pending the wait sleeps until the engine or the deadline's
-    // timer wakes it.
-    TDeadline deadline(FOptions.DocumentTimeoutMs);
-    while (FbBusy && !FApplication.Terminated() && !deadline.Expired()) {
-      if (AKind == TWaitKind::wkProcessAll) FApplication.ProcessMessages();
-      if (FbBusy) FApplication.HandleMessage();
-    }
-    completed = !FbBusy;
-  }
+  WaitOnMainContext([this] { return !FbBusy || FApplication.Terminated(); },
+                    static_cast<int>(FOptions.DocumentTimeoutMs),
+                    AKind == TWaitKind::wkProcessAll ? TzbWaitMode::wmProcessAll : TzbWaitMode::wmOneAtATime);
+  const bool completed = !FbBusy;
   if (!completed && !FApplication.Terminated()) {
     // Stop the load and take its completion here, so that it cannot end a later request's wait.
     FHtmlAction = THtmlAction::haNone;
     FHtmlEdit->DefaultInterface().Stop();
-    TDeadline grace(AbandonedLoadGraceMs);
-    while (FbBusy && !grace.Expired()) FApplication.HandleMessage();
+    WaitOnMainContext([this] { return !FbBusy; }, AbandonedLoadGraceMs);
     ReportError(EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
                              {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
     return false;
   }
   if (FApplication.Terminated()) return true;
-  return LoadedDocumentIs(AFilename);
+  return LoadedDocumentIsSafe(AFilename);
 }
 
 void TfrmHtmlService::WaitForCompletion() {
-  TDeadline deadline(FOptions.DocumentTimeoutMs);
-  while (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) {
-    if (deadline.Expired() || FApplication.Terminated())
-      throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
-                         {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
-    if (FHtmlEdit->DefaultInterface().EngineFailed())
-      throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
-    FApplication.ProcessMessages();
-    if (FHtmlEdit->ReadyState() != READYSTATE_COMPLETE) FApplication.HandleMessage();
-  }
+  const auto engineFailed = [this] { return FHtmlEdit->DefaultInterface().EngineFailed(); };
+  WaitOnMainContext(
+      [&] {
+        return FHtmlEdit->ReadyState() == READYSTATE_COMPLETE || FApplication.Terminated() || engineFailed();
+      },
+      static_cast<int>(FOptions.DocumentTimeoutMs), TzbWaitMode::wmProcessAll);
+  if (FHtmlEdit->ReadyState() == READYSTATE_COMPLETE) return;
+  if (engineFailed() && !FApplication.Terminated())
+    throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
+  throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
+                     {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
 }
 
 // --- document operations -----------------------------------------------------------------------
@@ -202,7 +192,9 @@ std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string& ASource, 
   // Without a target the source is replaced by its own plain text.
   FsInternalSaveFile = ATarget.empty() ? ASource : ATarget;
   FsPendingSource = ASource;
-  return LoadAndWait(ASource, THtmlAction::haConvertToPlain, TWaitKind::wkProcessAll) ? HS_OK : HS_FAILED;
+  FbConversionFailed = false;
+  const bool loaded = LoadAndWait(ASource, THtmlAction::haConvertToPlain, TWaitKind::wkProcessAll);
+  return loaded && !FbConversionFailed ? HS_OK : HS_FAILED;
 }
 
 std::int32_t TfrmHtmlService::ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground) {

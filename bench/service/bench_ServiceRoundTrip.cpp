@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/bus/zbGOwner.h"
+#include "platform/glib/zbGOwner.h"
 #include "service/HtmlServiceConst.h"
 
 namespace {
@@ -33,7 +33,7 @@ int RunEchoServer() {
       "<method name='Request'><arg type='i' direction='in'/><arg type='ay' direction='in'/>"
       "<arg type='i' direction='out'/></method><method name='Ping'><arg type='i' direction='out'/></method>"
       "<method name='Terminate'><arg type='i' direction='out'/></method></interface></node>";
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGObject<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.Out()));
   if (!bus) return 1;
   TzbGNodeInfo node(g_dbus_node_info_new_for_xml(xml, nullptr));
@@ -135,7 +135,7 @@ void Terminate(GDBusConnection* ABus, const char* AName, pid_t APid) {
 int main(int argc, char** argv) {
   if (argc > 1 && std::strcmp(argv[1], "--echo-server") == 0) return RunEchoServer();
   const std::string service = argc > 1 ? argv[1] : HTMLSERVICE_PATH;
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGObject<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.Out()));
   if (!bus) {
     std::fprintf(stderr, "bench: no session bus: %s\n", error.Message());

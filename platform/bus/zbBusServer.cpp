@@ -4,7 +4,8 @@
 
 #include <utility>
 
-#include "platform/bus/zbGOwner.h"
+#include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGOwner.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -20,29 +21,40 @@ constexpr guint32 kNameAlreadyOwner = 4;
 // only keeps a long-lived service from collecting every client it ever saw.
 constexpr std::size_t kUidCacheLimit = 256;
 
-const char* ArgsXml(TzbBusArgs AArgs) {
+// The D-Bus in-signature of each argument shape.
+const char* ArgsSignature(TzbBusArgs AArgs) {
   switch (AArgs) {
     case TzbBusArgs::baNone: return "";
-    case TzbBusArgs::baText: return "<arg type='s' name='text' direction='in'/>";
-    case TzbBusArgs::baPoint: return "<arg type='i' name='x' direction='in'/><arg type='i' name='y' direction='in'/>";
-    case TzbBusArgs::baCommand:
-      return "<arg type='i' name='cmd' direction='in'/><arg type='b' name='showUI' direction='in'/>"
-             "<arg type='v' name='value' direction='in'/>";
+    case TzbBusArgs::baText: return "s";
+    case TzbBusArgs::baPoint: return "ii";
+    case TzbBusArgs::baCommand: return "ibv";
   }
   return "";
 }
 
-std::string IntrospectionXml(const TzbBusNames& ANames, const std::vector<TzbBusMethod>& AMethods) {
-  std::string xml = "<node><interface name='" + ANames.InterfaceName + "'>";
-  xml +=
-      "<method name='Request'><arg type='i' name='code' direction='in'/><arg type='ay' name='data' direction='in'/>"
-      "<arg type='i' name='answer' direction='out'/></method>";
-  for (const auto& m : AMethods) {
-    xml +=
-        "<method name='" + m.Name + "'>" + ArgsXml(m.Args) + "<arg type='i' name='answer' direction='out'/></method>";
-  }
-  xml += "<property name='Title' type='s' access='read'/></interface></node>";
-  return xml;
+std::string Signature(GDBusArgInfo** AArgs) {
+  std::string signature;
+  for (GDBusArgInfo** arg = AArgs; arg && *arg; ++arg) signature += (*arg)->signature;
+  return signature;
+}
+
+// The published description and the methods the program serves must be the same, or callers would
+// be promised what is not there.
+void CheckInterface(const GDBusInterfaceInfo& AInterface, const std::vector<TzbBusMethod>& AMethods) {
+  const auto expect = [&](const std::string& AName, const char* AIn) {
+    GDBusMethodInfo* method =
+        g_dbus_interface_info_lookup_method(const_cast<GDBusInterfaceInfo*>(&AInterface), AName.c_str());
+    if (!method || Signature(method->in_args) != AIn || Signature(method->out_args) != "i")
+      throw EzbBusError(u"The interface description does not describe the method %s", {Utf8ToUtf16(AName)});
+  };
+  expect("Request", "iay");
+  for (const auto& m : AMethods) expect(m.Name, ArgsSignature(m.Args));
+  std::size_t described = 0;
+  for (GDBusMethodInfo** m = AInterface.methods; m && *m; ++m) ++described;
+  if (described != AMethods.size() + 1)
+    throw EzbBusError(std::u16string(u"The interface description names methods the service does not serve"));
+  if (!g_dbus_interface_info_lookup_property(const_cast<GDBusInterfaceInfo*>(&AInterface), "Title"))
+    throw EzbBusError(std::u16string(u"The interface description lacks the property Title"));
 }
 
 TzbBusValue ValueFromVariant(GVariant* AValue) {
@@ -112,38 +124,45 @@ struct TzbBusServer::TImpl {
   std::deque<TPending> Queue;
   std::unordered_map<std::string, guint32> UidOf;
 
+  // The trampolines out of GDBus: nothing may unwind through its C frames.
   static void OnMethodCall(GDBusConnection*, const gchar* ASender, const gchar*, const gchar*, const gchar* AMethod,
-                           GVariant* AParameters, GDBusMethodInvocation* AInvocation, gpointer AData) {
-    static_cast<TImpl*>(AData)->Receive(ASender, AMethod, AParameters, TzbGObject<GDBusMethodInvocation>(AInvocation));
+                           GVariant* AParameters, GDBusMethodInvocation* AInvocation, gpointer AData) noexcept {
+    TzbGObject<GDBusMethodInvocation> invocation(AInvocation);
+    GuardCallback([&] { static_cast<TImpl*>(AData)->Receive(ASender, AMethod, AParameters, invocation); });
+    // A call that failed before it was queued or answered still gets its answer.
+    if (invocation)
+      g_dbus_method_invocation_return_dbus_error(invocation.release(), "org.freedesktop.DBus.Error.Failed",
+                                                 "The request could not be received");
   }
 
   static GVariant* OnGetProperty(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* AProperty,
-                                 GError** AError, gpointer AData) {
+                                 GError** AError, gpointer AData) noexcept {
     auto* self = static_cast<TImpl*>(AData);
-    if (g_strcmp0(AProperty, "Title") == 0) return g_variant_new_string(Utf16ToUtf8(self->Names.Title).c_str());
+    if (g_strcmp0(AProperty, "Title") == 0)
+      return GuardCallback([&] { return g_variant_new_string(Utf16ToUtf8(self->Names.Title).c_str()); },
+                           static_cast<GVariant*>(nullptr));
     g_set_error(AError, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_PROPERTY, "No property %s", AProperty);
     return nullptr;
   }
 
-  static gboolean OnIdle(gpointer AData) {
+  static gboolean OnIdle(gpointer AData) noexcept {
     auto* self = static_cast<TImpl*>(AData);
     self->IdleSource = 0;
-    self->Serve();
+    GuardCallback([&] { self->Serve(); });
     return G_SOURCE_REMOVE;
   }
 
   void ReturnError(TzbGObject<GDBusMethodInvocation> AInvocation, const char* AName, const std::string& AMessage) {
     // Messages of system errors may carry raw file-name bytes; D-Bus texts must be UTF-8.
-    gchar* valid = g_utf8_make_valid(AMessage.c_str(), static_cast<gssize>(AMessage.size()));
-    g_dbus_method_invocation_return_dbus_error(AInvocation.release(), AName, valid);
-    g_free(valid);
+    const TzbGChars valid(g_utf8_make_valid(AMessage.c_str(), static_cast<gssize>(AMessage.size())));
+    g_dbus_method_invocation_return_dbus_error(AInvocation.release(), AName, valid.get());
   }
 
   bool SameUser(const char* ASender) {
     if (!ASender) return false;  // a peer-to-peer call has no bus to vouch for its sender
     auto found = UidOf.find(ASender);
     if (found == UidOf.end()) {
-      TzbGErrorSlot error;
+      TzbGError error;
       TzbGVariant reply(g_dbus_connection_call_sync(
           Connection.get(), kDBusName, kDBusPath, kDBusName, "GetConnectionUnixUser", g_variant_new("(s)", ASender),
           G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error.Out()));
@@ -156,8 +175,9 @@ struct TzbBusServer::TImpl {
     return found->second == static_cast<guint32>(getuid());
   }
 
+  // Takes AInvocation over once it is answered or queued.
   void Receive(const char* ASender, const char* AMethod, GVariant* AParameters,
-               TzbGObject<GDBusMethodInvocation> AInvocation) {
+               TzbGObject<GDBusMethodInvocation>& AInvocation) {
     if (!SameUser(ASender)) {
       ReturnError(std::move(AInvocation), "org.freedesktop.DBus.Error.AccessDenied",
                   "Only the service's own user may send requests");
@@ -246,20 +266,23 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
   d.Methods = std::move(AMethods);
   d.ErrorPrefix = d.Names.InterfaceName + ".Error.";
 
-  TzbGErrorSlot error;
+  TzbGError error;
   d.Connection.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.Out()));
   if (!d.Connection) throw EzbBusError(u"No D-Bus session bus: %s", {Utf8ToUtf16(error.Message())});
   // The service decides itself when to end; losing the bus must not kill it in the middle of a request.
   g_dbus_connection_set_exit_on_close(d.Connection.get(), FALSE);
 
-  TzbGErrorSlot xmlError;
-  d.Node.reset(g_dbus_node_info_new_for_xml(IntrospectionXml(d.Names, d.Methods).c_str(), xmlError.Out()));
+  TzbGError xmlError;
+  d.Node.reset(g_dbus_node_info_new_for_xml(d.Names.InterfaceXml.c_str(), xmlError.Out()));
   if (!d.Node) throw EzbBusError(u"Bad interface description: %s", {Utf8ToUtf16(xmlError.Message())});
+  GDBusInterfaceInfo* interface = g_dbus_node_info_lookup_interface(d.Node.get(), d.Names.InterfaceName.c_str());
+  if (!interface) throw EzbBusError(std::u16string(u"The interface description lacks the service's interface"));
+  CheckInterface(*interface, d.Methods);
 
   static const GDBusInterfaceVTable vtable = {&TImpl::OnMethodCall, &TImpl::OnGetProperty, nullptr, {}};
-  TzbGErrorSlot regError;
+  TzbGError regError;
   d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(),
-                                                     d.Node->interfaces[0], &vtable, &d, nullptr, regError.Out());
+                                                     interface, &vtable, &d, nullptr, regError.Out());
   if (d.Registration == 0)
     throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
 }
@@ -276,7 +299,7 @@ TzbBusServer::~TzbBusServer() {
 
 bool TzbBusServer::OwnName() {
   auto& d = *FImpl;
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), kDBusName, kDBusPath, kDBusName, "RequestName",
                                                 g_variant_new("(su)", d.Names.BusName.c_str(), kNameFlagDoNotQueue),
                                                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,

@@ -56,7 +56,8 @@ struct TzbBusNames {
   std::string BusName;
   std::string ObjectPath;
   std::string InterfaceName;
-  std::u16string Title;  // the read-only property Title
+  std::u16string Title;      // the read-only property Title
+  std::string InterfaceXml;  // introspection data holding InterfaceName; must describe every method served
 };
 
 class IzbBusHandler {

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <map>
 
+#include "platform/glib/zbCairoOwner.h"
+#include "platform/glib/zbGtkOwner.h"
 #include "platform/webkit/zbWebKitScript.h"
 #include "platform/webkit/zbWebKitUtils.h"
 #include "support/zbFileCtrl.h"
@@ -38,16 +40,16 @@ bool IsLocalScheme(const char* AUri) {
 // Two spellings of one address: file addresses compare as the files they name.
 bool SameAddress(const char* A, const std::string& B) {
   if (B == A) return true;
-  TGCharPtr FileA(g_filename_from_uri(A, nullptr, nullptr)), FileB(g_filename_from_uri(B.c_str(), nullptr, nullptr));
+  TzbGChars FileA(g_filename_from_uri(A, nullptr, nullptr)), FileB(g_filename_from_uri(B.c_str(), nullptr, nullptr));
   return FileA.get() && FileB.get() && std::strcmp(FileA.get(), FileB.get()) == 0;
 }
 
 std::string ToUri(std::u16string_view AUrl) {
   std::string Url = Utf16ToUtf8(AUrl);
-  TGCharPtr Scheme(g_uri_parse_scheme(Url.c_str()));
+  TzbGChars Scheme(g_uri_parse_scheme(Url.c_str()));
   if (Scheme.get() && std::char_traits<char>::length(Scheme.get()) > 1) return Url;
-  TGCharPtr Absolute(g_canonicalize_filename(Url.c_str(), nullptr));
-  TGCharPtr Uri(g_filename_to_uri(Absolute.get(), nullptr, nullptr));
+  TzbGChars Absolute(g_canonicalize_filename(Url.c_str(), nullptr));
+  TzbGChars Uri(g_filename_to_uri(Absolute.get(), nullptr, nullptr));
   return Uri.get() ? Uri.get() : Url;
 }
 
@@ -83,25 +85,21 @@ std::string EncodeDocument(const std::string& AText, const std::string& AWebChar
   const std::string ACharset = IconvCharset(AWebCharset);
   const bool utf8 = ACharset.empty() || g_ascii_strcasecmp(ACharset.c_str(), "UTF-8") == 0;
   if (utf8) {
-    TGCharPtr lower(g_ascii_strdown(AText.c_str(), static_cast<gssize>(std::min<std::size_t>(AText.size(), 4096))));
+    TzbGChars lower(g_ascii_strdown(AText.c_str(), static_cast<gssize>(std::min<std::size_t>(AText.size(), 4096))));
     const bool named = std::strstr(lower.get(), "charset=utf-8") || std::strstr(lower.get(), "charset=\"utf-8");
     return named || ACharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
   }
   if (g_ascii_strncasecmp(ACharset.c_str(), "UTF-16", 6) == 0) {
     const bool be = g_ascii_strcasecmp(ACharset.c_str(), "UTF-16BE") == 0;
     gsize Written = 0;
-    TGCharPtr Wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
+    TzbGChars Wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
                              nullptr, &Written, nullptr));
     if (Wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(Wide.get(), Written);
   }
   gsize Written = 0;
-  gchar* Whole =
-      g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr, &Written, nullptr);
-  if (Whole) {
-    std::string R(Whole, Written);
-    g_free(Whole);
-    return R;
-  }
+  TzbGChars Whole(
+      g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr, &Written, nullptr));
+  if (Whole) return std::string(Whole.get(), Written);
   // An unknown set falls back to ASCII with references, which reads right under any ASCII-based label.
   GIConv Conv = g_iconv_open(ACharset.c_str(), "UTF-8");
   if (Conv == reinterpret_cast<GIConv>(-1)) Conv = g_iconv_open("US-ASCII", "UTF-8");
@@ -141,8 +139,8 @@ struct TRef {
 
 struct TView : std::enable_shared_from_this<TView> {
   IzbBrowserHost& Host;
-  TGObjectPtr<WebKitWebView> View;
-  GtkWidget* OwnWindow = nullptr;
+  TzbGObject<WebKitWebView> View;
+  TzbTopLevel OwnWindow;
   TWebViewSignals Signals;
   int ReadyState = READYSTATE_UNINITIALIZED;
   bool HasDocument = false;
@@ -164,33 +162,32 @@ struct TView : std::enable_shared_from_this<TView> {
   ~TView() {
     Signals.Disconnect();
     if (View) gtk_widget_destroy(GTK_WIDGET(View.get()));
-    if (OwnWindow) gtk_widget_destroy(OwnWindow);
+    OwnWindow.reset();
   }
 
   void Create(GtkContainer* AParent) {
-    WebKitUserContentManager* Content = webkit_user_content_manager_new();
-    webkit_user_content_manager_add_filter(Content, NetworkBlockFilter(CallTimeout));
-    WebKitSettings* Settings = webkit_settings_new_with_settings(
+    TzbGObject<WebKitUserContentManager> Content(webkit_user_content_manager_new());
+    webkit_user_content_manager_add_filter(Content.get(), NetworkBlockFilter(CallTimeout));
+    TzbGObject<WebKitSettings> Settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
         "enable-html5-local-storage", FALSE, "enable-developer-extras", FALSE, "enable-webgl", FALSE, "enable-webaudio",
         FALSE, "enable-media-stream", FALSE, "enable-webrtc", FALSE, "enable-site-specific-quirks", FALSE,
         "media-playback-requires-user-gesture", TRUE, "allow-file-access-from-file-urls", FALSE,
         "allow-universal-access-from-file-urls", FALSE, "hardware-acceleration-policy",
-        WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset", "windows-1252", "zoom-text-only", TRUE, nullptr);
+        WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset", "windows-1252", "zoom-text-only", TRUE, nullptr));
     GtkWidget* Widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(),
-                                                "user-content-manager", Content, "settings", Settings, nullptr));
-    g_object_unref(Settings);
-    g_object_unref(Content);
-    View = TGObjectPtr<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
+                                                "user-content-manager", Content.get(), "settings", Settings.get(),
+                                                nullptr));
+    View = TzbGObject<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
     gtk_widget_set_size_request(Widget, 800, 600);
     if (AParent) {
       gtk_container_add(AParent, Widget);
       gtk_widget_show(Widget);
     } else {
-      OwnWindow = gtk_offscreen_window_new();
-      gtk_container_add(GTK_CONTAINER(OwnWindow), Widget);
-      gtk_widget_show_all(OwnWindow);
+      OwnWindow.reset(gtk_offscreen_window_new());
+      gtk_container_add(GTK_CONTAINER(OwnWindow.get()), Widget);
+      gtk_widget_show_all(OwnWindow.get());
     }
     Signals.OnLoadChanged = [this](WebKitLoadEvent E) { LoadChanged(E); };
     Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
@@ -246,9 +243,8 @@ struct TView : std::enable_shared_from_this<TView> {
   void LoadBytes(std::string_view ABytes) {
     BeginLoad();
     ExpectedUri = "about:blank";
-    GBytes* Bytes = g_bytes_new(ABytes.data(), ABytes.size());
-    webkit_web_view_load_bytes(View.get(), Bytes, "text/html", nullptr, "about:blank");
-    g_bytes_unref(Bytes);
+    TzbGBytes Bytes(g_bytes_new(ABytes.data(), ABytes.size()));
+    webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", nullptr, "about:blank");
   }
 
   void LoadChanged(WebKitLoadEvent AEvent) {
@@ -649,7 +645,7 @@ class TWebKitDocument : public IHTMLDocument2,
       if (ACmdID != IDM_SAVE) return OLECMDERR_E_NOTSUPPORTED;
       TScriptResult R = V.Script(FRef, "return D.URL;");
       if (R.Code < 0) return R.Code;
-      TGCharPtr Path(g_filename_from_uri(Utf16ToUtf8(AsText(R.Value)).c_str(), nullptr, nullptr));
+      TzbGChars Path(g_filename_from_uri(Utf16ToUtf8(AsText(R.Value)).c_str(), nullptr, nullptr));
       if (!Path.get()) return E_FAIL;  // nothing of its own to save to (about:blank, bytes)
       return Save(Utf8ToUtf16(Path.get()), false);
     }
@@ -727,7 +723,7 @@ class TWebKitBrowser : public IWebBrowser2 {
 
 struct TSnapshotCall {
   bool Done = false;
-  cairo_surface_t* Surface = nullptr;
+  TzbCairoSurface Surface;  // may arrive after the wait gave up
 };
 
 bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t>& APixels) {
@@ -736,31 +732,30 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
   auto Call = std::make_shared<TSnapshotCall>();
   webkit_web_view_get_snapshot(
       FView->View.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
-      [](GObject* ASource, GAsyncResult* AResult, gpointer AData) {
+      [](GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
         std::unique_ptr<std::shared_ptr<TSnapshotCall>> C(static_cast<std::shared_ptr<TSnapshotCall>*>(AData));
-        (*C)->Surface = webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr);
+        (*C)->Surface.reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr));
         (*C)->Done = true;
       },
       new std::shared_ptr<TSnapshotCall>(Call));
   TView& V = *FView;
   WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout);
   if (!Call->Surface) return false;
-  cairo_surface_t* Target = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight);
-  cairo_t* Cr = cairo_create(Target);
-  double W = cairo_image_surface_get_width(Call->Surface), H = cairo_image_surface_get_height(Call->Surface);
-  if (W > 0 && H > 0) cairo_scale(Cr, AWidth / W, AHeight / H);
-  cairo_set_source_surface(Cr, Call->Surface, 0, 0);
-  cairo_paint(Cr);
-  cairo_destroy(Cr);
-  cairo_surface_flush(Target);
+  TzbCairoSurface Target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
+  {
+    TzbCairo Cr(cairo_create(Target.get()));
+    double W = cairo_image_surface_get_width(Call->Surface.get()), H = cairo_image_surface_get_height(Call->Surface.get());
+    if (W > 0 && H > 0) cairo_scale(Cr.get(), AWidth / W, AHeight / H);
+    cairo_set_source_surface(Cr.get(), Call->Surface.get(), 0, 0);
+    cairo_paint(Cr.get());
+  }
+  cairo_surface_flush(Target.get());
   APixels.assign(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight), 0);
-  const unsigned char* Data = cairo_image_surface_get_data(Target);
-  int Stride = cairo_image_surface_get_stride(Target);
+  const unsigned char* Data = cairo_image_surface_get_data(Target.get());
+  int Stride = cairo_image_surface_get_stride(Target.get());
   for (int Y = 0; Y < AHeight; ++Y)
     std::memcpy(&APixels[static_cast<std::size_t>(Y) * static_cast<std::size_t>(AWidth)], Data + Y * Stride,
                 static_cast<std::size_t>(AWidth) * 4);
-  cairo_surface_destroy(Target);
-  cairo_surface_destroy(Call->Surface);
   return true;
 }
 

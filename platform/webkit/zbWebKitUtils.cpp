@@ -2,66 +2,44 @@
 
 #include <memory>
 
+#include "platform/glib/zbCallbackGuard.h"
 #include "support/zbUnicode.h"
 
 namespace zb::webkit {
 
-std::u16string TGError::Message() const {
-  return FError && FError->message ? Utf8ToUtf16(FError->message) : std::u16string(u"Unknown engine error");
-}
-
-bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs) {
-  if (ADone()) return true;
-  struct TTimer {
-    bool Fired = false;
-    guint Id = 0;
-  };
-  auto Timer = std::make_shared<TTimer>();
-  if (ATimeoutMs > 0) {
-    auto* Raw = new std::shared_ptr<TTimer>(Timer);
-    Timer->Id = g_timeout_add_full(
-        G_PRIORITY_DEFAULT, static_cast<guint>(ATimeoutMs),
-        [](gpointer AData) -> gboolean {
-          (*static_cast<std::shared_ptr<TTimer>*>(AData))->Fired = true;
-          return G_SOURCE_REMOVE;
-        },
-        Raw, [](gpointer AData) { delete static_cast<std::shared_ptr<TTimer>*>(AData); });
-  }
-  while (!ADone()) {
-    if (Timer->Fired) return false;
-    g_main_context_iteration(nullptr, TRUE);
-  }
-  if (Timer->Id && !Timer->Fired) g_source_remove(Timer->Id);
-  return true;
-}
-
 namespace {
 
-void OnLoadChangedCb(WebKitWebView*, WebKitLoadEvent AEvent, gpointer AData) {
+// Trampolines out of WebKit's signal emission: nothing may unwind through it.
+void OnLoadChangedCb(WebKitWebView*, WebKitLoadEvent AEvent, gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  if (S->OnLoadChanged) S->OnLoadChanged(AEvent);
+  if (S->OnLoadChanged) GuardCallback([&] { S->OnLoadChanged(AEvent); });
 }
-gboolean OnLoadFailedCb(WebKitWebView*, WebKitLoadEvent, gchar* AUri, GError* AError, gpointer AData) {
+gboolean OnLoadFailedCb(WebKitWebView*, WebKitLoadEvent, gchar* AUri, GError* AError, gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnLoadFailed ? S->OnLoadFailed(AUri, AError) : FALSE;
+  return S->OnLoadFailed && GuardCallback([&] { return S->OnLoadFailed(AUri, AError); });
 }
-void OnTerminatedCb(WebKitWebView*, WebKitWebProcessTerminationReason AReason, gpointer AData) {
+void OnTerminatedCb(WebKitWebView*, WebKitWebProcessTerminationReason AReason, gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  if (S->OnTerminated) S->OnTerminated(AReason);
+  if (S->OnTerminated) GuardCallback([&] { S->OnTerminated(AReason); });
 }
 gboolean OnDecidePolicyCb(WebKitWebView*, WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType,
-                          gpointer AData) {
+                          gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnDecidePolicy ? S->OnDecidePolicy(ADecision, AType) : FALSE;
+  if (!S->OnDecidePolicy) return FALSE;
+  bool Handled = false;
+  if (GuardCallback([&] { Handled = S->OnDecidePolicy(ADecision, AType); return true; }, false)) return Handled;
+  // A policy handler that failed must not let the navigation through.
+  webkit_policy_decision_ignore(ADecision);
+  return TRUE;
 }
 gboolean OnContextMenuCb(WebKitWebView*, WebKitContextMenu* AMenu, GdkEvent* AEvent, WebKitHitTestResult*,
-                         gpointer AData) {
+                         gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnContextMenu ? S->OnContextMenu(AMenu, AEvent) : FALSE;
+  return S->OnContextMenu && GuardCallback([&] { return S->OnContextMenu(AMenu, AEvent); }, true);
 }
-gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer AData) {
+gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer AData) noexcept {
   auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnScriptDialog ? S->OnScriptDialog(ADialog) : FALSE;
+  return S->OnScriptDialog && GuardCallback([&] { return S->OnScriptDialog(ADialog); }, true);
 }
 
 }  // namespace
@@ -90,7 +68,7 @@ TVariant ValueFromJsc(JSCValue* AValue) {
   if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
   if (jsc_value_is_boolean(AValue)) return static_cast<bool>(jsc_value_to_boolean(AValue));
   if (jsc_value_is_number(AValue)) return jsc_value_to_double(AValue);
-  TGCharPtr Text(jsc_value_to_string(AValue));
+  TzbGChars Text(jsc_value_to_string(AValue));
   return Utf8ToUtf16(Text.get() ? Text.get() : "");
 }
 
@@ -100,18 +78,24 @@ struct TScriptCall {
   TScriptResult Result;
 };
 
-void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) {
+void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
   std::unique_ptr<std::shared_ptr<TScriptCall>> Call(static_cast<std::shared_ptr<TScriptCall>*>(AData));
-  TGError Error;
-  JSCValue* Value = webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, Error.out());
   TScriptCall& C = **Call;
-  if (!Value) {
-    C.Result.Code = E_FAIL;
-    C.Result.Error = Error.Message();
-  } else {
-    C.Result.Value = ValueFromJsc(Value);
-    g_object_unref(Value);
-  }
+  const bool Read = GuardCallback(
+      [&] {
+        TzbGError Error;
+        TzbGObject<JSCValue> Value(
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, Error.Out()));
+        if (!Value) {
+          C.Result.Code = E_FAIL;
+          C.Result.Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
+        } else {
+          C.Result.Value = ValueFromJsc(Value.get());
+        }
+        return true;
+      },
+      false);
+  if (!Read) C.Result = {E_FAIL, {}, u"Das Ergebnis der HTML-Engine konnte nicht gelesen werden"};
   C.Done = true;
 }
 
@@ -155,8 +139,9 @@ std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8))
 
 namespace {
 
-WebKitUserContentFilter* GFilter = nullptr;  // boxed, not a GObject
-TGObjectPtr<WebKitWebContext> GContext;
+// Boxed, not a GObject.
+TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref> GFilter;
+TzbGObject<WebKitWebContext> GContext;
 
 // The rule language has no alternation, so the exceptions are three rules of their own.
 constexpr const char* BlockRules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
@@ -175,57 +160,59 @@ struct TFilterCall {
 namespace {
 // Compiles the rules into a filter store in AFolder; the call holds the filter, or its error.
 std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) {
-  TGObjectPtr<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(AFolder));
-  GBytes* Source = g_bytes_new_static(BlockRules, std::char_traits<char>::length(BlockRules));
+  TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(AFolder));
+  TzbGBytes Source(g_bytes_new_static(BlockRules, std::char_traits<char>::length(BlockRules)));
   auto Call = std::make_shared<TFilterCall>();
   webkit_user_content_filter_store_save(
-      Store.get(), "zb-offline", Source, nullptr,
-      [](GObject* AStore, GAsyncResult* AResult, gpointer AData) {
+      Store.get(), "zb-offline", Source.get(), nullptr,
+      [](GObject* AStore, GAsyncResult* AResult, gpointer AData) noexcept {
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
-        TGError Error;
-        (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult,
-                                                                    Error.out());
-        if (!(*C)->Filter) (*C)->Error = Error.Message();
+        GuardCallback([&] {
+          TzbGError Error;
+          (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                      AResult, Error.Out());
+          if (!(*C)->Filter) (*C)->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
+        });
         (*C)->Done = true;
       },
       new std::shared_ptr<TFilterCall>(Call));
-  g_bytes_unref(Source);
   WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
   return Call;
 }
 }  // namespace
 
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
-  if (GFilter) return GFilter;
-  TGCharPtr Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  if (GFilter) return GFilter.get();
+  TzbGChars Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
   auto Call = CompileFilter(Folder.get(), ATimeoutMs);
   if (!Call->Filter) {
     // A cache folder that cannot be written (read-only home) must not keep the engine from starting.
-    TGCharPtr Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
+    TzbGChars Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
     if (Private.get()) Call = CompileFilter(Private.get(), ATimeoutMs);
   }
   if (!Call->Filter)
     throw EzbOleError(E_FAIL, u"The HTML engine's network filter could not be compiled: " +
                                   (Call->Done ? Call->Error : std::u16string(u"timeout")));
-  GFilter = Call->Filter;
-  return GFilter;
+  GFilter.reset(Call->Filter);
+  return GFilter.get();
 }
 
 WebKitWebContext* SharedWebContext() {
   if (!GContext) {
-    GContext = TGObjectPtr<WebKitWebContext>(webkit_web_context_new_ephemeral());
+    GContext = TzbGObject<WebKitWebContext>(webkit_web_context_new_ephemeral());
     webkit_web_context_set_cache_model(GContext.get(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(
         GContext.get(), "download-started",
-        G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) { webkit_download_cancel(ADownload); }),
+        G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) noexcept {
+          webkit_download_cancel(ADownload);
+        }),
         nullptr);
   }
   return GContext.get();
 }
 
 void ReleaseSharedWebKit() {
-  if (GFilter) webkit_user_content_filter_unref(GFilter);
-  GFilter = nullptr;
+  GFilter.reset();
   GContext.reset();
 }
 

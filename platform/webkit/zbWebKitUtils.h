@@ -1,6 +1,5 @@
-// The one place where WebKit signals and GLib plumbing live: owners for GObject and GError, the
-// signal set of a view (load, crash, policy, menus, dialogs), waiting on the main context with a
-// bound, script calls in a private world, and the content filter that keeps documents off the network.
+// The one place where WebKit signals live: the signal set of a view (load, crash, policy, menus,
+// dialogs), script calls in a private world, and the content filter that keeps documents off the network.
 #pragma once
 
 #include <webkit2/webkit2.h>
@@ -11,66 +10,15 @@
 #include <vector>
 
 #include "htmledit/zbMsHtml_tlb.h"
+#include "platform/glib/zbGOwner.h"
+#include "platform/glib/zbMainWait.h"
 
 namespace zb::webkit {
 
-template <typename T>
-class TGObjectPtr {
- public:
-  TGObjectPtr() = default;
-  // Takes over one reference.
-  explicit TGObjectPtr(T* AObject) : FObject(AObject) {}
-  TGObjectPtr(const TGObjectPtr& A) : FObject(A.FObject) {
-    if (FObject) g_object_ref(FObject);
-  }
-  TGObjectPtr(TGObjectPtr&& A) noexcept : FObject(std::exchange(A.FObject, nullptr)) {}
-  TGObjectPtr& operator=(TGObjectPtr A) noexcept {
-    std::swap(FObject, A.FObject);
-    return *this;
-  }
-  ~TGObjectPtr() {
-    if (FObject) g_object_unref(FObject);
-  }
-  T* get() const { return FObject; }
-  explicit operator bool() const { return FObject != nullptr; }
-  void reset() { TGObjectPtr().swap(*this); }
-  void swap(TGObjectPtr& A) noexcept { std::swap(FObject, A.FObject); }
-
- private:
-  T* FObject = nullptr;
-};
-
-class TGError {
- public:
-  TGError() = default;
-  TGError(const TGError&) = delete;
-  TGError& operator=(const TGError&) = delete;
-  ~TGError() {
-    if (FError) g_error_free(FError);
-  }
-  GError** out() { return &FError; }
-  GError* get() const { return FError; }
-  std::u16string Message() const;
-
- private:
-  GError* FError = nullptr;
-};
-
-class TGCharPtr {
- public:
-  explicit TGCharPtr(gchar* AText) : FText(AText) {}
-  TGCharPtr(const TGCharPtr&) = delete;
-  TGCharPtr& operator=(const TGCharPtr&) = delete;
-  ~TGCharPtr() { g_free(FText); }
-  const gchar* get() const { return FText; }
-
- private:
-  gchar* FText;
-};
-
-// Iterates the default main context until ADone() holds; false when ATimeoutMs passed first
-// (ATimeoutMs <= 0 waits without bound).
-bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs);
+using zb::TzbGChars;
+using zb::TzbGError;
+using zb::TzbGObject;
+using zb::WaitOnMainContext;
 
 // The signals of one view. Handlers left empty keep WebKit's own behaviour.
 class TWebViewSignals {

@@ -26,7 +26,7 @@ pid_t Spawn(std::vector<std::string> AArgv, std::vector<std::string> AEnv, int* 
   auto argv = CArgv(AArgv);
   auto envp = CArgv(AEnv);
   GPid pid = 0;
-  TzbGErrorSlot error;
+  TzbGError error;
   if (!g_spawn_async_with_pipes(nullptr, argv.data(), envp.data(),
                                 static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr,
                                 nullptr, &pid, nullptr, AStdout, nullptr, error.Out())) {
@@ -53,7 +53,7 @@ TAnswer AnswerOf(GVariant* AReply, const GError* AError) {
 }
 
 TPrivateBus::TPrivateBus() {
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGChars folder(g_dir_make_tmp("htmlservice-test-XXXXXX", error.Out()));
   if (!folder) throw std::runtime_error(error.Message());
   FFolder = folder.get();
@@ -98,7 +98,7 @@ TPrivateBus::~TPrivateBus() {
 }
 
 TzbGObject<GDBusConnection> TPrivateBus::Connect() const {
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGObject<GDBusConnection> c(g_dbus_connection_new_for_address_sync(
       FAddress.c_str(),
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
@@ -165,7 +165,7 @@ TRun TPrivateBus::Run(const std::vector<std::string>& AArgv, const TEnv& AEnv) c
   gchar* out = nullptr;
   gchar* err = nullptr;
   gint status = 0;
-  TzbGErrorSlot error;
+  TzbGError error;
   if (!g_spawn_sync(nullptr, argv.data(), envp.data(), G_SPAWN_SEARCH_PATH, nullptr, nullptr, &out, &err, &status,
                     error.Out())) {
     throw std::runtime_error(std::string("cannot run ") + AArgv[0] + ": " + error.Message());
@@ -180,7 +180,7 @@ TAnswer TPrivateBus::Request(std::int32_t ACode, const std::vector<std::uint8_t>
 }
 
 TAnswer TPrivateBus::Call(const char* AMethod, GVariant* AParameters) const {
-  TzbGErrorSlot error;
+  TzbGError error;
   TzbGVariant reply(g_dbus_connection_call_sync(FConnection.get(), ServiceBusName, ServiceObjectPath, ServiceInterface,
                                                 AMethod, AParameters, G_VARIANT_TYPE("(i)"),
                                                 G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr, error.Out()));

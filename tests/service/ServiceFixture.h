@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bus/zbGOwner.h"
+#include "platform/glib/zbGOwner.h"
 
 namespace zb::test {
 

@@ -6,6 +6,7 @@
 #include <climits>
 
 #include "service/HtmlServiceConst.h"
+#include "service/HtmlServiceInterface.h"
 #include "service/Main.h"
 
 namespace zb {
@@ -17,7 +18,7 @@ class MainTest : public ::testing::Test {
     if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no display";
     try {
       Bus = std::make_unique<TzbBusServer>(
-          TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main", ServiceInterface, ServiceTitle},
+          TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main", ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
           ServiceBusMethods());
     } catch (const EzbBusError&) {
       GTEST_SKIP() << "no session bus";

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,45 @@ class ServiceTest : public ::testing::Test {
 };
 
 std::int32_t Pid(pid_t APid) { return static_cast<std::int32_t>(APid); }
+
+// One line per method argument and property, in order, so two descriptions compare as texts.
+std::string Shape(const GDBusInterfaceInfo* AInterface) {
+  std::string shape;
+  for (GDBusMethodInfo** m = AInterface->methods; m && *m; ++m) {
+    shape += std::string("method ") + (*m)->name + "\n";
+    for (GDBusArgInfo** a = (*m)->in_args; a && *a; ++a)
+      shape += std::string(" in ") + (*a)->signature + " " + (*a)->name + "\n";
+    for (GDBusArgInfo** a = (*m)->out_args; a && *a; ++a)
+      shape += std::string(" out ") + (*a)->signature + " " + (*a)->name + "\n";
+  }
+  for (GDBusPropertyInfo** p = AInterface->properties; p && *p; ++p)
+    shape += std::string("property ") + (*p)->name + " " + (*p)->signature + " " + std::to_string((*p)->flags) + "\n";
+  return shape;
+}
+
+TEST_F(ServiceTest, TheLiveInterfaceIsTheCheckedInDescription) {
+  Bus.StartService();
+  TzbGError error;
+  TzbGVariant reply(g_dbus_connection_call_sync(
+      Bus.Connection(), ServiceBusName, ServiceObjectPath, "org.freedesktop.DBus.Introspectable", "Introspect", nullptr,
+      G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error.Out()));
+  ASSERT_TRUE(reply) << error.Message();
+  const char* live = nullptr;
+  g_variant_get(reply.get(), "(&s)", &live);
+  std::ifstream in(HTMLSERVICE_INTERFACE_XML);
+  const std::string file((std::istreambuf_iterator<char>(in)), {});
+  ASSERT_FALSE(file.empty());
+
+  TzbGNodeInfo liveNode(g_dbus_node_info_new_for_xml(live, nullptr));
+  TzbGNodeInfo fileNode(g_dbus_node_info_new_for_xml(file.c_str(), nullptr));
+  ASSERT_TRUE(liveNode && fileNode);
+  const auto* liveInterface = g_dbus_node_info_lookup_interface(liveNode.get(), ServiceInterface);
+  const auto* fileInterface = g_dbus_node_info_lookup_interface(fileNode.get(), ServiceInterface);
+  ASSERT_TRUE(liveInterface && fileInterface);
+  EXPECT_EQ(Shape(liveInterface), Shape(fileInterface));
+  EXPECT_NE(Shape(fileInterface).find("method ExecCmd\n in i cmd\n in b showUI\n in v value\n out i answer\n"),
+            std::string::npos);
+}
 
 TEST_F(ServiceTest, SecondInstanceEndsAtOnceWithZeroAndTheFirstKeepsAnswering) {
   pid_t first = Bus.StartService();
@@ -156,7 +196,7 @@ TEST_F(ServiceTest, RequestsOfTwoClientsAreQueuedNotNested) {
         G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr,
         [](GObject* ASource, GAsyncResult* AResult, gpointer AData) {
           auto* call = static_cast<TCall*>(AData);
-          TzbGErrorSlot error;
+          TzbGError error;
           TzbGVariant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(ASource), AResult, error.Out()));
           call->State->Order.push_back(call->Id);
           call->State->Answers.push_back(AnswerOf(reply.get(), error.Get()));

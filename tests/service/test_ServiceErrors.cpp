@@ -86,6 +86,34 @@ TEST_F(ServiceErrors, AnUnwritableLogFolderDoesNotStopTheService) {
   EXPECT_EQ(Bus.WaitService(), 0);
 }
 
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+TEST_F(ServiceErrors, AnEngineKilledWhileAConversionCompletesAnswersFailureLogsAndServesOn) {
+  // Before, the engine's error left the document-complete handler through WebKit's signal emission
+  // and ended the whole process.
+  const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
+  std::ofstream(source) << "<html><body><p>Grüße aus Wien</p></body></html>";
+  const fs::path target = fs::path(Bus.Folder()) / "mail.txt";
+  Bus.StartService({{"HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", "1"}});
+  const std::string request = "SRC:" + source.string() + ";DST:" + target.string();
+  EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, -1);
+  EXPECT_FALSE(fs::exists(target));
+
+  const auto files = LogFiles(LogFolder());
+  ASSERT_EQ(files.size(), 1u);
+  const std::u16string text = Utf16(ReadFile(files[0]));
+  EXPECT_NE(text.find(u"HtmlEditDocumentComplete"), std::u16string::npos) << Utf16ToUtf8(text.substr(0, 2000));
+
+  // The next request gets a fresh engine.
+  EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
+  EXPECT_NE(ReadFile(target).find("aus Wien"), std::string::npos);
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+}
+
 TEST_F(ServiceErrors, TheNavigationClickIsSilencedWhenTheUserHasOne) {
   const TEnv env;
   const std::string key = "HKCU\\AppEvents\\Schemes\\Apps\\Explorer\\Navigating\\.Current";

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/bus/zbGOwner.h"
+#include "platform/glib/zbGOwner.h"
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
@@ -317,14 +317,14 @@ int main(int argc, char** argv) {
     return kExitUsage;
   }
 
-  TzbGErrorSlot busError;
+  TzbGError busError;
   TzbGObject<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, busError.Out()));
   if (!bus) {
     std::fprintf(stderr, "htmlservice-ctl: no D-Bus session bus: %s\n", busError.Message());
     return kExitBus;
   }
   GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, request.Block.data(), request.Block.size(), 1);
-  TzbGErrorSlot callError;
+  TzbGError callError;
   TzbGVariant reply(g_dbus_connection_call_sync(
       bus.get(), ServiceBusName, ServiceObjectPath, ServiceInterface, "Request",
       g_variant_new("(i@ay)", request.Code, data), G_VARIANT_TYPE("(i)"),

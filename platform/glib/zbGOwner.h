@@ -1,0 +1,130 @@
+// The one owner family for GLib and the C libraries around it: every handle the program takes from
+// C is held by one of these, so logic code never releases anything by hand.
+#pragma once
+
+#include <gio/gio.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+namespace zb {
+
+// A deleter that calls AFree; the owners below are unique_ptrs with one of these.
+template <auto AFree>
+struct TzbFree {
+  template <typename T>
+  void operator()(T* AHandle) const noexcept {
+    AFree(AHandle);
+  }
+};
+
+template <typename T, auto AFree>
+using TzbOwner = std::unique_ptr<T, TzbFree<AFree>>;
+
+using TzbGVariant = TzbOwner<GVariant, g_variant_unref>;
+using TzbGChars = TzbOwner<char, g_free>;
+using TzbGStrv = TzbOwner<gchar*, g_strfreev>;
+using TzbGBytes = TzbOwner<GBytes, g_bytes_unref>;
+using TzbGNodeInfo = TzbOwner<GDBusNodeInfo, g_dbus_node_info_unref>;
+
+// A counted GObject reference: takes over the reference it is given; a copy adds one.
+template <typename T>
+class TzbGObject {
+ public:
+  TzbGObject() = default;
+  explicit TzbGObject(T* AObject) noexcept : FObject(AObject) {}
+  TzbGObject(const TzbGObject& A) noexcept : FObject(A.FObject) {
+    if (FObject) g_object_ref(FObject);
+  }
+  TzbGObject(TzbGObject&& A) noexcept : FObject(std::exchange(A.FObject, nullptr)) {}
+  TzbGObject& operator=(TzbGObject A) noexcept {
+    std::swap(FObject, A.FObject);
+    return *this;
+  }
+  ~TzbGObject() {
+    if (FObject) g_object_unref(FObject);
+  }
+  // Adds a reference of its own to an object someone else owns.
+  static TzbGObject Ref(T* AObject) noexcept {
+    if (AObject) g_object_ref(AObject);
+    return TzbGObject(AObject);
+  }
+  T* get() const noexcept { return FObject; }
+  explicit operator bool() const noexcept { return FObject != nullptr; }
+  void reset(T* AObject = nullptr) noexcept { TzbGObject(AObject).swap(*this); }
+  // Hands the reference to a C call that takes it over.
+  T* release() noexcept { return std::exchange(FObject, nullptr); }
+  void swap(TzbGObject& A) noexcept { std::swap(FObject, A.FObject); }
+
+ private:
+  T* FObject = nullptr;
+};
+
+// Collects a GError from a C call: `TzbGError e; f(..., e.Out()); if (e) ...`.
+class TzbGError {
+ public:
+  TzbGError() = default;
+  TzbGError(const TzbGError&) = delete;
+  TzbGError& operator=(const TzbGError&) = delete;
+  ~TzbGError() {
+    if (FRaw) g_error_free(FRaw);
+  }
+  GError** Out() noexcept { return &FRaw; }
+  const GError* Get() const noexcept { return FRaw; }
+  explicit operator bool() const noexcept { return FRaw != nullptr; }
+  const char* Message() const noexcept { return FRaw && FRaw->message ? FRaw->message : ""; }
+  // The message as UTF-16, or AFallback when there is none.
+  std::u16string Text(std::u16string_view AFallback = u"") const;
+
+ private:
+  GError* FRaw = nullptr;
+};
+
+// A signal connection that ends with its owner.
+class TzbSignal {
+ public:
+  TzbSignal() = default;
+  TzbSignal(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) noexcept
+      : FInstance(AInstance), FId(g_signal_connect(AInstance, ASignal, AHandler, AData)) {}
+  TzbSignal(TzbSignal&& A) noexcept : FInstance(std::exchange(A.FInstance, nullptr)), FId(std::exchange(A.FId, 0)) {}
+  TzbSignal& operator=(TzbSignal&& A) noexcept {
+    TzbSignal(std::move(A)).Swap(*this);
+    return *this;
+  }
+  ~TzbSignal() {
+    if (FInstance && FId) g_signal_handler_disconnect(FInstance, FId);
+  }
+  void Swap(TzbSignal& A) noexcept {
+    std::swap(FInstance, A.FInstance);
+    std::swap(FId, A.FId);
+  }
+
+ private:
+  gpointer FInstance = nullptr;
+  gulong FId = 0;
+};
+
+// A main-context source (timer, idle) that is removed with its owner unless it already ended.
+class TzbSource {
+ public:
+  TzbSource() = default;
+  explicit TzbSource(guint AId) noexcept : FId(AId) {}
+  TzbSource(TzbSource&& A) noexcept : FId(std::exchange(A.FId, 0)) {}
+  TzbSource& operator=(TzbSource&& A) noexcept {
+    std::swap(FId, A.FId);
+    return *this;
+  }
+  ~TzbSource() { Remove(); }
+  void Remove() noexcept {
+    if (FId) g_source_remove(std::exchange(FId, 0));
+  }
+  // The source ended itself (it returned G_SOURCE_REMOVE); nothing is left to remove.
+  void Ended() noexcept { FId = 0; }
+  explicit operator bool() const noexcept { return FId != 0; }
+
+ private:
+  guint FId = 0;
+};
+
+}  // namespace zb
