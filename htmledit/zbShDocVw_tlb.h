@@ -12,8 +12,9 @@
 #include "htmledit/zbMsHtml_tlb.h"
 #include "support/zbStr.h"  // TPoint
 
-typedef struct _GtkContainer GtkContainer;
-typedef struct _GtkWidget GtkWidget;
+// GTK's own tags, declared so that users of the engine interfaces need no GTK headers.
+typedef struct _GtkContainer GtkContainer;  // NOLINT(bugprone-reserved-identifier)
+typedef struct _GtkWidget GtkWidget;        // NOLINT(bugprone-reserved-identifier)
 
 namespace zb {
 

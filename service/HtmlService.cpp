@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
   // 3. Single-instance guard. The object is published first so that the name, once ours, answers.
   std::unique_ptr<TzbBusServer> bus;
   try {
-    bus = std::make_unique<TzbBusServer>(TzbBusNames{ServiceBusName, ServiceObjectPath, ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
-                                         ServiceBusMethods());
+    bus = std::make_unique<TzbBusServer>(
+        TzbBusNames{ServiceBusName, ServiceObjectPath, ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
+        ServiceBusMethods());
   } catch (const std::exception& e) {
     return Fail(e.what());
   }

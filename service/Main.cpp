@@ -55,7 +55,6 @@ void TApplication::Terminate() {
   if (FRunning) gtk_main_quit();
 }
 
-
 // --- the bus side of the form ------------------------------------------------------------------
 
 TServiceOptions TServiceOptions::FromEnvironment() {

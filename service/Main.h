@@ -160,7 +160,7 @@ class TfrmHtmlService {
   THtmlAction FHtmlAction = THtmlAction::haNone;
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;
-  std::u16string FsPendingSource;  // the file a conversion loads
+  std::u16string FsPendingSource;   // the file a conversion loads
   bool FbConversionFailed = false;  // the document-complete handler could not write the text
 };
 

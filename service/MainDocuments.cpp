@@ -157,9 +157,7 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
 void TfrmHtmlService::WaitForCompletion() {
   const auto engineFailed = [this] { return FHtmlEdit->DefaultInterface().EngineFailed(); };
   WaitOnMainContext(
-      [&] {
-        return FHtmlEdit->ReadyState() == READYSTATE_COMPLETE || FApplication.Terminated() || engineFailed();
-      },
+      [&] { return FHtmlEdit->ReadyState() == READYSTATE_COMPLETE || FApplication.Terminated() || engineFailed(); },
       static_cast<int>(FOptions.DocumentTimeoutMs), TzbWaitMode::wmProcessAll);
   if (FHtmlEdit->ReadyState() == READYSTATE_COMPLETE) return;
   if (engineFailed() && !FApplication.Terminated())

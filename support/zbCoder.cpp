@@ -172,7 +172,7 @@ void TzbUUEBaseDecoder::DecodeToStream(std::u16string_view ASource, TzbStream& A
   const auto first = static_cast<unsigned char>(line[0]);
   const unsigned count = (first == 0 || first > 127) ? 0 : FDecodeTable[first];
   line.erase(0, 1);
-  const std::size_t k = count / 3 * 4;
+  const std::size_t k = std::size_t{count} / 3 * 4;
   switch (count % 3) {
     case 0: line.resize(k); break;
     case 1:

@@ -190,7 +190,9 @@ bool TryEncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t D
     --y;
   }
   const long long c = y / 100, ya = y % 100;
-  Value = static_cast<double>((146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + Day - 693900);
+  // Whole days: every division here is meant to drop its remainder.
+  const long long days = (146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + Day - 693900;
+  Value = static_cast<double>(days);
   return true;
 }
 

@@ -170,9 +170,11 @@ std::string VersionResourceOfImage(std::string_view image) {
   const std::uint16_t magic = r.U16(opt);
   const std::size_t dirCountAt = magic == 0x20B ? opt + 108 : opt + 92;
   const std::size_t dirsAt = magic == 0x20B ? opt + 112 : opt + 96;
+  constexpr std::size_t DirSize = 8;
   if (magic != 0x10B && magic != 0x20B) return {};
-  if (dirCountAt + 4 > opt + optionalSize || r.U32(dirCountAt) < 3 || dirsAt + 3 * 8 > opt + optionalSize) return {};
-  const std::uint32_t resourceRva = r.U32(dirsAt + 2 * 8);
+  if (dirCountAt + 4 > opt + optionalSize || r.U32(dirCountAt) < 3 || dirsAt + 3 * DirSize > opt + optionalSize)
+    return {};
+  const std::uint32_t resourceRva = r.U32(dirsAt + 2 * DirSize);
   if (resourceRva == 0) return {};
 
   std::vector<TSection> sections;
@@ -242,7 +244,7 @@ std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
 // The whole image, or nothing when it does not start like a PE image: the report asks this of every
 // loaded module, and the engine's ELF libraries are large.
 // Program files larger than this are not read for their version.
-constexpr off_t MaxImageSize = 512 * 1024 * 1024;
+constexpr off_t MaxImageSize = off_t{512} * 1024 * 1024;
 
 std::string ReadPeImage(std::u16string_view FileName, int& err) {
   // Non-blocking, so that a pipe of that name cannot hold the caller; only regular files are read.

@@ -48,10 +48,8 @@ std::u16string LocaleText(locale_t loc, nl_item item) {
   const char* codeset = nl_langinfo_l(CODESET, loc);
   if (!raw) return {};
   if (!codeset || g_ascii_strcasecmp(codeset, "UTF-8") == 0) return U(raw);
-  gchar* utf8 = g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr);
-  std::u16string result = utf8 ? U(utf8) : FromLatin1Bytes(raw);
-  g_free(utf8);
-  return result;
+  g_autofree gchar* utf8 = g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr);
+  return utf8 ? U(utf8) : FromLatin1Bytes(raw);
 }
 
 }  // namespace

@@ -134,13 +134,13 @@ bool TzbRegistryKeys::IsEmpty() const { return RootKey == 0 && Key.empty() && Na
 TzbRegistry::TzbRegistry(REGSAM AAccess, HKEY ARootKey) : TzbRegistry(AAccess, ARootKey, RegStore()) {}
 
 TzbRegistry::TzbRegistry(REGSAM AAccess, HKEY ARootKey, IRegStore& AStore) : FStore(AStore) {
-  SetRootKey(ARootKey);
+  TzbRegistry::SetRootKey(ARootKey);
   FAccess = AAccess;
   FLazyWrite = true;
 }
 
 TzbRegistry::~TzbRegistry() {
-  CloseKey();
+  TzbRegistry::CloseKey();
   if (FCloseRootKey) FStore.CloseKey(FRootKey);
 }
 
@@ -151,7 +151,7 @@ void TzbRegistry::SetRootKey(HKEY Value) {
     FCloseRootKey = false;
   }
   FRootKey = Value;
-  CloseKey();
+  TzbRegistry::CloseKey();
 }
 
 void TzbRegistry::CloseKey() {

@@ -281,8 +281,8 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
 
   static const GDBusInterfaceVTable vtable = {&TImpl::OnMethodCall, &TImpl::OnGetProperty, nullptr, {}};
   TzbGError regError;
-  d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(),
-                                                     interface, &vtable, &d, nullptr, regError.Out());
+  d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(), interface, &vtable,
+                                                     &d, nullptr, regError.Out());
   if (d.Registration == 0)
     throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
 }

@@ -31,7 +31,7 @@ R GuardCallback(F&& AWork, R AFallback = R{}) noexcept {
 }
 
 template <typename F>
-  requires std::is_void_v<std::invoke_result_t<F>>
+requires std::is_void_v<std::invoke_result_t<F>>
 void GuardCallback(F&& AWork) noexcept {
   try {
     std::forward<F>(AWork)();

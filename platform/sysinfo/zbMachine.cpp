@@ -80,8 +80,8 @@ TzbProcessorInfo GetProcessorInfo() {
   if (__get_cpuid(1, &a, &b, &c, &d)) p.HasMMX = (d & (1u << 23)) != 0;
   if (__get_cpuid(0x80000000, &a, &b, &c, &d) && a >= 0x80000004) {
     char brand[49] = {};
-    for (unsigned leaf = 0; leaf < 3; ++leaf) {
-      __get_cpuid(0x80000002 + leaf, &a, &b, &c, &d);
+    for (std::size_t leaf = 0; leaf < 3; ++leaf) {
+      __get_cpuid(0x80000002 + static_cast<unsigned>(leaf), &a, &b, &c, &d);
       std::memcpy(brand + 16 * leaf, &a, 4);
       std::memcpy(brand + 16 * leaf + 4, &b, 4);
       std::memcpy(brand + 16 * leaf + 8, &c, 4);

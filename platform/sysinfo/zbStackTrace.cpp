@@ -54,6 +54,7 @@ void ClearLastExceptionStack() { LastStack.reset(); }
 extern "C" {
 // Declared as the compiler itself declares it (no <cxxabi.h> in this file).
 using TCxaThrow = void (*)(void*, void*, void (*)(void*));
+// NOLINTNEXTLINE(bugprone-reserved-identifier): the runtime's own name, interposed on purpose.
 [[noreturn]] void __cxa_throw(void* Thrown, void* Info, void (*Destructor)(void*)) {
   static const auto real = reinterpret_cast<TCxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
   zb::RecordStack(__builtin_return_address(0));

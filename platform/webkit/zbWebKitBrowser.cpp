@@ -97,8 +97,8 @@ std::string EncodeDocument(const std::string& AText, const std::string& AWebChar
     if (Wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(Wide.get(), Written);
   }
   gsize Written = 0;
-  TzbGChars Whole(
-      g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr, &Written, nullptr));
+  TzbGChars Whole(g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr,
+                            &Written, nullptr));
   if (Whole) return std::string(Whole.get(), Written);
   // An unknown set falls back to ASCII with references, which reads right under any ASCII-based label.
   GIConv Conv = g_iconv_open(ACharset.c_str(), "UTF-8");
@@ -176,9 +176,9 @@ struct TView : std::enable_shared_from_this<TView> {
         "media-playback-requires-user-gesture", TRUE, "allow-file-access-from-file-urls", FALSE,
         "allow-universal-access-from-file-urls", FALSE, "hardware-acceleration-policy",
         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset", "windows-1252", "zoom-text-only", TRUE, nullptr));
-    GtkWidget* Widget = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(),
-                                                "user-content-manager", Content.get(), "settings", Settings.get(),
-                                                nullptr));
+    GtkWidget* Widget =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(), "user-content-manager",
+                                Content.get(), "settings", Settings.get(), nullptr));
     View = TzbGObject<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
     gtk_widget_set_size_request(Widget, 800, 600);
     if (AParent) {
@@ -744,7 +744,8 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
   TzbCairoSurface Target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
   {
     TzbCairo Cr(cairo_create(Target.get()));
-    double W = cairo_image_surface_get_width(Call->Surface.get()), H = cairo_image_surface_get_height(Call->Surface.get());
+    double W = cairo_image_surface_get_width(Call->Surface.get()),
+           H = cairo_image_surface_get_height(Call->Surface.get());
     if (W > 0 && H > 0) cairo_scale(Cr.get(), AWidth / W, AHeight / H);
     cairo_set_source_surface(Cr.get(), Call->Surface.get(), 0, 0);
     cairo_paint(Cr.get());
@@ -754,8 +755,8 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
   const unsigned char* Data = cairo_image_surface_get_data(Target.get());
   int Stride = cairo_image_surface_get_stride(Target.get());
   for (int Y = 0; Y < AHeight; ++Y)
-    std::memcpy(&APixels[static_cast<std::size_t>(Y) * static_cast<std::size_t>(AWidth)], Data + Y * Stride,
-                static_cast<std::size_t>(AWidth) * 4);
+    std::memcpy(&APixels[static_cast<std::size_t>(Y) * static_cast<std::size_t>(AWidth)],
+                Data + static_cast<std::ptrdiff_t>(Y) * Stride, static_cast<std::size_t>(AWidth) * 4);
   return true;
 }
 

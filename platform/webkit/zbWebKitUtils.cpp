@@ -27,7 +27,13 @@ gboolean OnDecidePolicyCb(WebKitWebView*, WebKitPolicyDecision* ADecision, WebKi
   auto* S = static_cast<TWebViewSignals*>(AData);
   if (!S->OnDecidePolicy) return FALSE;
   bool Handled = false;
-  if (GuardCallback([&] { Handled = S->OnDecidePolicy(ADecision, AType); return true; }, false)) return Handled;
+  if (GuardCallback(
+          [&] {
+            Handled = S->OnDecidePolicy(ADecision, AType);
+            return true;
+          },
+          false))
+    return Handled;
   // A policy handler that failed must not let the navigation through.
   webkit_policy_decision_ignore(ADecision);
   return TRUE;
@@ -169,8 +175,8 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) 
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
         GuardCallback([&] {
           TzbGError Error;
-          (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
-                                                                      AResult, Error.Out());
+          (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult,
+                                                                      Error.Out());
           if (!(*C)->Filter) (*C)->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
         });
         (*C)->Done = true;
@@ -201,12 +207,11 @@ WebKitWebContext* SharedWebContext() {
   if (!GContext) {
     GContext = TzbGObject<WebKitWebContext>(webkit_web_context_new_ephemeral());
     webkit_web_context_set_cache_model(GContext.get(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
-    g_signal_connect(
-        GContext.get(), "download-started",
-        G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) noexcept {
-          webkit_download_cancel(ADownload);
-        }),
-        nullptr);
+    g_signal_connect(GContext.get(), "download-started",
+                     G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) noexcept {
+                       webkit_download_cancel(ADownload);
+                     }),
+                     nullptr);
   }
   return GContext.get();
 }

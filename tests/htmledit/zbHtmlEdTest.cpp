@@ -21,10 +21,7 @@ std::string ReadAll(const std::string& AFile) {
 // The engine's own crash path: the web process is ended under it.
 bool KillWebProcess(TzbHtmlEdit& AEdit) {
   webkit_web_view_terminate_web_process(WEBKIT_WEB_VIEW(AEdit.Widget()));
-  gint64 End = g_get_monotonic_time() + 10 * G_USEC_PER_SEC;
-  while (!AEdit.DefaultInterface().EngineFailed() && g_get_monotonic_time() < End)
-    g_main_context_iteration(nullptr, FALSE);
-  return AEdit.DefaultInterface().EngineFailed();
+  return WaitOnMainContext([&] { return AEdit.DefaultInterface().EngineFailed(); }, 10000);
 }
 
 class HtmlEdit : public ::testing::Test {

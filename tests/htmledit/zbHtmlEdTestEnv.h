@@ -3,6 +3,7 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
+#include "platform/glib/zbMainWait.h"
 
 #include <string>
 

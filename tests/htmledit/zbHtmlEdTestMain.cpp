@@ -42,11 +42,7 @@ bool LoadAndWait(TzbHtmlEdit& AEdit, const std::string& AFile) {
 }
 
 void Pump(int AMilliseconds) {
-  gint64 End = g_get_monotonic_time() + AMilliseconds * 1000;
-  guint Tick = g_timeout_add(
-      20, [](gpointer) -> gboolean { return G_SOURCE_CONTINUE; }, nullptr);
-  while (g_get_monotonic_time() < End) g_main_context_iteration(nullptr, TRUE);
-  g_source_remove(Tick);
+  WaitOnMainContext([] { return false; }, AMilliseconds);
 }
 
 std::u16string BodyText(TzbHtmlEdit& AEdit) {

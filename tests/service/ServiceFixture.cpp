@@ -109,20 +109,19 @@ TzbGObject<GDBusConnection> TPrivateBus::Connect() const {
 }
 
 std::vector<std::string> TPrivateBus::Environment(const TEnv& AEnv) const {
-  gchar** env = g_get_environ();
-  if (!FAddress.empty()) env = g_environ_setenv(env, "DBUS_SESSION_BUS_ADDRESS", FAddress.c_str(), TRUE);
+  TzbGStrv env(g_get_environ());
+  if (!FAddress.empty()) env.reset(g_environ_setenv(env.release(), "DBUS_SESSION_BUS_ADDRESS", FAddress.c_str(), TRUE));
   // No accessibility bus on a private bus.
-  env = g_environ_setenv(env, "NO_AT_BRIDGE", "1", TRUE);
+  env.reset(g_environ_setenv(env.release(), "NO_AT_BRIDGE", "1", TRUE));
   // The service's registry, logs and caches stay in the test's folder, never in the user's.
   for (const char* variable : {"XDG_CONFIG_HOME", "XDG_STATE_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
-    env = g_environ_setenv(env, variable, (FFolder + "/" + variable).c_str(), TRUE);
+    env.reset(g_environ_setenv(env.release(), variable, (FFolder + "/" + variable).c_str(), TRUE));
   for (const auto& [name, value] : AEnv) {
-    env = value == "<unset>" ? g_environ_unsetenv(env, name.c_str())
-                             : g_environ_setenv(env, name.c_str(), value.c_str(), TRUE);
+    env.reset(value == "<unset>" ? g_environ_unsetenv(env.release(), name.c_str())
+                                 : g_environ_setenv(env.release(), name.c_str(), value.c_str(), TRUE));
   }
   std::vector<std::string> result;
-  for (gchar** p = env; *p; ++p) result.emplace_back(*p);
-  g_strfreev(env);
+  for (gchar** p = env.get(); *p; ++p) result.emplace_back(*p);
   return result;
 }
 

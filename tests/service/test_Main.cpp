@@ -17,9 +17,9 @@ class MainTest : public ::testing::Test {
   void SetUp() override {
     if (!gtk_init_check(nullptr, nullptr)) GTEST_SKIP() << "no display";
     try {
-      Bus = std::make_unique<TzbBusServer>(
-          TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main", ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
-          ServiceBusMethods());
+      Bus = std::make_unique<TzbBusServer>(TzbBusNames{"com.vestrum.Test.Main", "/com/vestrum/Test/Main",
+                                                       ServiceInterface, ServiceTitle, HtmlServiceInterfaceXml},
+                                           ServiceBusMethods());
     } catch (const EzbBusError&) {
       GTEST_SKIP() << "no session bus";
     }

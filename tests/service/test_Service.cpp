@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ServiceFixture.h"
+#include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 
@@ -214,7 +215,7 @@ TEST_F(ServiceTest, RequestsOfTwoClientsAreQueuedNotNested) {
   send(second.get(), &calls[1]);
   barrier(second.get());
   send(first.get(), &calls[2]);
-  while (state.Order.size() < 3) g_main_context_iteration(nullptr, TRUE);
+  WaitOnMainContext([&] { return state.Order.size() >= 3; }, 0);
   EXPECT_EQ(state.Order, (std::vector<int>{1, 2, 3}));
   for (const auto& a : state.Answers) EXPECT_EQ(a.Value, 1) << a.Error;
 }

@@ -128,7 +128,7 @@ struct TCommand {
   std::function<TRequest(const TArgs&)> Build;
 };
 
-TRequest TextRequest(std::int32_t ACode, std::u16string AText, TSuccess ASuccess) {
+TRequest TextRequest(std::int32_t ACode, const std::u16string& AText, TSuccess ASuccess) {
   return {ACode, MakeTextBlock(AText), std::move(ASuccess)};
 }
 

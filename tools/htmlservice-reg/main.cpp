@@ -92,7 +92,9 @@ bool ParseNumber(const std::string& S, unsigned long long Max, long long Min, st
 }
 
 bool BuildData(const std::string& TypeName, const std::string& Data, std::uint32_t& Type, std::string& Bytes) {
-  auto text = [&](std::u16string t) { Bytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2); };
+  auto text = [&](const std::u16string& t) {
+    Bytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2);
+  };
   std::uint64_t n = 0;
   if (TypeName == "REG_SZ" || TypeName == "REG_EXPAND_SZ") {
     Type = TypeName == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
