@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "platform/print/zbPrintError.h"
 #include "platform/print/zbPrintOwners.h"
@@ -18,6 +19,9 @@ namespace {
 
 constexpr double PointsPerInch = 72;
 constexpr char FontFamily[] = "Sans";
+// Space between two parts of a line, in ems: clearly wider than a word space.
+constexpr double PartGap = 1.5;
+constexpr char Ellipsis[] = "\u2026";
 constexpr std::u16string_view SPdfNotReadable = u"Die PDF-Datei '%s' kann nicht gelesen werden: %s";
 constexpr std::u16string_view SPdfNoPages = u"Die PDF-Datei '%s' enthält keine Seiten";
 constexpr std::u16string_view SPdfNotWritable = u"Die PDF-Datei '%s' kann nicht geschrieben werden: %s";
@@ -100,10 +104,11 @@ class TzbLineWriter {
 
     std::string left = LineText(AParts.Left), centre = LineText(AParts.Centre), right = LineText(AParts.Right);
     TzbWidths natural{Measure(left).first, Measure(centre).first, Measure(right).first};
-    TzbWidths w = AllocateWidths(ABand.Width, natural, FSize);
-    Show(left, w.Left, top, [&](double) { return ABand.Left; });
-    Show(centre, w.Centre, top, [&](double AWidth) { return ABand.Left + (ABand.Width - AWidth) / 2; });
-    Show(right, w.Right, top, [&](double AWidth) { return ABand.Left + ABand.Width - AWidth; });
+    TzbWidths w = AllocateWidths(ABand.Width, natural, PartGap * FSize);
+    double cx = ABand.Left + ABand.Width / 2, lineRight = ABand.Left + ABand.Width;
+    Show(Fit(left, w.Left), top, [&](double) { return ABand.Left; });
+    Show(Fit(centre, w.Centre), top, [&](double AWidth) { return cx - AWidth / 2; });
+    Show(Fit(right, w.Right), top, [&](double AWidth) { return lineRight - AWidth; });
   }
 
  private:
@@ -123,18 +128,45 @@ class TzbLineWriter {
     return {static_cast<double>(logical.width) / PANGO_SCALE, static_cast<double>(logical.height) / PANGO_SCALE};
   }
 
+  // The longest start of AText (whole characters, trailing blanks dropped) that fits AWidth with an
+  // ellipsis after it. Pango's own ellipsis would keep the cut text behind the ellipsis glyph (a
+  // reader would find text that is not shown) and stretch it to the full width.
+  std::string Fit(const std::string& AText, double AWidth) {
+    if (AText.empty() || Measure(AText).first <= AWidth) return AText;
+    std::vector<std::size_t> cuts;
+    {
+      int count = 0;
+      const PangoLogAttr* attrs = pango_layout_get_log_attrs_readonly(FLayout.get(), &count);
+      const char* text = pango_layout_get_text(FLayout.get());
+      for (int i = 1; i < count; ++i)
+        if (attrs[i].is_cursor_position)
+          cuts.push_back(static_cast<std::size_t>(g_utf8_offset_to_pointer(text, i) - text));
+    }
+    auto candidate = [&](std::size_t ACut) {
+      std::string start = AText.substr(0, ACut);
+      while (!start.empty() && static_cast<unsigned char>(start.back()) <= ' ') start.pop_back();
+      return start.empty() ? start : start + Ellipsis;
+    };
+    std::string best;
+    std::size_t lo = 0, hi = cuts.size();  // cuts[0, lo) fit
+    while (lo < hi) {
+      std::size_t mid = (lo + hi) / 2;
+      std::string c = candidate(cuts[mid]);
+      if (Measure(c).first <= AWidth) {
+        best = c;
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    return best;
+  }
+
   template <typename TLeftOf>
-  void Show(const std::string& AText, double AWidth, double ATop, TLeftOf ALeftOf) {
-    // Narrower than an em, an ellipsis would stick out of its place.
-    if (AText.empty() || AWidth < FSize) return;
-    pango_layout_set_text(FLayout.get(), AText.c_str(), static_cast<int>(AText.size()));
-    pango_layout_set_width(FLayout.get(), static_cast<int>(AWidth * PANGO_SCALE));
-    pango_layout_set_ellipsize(FLayout.get(), PANGO_ELLIPSIZE_END);
-    PangoRectangle logical;
-    pango_layout_get_extents(FLayout.get(), nullptr, &logical);
-    double width = static_cast<double>(logical.width) / PANGO_SCALE;
-    double x = ALeftOf(width) - static_cast<double>(logical.x) / PANGO_SCALE;
-    cairo_move_to(FCairo, x, ATop);
+  void Show(const std::string& AText, double ATop, TLeftOf ALeftOf) {
+    if (AText.empty()) return;
+    double width = Measure(AText).first;
+    cairo_move_to(FCairo, ALeftOf(width), ATop);
     pango_cairo_show_layout(FCairo, FLayout.get());
   }
 
