@@ -120,8 +120,6 @@ class TzbLineWriter {
 
   // Logical width and height in points of AText on one unlimited line.
   std::pair<double, double> Measure(const std::string& AText) {
-    pango_layout_set_width(FLayout.get(), -1);
-    pango_layout_set_ellipsize(FLayout.get(), PANGO_ELLIPSIZE_NONE);
     pango_layout_set_text(FLayout.get(), AText.c_str(), static_cast<int>(AText.size()));
     PangoRectangle logical;
     pango_layout_get_extents(FLayout.get(), nullptr, &logical);
