@@ -6,23 +6,10 @@
 #include <string>
 #include <string_view>
 
+#include "platform/print/zbPageSetupStore.h"
 #include "support/zbStr.h"
 
 namespace zb {
-
-enum TMeasure { mMetric, mUS };
-enum TPrintOrientationOption { poPortrait, poLandscape };
-
-// HKEY_CURRENT_USER.
-constexpr std::u16string_view PageSetupKey = u"Software\\Microsoft\\Internet Explorer\\PageSetup";
-constexpr std::u16string_view PageSetupHeader = u"header";
-constexpr std::u16string_view PageSetupFooter = u"footer";
-constexpr std::u16string_view PageSetupMarginLeft = u"margin_left";
-constexpr std::u16string_view PageSetupMarginRight = u"margin_right";
-constexpr std::u16string_view PageSetupMarginTop = u"margin_top";
-constexpr std::u16string_view PageSetupMarginBottom = u"margin_bottom";
-
-constexpr double DefaultPrintMargin = 0.75;
 
 // Four margins in the units of the owning options' Measure (millimetres or inches).
 class THtmlPrintMargins {

@@ -28,6 +28,16 @@ using TzbGStrv = TzbOwner<gchar*, g_strfreev>;
 using TzbGBytes = TzbOwner<GBytes, g_bytes_unref>;
 using TzbGNodeInfo = TzbOwner<GDBusNodeInfo, g_dbus_node_info_unref>;
 
+// A GList whose elements are freed with AFreeItem.
+template <typename T, void (*AFreeItem)(T*)>
+struct TzbGListFree {
+  void operator()(GList* AList) const noexcept {
+    g_list_free_full(AList, [](gpointer AItem) { AFreeItem(static_cast<T*>(AItem)); });
+  }
+};
+template <typename T, void (*AFreeItem)(T*)>
+using TzbGList = std::unique_ptr<GList, TzbGListFree<T, AFreeItem>>;
+
 // A counted GObject reference: takes over the reference it is given; a copy adds one.
 template <typename T>
 class TzbGObject {

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "htmledit/zbHtmlPrintOptions.h"
+#include "platform/print/zbPageSetupStore.h"
 
 namespace zb::print {
 

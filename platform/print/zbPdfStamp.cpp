@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/glib/zbCairoOwner.h"
 #include "platform/print/zbPrintError.h"
-#include "platform/print/zbPrintOwners.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbUnicode.h"
 
@@ -169,7 +169,7 @@ class TzbLineWriter {
   }
 
   cairo_t* FCairo;
-  TzbGObjectOf<PangoLayout> FLayout;
+  TzbGObject<PangoLayout> FLayout;
   TzbPangoFontDescription FFont;
   double FSize = PreferredFontSize;
 };
@@ -183,13 +183,12 @@ cairo_status_t AppendBytes(void* AClosure, const unsigned char* AData, unsigned 
   }
 }
 
-TzbGObjectOf<PopplerDocument> OpenPdf(std::u16string_view AFileName) {
+TzbGObject<PopplerDocument> OpenPdf(std::u16string_view AFileName) {
   std::string path = Utf16ToUtf8(AFileName);
-  TzbGObjectOf<GFile> file(g_file_new_for_path(path.c_str()));
-  GError* raw = nullptr;
-  TzbGObjectOf<PopplerDocument> doc(poppler_document_new_from_gfile(file.get(), nullptr, nullptr, &raw));
-  TzbGErrorPtr error(raw);
-  if (!doc) throw EzbPrintError(SPdfNotReadable, {AFileName, Utf8ToUtf16(error ? error->message : "")});
+  TzbGObject<GFile> file(g_file_new_for_path(path.c_str()));
+  TzbGError error;
+  TzbGObject<PopplerDocument> doc(poppler_document_new_from_gfile(file.get(), nullptr, nullptr, error.Out()));
+  if (!doc) throw EzbPrintError(SPdfNotReadable, {AFileName, error.Text()});
   if (poppler_document_get_n_pages(doc.get()) < 1) throw EzbPrintError(SPdfNoPages, {AFileName});
   return doc;
 }
@@ -197,7 +196,7 @@ TzbGObjectOf<PopplerDocument> OpenPdf(std::u16string_view AFileName) {
 }  // namespace
 
 void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const TzbStampOptions& AOptions) {
-  TzbGObjectOf<PopplerDocument> doc = OpenPdf(AInput);
+  TzbGObject<PopplerDocument> doc = OpenPdf(AInput);
   const int count = poppler_document_get_n_pages(doc.get());
 
   std::string bytes;
@@ -208,7 +207,7 @@ void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const Tzb
   context.PageCount = count;
 
   for (int i = 0; i < count; ++i) {
-    TzbGObjectOf<PopplerPage> page(poppler_document_get_page(doc.get(), i));
+    TzbGObject<PopplerPage> page(poppler_document_get_page(doc.get(), i));
     double width = 0, height = 0;
     if (page) poppler_page_get_size(page.get(), &width, &height);
     if (!page || !(width > 0) || !(height > 0))

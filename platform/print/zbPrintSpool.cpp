@@ -7,8 +7,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/print/zbCupsOwner.h"
 #include "platform/print/zbPrintError.h"
-#include "platform/print/zbPrintOwners.h"
 #include "support/zbStr.h"
 #include "support/zbUnicode.h"
 

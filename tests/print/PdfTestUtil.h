@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/print/zbPrintOwners.h"
+#include "platform/glib/zbCairoOwner.h"
 
 namespace zb::print::test {
 
@@ -68,10 +68,10 @@ struct TBox {
 class TPdf {
  public:
   explicit TPdf(const std::string& APath) {
-    TzbGObjectOf<GFile> file(g_file_new_for_path(APath.c_str()));
+    TzbGObject<GFile> file(g_file_new_for_path(APath.c_str()));
     FDoc.reset(poppler_document_new_from_gfile(file.get(), nullptr, nullptr, nullptr));
   }
-  bool Loaded() const { return FDoc != nullptr; }
+  bool Loaded() const { return static_cast<bool>(FDoc); }
   int PageCount() const { return poppler_document_get_n_pages(FDoc.get()); }
   std::pair<double, double> Size(int AIndex) const {
     double w = 0, h = 0;
@@ -79,7 +79,7 @@ class TPdf {
     return {w, h};
   }
   std::string Text(int AIndex) const {
-    TzbGCharsPtr text(poppler_page_get_text(Page(AIndex).get()));
+    TzbGChars text(poppler_page_get_text(Page(AIndex).get()));
     return text ? text.get() : "";
   }
   // Horizontal extents (points) of the ink between ATop and ABottom, gaps narrower than AMinGap closed.
@@ -113,11 +113,10 @@ class TPdf {
   }
   // Every place of AText on the page, left to right.
   std::vector<TBox> Find(int AIndex, const std::string& AText) const {
-    TzbGObjectOf<PopplerPage> page = Page(AIndex);
+    TzbGObject<PopplerPage> page = Page(AIndex);
     double w = 0, h = 0;
     poppler_page_get_size(page.get(), &w, &h);
-    std::unique_ptr<GList, TzbGListFree<PopplerRectangle, poppler_rectangle_free>> found(
-        poppler_page_find_text(page.get(), AText.c_str()));
+    TzbGList<PopplerRectangle, poppler_rectangle_free> found(poppler_page_find_text(page.get(), AText.c_str()));
     std::vector<TBox> boxes;
     // poppler answers in PDF space: y grows upwards from the bottom edge.
     for (GList* l = found.get(); l; l = l->next) {
@@ -129,10 +128,10 @@ class TPdf {
   }
 
  private:
-  TzbGObjectOf<PopplerPage> Page(int AIndex) const {
-    return TzbGObjectOf<PopplerPage>(poppler_document_get_page(FDoc.get(), AIndex));
+  TzbGObject<PopplerPage> Page(int AIndex) const {
+    return TzbGObject<PopplerPage>(poppler_document_get_page(FDoc.get(), AIndex));
   }
-  TzbGObjectOf<PopplerDocument> FDoc;
+  TzbGObject<PopplerDocument> FDoc;
 };
 
 // Output of a command line (pdftotext, pdfinfo).

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "htmledit/zbHtmlPrintOptions.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbRegistry.h"
 #include "tests/registry/RegTestEnv.h"
