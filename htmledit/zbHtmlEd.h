@@ -147,6 +147,17 @@ void HtmlEdModuleEnd();
 // A default bound for every wait, in milliseconds.
 constexpr int DefaultWaitTimeoutMs = 30000;
 
+// The zoom levels the engine offers.
+struct TZoomRange {
+  std::int32_t Low = 0;
+  std::int32_t High = 0;
+};
+
+// Module-wide, for the next page-setup dialog: fill it from PrintOptions and confirm it, and first
+// move it out of sight.
+extern bool ApplyPrintOptionsToDialog;
+extern bool HidePageSetupDialog;
+
 class TzbCustomHtmlEdit : public TWebBrowser {
  public:
   // AParent: the container that hosts the engine (the service's offscreen window); without one the
@@ -211,6 +222,26 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   HRESULT InvokeCMD(bool AInvokeIE, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt, const TVariant& AIn,
                     TVariant* AOut);
   HRESULT InvokeCMD(bool AInvokeIE, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt);
+
+  // Printing, dialogs and zoom (zbHtmlEdPrint.cpp): each sends its command to the command target;
+  // without a document nothing happens. Print hands header, footer and HTML header of PrintOptions over.
+  void Print(bool APromptUser);
+  void PrintSetup() { Print(true); }
+  void PrintWithOptions();
+  void PrintPreview();
+  void PageSetup(bool AUsePrintOptions);
+  void OpenDialog();
+  void SaveDialog();
+  void Properties();
+  void CopyToClipboard();
+  void SelectAll();
+  void UnselectAll();
+  void Find();
+  void ViewSource();
+  void Options();
+  void Zoom(std::int32_t AValue);
+  std::int32_t ZoomValue();
+  TZoomRange ZoomRange();
 
   // Host side: the engine's callbacks. Each calls its event, or gives the fixed answer without one.
   HRESULT ShowContextMenu(std::uint32_t AID, const TPoint& APoint) override;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "support/zbException.h"
 
@@ -89,7 +90,20 @@ constexpr int READYSTATE_COMPLETE = 4;
 struct TVarNull {
   bool operator==(const TVarNull&) const = default;
 };
-using TVariant = std::variant<std::monostate, TVarNull, bool, std::int32_t, double, std::u16string>;
+struct TVarArray;
+struct TVarStream;
+using TVariant = std::variant<std::monostate, TVarNull, bool, std::int32_t, double, std::u16string,
+                              std::shared_ptr<const TVarArray>, std::shared_ptr<const TVarStream>>;
+
+// A safe array of values; VarType is its variant type: the array flag (0x2000) with the element type.
+struct TVarArray {
+  std::uint16_t VarType = 0;
+  std::vector<TVariant> Items;
+};
+// An in-memory stream handed over by reference; Bytes are its whole content.
+struct TVarStream {
+  std::string Bytes;
+};
 
 inline bool VarIsEmpty(const TVariant& V) { return std::holds_alternative<std::monostate>(V); }
 inline bool VarIsNull(const TVariant& V) { return std::holds_alternative<TVarNull>(V); }

@@ -221,13 +221,6 @@ std::int32_t TfrmHtmlService::Terminate() {
   return HS_OK;
 }
 
-// The print operations arrive with printing; until then they cannot run.
-std::int32_t TfrmHtmlService::PrintFiles(const std::u16string&) { return HS_FAILED; }
-std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string&) { return HS_FAILED; }
-std::int32_t TfrmHtmlService::PrintPreview(const std::u16string&) { return HS_FAILED; }
-std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }
-std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string&) { return HS_FAILED; }
-
 void TfrmHtmlService::ApplicationException(const std::exception& E) {
   // Nothing may leave the hook: it runs inside GLib callbacks, where an exception would end the process.
   std::u16string logFile;

@@ -119,6 +119,7 @@ class TfrmHtmlService {
   std::int32_t PrintPreview(const std::u16string& AFilename);
   std::int32_t PageSetup();
   std::int32_t SetDefaultPageOptions(const std::u16string& ANameSpace);
+  void PrintFile(const std::u16string& AFilename);
 
   // Insertion and command operations.
   std::int32_t ConcatHtml(const std::u16string& AHtmlSource, bool APlain);

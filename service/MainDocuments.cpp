@@ -137,10 +137,16 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
     }
   } reset{*this};
   FHtmlEdit->LoadFromFile(AFilename, true);
-  WaitOnMainContext([this] { return !FbBusy || FApplication.Terminated(); },
+  // Printing also ends its wait once the engine reports this file ready; a blank document that was
+  // still on its way may report ready first.
+  const bool readyExit = AAction == THtmlAction::haPrint;
+  const auto ready = [&] {
+    return readyExit && FHtmlEdit->ReadyState() == READYSTATE_COMPLETE && LoadedDocumentIsSafe(AFilename);
+  };
+  WaitOnMainContext([&] { return !FbBusy || FApplication.Terminated() || ready(); },
                     static_cast<int>(FOptions.DocumentTimeoutMs),
                     AKind == TWaitKind::wkProcessAll ? TzbWaitMode::wmProcessAll : TzbWaitMode::wmOneAtATime);
-  const bool completed = !FbBusy;
+  const bool completed = !FbBusy || ready();
   if (!completed && !FApplication.Terminated()) {
     // Stop the load and take its completion here, so that it cannot end a later request's wait.
     FHtmlAction = THtmlAction::haNone;

@@ -9,6 +9,7 @@
 
 #include "platform/glib/zbCairoOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/webkit/zbWebKitPrint.h"
 #include "platform/webkit/zbWebKitScript.h"
 #include "platform/webkit/zbWebKitUtils.h"
 #include "support/zbFileCtrl.h"
@@ -199,6 +200,9 @@ struct TView : std::enable_shared_from_this<TView> {
       return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(D)), u"", 0, Result) == S_OK;
     };
     Signals.Connect(View.get());
+    StandardCommands[OLECMDID_PRINT] = [this](std::uint32_t AExecOpt, const TVariant& AIn, TVariant*) {
+      return PrintCommand(View.get(), AExecOpt, AIn, CallTimeout, [this] { return Failed; });
+    };
   }
 
   std::int32_t DownloadMask() {

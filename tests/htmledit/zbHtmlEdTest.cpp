@@ -307,7 +307,20 @@ TEST_F(HtmlEdit, CommandTarget) {
   EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0, std::int32_t(9), &Out), E_INVALIDARG);
   EXPECT_EQ(E.InvokeCMD(false, OLECMDID_COPY, 0), S_OK);
   EXPECT_EQ(E.InvokeCMD(true, 1, 0), OLECMDERR_E_NOTSUPPORTED);
-  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_PRINT, 0), OLECMDERR_E_NOTSUPPORTED);
+  // The engine prints; its print dialog is not offered.
+  EXPECT_EQ(E.InvokeCMD(false, OLECMDID_PRINT, OLECMDEXECOPT_PROMPTUSER), E_NOTIMPL);
+}
+
+TEST_F(HtmlEdit, ZoomIsClampedToTheEnginesRange) {
+  Load("<html><body><p>text</p></body></html>");
+  EXPECT_EQ(E.ZoomRange().Low, 0);
+  EXPECT_EQ(E.ZoomRange().High, 4);
+  E.Zoom(10);
+  EXPECT_EQ(E.ZoomValue(), 4);
+  E.Zoom(-1);
+  EXPECT_EQ(E.ZoomValue(), 0);
+  E.Zoom(3);
+  EXPECT_EQ(E.ZoomValue(), 3);
 }
 
 TEST_F(HtmlEdit, FramesAndThumbnail) {

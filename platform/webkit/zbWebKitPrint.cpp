@@ -1,0 +1,160 @@
+#include "platform/webkit/zbWebKitPrint.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGOwner.h"
+#include "platform/glib/zbMainWait.h"
+#include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintSpool.h"
+#include "support/zbDateUtils.h"
+#include "support/zbUnicode.h"
+
+namespace zb::webkit {
+namespace {
+
+constexpr std::uint16_t VT_ARRAY_OF_BYTES = 0x2011;
+
+using TzbPaperSizeOwner = TzbOwner<GtkPaperSize, gtk_paper_size_free>;
+
+// A temporary folder of its own for the two PDFs of one print; gone with its owner.
+class TPrintFolder {
+ public:
+  TPrintFolder() {
+    const TzbGChars folder(g_dir_make_tmp("htmlservice-print-XXXXXX", nullptr));
+    if (!folder) throw EzbException(std::u16string(u"Für den Druck konnte kein temporärer Ordner angelegt werden"));
+    FPath = folder.get();
+  }
+  ~TPrintFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(FPath, ignored);
+  }
+  TPrintFolder(const TPrintFolder&) = delete;
+  TPrintFolder& operator=(const TPrintFolder&) = delete;
+  std::string File(const char* AName) const { return FPath + "/" + AName; }
+
+ private:
+  std::string FPath;
+};
+
+struct TPrintRun {
+  bool Done = false;
+  std::u16string Error;
+};
+
+TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
+  TzbGObject<GtkPageSetup> page(gtk_page_setup_new());
+  const std::string paperName = Utf16ToUtf8(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
+  TzbPaperSizeOwner paper(gtk_paper_size_new(paperName.c_str()));
+  if (const auto size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper))
+    paper.reset(gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height,
+                                          GTK_UNIT_INCH));
+  gtk_page_setup_set_paper_size(page.get(), paper.get());
+  gtk_page_setup_set_orientation(page.get(), ASetup.Orientation == poLandscape ? GTK_PAGE_ORIENTATION_LANDSCAPE
+                                                                               : GTK_PAGE_ORIENTATION_PORTRAIT);
+  gtk_page_setup_set_left_margin(page.get(), ASetup.Margins.Left, GTK_UNIT_INCH);
+  gtk_page_setup_set_right_margin(page.get(), ASetup.Margins.Right, GTK_UNIT_INCH);
+  gtk_page_setup_set_top_margin(page.get(), ASetup.Margins.Top, GTK_UNIT_INCH);
+  gtk_page_setup_set_bottom_margin(page.get(), ASetup.Margins.Bottom, GTK_UNIT_INCH);
+  return page;
+}
+
+std::u16string ViewText(const char* AText) { return AText ? Utf8ToUtf16(AText) : std::u16string(); }
+
+}  // namespace
+
+bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts) {
+  const auto* array = std::get_if<std::shared_ptr<const TVarArray>>(&AIn);
+  if (!array || !*array || (*array)->VarType != VT_ARRAY_OF_BYTES || (*array)->Items.size() < 2) return false;
+  const auto& items = (*array)->Items;
+  ATexts.Header = VarToText(items[0]);
+  ATexts.Footer = VarToText(items[1]);
+  ATexts.HtmlHeader.clear();
+  if (items.size() > 2)
+    if (const auto* stream = std::get_if<std::shared_ptr<const TVarStream>>(&items[2]); stream && *stream) {
+      const std::string& bytes = (*stream)->Bytes;
+      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
+        ATexts.HtmlHeader += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
+                                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
+    }
+  return true;
+}
+
+void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup,
+                    int ATimeoutMs, const std::function<bool()>& AFailed) {
+  TzbGObject<GtkPrintSettings> settings(gtk_print_settings_new());
+  // GTK's print-to-file printer: WebKit renders the pages into the PDF itself.
+  gtk_print_settings_set_printer(settings.get(), "Print to File");
+  gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
+  const TzbGChars uri(g_filename_to_uri(APdf.c_str(), nullptr, nullptr));
+  gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_URI, uri.get());
+  const TzbGObject<GtkPageSetup> page = PageSetupOf(ASetup);
+  gtk_print_settings_set_orientation(settings.get(), gtk_page_setup_get_orientation(page.get()));
+  gtk_print_settings_set_paper_size(settings.get(), gtk_page_setup_get_paper_size(page.get()));
+
+  TzbGObject<WebKitPrintOperation> operation(webkit_print_operation_new(AView));
+  webkit_print_operation_set_print_settings(operation.get(), settings.get());
+  webkit_print_operation_set_page_setup(operation.get(), page.get());
+  // The handlers go with this call, so a late signal of an abandoned print finds nobody.
+  TPrintRun run;
+  TzbSignal finished(operation.get(), "finished",
+                     G_CALLBACK(+[](WebKitPrintOperation*, gpointer AData) noexcept {
+                       static_cast<TPrintRun*>(AData)->Done = true;
+                     }),
+                     &run);
+  TzbSignal failed(operation.get(), "failed",
+                   G_CALLBACK(+[](WebKitPrintOperation*, GError* AError, gpointer AData) noexcept {
+                     GuardCallback([&] {
+                       static_cast<TPrintRun*>(AData)->Error =
+                           Utf8ToUtf16(AError && AError->message ? AError->message : "?");
+                     });
+                   }),
+                   &run);
+  webkit_print_operation_print(operation.get());
+  const bool inTime = WaitOnMainContext([&] { return run.Done || AFailed(); }, ATimeoutMs);
+  if (!run.Error.empty())
+    throw EzbException(u"Die HTML-Engine konnte das Dokument nicht drucken: %s", {run.Error});
+  if (!run.Done && AFailed())
+    throw EzbException(std::u16string(u"Die HTML-Engine ist während des Druckens ausgefallen"));
+  if (!inTime)
+    throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden gedruckt", {ATimeoutMs / 1000});
+  std::error_code error;
+  if (std::filesystem::file_size(APdf, error) == 0 || error)
+    throw EzbException(std::u16string(u"Die HTML-Engine hat keine Druckseiten erzeugt"));
+}
+
+HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
+                     const std::function<bool()>& AFailed) {
+  if (AExecOpt == OLECMDEXECOPT_PROMPTUSER) return E_NOTIMPL;
+  // The command target swallows errors, so they are reported here, to the process's error hook.
+  try {
+    print::TzbPageSetup setup = print::ReadPageSetup();
+    TPrintTexts texts;
+    if (PrintTextsFromArgument(AIn, texts)) {
+      setup.Header = texts.Header;
+      setup.Footer = texts.Footer;
+    }
+    const TPrintFolder folder;
+    const std::string rendered = folder.File("rendered.pdf");
+    PrintViewToPdf(AView, rendered, setup, ATimeoutMs, AFailed);
+
+    print::TzbStampOptions stamp;
+    stamp.Header = setup.Header;
+    stamp.Footer = setup.Footer;
+    stamp.Margins = setup.Margins;
+    stamp.Context.Title = ViewText(webkit_web_view_get_title(AView));
+    stamp.Context.Address = ViewText(webkit_web_view_get_uri(AView));
+    stamp.Context.When = Now();
+    const std::u16string stamped = Utf8ToUtf16(folder.File("stamped.pdf"));
+    print::StampPdf(Utf8ToUtf16(rendered), stamped, stamp);
+    print::SendPdfToPrinter(stamped, stamp.Context.Title);
+    return S_OK;
+  } catch (const std::exception& e) {
+    CallbackFailed(e);
+    return E_FAIL;
+  }
+}
+
+}  // namespace zb::webkit

@@ -1,0 +1,34 @@
+// The engine's print command over WebKit: the view is printed to a PDF with the page setup's paper,
+// orientation and margins, header and footer are stamped onto every page, and the result goes to the
+// default printer. Registered as the view's handler of the standard print command.
+#pragma once
+
+#include <webkit2/webkit2.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "htmledit/zbMsHtml_tlb.h"
+#include "platform/print/zbPageSetup.h"
+
+namespace zb::webkit {
+
+// Header, footer and HTML header of the print command's argument (an array of header text, footer
+// text and a stream of UTF-16 HTML); null when the argument carries none, so the store's apply.
+struct TPrintTexts {
+  std::u16string Header, Footer, HtmlHeader;
+};
+bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts);
+
+// Prints AView to a PDF file APdf with ASetup's paper, orientation and margins (no header or footer).
+// AFailed tells a dead web process; raises EzbException when printing fails or runs out of time.
+void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup,
+                    int ATimeoutMs, const std::function<bool()>& AFailed);
+
+// The whole print command: the argument's texts (or the store's), rendering, stamping, sending.
+// AExecOpt OLECMDEXECOPT_PROMPTUSER asks for the print dialog, which this engine does not offer yet.
+HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
+                     const std::function<bool()>& AFailed);
+
+}  // namespace zb::webkit

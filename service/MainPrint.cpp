@@ -1,0 +1,51 @@
+// The form's print operations: batch printing without a dialog and the suite's default page options.
+#include "htmledit/zbHtmlPrintOptions.h"
+#include "service/HtmlServiceConst.h"
+#include "service/Main.h"
+#include "support/zbStr.h"
+
+namespace zb {
+
+std::int32_t TfrmHtmlService::PrintFiles(const std::u16string& AFilenames) {
+  if (AFilenames.empty()) return HS_OK;
+  int position = 1;
+  while (position != -1) {
+    try {
+      std::u16string name;
+      GetNextToken(AFilenames, u",", position, name);
+      PrintFile(name);
+    } catch (const std::exception& e) {
+      // One file's failure never stops the others; it is logged, not shown.
+      ApplicationException(e);
+    }
+  }
+  FHtmlEdit->Clear();
+  return HS_OK;
+}
+
+void TfrmHtmlService::PrintFile(const std::u16string& AFilename) {
+  if (!IsDocumentFile(AFilename)) return;
+  if (!LoadAndWait(AFilename, THtmlAction::haPrint, TWaitKind::wkOneAtATime))
+    throw EzbException(u"Das Dokument \"%s\" konnte zum Drucken nicht geladen werden", {AFilename});
+  FHtmlEdit->Print(false);
+}
+
+std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string& ANameSpace) {
+  THtmlPrintOptions options;
+  options.SetNameSpace(ANameSpace);
+  options.SetHeader(u"&u&b&d");
+  options.SetFooter(u"&w&bSeite &p von &P");
+  options.Margins().SetLeft(0.75);
+  options.Margins().SetRight(0.75);
+  options.Margins().SetTop(0.75);
+  options.Margins().SetBottom(0.75);
+  options.SaveToRegistry(true);
+  return 0;
+}
+
+// The dialogs of these requests are not there yet; until they are, nothing is pretended.
+std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string&) { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PrintPreview(const std::u16string&) { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }
+
+}  // namespace zb
