@@ -70,6 +70,9 @@ struct TServiceOptions {
   // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE=1): the first conversion's document-complete
   // handler kills the engine's web process before it reads the document. Unset in normal use.
   bool KillEngineAtComplete = false;
+  // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_PRINT=1): the first file of a print list loses its
+  // web process right before it is printed.
+  bool KillEngineAtPrint = false;
   static TServiceOptions FromEnvironment();
 };
 

@@ -27,6 +27,10 @@ void TfrmHtmlService::PrintFile(const std::u16string& AFilename) {
   if (!IsDocumentFile(AFilename)) return;
   if (!LoadAndWait(AFilename, THtmlAction::haPrint, TWaitKind::wkOneAtATime))
     throw EzbException(u"Das Dokument \"%s\" konnte zum Drucken nicht geladen werden", {AFilename});
+  if (FOptions.KillEngineAtPrint) {
+    FOptions.KillEngineAtPrint = false;
+    KillChildWebProcesses();
+  }
   FHtmlEdit->Print(false);
 }
 

@@ -1,6 +1,11 @@
 // Printing through the running service to a private CUPS queue, read back as a person would: the
 // page count, the mail's words, and "Seite p von P" right-aligned in the bottom margin of each page.
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -206,6 +211,47 @@ TEST_F(Printing, NoPrinterIsLoggedAndTheAnswerStaysOne) {
   for (std::size_t i = 0; i + 1 < log.size(); i += 2)
     text += static_cast<char16_t>(static_cast<unsigned char>(log[i]) | static_cast<unsigned char>(log[i + 1]) << 8);
   EXPECT_NE(text.find(u"Standarddrucker"), std::u16string::npos);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+TEST_F(Printing, PrintingAMailWithRemoteReferencesMakesNoConnection) {
+  NEEDS_CUPS();
+  const int listener = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  socklen_t len = sizeof addr;
+  getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len);
+  listen(listener, 16);
+  const std::string base = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+  Bus.StartService();
+  const fs::path mail =
+      Write("fern.htm",
+            Mail(Tag(), "<link rel=stylesheet href=\"" + base + "/s.css\"><style>@font-face{font-family:F;src:url(" +
+                            base + "/f.woff)} p{font-family:F}</style><p>Fernbezug</p><img src=\"" + base +
+                            "/i.png\"><script>new Image().src='" + base + "/js'</script>"));
+  EXPECT_EQ(PrintFiles(mail.string()), 1);
+  const auto jobs = WaitForJobs(Tag(), 1);
+  ASSERT_EQ(jobs.size(), 1u);
+  EXPECT_NE(TPdf(jobs[0].string()).Text(0).find("Fernbezug"), std::string::npos);
+  fcntl(listener, F_SETFL, O_NONBLOCK);
+  EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "printing reached the network";
+  close(listener);
+}
+
+TEST_F(Printing, AWebProcessKilledWhilePrintingLeavesNoJobIsLoggedAndTheNextFilePrints) {
+  NEEDS_CUPS();
+  Bus.StartService({{"HTMLSERVICE_TEST_KILL_ENGINE_AT_PRINT", "1"}});
+  const fs::path first = Write("a.htm", Mail(Tag() + " A", "<p>Erster</p>"));
+  const fs::path second = Write("b.htm", Mail(Tag() + " B", "<p>Zweiter</p>"));
+  EXPECT_EQ(PrintFiles(first.string() + "," + second.string()), 1);
+  const auto jobs = WaitForJobs(Tag(), 1);
+  std::this_thread::sleep_for(1s);  // a half job of the first file would have landed by now
+  ASSERT_EQ(Jobs(Tag()).size(), 1u);
+  EXPECT_EQ(ReadAll(fs::path(jobs[0]).replace_extension(".title")), Tag() + " B");
+  const fs::path logs = fs::path(Bus.Folder()) / "XDG_STATE_HOME" / "Vestrum-Logs" / "Plumadesk 5.0";
+  ASSERT_TRUE(fs::is_directory(logs));
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
 }
 
