@@ -1,5 +1,6 @@
 // The form's print operations: batch printing without a dialog and the suite's default page options.
 #include "htmledit/zbHtmlPrintOptions.h"
+#include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
 #include "service/Main.h"
 #include "support/zbStr.h"
@@ -27,11 +28,16 @@ void TfrmHtmlService::PrintFile(const std::u16string& AFilename) {
   if (!IsDocumentFile(AFilename)) return;
   if (!LoadAndWait(AFilename, THtmlAction::haPrint, TWaitKind::wkOneAtATime))
     throw EzbException(u"Das Dokument \"%s\" konnte zum Drucken nicht geladen werden", {AFilename});
+  const auto engineFailed = [this] { return FHtmlEdit->DefaultInterface().EngineFailed(); };
   if (FOptions.KillEngineAtPrint) {
     FOptions.KillEngineAtPrint = false;
     KillChildWebProcesses();
+    WaitOnMainContext(engineFailed, static_cast<int>(FOptions.DocumentTimeoutMs));
   }
   FHtmlEdit->Print(false);
+  // The command target answers nothing; a dead engine printed nothing and must not pass unnoticed.
+  if (engineFailed())
+    throw EzbException(u"Die HTML-Engine ist ausgefallen; das Dokument \"%s\" wurde nicht gedruckt", {AFilename});
 }
 
 std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string& ANameSpace) {

@@ -252,6 +252,12 @@ TEST_F(Printing, AWebProcessKilledWhilePrintingLeavesNoJobIsLoggedAndTheNextFile
   EXPECT_EQ(ReadAll(fs::path(jobs[0]).replace_extension(".title")), Tag() + " B");
   const fs::path logs = fs::path(Bus.Folder()) / "XDG_STATE_HOME" / "Vestrum-Logs" / "Plumadesk 5.0";
   ASSERT_TRUE(fs::is_directory(logs));
+  std::string log;
+  for (const auto& e : fs::directory_iterator(logs)) log += ReadAll(e.path());
+  const std::string marker = "nicht gedruckt";
+  std::string wide;
+  for (char c : marker) wide += std::string{c, '\0'};
+  EXPECT_NE(log.find(wide), std::string::npos);
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
 }
 
