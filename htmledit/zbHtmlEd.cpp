@@ -103,7 +103,7 @@ std::u16string DecodeCharset(const std::string& ABytes, const std::u16string& AC
 
 namespace {
 GtkContainer* CheckedParent(GtkContainer* AParent) {
-  if (!HtmlEdModuleStart()) throw EzbException(u"The HTML editor needs a display (DISPLAY or WAYLAND_DISPLAY)");
+  if (!HtmlEdModuleStart()) throw EzbException(u"Der HTML-Editor braucht eine Anzeige (DISPLAY oder WAYLAND_DISPLAY)");
   return AParent;
 }
 }  // namespace
@@ -401,7 +401,7 @@ IHtmlTextRange TzbCustomHtmlEdit::HtmlTextRange() {
 }
 
 bool IHtmlTextRange::PasteHTML(std::u16string_view AHtml) {
-  if (!TextRange) throw EzbOleError(E_POINTER, u"The text range is missing");
+  if (!TextRange) throw EzbOleError(E_POINTER, u"Der Textbereich fehlt");
   TextRange->pasteHTML(AHtml);
   return true;
 }

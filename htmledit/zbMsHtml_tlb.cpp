@@ -6,7 +6,7 @@ namespace zb {
 
 void OleCheck(HRESULT AResult) {
   if (AResult < 0)
-    throw EzbOleError(AResult, Format(u"The HTML engine reported the error %x", {static_cast<unsigned>(AResult)}));
+    throw EzbOleError(AResult, Format(u"Die HTML-Engine meldet den Fehler %x", {static_cast<unsigned>(AResult)}));
 }
 
 std::u16string VarToText(const TVariant& V) {

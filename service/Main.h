@@ -145,12 +145,17 @@ class TfrmHtmlService {
   // Loads and conversions process everything pending; the image requests handle one message at a time.
   enum class TWaitKind { wkProcessAll, wkOneAtATime };
   bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind);
+  bool LoadAndWaitFor(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind);
   // Logs an error that was found, not raised, with the stack of the place that found it.
   void ReportError(const EzbException& E);
   // Waits until the engine reports the document complete; raises when it does not within the bound.
   void WaitForCompletion();
   bool LoadedDocumentIs(const std::u16string& AFilename);
   bool LoadedDocumentIsSafe(const std::u16string& AFilename) noexcept;
+  // True (and logged) when the suite's document died with the engine: acting on the blank document the
+  // engine would offer instead reports lost work as success.
+  bool DocumentLost();
+  bool EngineFailed();
   std::int32_t ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground);
 
   TApplication& FApplication;
@@ -166,6 +171,10 @@ class TfrmHtmlService {
   std::u16string FsInternalSaveFile;
   std::u16string FsPendingSource;   // the file a conversion loads
   bool FbConversionFailed = false;  // the document-complete handler could not write the text
+  // The engine holds a document the suite loaded or changed; once the engine died under it, that
+  // document is lost until the next load.
+  bool FbHoldsDocument = false;
+  bool FbDocumentLost = false;
 };
 
 // Test aid: kills the engine's web processes among this process's children.

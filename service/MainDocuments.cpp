@@ -126,7 +126,26 @@ bool TfrmHtmlService::LoadedDocumentIsSafe(const std::u16string& AFilename) noex
   }
 }
 
+bool TfrmHtmlService::EngineFailed() { return FHtmlEdit->DefaultInterface().EngineFailed(); }
+
+bool TfrmHtmlService::DocumentLost() {
+  if (FbHoldsDocument && EngineFailed()) FbDocumentLost = true;
+  if (FbDocumentLost)
+    ReportError(EzbException(std::u16string(
+        u"Die HTML-Engine ist ausgefallen; das geladene Dokument ist verloren und muss neu geladen werden")));
+  return FbDocumentLost;
+}
+
 bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
+  const bool loaded = LoadAndWaitFor(AFilename, AAction, AKind);
+  FbDocumentLost = false;
+  FbHoldsDocument = loaded;
+  if (!loaded && EngineFailed())
+    ReportError(EzbException(u"Die HTML-Engine ist beim Laden des Dokuments \"%s\" ausgefallen", {AFilename}));
+  return loaded;
+}
+
+bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
   FHtmlAction = AAction;
   FbBusy = true;
   struct TReset {
@@ -180,8 +199,19 @@ std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
 }
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
+  if (DocumentLost()) return HS_FAILED;
   const HRESULT saved = FHtmlEdit->SaveToFile(AFilename);
   FHtmlEdit->SetDesignMode(false);
+  if (saved < 0) {
+    // Nothing loaded (S_FALSE) is the caller's matter; a failed save is not.
+    if (EngineFailed()) {
+      FbDocumentLost = FbHoldsDocument;
+      ReportError(EzbException(u"Die HTML-Engine ist beim Speichern nach \"%s\" ausgefallen", {AFilename}));
+    } else {
+      ReportError(EzbFileError(u"Das Dokument konnte nicht als \"%s\" gespeichert werden (Fehler %x)",
+                               {AFilename, static_cast<unsigned>(saved)}));
+    }
+  }
   return saved == S_OK ? HS_OK : HS_FAILED;
 }
 
@@ -239,6 +269,7 @@ std::int32_t TfrmHtmlService::ConcatHtml(const std::u16string& AHtmlSource, bool
 }
 
 std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition) {
+  if (DocumentLost()) return HS_FAILED;
   try {
     std::u16string text = AHtmlSource;
     if (IsUTF8Text(text)) text = DecodeUTF8Text(text);
@@ -262,8 +293,10 @@ std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, b
       r.put_text(text);
     else
       range.PasteHTML(text);
+    FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
+    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
     return HS_FAILED;
   }
@@ -277,6 +310,7 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
                              {ACommand.iCmdID, OleVariantType(ACommand.oleValue)}));
     return HS_FAILED;
   }
+  if (DocumentLost()) return HS_FAILED;
   try {
     FHtmlEdit->SetDesignMode(true);
     WaitForCompletion();
@@ -287,8 +321,10 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
     if (name.empty()) throw EzbOleError(E_INVALIDARG, Format(u"Unbekannter Befehl %d", {ACommand.iCmdID}));
     doc->execCommand(name, ACommand.bShowUI != 0, value);
     FHtmlEdit->SetDesignMode(false);
+    FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
+    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
     return HS_FAILED;
   }

@@ -21,6 +21,7 @@ std::int32_t TfrmHtmlService::PrintFiles(const std::u16string& AFilenames) {
     }
   }
   FHtmlEdit->Clear();
+  FbHoldsDocument = false;
   return HS_OK;
 }
 

@@ -11,7 +11,8 @@ namespace zb {
 namespace {
 
 [[noreturn]] void FormatError(std::u16string_view AFormat) {
-  throw EzbConvertError(u"Format \"" + std::u16string(AFormat) + u"\" invalid or incompatible with argument");
+  throw EzbConvertError(u"Format \"" + std::u16string(AFormat) +
+                        u"\" ist ungültig oder mit dem Argument nicht vereinbar");
 }
 
 std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }

@@ -41,7 +41,7 @@ constexpr std::u16string_view AppEventKeyFormat = u"\\AppEvents\\Schemes\\Apps\\
 }
 
 void MuteAppEventSound(int Event) {
-  if (Event < 0 || Event >= AppEventCount) throw EzbRangeError(u"Range check error");
+  if (Event < 0 || Event >= AppEventCount) throw EzbRangeError(u"Fehler bei Bereichsprüfung");
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   // Nothing is restored later: the sound stays off for the user, as the engine's click should.
   if (reg.OpenKey(AppEventKeyFormat, {AppEventNames[static_cast<std::size_t>(Event)]}, false)) {

@@ -227,7 +227,7 @@ std::u16string StringReplace(std::u16string_view Source, std::u16string_view Old
 std::u16string StringReplaceMulti(std::u16string_view Source, const TStringList& Olds, const TStringList& News,
                                   TReplaceFlags Flags) {
   if (News.size() < Olds.size())
-    throw EzbRangeError(u"StringReplaceMulti: %d search texts but only %d replacements", {Olds.size(), News.size()});
+    throw EzbRangeError(u"StringReplaceMulti: %d Suchtexte, aber nur %d Ersetzungen", {Olds.size(), News.size()});
   std::u16string result(Source);
   for (std::size_t i = 0; i < Olds.size(); ++i) result = StringReplace(result, Olds[i], News[i], Flags);
   return result;

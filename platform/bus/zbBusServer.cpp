@@ -45,16 +45,16 @@ void CheckInterface(const GDBusInterfaceInfo& AInterface, const std::vector<TzbB
     GDBusMethodInfo* method =
         g_dbus_interface_info_lookup_method(const_cast<GDBusInterfaceInfo*>(&AInterface), AName.c_str());
     if (!method || Signature(method->in_args) != AIn || Signature(method->out_args) != "i")
-      throw EzbBusError(u"The interface description does not describe the method %s", {Utf8ToUtf16(AName)});
+      throw EzbBusError(u"Die Schnittstellenbeschreibung beschreibt die Methode %s nicht", {Utf8ToUtf16(AName)});
   };
   expect("Request", "iay");
   for (const auto& m : AMethods) expect(m.Name, ArgsSignature(m.Args));
   std::size_t described = 0;
   for (GDBusMethodInfo** m = AInterface.methods; m && *m; ++m) ++described;
   if (described != AMethods.size() + 1)
-    throw EzbBusError(std::u16string(u"The interface description names methods the service does not serve"));
+    throw EzbBusError(std::u16string(u"Die Schnittstellenbeschreibung nennt Methoden, die der Dienst nicht bedient"));
   if (!g_dbus_interface_info_lookup_property(const_cast<GDBusInterfaceInfo*>(&AInterface), "Title"))
-    throw EzbBusError(std::u16string(u"The interface description lacks the property Title"));
+    throw EzbBusError(std::u16string(u"Der Schnittstellenbeschreibung fehlt die Eigenschaft Title"));
 }
 
 TzbBusValue ValueFromVariant(GVariant* AValue) {
@@ -70,7 +70,7 @@ TzbBusValue ValueFromVariant(GVariant* AValue) {
   if (g_variant_type_equal(t, G_VARIANT_TYPE_DOUBLE)) return g_variant_get_double(AValue);
   if (g_variant_type_equal(t, G_VARIANT_TYPE_STRING)) return Utf8ToUtf16(g_variant_get_string(AValue, nullptr));
   if (g_variant_type_equal(t, G_VARIANT_TYPE_UNIT)) return std::monostate{};
-  throw EzbBusError(u"The command value of type %s cannot be carried",
+  throw EzbBusError(u"Ein Befehlswert vom Typ %s kann nicht übertragen werden",
                     {Utf8ToUtf16(g_variant_get_type_string(AValue))});
 }
 
@@ -268,15 +268,16 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
 
   TzbGError error;
   d.Connection.reset(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, error.Out()));
-  if (!d.Connection) throw EzbBusError(u"No D-Bus session bus: %s", {Utf8ToUtf16(error.Message())});
+  if (!d.Connection) throw EzbBusError(u"Kein D-Bus-Sitzungsbus: %s", {Utf8ToUtf16(error.Message())});
   // The service decides itself when to end; losing the bus must not kill it in the middle of a request.
   g_dbus_connection_set_exit_on_close(d.Connection.get(), FALSE);
 
   TzbGError xmlError;
   d.Node.reset(g_dbus_node_info_new_for_xml(d.Names.InterfaceXml.c_str(), xmlError.Out()));
-  if (!d.Node) throw EzbBusError(u"Bad interface description: %s", {Utf8ToUtf16(xmlError.Message())});
+  if (!d.Node) throw EzbBusError(u"Ungültige Schnittstellenbeschreibung: %s", {Utf8ToUtf16(xmlError.Message())});
   GDBusInterfaceInfo* interface = g_dbus_node_info_lookup_interface(d.Node.get(), d.Names.InterfaceName.c_str());
-  if (!interface) throw EzbBusError(std::u16string(u"The interface description lacks the service's interface"));
+  if (!interface)
+    throw EzbBusError(std::u16string(u"Der Schnittstellenbeschreibung fehlt die Schnittstelle des Dienstes"));
   CheckInterface(*interface, d.Methods);
 
   static const GDBusInterfaceVTable vtable = {&TImpl::OnMethodCall, &TImpl::OnGetProperty, nullptr, {}};
@@ -284,7 +285,7 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
   d.Registration = g_dbus_connection_register_object(d.Connection.get(), d.Names.ObjectPath.c_str(), interface, &vtable,
                                                      &d, nullptr, regError.Out());
   if (d.Registration == 0)
-    throw EzbBusError(u"Cannot publish the service object: %s", {Utf8ToUtf16(regError.Message())});
+    throw EzbBusError(u"Das Dienstobjekt kann nicht veröffentlicht werden: %s", {Utf8ToUtf16(regError.Message())});
 }
 
 TzbBusServer::~TzbBusServer() {
@@ -304,7 +305,7 @@ bool TzbBusServer::OwnName() {
                                                 g_variant_new("(su)", d.Names.BusName.c_str(), kNameFlagDoNotQueue),
                                                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
                                                 error.Out()));
-  if (!reply) throw EzbBusError(u"Cannot ask for the bus name: %s", {Utf8ToUtf16(error.Message())});
+  if (!reply) throw EzbBusError(u"Der Busname kann nicht angefordert werden: %s", {Utf8ToUtf16(error.Message())});
   guint32 result = 0;
   g_variant_get(reply.get(), "(u)", &result);
   d.OwnsName = result == kNamePrimaryOwner || result == kNameAlreadyOwner;

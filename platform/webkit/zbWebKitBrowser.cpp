@@ -339,7 +339,7 @@ struct TView : std::enable_shared_from_this<TView> {
   bool Usable(const TRef& ARef) const { return !Failed && HasDocument && ARef.Generation == Generation; }
 
   TScriptResult Script(const TRef& ARef, const std::string& ABody) {
-    if (!Usable(ARef)) return {E_FAIL, {}, u"The document is no longer loaded"};
+    if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
     std::string S = DomPrelude;
     S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
     return RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
@@ -545,7 +545,7 @@ class TWebKitDocument : public IHTMLDocument2,
     if (Name == u"SAVEAS" && !AShowUI && std::holds_alternative<std::u16string>(AValue) &&
         !std::get<std::u16string>(AValue).empty()) {
       HRESULT R = Save(std::get<std::u16string>(AValue), false);
-      if (R < 0) throw EzbOleError(R, u"The document could not be saved");
+      if (R < 0) throw EzbOleError(R, u"Das Dokument konnte nicht gespeichert werden");
       return true;
     }
     std::uint32_t Std = 0;
@@ -558,7 +558,7 @@ class TWebKitDocument : public IHTMLDocument2,
     if (Std) {
       TVariant Out;
       HRESULT R = Exec(nullptr, Std, AShowUI ? OLECMDEXECOPT_PROMPTUSER : OLECMDEXECOPT_DONTPROMPTUSER, AValue, &Out);
-      if (R < 0) throw EzbOleError(R, u"Command not supported: " + std::u16string(ACmdID));
+      if (R < 0) throw EzbOleError(R, u"Befehl nicht unterstützt: " + std::u16string(ACmdID));
       return true;
     }
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
@@ -585,7 +585,9 @@ class TWebKitDocument : public IHTMLDocument2,
     if (R.Code < 0) return R.Code;
     std::string Text = Utf16ToUtf8(AsText(R.Value));
     std::size_t Cut = Text.find('\n');
-    if (Cut == std::string::npos) return E_FAIL;
+    // Nothing to serialise (a document the engine replaced by a transformation's result has no element
+    // of its own): an empty file written as "saved" would lose the document.
+    if (Cut == std::string::npos || Cut + 1 == Text.size()) return E_FAIL;
     AStream += EncodeDocument(Text.substr(Cut + 1), Text.substr(0, Cut));
     return S_OK;
   }
@@ -670,7 +672,7 @@ class TWebKitBrowser : public IWebBrowser2 {
 
   bool IsTop() const { return FDocExpr == "document"; }
   void Navigate(std::u16string_view AUrl) override {
-    if (!IsTop()) throw EzbOleError(E_NOTIMPL, u"A frame is not navigated on its own");
+    if (!IsTop()) throw EzbOleError(E_NOTIMPL, u"Ein Frame wird nicht für sich allein geladen");
     FView->Navigate(AUrl);
   }
   int ReadyState() override { return FView->ReadyState; }

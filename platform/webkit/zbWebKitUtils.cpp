@@ -1,8 +1,11 @@
 #include "platform/webkit/zbWebKitUtils.h"
 
+#include <filesystem>
 #include <memory>
+#include <set>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "support/zbFormat.h"
 #include "support/zbUnicode.h"
 
 namespace zb::webkit {
@@ -109,14 +112,14 @@ void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) n
 
 TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld, int ATimeoutMs,
                         const std::function<bool()>& AFailed) {
-  if (AFailed()) return {E_ZB_ENGINE_GONE, {}, u"The HTML engine's web process has ended"};
+  if (AFailed()) return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"};
   auto Call = std::make_shared<TScriptCall>();
   webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
                                       nullptr, OnScriptFinished, new std::shared_ptr<TScriptCall>(Call));
   bool InTime = WaitOnMainContext([&] { return Call->Done || AFailed(); }, ATimeoutMs);
   if (Call->Done) return Call->Result;
-  if (!InTime) return {E_ZB_TIMEOUT, {}, u"The HTML engine did not answer in time"};
-  return {E_ZB_ENGINE_GONE, {}, u"The HTML engine's web process has ended"};
+  if (!InTime) return {E_ZB_TIMEOUT, {}, u"Die HTML-Engine hat nicht rechtzeitig geantwortet"};
+  return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"};
 }
 
 void PostScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld) {
@@ -187,18 +190,67 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) 
 }
 }  // namespace
 
+namespace {
+
+// WebKit compiles into temporary files of this name in the temporary folder and leaves them there
+// when the compile fails.
+constexpr char CompileTempPrefix[] = "ContentRuleList-";
+
+std::set<std::string> CompileTempFiles() {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(g_get_tmp_dir(), error))
+    if (entry.path().filename().string().rfind(CompileTempPrefix, 0) == 0) names.insert(entry.path().string());
+  return names;
+}
+
+// The outermost folder of APath that does not exist yet: what a failed attempt must take away again.
+std::string FirstMissingFolder(const std::string& APath) {
+  std::filesystem::path missing;
+  for (std::filesystem::path p = APath; !p.empty() && p != p.root_path(); p = p.parent_path()) {
+    std::error_code error;
+    if (std::filesystem::exists(p, error)) break;
+    missing = p;
+  }
+  return missing.string();
+}
+
+void RemoveTree(const std::string& APath) {
+  std::error_code ignored;
+  if (!APath.empty()) std::filesystem::remove_all(APath, ignored);
+}
+
+}  // namespace
+
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
   if (GFilter) return GFilter.get();
-  TzbGChars Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  const TzbGChars Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  const std::set<std::string> TempBefore = CompileTempFiles();
+  const std::string Created = FirstMissingFolder(Folder.get());
   auto Call = CompileFilter(Folder.get(), ATimeoutMs);
+  std::string PrivateFolder;
   if (!Call->Filter) {
+    RemoveTree(Created);
     // A cache folder that cannot be written (read-only home) must not keep the engine from starting.
-    TzbGChars Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
-    if (Private.get()) Call = CompileFilter(Private.get(), ATimeoutMs);
+    const TzbGChars Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
+    if (Private) {
+      PrivateFolder = Private.get();
+      Call = CompileFilter(Private.get(), ATimeoutMs);
+      if (!Call->Filter) RemoveTree(PrivateFolder);
+    }
   }
-  if (!Call->Filter)
-    throw EzbOleError(E_FAIL, u"The HTML engine's network filter could not be compiled: " +
-                                  (Call->Done ? Call->Error : std::u16string(u"timeout")));
+  if (!Call->Filter) {
+    for (const std::string& Name : CompileTempFiles())
+      if (!TempBefore.count(Name)) RemoveTree(Name);
+    throw EzbOleError(
+        E_FAIL,
+        Format(u"Der Netzwerkfilter der HTML-Engine konnte weder in \"%s\" noch im temporären Ordner \"%s\" angelegt "
+               u"werden (%s). Ohne ihn könnten Dokumente das Netz erreichen, daher startet der Dienst nicht. Bitte in "
+               u"einem der beiden Ordner Platz schaffen oder Schreibrechte geben (oder XDG_CACHE_HOME bzw. TMPDIR auf "
+               u"einen solchen Ordner setzen) und den Dienst neu starten.",
+               {Utf8ToUtf16(Folder.get()), Utf8ToUtf16(g_get_tmp_dir()),
+                Call->Done ? Call->Error : std::u16string(u"Zeitüberschreitung")}));
+  }
   GFilter.reset(Call->Filter);
   return GFilter.get();
 }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -27,6 +28,16 @@ std::string ReadFile(const fs::path& APath) {
 }
 
 void WriteFile(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
+
+// Kills the engine's web processes (children of the service APid), as an out-of-memory kill would.
+void KillWebProcessesOf(std::int32_t APid) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, name, state, ppid;
+    if ((stat >> pid >> name >> state >> ppid) && ppid == std::to_string(APid) && name.rfind("(WebKitWebProce", 0) == 0)
+      ::kill(std::stoi(pid), SIGKILL);
+  }
+}
 
 THtmlExecCmd Command(std::int32_t AId) {
   THtmlExecCmd cmd;
@@ -240,6 +251,55 @@ TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
   fcntl(listener, F_SETFL, O_NONBLOCK);
   EXPECT_LT(accept(listener, nullptr, nullptr), 0) << "a document reached the network";
   close(listener);
+}
+
+TEST_F(Documents, ADocumentLostWithTheEngineIsNeverReportedAsSaved) {
+  WriteFile(Path("mail.htm"), "<html><body><p>Originaltext der Mail</p></body></html>");
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("mail.htm")), 1);
+  KillWebProcessesOf(Bus.Request(1280, {}).Value.value_or(0));  // unknown codes answer the pid
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  // Before, the paste landed in a fresh blank document and the save wrote it over the mail: "saved".
+  EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Anhang</p>"), -1);
+  EXPECT_EQ(Exec(Command(6)), -1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), -1);
+  EXPECT_FALSE(fs::exists(Path("saved.htm")));
+  EXPECT_NE(Log().find("muss neu geladen werden"), std::string::npos);
+  // A later load works as usual.
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("mail.htm")), 1);
+  EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Anhang</p>"), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+  const std::string saved = ReadFile(Path("saved.htm"));
+  EXPECT_NE(saved.find("Originaltext"), std::string::npos);
+  EXPECT_NE(saved.find("Anhang"), std::string::npos);
+}
+
+TEST_F(Documents, TheStartUpBlankDocumentIsNotALostDocument) {
+  KillWebProcessesOf(Bus.Request(1280, {}).Value.value_or(0));
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Neu</p>"), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("neu.htm")), 1);
+  EXPECT_NE(ReadFile(Path("neu.htm")).find("Neu"), std::string::npos);
+}
+
+TEST_F(Documents, ATransformedDocumentIsNeverSavedEmpty) {
+  WriteFile(Path("t.xsl"),
+            "<?xml version=\"1.0\"?><xsl:stylesheet version=\"1.0\" "
+            "xmlns:xsl=\"http://www.w3.org/1999/XSL/Transform\"><xsl:template match=\"/\"><html><body><p>"
+            "<xsl:value-of select=\"/brief/text\"/></p></body></html></xsl:template></xsl:stylesheet>");
+  WriteFile(Path("brief.xml"),
+            "<?xml version=\"1.0\"?><?xml-stylesheet type=\"text/xsl\" href=\"t.xsl\"?>"
+            "<brief><text>Umgewandelt</text></brief>");
+  WriteFile(Path("target.htm"), "alt");
+  Text(HS_LOADFROMFILE, Path("brief.xml"));
+  const std::int32_t saved = Text(HS_SAVETOFILE, Path("target.htm"));
+  const std::string content = ReadFile(Path("target.htm"));
+  if (saved == 1) {
+    EXPECT_NE(content.find("Umgewandelt"), std::string::npos) << content;
+  } else {
+    EXPECT_EQ(saved, -1);
+    EXPECT_EQ(content, "alt");
+    EXPECT_NE(Log().find("gespeichert"), std::string::npos);
+  }
 }
 
 TEST_F(Documents, HugeInputIsServedAndTheServiceGoesOn) {

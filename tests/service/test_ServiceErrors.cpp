@@ -1,6 +1,9 @@
 // The running service's error hook: an unexpected error ends up as a German report in the minute's
 // log file below the user's state folder; the service keeps serving, also when the log cannot be written.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include <filesystem>
 #include <fstream>
@@ -112,6 +115,60 @@ TEST_F(ServiceErrors, AnEngineKilledWhileAConversionCompletesAnswersFailureLogsA
   EXPECT_NE(ReadFile(target).find("aus Wien"), std::string::npos);
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
+}
+
+// A tiny file system, filled up; unmounted at the end. Needs the right to mount (root, as in CI).
+class TFullFolder {
+ public:
+  TFullFolder() : FPath(fs::temp_directory_path() / ("zbfull-" + std::to_string(getpid()))) {
+    fs::create_directories(FPath);
+    FMounted = ::system(("mount -t tmpfs -o size=64k tmpfs '" + FPath.string() + "' 2>/dev/null").c_str()) == 0;
+    if (FMounted)
+      ::system(("dd if=/dev/zero of='" + (FPath / "fill").string() + "' bs=4k count=64 2>/dev/null").c_str());
+  }
+  ~TFullFolder() {
+    if (FMounted) ::system(("umount '" + FPath.string() + "'").c_str());
+    std::error_code ignored;
+    fs::remove_all(FPath, ignored);
+  }
+  bool Mounted() const { return FMounted; }
+  const fs::path& Path() const { return FPath; }
+
+ private:
+  fs::path FPath;
+  bool FMounted = false;
+};
+
+TEST_F(ServiceErrors, AFullTemporaryFolderStopsTheStartCleanlyAndSaysWhatToDo) {
+  TFullFolder full;
+  if (!full.Mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  const TRun run = Bus.Run({HTMLSERVICE_PATH},
+                           {{"XDG_CACHE_HOME", (full.Path() / "cache").string()}, {"TMPDIR", full.Path().string()}});
+  EXPECT_EQ(run.ExitCode, 1);
+  EXPECT_NE(run.Err.find("Platz schaffen"), std::string::npos) << run.Err;
+  // Nothing half-made of the filter is left behind, neither ours nor the engine's compile files.
+  for (const auto& e : fs::recursive_directory_iterator(full.Path())) {
+    const std::string name = e.path().filename().string();
+    EXPECT_EQ(name.rfind("htmlservice-filters-", 0), std::string::npos) << e.path();
+    EXPECT_EQ(name.rfind("ContentRuleList-", 0), std::string::npos) << e.path();
+    EXPECT_NE(name, "vestrum-htmlservice") << e.path();
+  }
+}
+
+TEST_F(ServiceErrors, ASaveRefusedByAFullDiskIsLoggedAndTheOldFileStays) {
+  TFullFolder full;
+  if (!full.Mounted()) GTEST_SKIP() << "cannot mount a small file system here";
+  const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
+  std::ofstream(source) << "<html><body><p>" << std::string(100000, 'x') << "</p></body></html>";
+  Bus.StartService();
+  ASSERT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
+  const fs::path target = full.Path() / "fill";  // the file that filled the disk
+  const auto before = fs::file_size(target);
+  EXPECT_EQ(Bus.Call("SaveToFile", g_variant_new("(s)", target.c_str())).Value, -1);
+  EXPECT_EQ(fs::file_size(target), before);
+  const auto files = LogFiles(LogFolder());
+  ASSERT_EQ(files.size(), 1u);
+  EXPECT_NE(Utf16(ReadFile(files[0])).find(u"konnte nicht als"), std::u16string::npos);
 }
 
 TEST_F(ServiceErrors, TheNavigationClickIsSilencedWhenTheUserHasOne) {
