@@ -5,6 +5,8 @@
 #include <functional>
 #include <string_view>
 
+typedef struct _GtkWindow GtkWindow;  // NOLINT(bugprone-reserved-identifier): GTK's own tag
+
 namespace zb {
 
 constexpr int AppEventCount = 25;
@@ -30,5 +32,28 @@ bool EndWaitCursor();
 TCursor ScreenCursor();
 // The host shows the screen cursor on its windows; without a handler only ScreenCursor changes.
 void SetScreenCursorHandler(std::function<void(TCursor)> Handler);
+
+// Window helpers (zbSoundGtk.cpp, library zbsoundgtk: only programs with windows link it).
+// The main form is the window an application registers as its main one; none by default.
+void SetMainForm(GtkWindow* AForm);
+GtkWindow* MainForm();
+// Raises the application's windows above the calling program: its visible top-levels, and the main
+// form, shown first when AShowMainForm. Presenting with the current event time is how a Linux desktop
+// lets a program take the front.
+void BringApplicationToFront(bool AShowMainForm);
+// Shows (de-iconified) and raises AForm; false when that failed.
+bool ShowAndBringToFront(GtkWindow* AForm);
+
+// Results of ShellExecuteOrOpenWith, as the shell gives them: above 32 is success.
+constexpr int SE_ERR_FNF = 2;
+constexpr int SE_ERR_PNF = 3;
+constexpr int SE_ERR_ACCESSDENIED = 5;
+constexpr int SE_ERR_NOASSOC = 31;
+constexpr int SE_OK = 42;
+// AFileName a program: it runs with AParameters (split as a shell would) in ADirectory. Otherwise the
+// file (or address) opens with the desktop's default program; with none associated, or a program that
+// is not there while the file is, GTK's "open with" chooser is offered instead. Never raises.
+int ShellExecuteOrOpenWith(GtkWindow* AWindow, std::u16string_view AOperation, std::u16string_view AFileName,
+                           std::u16string_view AParameters, std::u16string_view ADirectory, int AShowCommand);
 
 }  // namespace zb
