@@ -1,15 +1,18 @@
 #include "platform/webkit/zbWebKitPrint.h"
 
+#include <gtk/gtkunixprint.h>
 #include <unistd.h>
 
 #include <filesystem>
 
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbGOwner.h"
+#include "platform/glib/zbGtkOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPdfStamp.h"
 #include "platform/print/zbPrintSpool.h"
 #include "support/zbDateUtils.h"
+#include "support/zbSound.h"
 #include "support/zbUnicode.h"
 
 namespace zb::webkit {
@@ -49,11 +52,11 @@ TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
   const std::string paperName = Utf16ToUtf8(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
   TzbPaperSizeOwner paper(gtk_paper_size_new(paperName.c_str()));
   if (const auto size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper))
-    paper.reset(gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height,
-                                          GTK_UNIT_INCH));
+    paper.reset(
+        gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height, GTK_UNIT_INCH));
   gtk_page_setup_set_paper_size(page.get(), paper.get());
-  gtk_page_setup_set_orientation(page.get(), ASetup.Orientation == poLandscape ? GTK_PAGE_ORIENTATION_LANDSCAPE
-                                                                               : GTK_PAGE_ORIENTATION_PORTRAIT);
+  gtk_page_setup_set_orientation(
+      page.get(), ASetup.Orientation == poLandscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
   gtk_page_setup_set_left_margin(page.get(), ASetup.Margins.Left, GTK_UNIT_INCH);
   gtk_page_setup_set_right_margin(page.get(), ASetup.Margins.Right, GTK_UNIT_INCH);
   gtk_page_setup_set_top_margin(page.get(), ASetup.Margins.Top, GTK_UNIT_INCH);
@@ -76,14 +79,14 @@ bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts) {
     if (const auto* stream = std::get_if<std::shared_ptr<const TVarStream>>(&items[2]); stream && *stream) {
       const std::string& bytes = (*stream)->Bytes;
       for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        ATexts.HtmlHeader += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                                   static_cast<unsigned char>(bytes[i + 1]) << 8);
+        ATexts.HtmlHeader +=
+            static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1]) << 8);
     }
   return true;
 }
 
-void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup,
-                    int ATimeoutMs, const std::function<bool()>& AFailed) {
+void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup, int ATimeoutMs,
+                    const std::function<bool()>& AFailed) {
   TzbGObject<GtkPrintSettings> settings(gtk_print_settings_new());
   // GTK's print-to-file printer: WebKit renders the pages into the PDF itself.
   gtk_print_settings_set_printer(settings.get(), "Print to File");
@@ -99,35 +102,93 @@ void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::
   webkit_print_operation_set_page_setup(operation.get(), page.get());
   // The handlers go with this call, so a late signal of an abandoned print finds nobody.
   TPrintRun run;
-  TzbSignal finished(operation.get(), "finished",
-                     G_CALLBACK(+[](WebKitPrintOperation*, gpointer AData) noexcept {
+  TzbSignal finished(operation.get(), "finished", G_CALLBACK(+[](WebKitPrintOperation*, gpointer AData) noexcept {
                        static_cast<TPrintRun*>(AData)->Done = true;
                      }),
                      &run);
-  TzbSignal failed(operation.get(), "failed",
-                   G_CALLBACK(+[](WebKitPrintOperation*, GError* AError, gpointer AData) noexcept {
-                     GuardCallback([&] {
-                       static_cast<TPrintRun*>(AData)->Error =
-                           Utf8ToUtf16(AError && AError->message ? AError->message : "?");
-                     });
-                   }),
-                   &run);
+  TzbSignal failed(
+      operation.get(), "failed", G_CALLBACK(+[](WebKitPrintOperation*, GError* AError, gpointer AData) noexcept {
+        GuardCallback([&] {
+          static_cast<TPrintRun*>(AData)->Error = Utf8ToUtf16(AError && AError->message ? AError->message : "?");
+        });
+      }),
+      &run);
   webkit_print_operation_print(operation.get());
   const bool inTime = WaitOnMainContext([&] { return run.Done || AFailed(); }, ATimeoutMs);
-  if (!run.Error.empty())
-    throw EzbException(u"Die HTML-Engine konnte das Dokument nicht drucken: %s", {run.Error});
+  if (!run.Error.empty()) throw EzbException(u"Die HTML-Engine konnte das Dokument nicht drucken: %s", {run.Error});
   if (!run.Done && AFailed())
     throw EzbException(std::u16string(u"Die HTML-Engine ist während des Druckens ausgefallen"));
-  if (!inTime)
-    throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden gedruckt", {ATimeoutMs / 1000});
+  if (!inTime) throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden gedruckt", {ATimeoutMs / 1000});
   std::error_code error;
   if (std::filesystem::file_size(APdf, error) == 0 || error)
     throw EzbException(std::u16string(u"Die HTML-Engine hat keine Druckseiten erzeugt"));
 }
 
+namespace {
+
+// The dialog's choice: printer, its settings and the page layout the user confirmed.
+struct TDialogChoice {
+  TzbGObject<GtkPrinter> Printer;
+  TzbGObject<GtkPrintSettings> Settings;
+  TzbGObject<GtkPageSetup> Page;
+};
+
+// GTK's print dialog, preset with the store's paper and orientation; false when cancelled.
+bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice) {
+  const TzbTopLevel dialog(gtk_print_unix_dialog_new("Drucken", nullptr));
+  auto* unix = GTK_PRINT_UNIX_DIALOG(dialog.get());
+  const TzbGObject<GtkPageSetup> page = PageSetupOf(ASetup);
+  gtk_print_unix_dialog_set_page_setup(unix, page.get());
+  gtk_print_unix_dialog_set_embed_page_setup(unix, TRUE);
+  gtk_window_set_modal(GTK_WINDOW(dialog.get()), TRUE);
+  gint response = GTK_RESPONSE_NONE;
+  const TzbSignal answered(
+      dialog.get(), "response",
+      G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept { *static_cast<gint*>(AData) = AResponse; }),
+      &response);
+  gtk_widget_show_all(dialog.get());
+  ShowAndBringToFront(GTK_WINDOW(dialog.get()));
+  WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
+  if (response != GTK_RESPONSE_OK) return false;
+  AChoice.Printer = TzbGObject<GtkPrinter>::Ref(gtk_print_unix_dialog_get_selected_printer(unix));
+  AChoice.Settings.reset(gtk_print_unix_dialog_get_settings(unix));
+  AChoice.Page = TzbGObject<GtkPageSetup>::Ref(gtk_print_unix_dialog_get_page_setup(unix));
+  return static_cast<bool>(AChoice.Printer);
+}
+
+struct TJobRun {
+  bool Done = false;
+  std::u16string Error;
+};
+
+// Sends the finished PDF to the printer the dialog chose, with its settings (copies, ranges …).
+void SendToChosenPrinter(const TDialogChoice& AChoice, const std::u16string& APdf, const std::u16string& ATitle) {
+  const std::string title = Utf16ToUtf8(print::PrintJobName(ATitle));
+  const TzbGObject<GtkPrintJob> job(
+      gtk_print_job_new(title.c_str(), AChoice.Printer.get(), AChoice.Settings.get(), AChoice.Page.get()));
+  TzbGError error;
+  if (!gtk_print_job_set_source_file(job.get(), Utf16ToUtf8(APdf).c_str(), error.Out()))
+    throw EzbException(u"Der Druckauftrag konnte nicht vorbereitet werden: %s", {error.Text()});
+  auto run = std::make_shared<TJobRun>();
+  gtk_print_job_send(
+      job.get(),
+      +[](GtkPrintJob*, gpointer AData, const GError* AError) noexcept {
+        auto& r = *static_cast<std::shared_ptr<TJobRun>*>(AData);
+        GuardCallback([&] {
+          if (AError) r->Error = Utf8ToUtf16(AError->message ? AError->message : "?");
+        });
+        r->Done = true;
+      },
+      new std::shared_ptr<TJobRun>(run),
+      +[](gpointer AData) noexcept { delete static_cast<std::shared_ptr<TJobRun>*>(AData); });
+  WaitOnMainContext([&] { return run->Done; }, 0);
+  if (!run->Error.empty()) throw EzbException(u"Der Druckauftrag wurde abgelehnt: %s", {run->Error});
+}
+
+}  // namespace
+
 HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
                      const std::function<bool()>& AFailed) {
-  if (AExecOpt == OLECMDEXECOPT_PROMPTUSER) return E_NOTIMPL;
   // The command target swallows errors, so they are reported here, to the process's error hook.
   try {
     print::TzbPageSetup setup = print::ReadPageSetup();
@@ -135,6 +196,17 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
     if (PrintTextsFromArgument(AIn, texts)) {
       setup.Header = texts.Header;
       setup.Footer = texts.Footer;
+    }
+    TDialogChoice choice;
+    const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
+    if (prompt) {
+      if (!AskPrintDialog(setup, choice)) return S_OK;  // cancelled: nothing is printed
+      // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
+      GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
+      setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
+      setup.Orientation = gtk_page_setup_get_orientation(choice.Page.get()) == GTK_PAGE_ORIENTATION_LANDSCAPE
+                              ? poLandscape
+                              : poPortrait;
     }
     const TPrintFolder folder;
     const std::string rendered = folder.File("rendered.pdf");
@@ -149,7 +221,10 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
     stamp.Context.When = Now();
     const std::u16string stamped = Utf8ToUtf16(folder.File("stamped.pdf"));
     print::StampPdf(Utf8ToUtf16(rendered), stamped, stamp);
-    print::SendPdfToPrinter(stamped, stamp.Context.Title);
+    if (prompt)
+      SendToChosenPrinter(choice, stamped, stamp.Context.Title);
+    else
+      print::SendPdfToPrinter(stamped, stamp.Context.Title);
     return S_OK;
   } catch (const std::exception& e) {
     CallbackFailed(e);

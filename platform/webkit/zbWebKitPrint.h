@@ -23,11 +23,11 @@ bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts);
 
 // Prints AView to a PDF file APdf with ASetup's paper, orientation and margins (no header or footer).
 // AFailed tells a dead web process; raises EzbException when printing fails or runs out of time.
-void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup,
-                    int ATimeoutMs, const std::function<bool()>& AFailed);
+void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup, int ATimeoutMs,
+                    const std::function<bool()>& AFailed);
 
 // The whole print command: the argument's texts (or the store's), rendering, stamping, sending.
-// AExecOpt OLECMDEXECOPT_PROMPTUSER asks for the print dialog, which this engine does not offer yet.
+// AExecOpt OLECMDEXECOPT_PROMPTUSER shows the print dialog first; cancelling it prints nothing.
 HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
                      const std::function<bool()>& AFailed);
 
