@@ -1,5 +1,7 @@
 #include "htmledit/zbHtmlEd.h"
 
+#include "htmledit/zbHtmlEdHooks.h"
+
 #include <gtk/gtk.h>
 
 #include <cfenv>
@@ -115,13 +117,14 @@ TzbCustomHtmlEdit::TzbCustomHtmlEdit(void*, GtkContainer* AParent) : TWebBrowser
   SetDownloadOptions(CustomDefaultDownloadOptions);
   SetUserInterfaceOptions({});
   FEnableDDE = false;
+  FHooks = CreateHtmlEdHooks(*this, AParent);
 }
-
-TzbCustomHtmlEdit::~TzbCustomHtmlEdit() = default;
 
 void TzbCustomHtmlEdit::Loaded() {
   FDownloadOptionValue = DownloadControlMask(FDownloadControlOptions);
   FUserInterfaceValue = UserInterfaceMask(FUserInterfaceOptions);
+  HookParentForm();
+  InstallKeyboardHook(*FHooks);
 }
 
 void TzbCustomHtmlEdit::SetDownloadOptions(TDownloadControlOptions AValue) {

@@ -16,6 +16,9 @@
 #include "htmledit/zbShDocVw_tlb.h"
 #include "support/zbStr.h"
 
+// GDK's tag, declared so that users of the editor need no GDK headers.
+typedef struct _GdkEventKey GdkEventKey;  // NOLINT(bugprone-reserved-identifier)
+
 namespace zb {
 
 // A set over an enumeration, stored as bits in enumeration order (bit n = value n).
@@ -147,6 +150,12 @@ void HtmlEdModuleEnd();
 // A default bound for every wait, in milliseconds.
 constexpr int DefaultWaitTimeoutMs = 30000;
 
+struct TzbHtmlEdHooks;
+struct TzbHtmlEdHooksFree {
+  void operator()(TzbHtmlEdHooks* AHooks) const noexcept;
+};
+using TzbHtmlEdHooksPtr = std::unique_ptr<TzbHtmlEdHooks, TzbHtmlEdHooksFree>;
+
 // The zoom levels the engine offers.
 struct TZoomRange {
   std::int32_t Low = 0;
@@ -243,6 +252,24 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   std::int32_t ZoomValue();
   TZoomRange ZoomRange();
 
+  // Cache, history and offline state (zbHtmlEdHooks.cpp). The cache and the history are the engine's
+  // for the whole process; the offline switch is the user's, shared with the user's other programs.
+  void ClearCache();
+  void ClearHistory();
+  bool IsGlobalOffline();
+  void SetGlobalOffline(bool AValue);
+
+  // Window hooks and shell requests (zbHtmlEdHooks.cpp). Loaded installs the key filter and the
+  // owner-window hook; both end with the component.
+  // A shell item-id list has no meaning here: raises EzbOleError.
+  void NavigatePidl(const void* APidl);
+  void HookParentForm();
+  void UnhookParentForm();
+  // The owner window the hook watches; nullptr without hook.
+  GtkWidget* ParentForm() const;
+  // Key events of the view: true when they stop here, false when the engine gets them as ordinary keys.
+  bool BrowserWndProc(GdkEventKey* AKey);
+
   // Host side: the engine's callbacks. Each calls its event, or gives the fixed answer without one.
   HRESULT ShowContextMenu(std::uint32_t AID, const TPoint& APoint) override;
   HRESULT GetHostInfo(TDocHostUIInfo& AInfo) override;
@@ -306,6 +333,10 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   std::function<void(TSender, GtkWidget* AHandle)> OnShowDialog;
 
  protected:
+  // The dialog watching on the owner window: called when the window's activation changes, which a
+  // dialog of the engine taking or giving back the focus does.
+  virtual void ParentFormWndProc(GtkWidget* AOwner);
+
   HRESULT AmbientInvoke(std::int32_t ADispID, std::uint16_t AFlags, TVariant* AResult) override {
     return Invoke(ADispID, AFlags, AResult);
   }
@@ -325,6 +356,10 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   std::uint32_t FUserInterfaceValue = 0;
   bool FEnableDDE = false;
   int FWaitTimeoutMs = DefaultWaitTimeoutMs;
+
+ private:
+  friend struct TzbHtmlEdHooks;
+  TzbHtmlEdHooksPtr FHooks;
 };
 
 class TzbHtmlEdit : public TzbCustomHtmlEdit {

@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
+
 #include "tests/htmledit/zbHtmlEdTestEnv.h"
 
 namespace zb::test {
@@ -138,6 +140,27 @@ TEST_F(HtmlEditNetwork, NothingLeavesWithEverythingAllowed) {
   E.SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS});
   ExpectSealed();
   E.SetDownloadOptions(TzbHtmlEdit::DefaultDownloadOptions);
+}
+
+// The user's offline switch: no view loads anything but local addresses, whatever its mask allows.
+TEST_F(HtmlEditNetwork, NothingLeavesWhileOffline) {
+  const char* Config = std::getenv("XDG_CONFIG_HOME");
+  const std::string Saved = Config ? Config : "";
+  ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
+  using O = TDownloadControlOption;
+  E.SetDownloadOptions({O::DLCTL_DLIMAGES, O::DLCTL_VIDEOS, O::DLCTL_BGSOUNDS});
+  E.SetGlobalOffline(true);
+  ASSERT_TRUE(E.IsGlobalOffline());
+  ExpectSealed();
+  E.Go(Utf8ToUtf16(Url() + "/page.htm"));
+  EXPECT_TRUE(E.WaitForComplete());
+  EXPECT_EQ(Server.Connections(), 0);
+  E.SetGlobalOffline(false);
+  E.SetDownloadOptions(TzbHtmlEdit::DefaultDownloadOptions);
+  if (Config)
+    ::setenv("XDG_CONFIG_HOME", Saved.c_str(), 1);
+  else
+    ::unsetenv("XDG_CONFIG_HOME");
 }
 
 TEST_F(HtmlEditNetwork, PastedMarkupNeitherRunsNorLoads) {
