@@ -10,6 +10,7 @@
 #include "platform/glib/zbGOwner.h"
 #include "support/zbFormat.h"
 #include "support/zbRegistry.h"
+#include "support/zbSound.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -149,11 +150,9 @@ void InitiateShellConversation(TzbShellClient& AClient, std::u16string_view AApp
 bool LaunchFolder(std::u16string_view APath, std::u16string_view AVerb, int AShowCommand) {
   if (GLauncher) return GLauncher(APath, AVerb, AShowCommand);
   // The desktop's handler of folders is its file manager; it has no separate search start.
-  TzbGChars Uri(g_filename_to_uri(Utf16ToUtf8(APath).c_str(), nullptr, nullptr));
-  if (!Uri) return false;
-  TzbGError Error;
-  if (g_app_info_launch_default_for_uri(Uri.get(), nullptr, Error.Out())) return true;
-  CallbackFailed(EzbException(Format(u"Der Ordner \"%s\" konnte nicht geöffnet werden: %s", {APath, Error.Text()})));
+  const int Result = ShellExecuteOrOpenWith(nullptr, u"OPEN", APath, u"", u"", AShowCommand);
+  if (Result > 32) return true;
+  CallbackFailed(EzbException(Format(u"Der Ordner \"%s\" konnte nicht geöffnet werden (Fehler %d)", {APath, Result})));
   return false;
 }
 

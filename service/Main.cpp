@@ -176,6 +176,8 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   FHtmlEdit->SetDownloadOptions({D::DLCTL_NO_SCRIPTS, D::DLCTL_NO_JAVA, D::DLCTL_NO_RUNACTIVEXCTLS,
                                  D::DLCTL_NO_DLACTIVEXCTLS, D::DLCTL_NO_FRAMEDOWNLOAD, D::DLCTL_FORCEOFFLINE,
                                  D::DLCTL_SILENT, D::DLCTL_OFFLINE});
+  // The form's stored properties are in place: the component finishes its loading (masks, key filter).
+  FHtmlEdit->Loaded();
   gtk_window_move(GTK_WINDOW(FHost.get()), FLeft, FTop);
   // 2. Transparency: an offscreen window is never on screen, so there is nothing to blend away.
   // 3. The caption.
