@@ -145,6 +145,10 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10),
             "Gr\xFC\xDF"
             "e \x80");  // Windows-1252, no preamble
+  // A character the code page lacks is one "?", also outside the Basic Multilingual Plane.
+  WriteFile(Path("astral.htm"), "<html><body>a&#x1F600;b&#x10348;c&#x4E2D;d</body></html>");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("astral.htm") + ";DST:" + Path("astral.txt")), 1);
+  EXPECT_EQ(ReadFile(Path("astral.txt")), "a?b?c?d");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "src:" + Path("a.htm") + ";dst:" + Path("c.txt")), 1);
   EXPECT_EQ(ReadFile(Path("c.txt")), ReadFile(Path("b.txt")));
   fs::create_directory(Dir() / "semi;colon");
