@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -66,6 +68,24 @@ std::string VariantToJs(const TVariant& V) {
     case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(V)));
     default: return "undefined";
   }
+}
+
+// An integer colour of the command protocol is a Windows colour value, 0x00BBGGRR; as a decimal text the
+// engine would read 255 as the short hex colour #255 and ignore 16711680. Text colours stay as they are.
+TVariant CommandValue(const std::u16string& AUpperName, const TVariant& AValue) {
+  if (AUpperName != u"FORECOLOR" && AUpperName != u"BACKCOLOR") return AValue;
+  std::uint32_t Bits = 0;
+  if (const auto* I = std::get_if<std::int32_t>(&AValue)) {
+    Bits = static_cast<std::uint32_t>(*I);
+  } else if (const auto* D = std::get_if<double>(&AValue);
+             D && std::isfinite(*D) && std::trunc(*D) == *D && *D >= INT32_MIN && *D <= UINT32_MAX) {
+    Bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(*D));
+  } else {
+    return AValue;
+  }
+  char Css[8];
+  std::snprintf(Css, sizeof Css, "#%02x%02x%02x", Bits & 0xFF, (Bits >> 8) & 0xFF, (Bits >> 16) & 0xFF);
+  return Utf8ToUtf16(Css);
 }
 
 // The web's names for some character sets differ from iconv's.
@@ -558,7 +578,7 @@ class TWebKitDocument : public IHTMLDocument2,
       return true;
     }
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
-                       VariantToJs(AValue) + ");"));
+                       VariantToJs(CommandValue(Name, AValue)) + ");"));
   }
   bool queryCommandSupported(std::u16string_view ACmdID) override {
     std::u16string Name = AsciiUpperCase(ACmdID);

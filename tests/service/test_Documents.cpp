@@ -218,6 +218,48 @@ TEST_F(Documents, CommandsWithValuesAndBadIdentifiers) {
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
 }
 
+TEST_F(Documents, IntegerColoursAreWindowsColourValues) {
+  WriteFile(Path("a.htm"), "<html><body><p>Farbe</p></body></html>");
+  // The saved colour, as the engine writes it: a hex text or an rgb() function.
+  const auto colourIn = [](const std::string& AHtml, int R, int G, int B) {
+    char hex[8], rgb[32];
+    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", R, G, B);
+    std::snprintf(rgb, sizeof rgb, "rgb(%d, %d, %d)", R, G, B);
+    return AHtml.find(hex) != std::string::npos || AHtml.find(rgb) != std::string::npos;
+  };
+  struct TCase {
+    std::int32_t Cmd;
+    TCommandValue Value;
+    int R, G, B;
+  } cases[] = {
+      {18, std::int32_t{255}, 255, 0, 0},       // 0x00BBGGRR: pure red
+      {18, std::int32_t{0xFF0000}, 0, 0, 255},  // pure blue
+      {18, std::int32_t{0x123456}, 0x56, 0x34, 0x12},
+      {3, std::int32_t{0}, 0, 0, 0},  // a black text would already be black
+      {18, std::uint8_t{128}, 128, 0, 0},
+      {18, 255.0, 255, 0, 0},
+      {3, std::int32_t{0x00FF00}, 0, 255, 0},
+      {3, std::int32_t{0x0000FF}, 255, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Cmd << " " << c.R << "," << c.G << "," << c.B);
+    ASSERT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+    THtmlExecCmd cmd = Command(c.Cmd);
+    cmd.oleValue = MakeOleVariant(c.Value);
+    EXPECT_EQ(Exec(cmd), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("c.htm")), 1);
+    const std::string saved = ReadFile(Path("c.htm"));
+    EXPECT_TRUE(colourIn(saved, c.R, c.G, c.B)) << saved;
+  }
+  // Texts stay what they say.
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+  auto named = Bus.Call("ExecCmd", g_variant_new("(ibv)", 18, FALSE, g_variant_new_string("red")));
+  EXPECT_EQ(named.Value, 1) << named.Error;
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("n.htm")), 1);
+  const std::string saved = ReadFile(Path("n.htm"));
+  EXPECT_TRUE(saved.find("\"red\"") != std::string::npos || colourIn(saved, 255, 0, 0)) << saved;
+}
+
 TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
   const int listener = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
