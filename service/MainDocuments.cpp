@@ -33,6 +33,16 @@ std::string FileOfUri(const std::u16string& AUri) {
   return file ? RealFileOf(file.get()) : "";
 }
 
+// Documents whose text is their content; an image document has none, and its "text" would replace it.
+bool IsTextContent(const std::u16string& AType) {
+  return AType.starts_with(u"text/") || AType == u"application/xhtml+xml";
+}
+
+bool IsNonEmptyFile(const std::u16string& AFilename) {
+  struct stat st {};
+  return ::stat(Utf16ToUtf8(AFilename).c_str(), &st) == 0 && st.st_size > 0;
+}
+
 }  // namespace
 
 void TfrmHtmlService::ReportError(const EzbException& E) {
@@ -99,6 +109,25 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
     // Only the source's own text is written: a load that failed leaves an empty page, and writing that
     // would empty the target, which without DST is the source itself.
     if (!LoadedDocumentIs(FsPendingSource)) return;
+    const auto doc = FHtmlEdit->DOC();
+    const std::u16string type = doc ? doc->contentType() : u"";
+    if (!IsTextContent(type)) {
+      FbConversionFailed = true;
+      ReportError(EzbException(u"Die Datei \"%s\" ist kein HTML- oder Textdokument (%s) und wird nicht umgewandelt",
+                               {FsPendingSource, type}));
+      return;
+    }
+    const bool inPlace = RealFileOf(Utf16ToUtf8(FsInternalSaveFile)) == RealFileOf(Utf16ToUtf8(FsPendingSource));
+    if (inPlace && IsNonEmptyFile(FsPendingSource)) {
+      const auto body = doc->body();
+      if (!body || IsBlankText(body->outerText())) {
+        FbConversionFailed = true;
+        ReportError(EzbException(
+            u"Das Dokument \"%s\" enthält keinen Text; die Datei wird nicht durch einen leeren Text ersetzt",
+            {FsPendingSource}));
+        return;
+      }
+    }
     if (FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
       // The answer stays 1, as callers expect; the log says what went wrong.
       ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",

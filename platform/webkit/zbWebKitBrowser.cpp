@@ -542,6 +542,7 @@ class TWebKitDocument : public IHTMLDocument2,
   std::u16string url() override { return AsText(Call("return D.URL;")); }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
+  std::u16string contentType() override { return AsText(Call("return D.contentType;")); }
 
   bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) override {
     std::u16string Name = AsciiUpperCase(ACmdID);

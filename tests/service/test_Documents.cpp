@@ -170,6 +170,36 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   EXPECT_NE(Log().find("no/such/f.txt"), std::string::npos);
 }
 
+TEST_F(Documents, AConversionNeverReplacesAFileByAnEmptyText) {
+  using namespace std::string_literals;
+  const std::string png =
+      "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00\x01\x08\x02"
+      "\x00\x00\x00\x90\x77\x53\xde\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\xf8\xcf\xc0\x00\x00\x03\x01"
+      "\x01\x00\xc9\xfe\x92\xef\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82"s;
+  WriteFile(Path("sig.png"), png);
+  WriteFile(Path("sig.gif"), png);  // a misleading name: the engine sniffs the image all the same
+  // An image document: refused in place and with a target, the image stays, no target appears.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png")), -1);
+  EXPECT_EQ(ReadFile(Path("sig.png")), png);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.gif")), -1);
+  EXPECT_EQ(ReadFile(Path("sig.gif")), png);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png") + ";DST:" + Path("sig.txt")), -1);
+  EXPECT_FALSE(fs::exists(Path("sig.txt")));
+  EXPECT_NE(Log().find("kein HTML- oder Textdokument (image/png)"), std::string::npos) << Log();
+  // An HTML document without text keeps its markup in place; to another target its empty text is written.
+  const std::string pictures = "<html><body><img src=\"sig.png\"><br></body></html>";
+  WriteFile(Path("pictures.htm"), pictures);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm")), -1);
+  EXPECT_EQ(ReadFile(Path("pictures.htm")), pictures);
+  EXPECT_NE(Log().find("enthält keinen Text"), std::string::npos);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm") + ";DST:" + Path("pictures.txt")), 1);
+  EXPECT_TRUE(fs::exists(Path("pictures.txt")));
+  // Plain text is a text document: converted in place as before.
+  WriteFile(Path("note.txt"), "Hallo\n");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("note.txt")), 1);
+  EXPECT_NE(ReadFile(Path("note.txt")).find("Hallo"), std::string::npos);
+}
+
 TEST_F(Documents, ImagesAndBackgroundCounts) {
   WriteFile(Path("two.htm"),
             "<html><body style=\"background-image: url(x.gif)\"><img src=\"a.png\"><p><img "
