@@ -501,7 +501,7 @@ class TWebKitSelection : public IHTMLSelectionObject {
     TVariant Id = FRef.View->Call(FRef,
                                   "var r=__zb.selRange(D);"
                                   "if(r)r=r.cloneRange();else{r=D.createRange();"
-                                  "var p=__zb.pointAt(D,__zb.texts(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
+                                  "var p=__zb.pointAt(D,__zb.units(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
                                   "return __zb.put(r);");
     if (AsInt(Id) <= 0) return nullptr;
     return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(Id)));

@@ -122,6 +122,50 @@ TEST_F(Documents, ConcatAndPasteAtTheEndGiveTheSameDocument) {
   EXPECT_LT(results[0].find("Text"), results[0].find("<b>x</b>"));
 }
 
+TEST_F(Documents, InsertionAtTheEdgesGoesBeforeTheFirstAndAfterTheLastContentOfAnyKind) {
+  struct TCase {
+    const char* Body;
+    const char* Start;  // the saved markup around the text inserted at the start
+    const char* End;    // and at the end
+  } cases[] = {
+      {"<p>Gr\xC3\xBC\xC3\x9F"
+       "e<br><img src=\"sig.gif\"></p>",
+       "<p><i>S</i>Gr", "<img src=\"sig.gif\"><i>E</i></p>"},
+      {"\n  <p>Gr\xC3\xBC\xC3\x9F"
+       "e<br><img src=\"sig.gif\"></p>\n  <!-- Ende -->\n",
+       "<p><i>S</i>Gr", "<img src=\"sig.gif\"><i>E</i></p>"},
+      {"<img src=\"logo.gif\"><p>Text</p>", "<i>S</i><img src=\"logo.gif\">", "Text<i>E</i></p>"},
+      {"<br>Text<br>", "<body><i>S</i><br>Text", "Text<br><i>E</i>"},
+      {"<table><tr><td>A</td></tr></table><p>Mitte</p><table><tr><td>B</td></tr></table>", "<body><i>S</i><table>",
+       "</table><i>E</i></body>"},
+      {"<div></div><p>Text</p><p></p>", "<body><i>S</i><div></div>", "<p></p><i>E</i></body>"},
+      {"", "<i>S</i>", "E</i></body>"},  // the start is then before the inserted text, in its element
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Body);
+    WriteFile(Path("edge.htm"),
+              std::string("<html><head><meta charset=\"utf-8\"></head><body>") + c.Body + "</body></html>");
+    ASSERT_EQ(Text(HS_LOADFROMFILE, Path("edge.htm")), 1);
+    EXPECT_EQ(Text(HS_PASTEHTMLEND, "<i>E</i>"), 1);
+    EXPECT_EQ(Text(HS_PASTEHTMLSTART, "<i>S</i>"), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+    const std::string saved = ReadFile(Path("saved.htm"));
+    EXPECT_NE(saved.find(c.Start), std::string::npos) << saved;
+    EXPECT_NE(saved.find(c.End), std::string::npos) << saved;
+  }
+  // Plain text goes to the same places.
+  WriteFile(Path("sig.htm"),
+            "<html><body><img src=\"a.gif\"><p>Gr\xC3\xBC\xC3\x9F"
+            "e<br><img src=\"sig.gif\"></p></body></html>");
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("sig.htm")), 1);
+  EXPECT_EQ(Text(HS_PASTEPLAINEND, "Ende"), 1);
+  EXPECT_EQ(Text(HS_PASTEPLAINSTART, "Anfang"), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+  const std::string saved = ReadFile(Path("saved.htm"));
+  EXPECT_NE(saved.find("<body>Anfang<img src=\"a.gif\">"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<img src=\"sig.gif\">Ende</p>"), std::string::npos) << saved;
+}
+
 TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
   // The characters of UTF-8 as they arrive when it was read as ANSI: repaired to one character.
   const std::u16string misread = FromAnsiBytes(
