@@ -171,9 +171,10 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
                     AKind == TWaitKind::wkProcessAll ? TzbWaitMode::wmProcessAll : TzbWaitMode::wmOneAtATime);
   const bool completed = !FbBusy;
   if (!completed && !FApplication.Terminated()) {
-    // Stop the load and take its completion here, so that it cannot end a later request's wait.
+    // End the engine's work on the load (a stop would leave a busy web process at it) and take its
+    // completion here, so that it cannot end a later request's wait.
     FHtmlAction = THtmlAction::haNone;
-    FHtmlEdit->DefaultInterface().Stop();
+    FHtmlEdit->DefaultInterface().EndEngineWork();
     WaitOnMainContext([this] { return !FbBusy; }, AbandonedLoadGraceMs);
     ReportError(EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
                              {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
@@ -191,6 +192,7 @@ void TfrmHtmlService::WaitForCompletion() {
   if (FHtmlEdit->ReadyState() == READYSTATE_COMPLETE) return;
   if (engineFailed() && !FApplication.Terminated())
     throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
+  if (!FApplication.Terminated()) FHtmlEdit->DefaultInterface().EndEngineWork();
   throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
                      {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
 }

@@ -300,7 +300,16 @@ struct TView : std::enable_shared_from_this<TView> {
     return TRUE;  // no error page of WebKit's own: it would be one more load
   }
 
+  // A wait that ran out leaves the web process at its work (a command over a huge document runs on for
+  // minutes) and every later request would queue behind it: the process ends instead.
+  void EndWebProcess() {
+    if (Failed) return;
+    webkit_web_view_terminate_web_process(View.get());
+    Terminated();  // in case the engine reports the end later or not at all
+  }
+
   void Terminated() {
+    if (Failed) return;
     bool WasLoading = ReadyState == READYSTATE_LOADING;
     Failed = true;
     HasDocument = false;
@@ -358,7 +367,9 @@ struct TView : std::enable_shared_from_this<TView> {
     if (!Usable(ARef)) return {E_FAIL, {}, u"The document is no longer loaded"};
     std::string S = DomPrelude;
     S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
-    return RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    TScriptResult R = RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (R.Code == E_ZB_TIMEOUT) EndWebProcess();
+    return R;
   }
 
   TVariant Call(const TRef& ARef, const std::string& ABody) {
@@ -368,8 +379,9 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 
   bool WaitComplete() {
-    return WaitOnMainContext([this] { return ReadyState == READYSTATE_COMPLETE || Failed; }, CallTimeout) &&
-           ReadyState == READYSTATE_COMPLETE;
+    if (!WaitOnMainContext([this] { return ReadyState == READYSTATE_COMPLETE || Failed; }, CallTimeout))
+      EndWebProcess();
+    return ReadyState == READYSTATE_COMPLETE;
   }
 };
 
@@ -718,6 +730,7 @@ class TWebKitBrowser : public IWebBrowser2 {
   }
   void OnAmbientPropertyChange(std::int32_t) override {}  // the mask is read again at the next load
   bool EngineFailed() override { return FView->Failed; }
+  void EndEngineWork() override { FView->EndWebProcess(); }
   void SetCallTimeout(int AMilliseconds) override { FView->CallTimeout = AMilliseconds; }
   GtkWidget* Widget() override { return GTK_WIDGET(FView->View.get()); }
   int FrameCount() override {
@@ -760,7 +773,7 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
       },
       new std::shared_ptr<TSnapshotCall>(Call));
   TView& V = *FView;
-  WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout);
+  if (!WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout)) V.EndWebProcess();
   if (!Call->Surface) return false;
   TzbCairoSurface Target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
   {

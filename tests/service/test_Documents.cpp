@@ -384,5 +384,30 @@ TEST_F(SlowDocuments, AWaitThatRunsOutAnswersMinusOneAndIsLogged) {
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
 }
 
+class BoundedDocuments : public Documents {
+ protected:
+  static constexpr int BoundMs = 8000;
+  void SetUp() override { Bus.StartService({{"HTMLSERVICE_DOCUMENT_TIMEOUT_MS", std::to_string(BoundMs)}}); }
+};
+
+TEST_F(BoundedDocuments, TheEnginesWorkEndsWithTheWaitSoTheNextRequestIsServed) {
+  std::string mail = "<html><head><meta charset=\"utf-8\"></head><body>";
+  for (int i = 0; i < 60000; ++i) mail += "<p>Absatz " + std::to_string(i) + " der langen Mail</p>\n";
+  mail += "</body></html>";
+  WriteFile(Path("long.htm"), mail);
+  WriteFile(Path("small.htm"), "<html><body><p>klein</p></body></html>");
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("long.htm")), 1);
+  EXPECT_EQ(Exec(Command(6)), -1);  // Bold over all of it outlasts the bound
+  EXPECT_NE(Log().find("did not answer in time"), std::string::npos) << Log();
+  // The next request meets an engine that is free again: served within its own bound.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(BoundMs));  // hang guard
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
+  EXPECT_EQ(Exec(Command(6)), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("small-bold.htm")), 1);
+  EXPECT_NE(ReadFile(Path("small-bold.htm")).find("<b>klein</b>"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace zb::test
