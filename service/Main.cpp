@@ -71,6 +71,9 @@ TServiceOptions TServiceOptions::FromEnvironment() {
   unsigned kill = 0;
   number("HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", 0, 1, kill);
   options.KillEngineAtComplete = kill == 1;
+  kill = 0;
+  number("HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH", 0, 1, kill);
+  options.KillEngineAtLaunch = kill == 1;
   return options;
 }
 

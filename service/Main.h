@@ -70,6 +70,9 @@ struct TServiceOptions {
   // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE=1): the first conversion's document-complete
   // handler kills the engine's web process before it reads the document. Unset in normal use.
   bool KillEngineAtComplete = false;
+  // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH=1): the first load kills the web process it has
+  // just made the engine start, before that process reports to the engine. Unset in normal use.
+  bool KillEngineAtLaunch = false;
   static TServiceOptions FromEnvironment();
 };
 

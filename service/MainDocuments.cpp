@@ -166,6 +166,10 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
     }
   } reset{*this};
   FHtmlEdit->LoadFromFile(AFilename, true);
+  if (FOptions.KillEngineAtLaunch) {
+    FOptions.KillEngineAtLaunch = false;
+    KillChildWebProcesses();
+  }
   WaitOnMainContext([this] { return !FbBusy || FApplication.Terminated(); },
                     static_cast<int>(FOptions.DocumentTimeoutMs),
                     AKind == TWaitKind::wkProcessAll ? TzbWaitMode::wmProcessAll : TzbWaitMode::wmOneAtATime);
