@@ -1,5 +1,7 @@
 #include "htmledit/zbHtmlCmds.h"
 
+#include <algorithm>
+
 namespace zb {
 namespace {
 
@@ -89,6 +91,17 @@ constexpr const char16_t* CommandNames[HtmlCommandCount] = {
 std::u16string HtmlCommandName(std::int32_t AID) {
   if (AID < 1 || AID > HtmlCommandCount) return u"";
   return CommandNames[AID - 1];
+}
+
+std::int32_t HtmlCommandID(std::u16string_view AName) {
+  const auto lower = [](char16_t C) { return C >= u'A' && C <= u'Z' ? static_cast<char16_t>(C - u'A' + u'a') : C; };
+  for (std::int32_t I = 0; I < HtmlCommandCount; ++I) {
+    const std::u16string_view Name = CommandNames[I];
+    if (Name.size() == AName.size() && std::equal(Name.begin(), Name.end(), AName.begin(),
+                                                  [&](char16_t A, char16_t B) { return lower(A) == lower(B); }))
+      return I + 1;
+  }
+  return 0;
 }
 
 }  // namespace zb

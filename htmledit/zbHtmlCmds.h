@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace zb {
 
@@ -11,5 +12,7 @@ constexpr std::int32_t HtmlCommandCount = 77;
 
 // The engine's command name of AID; empty outside 1..77.
 std::u16string HtmlCommandName(std::int32_t AID);
+// The identifier of the command named AName, in any case of ASCII letters; 0 for no command.
+std::int32_t HtmlCommandID(std::u16string_view AName);
 
 }  // namespace zb

@@ -159,8 +159,9 @@ bool TzbCustomHtmlEdit::WaitForComplete() {
   IWebBrowser2& B = ControlInterface();
   // Nothing loaded and nothing loading: there is nothing to wait for.
   if (B.ReadyState() == READYSTATE_UNINITIALIZED) return false;
-  return WaitOnMainContext([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs) &&
-         B.ReadyState() == READYSTATE_COMPLETE;
+  if (!WaitOnMainContext([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs))
+    B.EndEngineWork();  // the engine would go on with it behind every later request
+  return B.ReadyState() == READYSTATE_COMPLETE;
 }
 
 void TzbCustomHtmlEdit::Go(std::u16string_view AUrl) { ControlInterface().Navigate(AUrl); }

@@ -183,6 +183,8 @@ class IHTMLDocument2 {
   virtual std::u16string url() = 0;
   virtual std::u16string readyState() = 0;
   virtual std::u16string charset() = 0;
+  // The MIME type the engine shows the document as ("text/html", "image/png" …).
+  virtual std::u16string contentType() = 0;
   virtual bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) = 0;
   virtual bool queryCommandSupported(std::u16string_view ACmdID) = 0;
   virtual bool queryCommandState(std::u16string_view ACmdID) = 0;

@@ -62,6 +62,9 @@ class IWebBrowser2 {
   virtual void OnAmbientPropertyChange(std::int32_t ADispID) = 0;
   // True once the web process died during the current document; cleared by the next Navigate.
   virtual bool EngineFailed() = 0;
+  // Ends the web process and with it whatever it still works on (a wait for it ran out): the document
+  // is gone, EngineFailed() is true, a pending load completes, and the next load starts a fresh process.
+  virtual void EndEngineWork() = 0;
   // Longest time one engine call may wait for the web process, in milliseconds.
   virtual void SetCallTimeout(int AMilliseconds) = 0;
   virtual GtkWidget* Widget() = 0;

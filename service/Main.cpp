@@ -71,9 +71,12 @@ TServiceOptions TServiceOptions::FromEnvironment() {
   unsigned kill = 0;
   number("HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", 0, 1, kill);
   options.KillEngineAtComplete = kill == 1;
-  unsigned killAtPrint = 0;
-  number("HTMLSERVICE_TEST_KILL_ENGINE_AT_PRINT", 0, 1, killAtPrint);
-  options.KillEngineAtPrint = killAtPrint == 1;
+  kill = 0;
+  number("HTMLSERVICE_TEST_KILL_ENGINE_AT_PRINT", 0, 1, kill);
+  options.KillEngineAtPrint = kill == 1;
+  kill = 0;
+  number("HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH", 0, 1, kill);
+  options.KillEngineAtLaunch = kill == 1;
   return options;
 }
 

@@ -73,6 +73,9 @@ struct TServiceOptions {
   // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_PRINT=1): the first file of a print list loses its
   // web process right before it is printed.
   bool KillEngineAtPrint = false;
+  // Test aid (HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH=1): the first load kills the web process it has
+  // just made the engine start, before that process reports to the engine. Unset in normal use.
+  bool KillEngineAtLaunch = false;
   static TServiceOptions FromEnvironment();
 };
 

@@ -33,6 +33,16 @@ std::string FileOfUri(const std::u16string& AUri) {
   return file ? RealFileOf(file.get()) : "";
 }
 
+// Documents whose text is their content; an image document has none, and its "text" would replace it.
+bool IsTextContent(const std::u16string& AType) {
+  return AType.starts_with(u"text/") || AType == u"application/xhtml+xml";
+}
+
+bool IsNonEmptyFile(const std::u16string& AFilename) {
+  struct stat st {};
+  return ::stat(Utf16ToUtf8(AFilename).c_str(), &st) == 0 && st.st_size > 0;
+}
+
 }  // namespace
 
 void TfrmHtmlService::ReportError(const EzbException& E) {
@@ -99,6 +109,25 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
     // Only the source's own text is written: a load that failed leaves an empty page, and writing that
     // would empty the target, which without DST is the source itself.
     if (!LoadedDocumentIs(FsPendingSource)) return;
+    const auto doc = FHtmlEdit->DOC();
+    const std::u16string type = doc ? doc->contentType() : u"";
+    if (!IsTextContent(type)) {
+      FbConversionFailed = true;
+      ReportError(EzbException(u"Die Datei \"%s\" ist kein HTML- oder Textdokument (%s) und wird nicht umgewandelt",
+                               {FsPendingSource, type}));
+      return;
+    }
+    const bool inPlace = RealFileOf(Utf16ToUtf8(FsInternalSaveFile)) == RealFileOf(Utf16ToUtf8(FsPendingSource));
+    if (inPlace && IsNonEmptyFile(FsPendingSource)) {
+      const auto body = doc->body();
+      if (!body || IsBlankText(body->outerText())) {
+        FbConversionFailed = true;
+        ReportError(EzbException(
+            u"Das Dokument \"%s\" enthält keinen Text; die Datei wird nicht durch einen leeren Text ersetzt",
+            {FsPendingSource}));
+        return;
+      }
+    }
     if (FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
       // The answer stays 1, as callers expect; the log says what went wrong.
       ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
@@ -140,8 +169,6 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
   const bool loaded = LoadAndWaitFor(AFilename, AAction, AKind);
   FbDocumentLost = false;
   FbHoldsDocument = loaded;
-  if (!loaded && EngineFailed())
-    ReportError(EzbException(u"Die HTML-Engine ist beim Laden des Dokuments \"%s\" ausgefallen", {AFilename}));
   return loaded;
 }
 
@@ -156,6 +183,10 @@ bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlActio
     }
   } reset{*this};
   FHtmlEdit->LoadFromFile(AFilename, true);
+  if (FOptions.KillEngineAtLaunch) {
+    FOptions.KillEngineAtLaunch = false;
+    KillChildWebProcesses();
+  }
   // Printing also ends its wait once the engine reports this file ready; a blank document that was
   // still on its way may report ready first.
   const bool readyExit = AAction == THtmlAction::haPrint;
@@ -167,16 +198,20 @@ bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlActio
                     AKind == TWaitKind::wkProcessAll ? TzbWaitMode::wmProcessAll : TzbWaitMode::wmOneAtATime);
   const bool completed = !FbBusy || ready();
   if (!completed && !FApplication.Terminated()) {
-    // Stop the load and take its completion here, so that it cannot end a later request's wait.
+    // End the engine's work on the load (a stop would leave a busy web process at it) and take its
+    // completion here, so that it cannot end a later request's wait.
     FHtmlAction = THtmlAction::haNone;
-    FHtmlEdit->DefaultInterface().Stop();
+    FHtmlEdit->DefaultInterface().EndEngineWork();
     WaitOnMainContext([this] { return !FbBusy; }, AbandonedLoadGraceMs);
     ReportError(EzbException(u"Das Dokument \"%s\" wurde nicht innerhalb von %d Sekunden geladen",
                              {AFilename, static_cast<int>(FOptions.DocumentTimeoutMs / 1000)}));
     return false;
   }
   if (FApplication.Terminated()) return true;
-  return LoadedDocumentIsSafe(AFilename);
+  if (LoadedDocumentIsSafe(AFilename)) return true;
+  if (EngineFailed())
+    ReportError(EzbException(u"Die HTML-Engine ist beim Laden des Dokuments \"%s\" ausgefallen", {AFilename}));
+  return false;
 }
 
 void TfrmHtmlService::WaitForCompletion() {
@@ -187,6 +222,7 @@ void TfrmHtmlService::WaitForCompletion() {
   if (FHtmlEdit->ReadyState() == READYSTATE_COMPLETE) return;
   if (engineFailed() && !FApplication.Terminated())
     throw EzbException(std::u16string(u"Die HTML-Engine ist ausgefallen"));
+  if (!FApplication.Terminated()) FHtmlEdit->DefaultInterface().EndEngineWork();
   throw EzbException(u"Das Dokument wurde nicht innerhalb von %d Sekunden vollständig",
                      {static_cast<int>(FOptions.DocumentTimeoutMs / 1000)});
 }

@@ -1,9 +1,13 @@
 #include "support/zbFileCtrl.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <glib.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <atomic>
 #include <cerrno>
@@ -440,6 +444,45 @@ void WriteInPlace(const std::string& target, std::u16string_view FileName, std::
   if (::close(fd) != 0) ok = false;
   if (!ok) ThrowFileError(WriteFailed, FileName, err);
 }
+// The process id in a temporary name of WriteFileAtomic (".zb<pid>-<n>.tmp"), or 0 for other names.
+pid_t TemporaryOwner(const char* AName) {
+  const std::string_view name(AName);
+  if (!name.starts_with(".zb") || !name.ends_with(".tmp")) return 0;
+  const std::string_view middle = name.substr(3, name.size() - 7);
+  const std::size_t dash = middle.find('-');
+  if (dash == 0 || dash == std::string_view::npos || dash + 1 == middle.size()) return 0;
+  const auto digits = [](std::string_view AText) {
+    return AText.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!digits(middle.substr(0, dash)) || !digits(middle.substr(dash + 1)) || dash > 9) return 0;
+  return static_cast<pid_t>(std::strtol(std::string(middle.substr(0, dash)).c_str(), nullptr, 10));
+}
+
+// A writer killed between creating its temporary file and the rename leaves the file behind. It is
+// removed the next time the folder is written: only our own regular files, only when the process in
+// the name is gone and no one holds the lock a writer keeps while it writes (a reused or foreign
+// process id then still protects a live writer).
+void RemoveDeadTemporaries(const std::string& ADir) {
+  const int dirFd = ::open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd < 0) return;
+  DIR* dir = ::fdopendir(dirFd);
+  if (!dir) {
+    ::close(dirFd);
+    return;
+  }
+  while (const dirent* entry = ::readdir(dir)) {
+    const pid_t owner = TemporaryOwner(entry->d_name);
+    if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) continue;
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+      ::unlinkat(dirFd, entry->d_name, 0);
+    ::close(fd);
+  }
+  ::closedir(dir);
+}
+
 }  // namespace
 
 void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsigned NewFileMode) {
@@ -478,6 +521,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
       return WriteInPlace(target, FileName, Bytes);
     ThrowFileError(CannotCreate, FileName, err);
   }
+  ::flock(fd, LOCK_EX | LOCK_NB);  // tells other writers' clean-up that this file is alive
   bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
   int err = ok ? 0 : errno;
   if (ok && exists) ::fchmod(fd, existing.st_mode & 07777);
@@ -502,6 +546,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
     ::fsync(dirFd);
     ::close(dirFd);
   }
+  RemoveDeadTemporaries(dir);
 }
 
 }  // namespace zb

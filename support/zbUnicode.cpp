@@ -114,7 +114,14 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
 std::string ToAnsiBytes(std::u16string_view AText) {
   std::string out;
   out.reserve(AText.size());
-  for (char16_t c : AText) {
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    const char16_t c = AText[i];
+    // A character outside the BMP is one character the code page lacks, though it takes two units.
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < AText.size() && AText[i + 1] >= 0xDC00 && AText[i + 1] <= 0xDFFF) {
+      out += AnsiDefaultChar;
+      ++i;
+      continue;
+    }
     if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
       out += static_cast<char>(c);
       continue;

@@ -89,12 +89,16 @@ std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address)
   }
   const char* file = nullptr;
   int lineNo = 0;
-  if (Dwfl_Line* line = dwfl_module_getsrc(module, pc))
+  // libdwfl hands out the nearest unit below an address that no unit covers (start files, code built
+  // without -g), and that unit's last line: such an address has no position of its own.
+  Dwarf_Addr bias = 0;
+  Dwarf_Die* cu = dwfl_module_addrdie(module, pc, &bias);
+  if (cu && dwarf_haspc(cu, pc - bias) != 1) cu = nullptr;
+  if (Dwfl_Line* line = cu ? dwfl_module_getsrc(module, pc) : nullptr)
     file = dwfl_lineinfo(line, nullptr, &lineNo, nullptr, nullptr, nullptr);
   // Code inlined into the function reports the inlined source; the function's own line is the call
   // site of the outermost inlined scope.
-  Dwarf_Addr bias = 0;
-  if (Dwarf_Die* cu = dwfl_module_addrdie(module, pc, &bias)) {
+  if (cu) {
     Dwarf_Die* scopes = nullptr;
     const int n = dwarf_getscopes(cu, pc - bias, &scopes);
     Dwarf_Die* outermost = nullptr;

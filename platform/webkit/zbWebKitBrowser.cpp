@@ -4,6 +4,8 @@
 #include <gtk/gtk.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <map>
 
@@ -67,6 +69,24 @@ std::string VariantToJs(const TVariant& V) {
     case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(V)));
     default: return "undefined";
   }
+}
+
+// An integer colour of the command protocol is a Windows colour value, 0x00BBGGRR; as a decimal text the
+// engine would read 255 as the short hex colour #255 and ignore 16711680. Text colours stay as they are.
+TVariant CommandValue(const std::u16string& AUpperName, const TVariant& AValue) {
+  if (AUpperName != u"FORECOLOR" && AUpperName != u"BACKCOLOR") return AValue;
+  std::uint32_t Bits = 0;
+  if (const auto* I = std::get_if<std::int32_t>(&AValue)) {
+    Bits = static_cast<std::uint32_t>(*I);
+  } else if (const auto* D = std::get_if<double>(&AValue);
+             D && std::isfinite(*D) && std::trunc(*D) == *D && *D >= INT32_MIN && *D <= UINT32_MAX) {
+    Bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(*D));
+  } else {
+    return AValue;
+  }
+  char Css[8];
+  std::snprintf(Css, sizeof Css, "#%02x%02x%02x", Bits & 0xFF, (Bits >> 8) & 0xFF, (Bits >> 16) & 0xFF);
+  return Utf8ToUtf16(Css);
 }
 
 // The web's names for some character sets differ from iconv's.
@@ -284,7 +304,16 @@ struct TView : std::enable_shared_from_this<TView> {
     return TRUE;  // no error page of WebKit's own: it would be one more load
   }
 
+  // A wait that ran out leaves the web process at its work (a command over a huge document runs on for
+  // minutes) and every later request would queue behind it: the process ends instead.
+  void EndWebProcess() {
+    if (Failed) return;
+    webkit_web_view_terminate_web_process(View.get());
+    Terminated();  // in case the engine reports the end later or not at all
+  }
+
   void Terminated() {
+    if (Failed) return;
     bool WasLoading = ReadyState == READYSTATE_LOADING;
     Failed = true;
     HasDocument = false;
@@ -342,7 +371,9 @@ struct TView : std::enable_shared_from_this<TView> {
     if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
     std::string S = DomPrelude;
     S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
-    return RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    TScriptResult R = RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (R.Code == E_ZB_TIMEOUT) EndWebProcess();
+    return R;
   }
 
   TVariant Call(const TRef& ARef, const std::string& ABody) {
@@ -352,8 +383,9 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 
   bool WaitComplete() {
-    return WaitOnMainContext([this] { return ReadyState == READYSTATE_COMPLETE || Failed; }, CallTimeout) &&
-           ReadyState == READYSTATE_COMPLETE;
+    if (!WaitOnMainContext([this] { return ReadyState == READYSTATE_COMPLETE || Failed; }, CallTimeout))
+      EndWebProcess();
+    return ReadyState == READYSTATE_COMPLETE;
   }
 };
 
@@ -485,7 +517,7 @@ class TWebKitSelection : public IHTMLSelectionObject {
     TVariant Id = FRef.View->Call(FRef,
                                   "var r=__zb.selRange(D);"
                                   "if(r)r=r.cloneRange();else{r=D.createRange();"
-                                  "var p=__zb.pointAt(D,__zb.texts(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
+                                  "var p=__zb.pointAt(D,__zb.units(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
                                   "return __zb.put(r);");
     if (AsInt(Id) <= 0) return nullptr;
     return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(Id)));
@@ -526,6 +558,7 @@ class TWebKitDocument : public IHTMLDocument2,
   std::u16string url() override { return AsText(Call("return D.URL;")); }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
+  std::u16string contentType() override { return AsText(Call("return D.contentType;")); }
 
   bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) override {
     std::u16string Name = AsciiUpperCase(ACmdID);
@@ -562,7 +595,7 @@ class TWebKitDocument : public IHTMLDocument2,
       return true;
     }
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
-                       VariantToJs(AValue) + ");"));
+                       VariantToJs(CommandValue(Name, AValue)) + ");"));
   }
   bool queryCommandSupported(std::u16string_view ACmdID) override {
     std::u16string Name = AsciiUpperCase(ACmdID);
@@ -703,6 +736,7 @@ class TWebKitBrowser : public IWebBrowser2 {
   }
   void OnAmbientPropertyChange(std::int32_t) override {}  // the mask is read again at the next load
   bool EngineFailed() override { return FView->Failed; }
+  void EndEngineWork() override { FView->EndWebProcess(); }
   void SetCallTimeout(int AMilliseconds) override { FView->CallTimeout = AMilliseconds; }
   GtkWidget* Widget() override { return GTK_WIDGET(FView->View.get()); }
   int FrameCount() override {
@@ -745,7 +779,7 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
       },
       new std::shared_ptr<TSnapshotCall>(Call));
   TView& V = *FView;
-  WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout);
+  if (!WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout)) V.EndWebProcess();
   if (!Call->Surface) return false;
   TzbCairoSurface Target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
   {

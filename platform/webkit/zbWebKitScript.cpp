@@ -2,57 +2,101 @@
 
 namespace zb::webkit {
 
-// Handles are numbers into a map of this world; character positions count the UTF-16 units of the
-// body's text nodes (scripts, styles and templates left out), clamped at the document's ends.
+// Handles are numbers into a map of this world. Character positions count the UTF-16 units of the
+// body's text nodes and one for each element that stands for a character (an image, a line break, a
+// control), as the engine's text ranges did. Moves clamp at the document's edges: position 0 is before
+// the first content of the body and the last position after its last content, whatever kind of node
+// that is; whitespace between blocks, comments and scripts are no content there.
 const char* const DomPrelude = R"JS(
 if (!globalThis.__zb) globalThis.__zb = (function () {
   var objs = new Map(), next = 1;
+  var SKIP = /^(SCRIPT|STYLE|NOSCRIPT|TEMPLATE|HEAD|TITLE)$/i;
+  var ATOM = /^(IMG|BR|HR|WBR|INPUT|TEXTAREA|SELECT|IFRAME|FRAME|OBJECT|EMBED|VIDEO|AUDIO|CANVAS|SVG|MATH|METER|PROGRESS)$/i;
   function put(o) { if (o == null) return 0; var id = next++; objs.set(id, o); return id; }
   function get(id) { var o = objs.get(id); if (o === undefined) throw new Error('The object is no longer available'); return o; }
-  function skipped(n) {
-    for (var p = n.parentNode; p; p = p.parentNode) {
-      var t = p.nodeName;
-      if (t === 'SCRIPT' || t === 'STYLE' || t === 'NOSCRIPT' || t === 'TEMPLATE' || t === 'HEAD' || t === 'TITLE') return true;
-    }
-    return false;
-  }
+  var BLOCK = /^(HTML|BODY|P|DIV|H[1-6]|UL|OL|LI|DL|DT|DD|BLOCKQUOTE|PRE|TABLE|CAPTION|THEAD|TBODY|TFOOT|TR|TD|TH|ADDRESS|CENTER|HR|FORM|FIELDSET|LEGEND|SECTION|ARTICLE|ASIDE|HEADER|FOOTER|NAV|MAIN|FIGURE|FIGCAPTION|DETAILS|SUMMARY|MENU|DIR)$/i;
   function root(d) { return d.body || d.documentElement; }
-  function texts(d) {
+  function isBlock(n) { return !!n && n.nodeType === 1 && BLOCK.test(n.nodeName); }
+  function blank(t) { return !/[^\t\n\f\r ]/.test(t.data); }
+  // Whitespace at a line's start or end (next to a block, after a line break) is not shown: no character.
+  function collapsed(t) {
+    if (!blank(t) || (t.parentNode.closest && t.parentNode.closest('pre,textarea,listing,xmp,plaintext'))) return false;
+    var p = t.previousSibling, n = t.nextSibling;
+    while (p && p.nodeType === 8) p = p.previousSibling;
+    while (n && n.nodeType === 8) n = n.nextSibling;
+    return (p ? isBlock(p) || p.nodeName === 'BR' : isBlock(t.parentNode)) || (n ? isBlock(n) : isBlock(t.parentNode));
+  }
+  // Text nodes and character elements in document order; nothing inside a character element counts.
+  function units(d) {
     var r = root(d), a = [];
     if (!r) return a;
-    var w = d.createTreeWalker(r, NodeFilter.SHOW_TEXT);
-    for (var n = w.nextNode(); n; n = w.nextNode()) if (!skipped(n)) a.push(n);
+    var n = r.firstChild;
+    while (n) {
+      var down = false;
+      if (n.nodeType === 3) { if (!collapsed(n)) a.push(n); }
+      else if (n.nodeType === 1) {
+        if (ATOM.test(n.nodeName)) a.push(n);
+        else down = !SKIP.test(n.nodeName) && !!n.firstChild;
+      }
+      if (down) { n = n.firstChild; continue; }
+      while (n && n !== r && !n.nextSibling) n = n.parentNode;
+      n = n && n !== r ? n.nextSibling : null;
+    }
     return a;
   }
+  function len(u) { return u.nodeType === 3 ? u.length : 1; }
+  function indexIn(n) { return Array.prototype.indexOf.call(n.parentNode.childNodes, n); }
   function offsetOf(d, nodes, c, o) {
     var p = d.createRange(), pos = 0;
     p.setStart(c, o); p.collapse(true);
     for (var i = 0; i < nodes.length; i++) {
       var t = nodes[i];
-      if (t === c) return pos + Math.min(o, t.length);
+      if (t === c) return pos + Math.min(o, len(t));
       if (p.comparePoint(t, 0) >= 0) return pos;
-      pos += t.length;
+      pos += len(t);
     }
     return pos;
   }
-  function pointAt(d, nodes, pos, atEnd) {
-    if (!nodes.length) { var r = root(d); return { c: r, o: atEnd ? r.childNodes.length : 0 }; }
-    for (var i = 0; i < nodes.length; i++) {
-      if (pos <= nodes[i].length) return { c: nodes[i], o: pos };
-      pos -= nodes[i].length;
-    }
-    var l = nodes[nodes.length - 1];
-    return { c: l, o: l.length };
+  function incidental(n) {
+    if (n.nodeType === 3) return blank(n);
+    return n.nodeType !== 1 || SKIP.test(n.nodeName);
   }
-  function total(nodes) { var s = 0; for (var i = 0; i < nodes.length; i++) s += nodes[i].length; return s; }
+  function contentChild(n, atEnd) {
+    for (var c = atEnd ? n.lastChild : n.firstChild; c; c = atEnd ? c.previousSibling : c.nextSibling)
+      if (!incidental(c)) return c;
+    return null;
+  }
+  // Before the first or after the last content: into blocks and inline elements, but not into a
+  // character element, a table or an element without content.
+  function edge(d, atEnd) {
+    var r = root(d), c = r && contentChild(r, atEnd);
+    if (!c) return { c: r || d, o: atEnd && r ? r.childNodes.length : 0 };
+    for (var inner; c.nodeType === 1 && !ATOM.test(c.nodeName) && c.nodeName !== 'TABLE' && (inner = contentChild(c, atEnd)); ) c = inner;
+    if (c.nodeType === 3) return { c: c, o: atEnd ? c.length : 0 };
+    return { c: c.parentNode, o: indexIn(c) + (atEnd ? 1 : 0) };
+  }
+  // The point at character position pos; at 0 and at the last position (atEnd decides when the
+  // document has no characters) the document's edges.
+  function pointAt(d, nodes, pos, atEnd) {
+    var t = total(nodes);
+    if (pos >= t && (pos > 0 || atEnd)) return edge(d, true);
+    if (pos <= 0) return edge(d, false);
+    for (var i = 0; i < nodes.length; i++) {
+      var u = nodes[i], l = len(u);
+      if (pos <= l) return u.nodeType === 3 ? { c: u, o: pos } : { c: u.parentNode, o: indexIn(u) + pos };
+      pos -= l;
+    }
+    return edge(d, true);
+  }
+  function total(nodes) { var s = 0; for (var i = 0; i < nodes.length; i++) s += len(nodes[i]); return s; }
   function unit(u) { if (String(u).toLowerCase() !== 'character') throw new Error('Unit not supported: ' + u); }
   function move(r, u, n, which) {
     unit(u);
     var d = r.startContainer.ownerDocument || r.startContainer;
-    var nodes = texts(d), t = total(nodes);
+    var nodes = units(d), t = total(nodes);
     var c = which ? r.startContainer : r.endContainer, o = which ? r.startOffset : r.endOffset;
     var from = offsetOf(d, nodes, c, o), to = Math.max(0, Math.min(t, from + n));
-    var p = pointAt(d, nodes, to, to >= t);
+    var p = pointAt(d, nodes, to, n > 0);
     if (which) r.setStart(p.c, p.o); else r.setEnd(p.c, p.o);
     return to - from;
   }
@@ -67,9 +111,9 @@ if (!globalThis.__zb) globalThis.__zb = (function () {
     return s && s.rangeCount ? s.getRangeAt(0) : null;
   }
   function wrap(r, el) { var f = r.extractContents(); el.appendChild(f); r.insertNode(el); r.selectNode(el); return el; }
-  function isBlock(e) { return e.nodeType === 1 && /^(P|DIV|H[1-6]|LI|UL|OL|BLOCKQUOTE|PRE|TD|TH|TABLE|ADDRESS|BODY|CENTER|DL|DD|DT)$/.test(e.nodeName); }
+  function dirBlock(e) { return e.nodeType === 1 && /^(P|DIV|H[1-6]|LI|UL|OL|BLOCKQUOTE|PRE|TD|TH|TABLE|ADDRESS|BODY|CENTER|DL|DD|DT)$/.test(e.nodeName); }
   function blockOf(r) {
-    for (var n = r.commonAncestorContainer; n; n = n.parentNode) if (isBlock(n)) return n;
+    for (var n = r.commonAncestorContainer; n; n = n.parentNode) if (dirBlock(n)) return n;
     return null;
   }
   function inputCmd(type) {
@@ -134,7 +178,7 @@ if (!globalThis.__zb) globalThis.__zb = (function () {
     var k = String(name).toLowerCase();
     if (own[k]) {
       var r = selRange(d);
-      if (!r) { r = d.createRange(); var p = pointAt(d, texts(d), 0, false); r.setStart(p.c, p.o); r.collapse(true); }
+      if (!r) { r = d.createRange(); var p = pointAt(d, units(d), 0, false); r.setStart(p.c, p.o); r.collapse(true); }
       var ok = own[k](d, r, v == null ? '' : String(v));
       if (ok && k.indexOf('insert') === 0) { var s = d.getSelection(); s.removeAllRanges(); s.addRange(r); }
       return ok;
@@ -170,7 +214,7 @@ if (!globalThis.__zb) globalThis.__zb = (function () {
   }
   return {
     put: put, get: get, free: function (id) { objs.delete(id); },
-    texts: texts, pointAt: pointAt, move: move, insertAt: insertAt, selRange: selRange,
+    units: units, pointAt: pointAt, move: move, insertAt: insertAt, selRange: selRange,
     supported: supported, exec: exec, currentFontSize: currentFontSize, serialize: serialize,
     embeds: embeds, frameDoc: frameDoc
   };

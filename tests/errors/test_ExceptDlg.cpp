@@ -109,6 +109,26 @@ TEST(StackLines, Formats) {
   EXPECT_EQ(FormatStackLine(0x2000, 0x1000, nullptr, 0), u"(00001000) [00002000]");
 }
 
+extern "C" void _start();  // the program's entry, from the C library's start files: no line information
+
+TEST(StackLines, AFrameWithoutLineInformationOfItsOwnHasNoSourcePosition) {
+  const TzbLocationLookup lookup;
+  const auto start = reinterpret_cast<std::uintptr_t>(&_start);
+  for (std::uintptr_t offset : {1u, 8u, 20u}) {
+    const auto info = lookup.Lookup(start + offset);
+    ASSERT_TRUE(info) << offset;
+    EXPECT_EQ(info->ProcedureName, u"_start") << offset;
+    EXPECT_EQ(info->SourceName, u"") << Utf16ToUtf8(info->SourceName) << " " << info->LineNumber;
+    EXPECT_EQ(info->UnitName, u"");
+    EXPECT_EQ(info->LineNumber, 0u);
+  }
+  // Code with line information keeps its position.
+  const auto own = lookup.Lookup(reinterpret_cast<std::uintptr_t>(&RaiseFromHere) + 4);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->SourceName, u"test_ExceptDlg.cpp");
+  EXPECT_GT(own->LineNumber, 0u);
+}
+
 TEST(ImagePrefix, PeHeadersAndOthers) {
   std::string pe(512, '\0');
   pe[0] = 'M';

@@ -24,6 +24,21 @@ TEST(HtmlCommandName, KeepsTheProtocolNumbers) {
   }
 }
 
+TEST(HtmlCommandID, FindsEveryNameInAnyCase) {
+  for (int I = 1; I <= HtmlCommandCount; ++I) {
+    EXPECT_EQ(HtmlCommandID(HtmlCommandName(I)), I);
+    EXPECT_EQ(HtmlCommandID(AsciiUpperCase(HtmlCommandName(I))), I);
+  }
+  EXPECT_EQ(HtmlCommandID(u"bold"), 6);
+  EXPECT_EQ(HtmlCommandID(u"foreCOLOR"), 18);
+  EXPECT_EQ(HtmlCommandID(u"2d-position"), 1);
+  EXPECT_EQ(HtmlCommandID(u""), 0);
+  EXPECT_EQ(HtmlCommandID(u"Bol"), 0);
+  EXPECT_EQ(HtmlCommandID(u"Bold "), 0);
+  EXPECT_EQ(HtmlCommandID(u"6"), 0);
+  EXPECT_EQ(HtmlCommandID(u"B\u00D6LD"), 0);
+}
+
 TEST(Options, MasksAndStoredDefaults) {
   EXPECT_EQ(static_cast<std::uint32_t>(DownloadControlMask(TzbHtmlEdit::DefaultDownloadOptions)), 0x800017F0u);
   EXPECT_EQ(TzbHtmlEdit::DefaultDownloadOptions.Bits(), DefaultStoredDownloadOptions);

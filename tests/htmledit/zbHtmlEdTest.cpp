@@ -202,6 +202,24 @@ TEST_F(HtmlEdit, PlainTextExportInAnsi) {
   EXPECT_EQ(E.SaveToPlainFile(u""), 1);
 }
 
+TEST_F(HtmlEdit, TextRangesCountAnImageAsOneCharacterAndNoWhitespaceBetweenBlocks) {
+  Load("<html><body>\n <p>ab<img src=\"x.gif\">cd</p>\n <p>ef<br></p>\n</body></html>");
+  E.SetDesignMode(true);
+  auto R = E.HtmlTextRange().TextRange;
+  ASSERT_TRUE(R);
+  R->collapse(true);
+  EXPECT_EQ(R->moveEnd(u"character", -2147483647), 0);
+  EXPECT_EQ(R->moveEnd(u"character", 2147483647), 8);  // a b image c d e f line break
+  R->collapse(true);
+  EXPECT_EQ(R->moveEnd(u"character", 3), 3);
+  EXPECT_EQ(R->moveStart(u"character", 2), 2);
+  EXPECT_EQ(R->htmlText(), u"<img src=\"x.gif\">");
+  EXPECT_EQ(R->moveStart(u"character", 1), 1);
+  EXPECT_EQ(R->moveEnd(u"character", 2), 2);
+  EXPECT_EQ(R->text(), u"cd");
+  E.SetDesignMode(false);
+}
+
 TEST_F(HtmlEdit, DefaultBodyStyleAndCurrentFont) {
   Load("<html><body><p><font face='&quot;Times New Roman&quot;, serif'><b>bold</b></font></p></body></html>");
   E.SetDefaultBodyStyle(u"Tahoma", 10);

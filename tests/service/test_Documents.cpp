@@ -133,6 +133,50 @@ TEST_F(Documents, ConcatAndPasteAtTheEndGiveTheSameDocument) {
   EXPECT_LT(results[0].find("Text"), results[0].find("<b>x</b>"));
 }
 
+TEST_F(Documents, InsertionAtTheEdgesGoesBeforeTheFirstAndAfterTheLastContentOfAnyKind) {
+  struct TCase {
+    const char* Body;
+    const char* Start;  // the saved markup around the text inserted at the start
+    const char* End;    // and at the end
+  } cases[] = {
+      {"<p>Gr\xC3\xBC\xC3\x9F"
+       "e<br><img src=\"sig.gif\"></p>",
+       "<p><i>S</i>Gr", "<img src=\"sig.gif\"><i>E</i></p>"},
+      {"\n  <p>Gr\xC3\xBC\xC3\x9F"
+       "e<br><img src=\"sig.gif\"></p>\n  <!-- Ende -->\n",
+       "<p><i>S</i>Gr", "<img src=\"sig.gif\"><i>E</i></p>"},
+      {"<img src=\"logo.gif\"><p>Text</p>", "<i>S</i><img src=\"logo.gif\">", "Text<i>E</i></p>"},
+      {"<br>Text<br>", "<body><i>S</i><br>Text", "Text<br><i>E</i>"},
+      {"<table><tr><td>A</td></tr></table><p>Mitte</p><table><tr><td>B</td></tr></table>", "<body><i>S</i><table>",
+       "</table><i>E</i></body>"},
+      {"<div></div><p>Text</p><p></p>", "<body><i>S</i><div></div>", "<p></p><i>E</i></body>"},
+      {"", "<i>S</i>", "E</i></body>"},  // the start is then before the inserted text, in its element
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Body);
+    WriteFile(Path("edge.htm"),
+              std::string("<html><head><meta charset=\"utf-8\"></head><body>") + c.Body + "</body></html>");
+    ASSERT_EQ(Text(HS_LOADFROMFILE, Path("edge.htm")), 1);
+    EXPECT_EQ(Text(HS_PASTEHTMLEND, "<i>E</i>"), 1);
+    EXPECT_EQ(Text(HS_PASTEHTMLSTART, "<i>S</i>"), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+    const std::string saved = ReadFile(Path("saved.htm"));
+    EXPECT_NE(saved.find(c.Start), std::string::npos) << saved;
+    EXPECT_NE(saved.find(c.End), std::string::npos) << saved;
+  }
+  // Plain text goes to the same places.
+  WriteFile(Path("sig.htm"),
+            "<html><body><img src=\"a.gif\"><p>Gr\xC3\xBC\xC3\x9F"
+            "e<br><img src=\"sig.gif\"></p></body></html>");
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("sig.htm")), 1);
+  EXPECT_EQ(Text(HS_PASTEPLAINEND, "Ende"), 1);
+  EXPECT_EQ(Text(HS_PASTEPLAINSTART, "Anfang"), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
+  const std::string saved = ReadFile(Path("saved.htm"));
+  EXPECT_NE(saved.find("<body>Anfang<img src=\"a.gif\">"), std::string::npos) << saved;
+  EXPECT_NE(saved.find("<img src=\"sig.gif\">Ende</p>"), std::string::npos) << saved;
+}
+
 TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
   // The characters of UTF-8 as they arrive when it was read as ANSI: repaired to one character.
   const std::u16string misread = FromAnsiBytes(
@@ -156,6 +200,10 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10),
             "Gr\xFC\xDF"
             "e \x80");  // Windows-1252, no preamble
+  // A character the code page lacks is one "?", also outside the Basic Multilingual Plane.
+  WriteFile(Path("astral.htm"), "<html><body>a&#x1F600;b&#x10348;c&#x4E2D;d</body></html>");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("astral.htm") + ";DST:" + Path("astral.txt")), 1);
+  EXPECT_EQ(ReadFile(Path("astral.txt")), "a?b?c?d");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "src:" + Path("a.htm") + ";dst:" + Path("c.txt")), 1);
   EXPECT_EQ(ReadFile(Path("c.txt")), ReadFile(Path("b.txt")));
   fs::create_directory(Dir() / "semi;colon");
@@ -175,6 +223,36 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   // A target that cannot be written keeps the answer and is logged.
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), 1);
   EXPECT_NE(Log().find("no/such/f.txt"), std::string::npos);
+}
+
+TEST_F(Documents, AConversionNeverReplacesAFileByAnEmptyText) {
+  using namespace std::string_literals;
+  const std::string png =
+      "\x89\x50\x4e\x47\x0d\x0a\x1a\x0a\x00\x00\x00\x0d\x49\x48\x44\x52\x00\x00\x00\x01\x00\x00\x00\x01\x08\x02"
+      "\x00\x00\x00\x90\x77\x53\xde\x00\x00\x00\x0c\x49\x44\x41\x54\x78\x9c\x63\xf8\xcf\xc0\x00\x00\x03\x01"
+      "\x01\x00\xc9\xfe\x92\xef\x00\x00\x00\x00\x49\x45\x4e\x44\xae\x42\x60\x82"s;
+  WriteFile(Path("sig.png"), png);
+  WriteFile(Path("sig.gif"), png);  // a misleading name: the engine sniffs the image all the same
+  // An image document: refused in place and with a target, the image stays, no target appears.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png")), -1);
+  EXPECT_EQ(ReadFile(Path("sig.png")), png);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.gif")), -1);
+  EXPECT_EQ(ReadFile(Path("sig.gif")), png);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png") + ";DST:" + Path("sig.txt")), -1);
+  EXPECT_FALSE(fs::exists(Path("sig.txt")));
+  EXPECT_NE(Log().find("kein HTML- oder Textdokument (image/png)"), std::string::npos) << Log();
+  // An HTML document without text keeps its markup in place; to another target its empty text is written.
+  const std::string pictures = "<html><body><img src=\"sig.png\"><br></body></html>";
+  WriteFile(Path("pictures.htm"), pictures);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm")), -1);
+  EXPECT_EQ(ReadFile(Path("pictures.htm")), pictures);
+  EXPECT_NE(Log().find("enthält keinen Text"), std::string::npos);
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm") + ";DST:" + Path("pictures.txt")), 1);
+  EXPECT_TRUE(fs::exists(Path("pictures.txt")));
+  // Plain text is a text document: converted in place as before.
+  WriteFile(Path("note.txt"), "Hallo\n");
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("note.txt")), 1);
+  EXPECT_NE(ReadFile(Path("note.txt")).find("Hallo"), std::string::npos);
 }
 
 TEST_F(Documents, ImagesAndBackgroundCounts) {
@@ -223,6 +301,48 @@ TEST_F(Documents, CommandsWithValuesAndBadIdentifiers) {
   EXPECT_NE(log.find("Unbekannter Befehl 78"), std::string::npos) << log;
   EXPECT_NE(log.find("Speicher des Absenders"), std::string::npos);
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+TEST_F(Documents, IntegerColoursAreWindowsColourValues) {
+  WriteFile(Path("a.htm"), "<html><body><p>Farbe</p></body></html>");
+  // The saved colour, as the engine writes it: a hex text or an rgb() function.
+  const auto colourIn = [](const std::string& AHtml, int R, int G, int B) {
+    char hex[8], rgb[32];
+    std::snprintf(hex, sizeof hex, "#%02x%02x%02x", R, G, B);
+    std::snprintf(rgb, sizeof rgb, "rgb(%d, %d, %d)", R, G, B);
+    return AHtml.find(hex) != std::string::npos || AHtml.find(rgb) != std::string::npos;
+  };
+  struct TCase {
+    std::int32_t Cmd;
+    TCommandValue Value;
+    int R, G, B;
+  } cases[] = {
+      {18, std::int32_t{255}, 255, 0, 0},       // 0x00BBGGRR: pure red
+      {18, std::int32_t{0xFF0000}, 0, 0, 255},  // pure blue
+      {18, std::int32_t{0x123456}, 0x56, 0x34, 0x12},
+      {3, std::int32_t{0}, 0, 0, 0},  // a black text would already be black
+      {18, std::uint8_t{128}, 128, 0, 0},
+      {18, 255.0, 255, 0, 0},
+      {3, std::int32_t{0x00FF00}, 0, 255, 0},
+      {3, std::int32_t{0x0000FF}, 255, 0, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.Cmd << " " << c.R << "," << c.G << "," << c.B);
+    ASSERT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+    THtmlExecCmd cmd = Command(c.Cmd);
+    cmd.oleValue = MakeOleVariant(c.Value);
+    EXPECT_EQ(Exec(cmd), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("c.htm")), 1);
+    const std::string saved = ReadFile(Path("c.htm"));
+    EXPECT_TRUE(colourIn(saved, c.R, c.G, c.B)) << saved;
+  }
+  // Texts stay what they say.
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
+  auto named = Bus.Call("ExecCmd", g_variant_new("(ibv)", 18, FALSE, g_variant_new_string("red")));
+  EXPECT_EQ(named.Value, 1) << named.Error;
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("n.htm")), 1);
+  const std::string saved = ReadFile(Path("n.htm"));
+  EXPECT_TRUE(saved.find("\"red\"") != std::string::npos || colourIn(saved, 255, 0, 0)) << saved;
 }
 
 TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
@@ -322,6 +442,31 @@ TEST_F(SlowDocuments, AWaitThatRunsOutAnswersMinusOneAndIsLogged) {
   EXPECT_EQ(Text(HS_COUNTIMAGES, Path("a.htm")), -1);
   EXPECT_NE(Log().find("nicht innerhalb von"), std::string::npos);
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+class BoundedDocuments : public Documents {
+ protected:
+  static constexpr int BoundMs = 8000;
+  void SetUp() override { Bus.StartService({{"HTMLSERVICE_DOCUMENT_TIMEOUT_MS", std::to_string(BoundMs)}}); }
+};
+
+TEST_F(BoundedDocuments, TheEnginesWorkEndsWithTheWaitSoTheNextRequestIsServed) {
+  std::string mail = "<html><head><meta charset=\"utf-8\"></head><body>";
+  for (int i = 0; i < 60000; ++i) mail += "<p>Absatz " + std::to_string(i) + " der langen Mail</p>\n";
+  mail += "</body></html>";
+  WriteFile(Path("long.htm"), mail);
+  WriteFile(Path("small.htm"), "<html><body><p>klein</p></body></html>");
+  ASSERT_EQ(Text(HS_LOADFROMFILE, Path("long.htm")), 1);
+  EXPECT_EQ(Exec(Command(6)), -1);  // Bold over all of it outlasts the bound
+  EXPECT_NE(Log().find("did not answer in time"), std::string::npos) << Log();
+  // The next request meets an engine that is free again: served within its own bound.
+  const auto before = std::chrono::steady_clock::now();
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(BoundMs));  // hang guard
+  EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
+  EXPECT_EQ(Exec(Command(6)), 1);
+  EXPECT_EQ(Text(HS_SAVETOFILE, Path("small-bold.htm")), 1);
+  EXPECT_NE(ReadFile(Path("small-bold.htm")).find("<b>klein</b>"), std::string::npos);
 }
 
 }  // namespace

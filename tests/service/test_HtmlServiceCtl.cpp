@@ -78,9 +78,29 @@ TEST_F(CtlTest, HelpNamesEverySubCommandWithItsCode) {
                         "1039"}) {
     EXPECT_NE(help.Out.find(s), std::string::npos) << s;
   }
+  for (const char* s : {"Editing commands", " 6 Bold", "18 ForeColor", "77 Unselect"}) {
+    EXPECT_NE(help.Out.find(s), std::string::npos) << s;
+  }
   EXPECT_EQ(Ctl({"bogus"}).ExitCode, 2);
   EXPECT_EQ(Ctl({"move", "1"}).ExitCode, 2);
   EXPECT_EQ(Ctl({}).ExitCode, 2);
+}
+
+TEST_F(CtlTest, ExecTakesTheCommandsNameInAnyCaseOrItsNumber) {
+  for (const char* cmd : {"Bold", "bold", "ITALIC", "6"}) {
+    TRun exec = Ctl({"exec", cmd});
+    EXPECT_EQ(exec.Out, "1\n") << cmd << ": " << exec.Err;
+    EXPECT_EQ(exec.ExitCode, 0) << cmd;
+  }
+  TRun colour = Ctl({"exec", "forecolor", "--value", "red"});
+  EXPECT_EQ(colour.Out, "1\n") << colour.Err;
+  for (const char* cmd : {"Bolder", "", "Bold;", "0x"}) {
+    TRun refused = Ctl({"exec", cmd});
+    EXPECT_EQ(refused.ExitCode, 2) << cmd;
+    EXPECT_EQ(refused.Out, "") << cmd;
+  }
+  EXPECT_NE(Ctl({"exec", "Bolder"}).Err.find("neither a command name nor a number"), std::string::npos);
+  EXPECT_EQ(Ctl({"terminate"}).ExitCode, 0);  // an activated service outlives the test otherwise
 }
 
 }  // namespace

@@ -171,6 +171,61 @@ TEST_F(ServiceErrors, ASaveRefusedByAFullDiskIsLoggedAndTheOldFileStays) {
   EXPECT_NE(Utf16(ReadFile(files[0])).find(u"konnte nicht als"), std::u16string::npos);
 }
 
+// A call as the suite makes it: the bus starts the service when no one owns the name.
+TAnswer CallStarting(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters) {
+  TzbGError error;
+  TzbGVariant reply(g_dbus_connection_call_sync(ABus.Connection(), ServiceBusName, ServiceObjectPath, ServiceInterface,
+                                                AMethod, AParameters, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE,
+                                                G_MAXINT, nullptr, error.Out()));
+  return AnswerOf(reply.get(), error.Get());
+}
+
+TEST_F(ServiceErrors, AServiceThatWebKitAbortsIsBackAtTheNextCallWithWhatWasSaved) {
+  const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
+  const fs::path saved = fs::path(Bus.Folder()) / "saved.htm";
+  std::ofstream(source) << "<html><body><p>Gr\xC3\xBC\xC3\x9F"
+                           "e aus Wien</p></body></html>";
+  Bus.StartService();
+  EXPECT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
+  EXPECT_EQ(Bus.Call("PasteHtmlAtEnd", g_variant_new("(s)", "<p>gesichert</p>")).Value, 1);
+  EXPECT_EQ(Bus.Call("SaveToFile", g_variant_new("(s)", saved.c_str())).Value, 1);
+  const std::string before = ReadFile(saved);
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+
+  // A web process that dies before it has reported to WebKit makes WebKit end the whole service
+  // (a fatal GLib error); the caller's request is lost with it.
+  Bus.StartService({{"HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH", "1"}});
+  const TAnswer lost = Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str()));
+  EXPECT_FALSE(lost.Value);
+  EXPECT_NE(lost.Error.find("NoReply"), std::string::npos) << lost.Error;
+  EXPECT_EQ(Bus.WaitService(), -1);  // ended by a signal
+  EXPECT_FALSE(Bus.NameOwned());
+
+  // The suite's next call starts a new instance through the bus and is answered.
+  EXPECT_EQ(CallStarting(Bus, "Ping", nullptr).Value, 1);
+  EXPECT_TRUE(Bus.NameOwned());
+  EXPECT_EQ(ReadFile(saved), before);
+  EXPECT_EQ(CallStarting(Bus, "LoadFromFile", g_variant_new("(s)", saved.c_str())).Value, 1);
+  const fs::path text = fs::path(Bus.Folder()) / "saved.txt";
+  const std::string request = "SRC:" + saved.string() + ";DST:" + text.string();
+  EXPECT_EQ(CallStarting(Bus, "ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
+  EXPECT_NE(ReadFile(text).find("gesichert"), std::string::npos);
+  // Still one instance: another start ends at once and silently.
+  ASSERT_TRUE(Bus.NameOwned());  // else the start below would serve and never end
+  const TRun second = Bus.Run({HTMLSERVICE_PATH});
+  EXPECT_EQ(second.ExitCode, 0) << second.Err;
+  EXPECT_EQ(CallStarting(Bus, "Ping", nullptr).Value, 1);
+  EXPECT_EQ(CallStarting(Bus, "Terminate", nullptr).Value, 1);
+}
+
+TEST(ServiceUnit, SystemdRestartsTheServiceWhenItFailsOnly) {
+  std::ifstream in(HTMLSERVICE_UNIT_IN);
+  const std::string unit((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_NE(unit.find("\nType=dbus\n"), std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nRestart=on-failure\n"), std::string::npos) << unit;
+}
+
 TEST_F(ServiceErrors, TheNavigationClickIsSilencedWhenTheUserHasOne) {
   const TEnv env;
   const std::string key = "HKCU\\AppEvents\\Schemes\\Apps\\Explorer\\Navigating\\.Current";

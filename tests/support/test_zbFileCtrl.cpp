@@ -1,11 +1,14 @@
 #include "support/zbFileCtrl.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 
 #include <cstdlib>
@@ -276,6 +279,69 @@ TEST_F(TempDir, SaveTextToFileThatRunsOutOfSpaceKeepsTheOldFile) {
   EXPECT_FALSE(fs::exists(Native("new.txt")));
   for (const auto& entry : fs::directory_iterator(FDir))
     EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
+}
+
+namespace {
+std::vector<std::string> Temporaries(const std::string& ADir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(ADir)) {
+    const std::string name = entry.path().filename().string();
+    if (name.rfind(".zb", 0) == 0) names.push_back(name);
+  }
+  return names;
+}
+}  // namespace
+
+TEST_F(TempDir, AWriterKilledMidWriteLeavesNoTemporaryBeyondTheNextWrite) {
+  Touch("mail.htm", "old");
+  const std::string big(64 << 20, 'n');
+  // A real writer, killed with SIGKILL once its temporary file has grown; a writer that finishes first
+  // is tried again.
+  std::vector<std::string> left;
+  for (int attempt = 0; attempt < 20 && left.empty(); ++attempt) {
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      try {
+        WriteFileAtomic(Path("mail.htm"), big);
+      } catch (...) {
+      }
+      _exit(0);
+    }
+    for (int i = 0; i < 20000 && left.empty(); ++i) {
+      for (const auto& name : Temporaries(FDir))
+        if (fs::file_size(Native(name)) > 0) left.push_back(name);
+      if (left.empty()) usleep(100);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    left = Temporaries(FDir);
+  }
+  ASSERT_FALSE(left.empty()) << "no writer was caught in the middle";
+  const std::string target = Read(Native("mail.htm"));
+  EXPECT_TRUE(target == "old" || target == big) << target.size();
+
+  // What is not a dead writer's file stays: another name, a live process's file, a file still locked.
+  Touch(".zbnotes.tmp");
+  Touch(".zb1-7.tmp");  // process 1 is alive
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string locked = ".zb" + std::to_string(gone) + "-1.tmp";
+  Touch(locked);
+  const int lockFd = ::open(Native(locked).c_str(), O_RDONLY);
+  ASSERT_EQ(flock(lockFd, LOCK_EX), 0);
+  SaveTextToFile(u"neu", Path("other.txt"));  // the next write into the folder
+  std::vector<std::string> after = Temporaries(FDir);
+  std::sort(after.begin(), after.end());
+  std::vector<std::string> expected{".zb1-7.tmp", locked, ".zbnotes.tmp"};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(after, expected);
+  ::close(lockFd);
+  SaveTextToFile(u"neu", Path("other.txt"));
+  after = Temporaries(FDir);
+  EXPECT_EQ(std::count(after.begin(), after.end(), locked), 0) << "an unlocked dead writer's file stays";
+  EXPECT_EQ(Read(Native("other.txt")), "neu");
 }
 
 TEST_F(TempDir, FileStreamWriters) {

@@ -16,7 +16,10 @@ TEST(Utf, RoundTripAndInvalidInput) {
 TEST(Ansi, Windows1252BothWays) {
   EXPECT_EQ(ToAnsiBytes(u"a€ä\u0178"), "a\x80\xE4\x9F");
   EXPECT_EQ(FromAnsiBytes("a\x80\xE4\x9F"), u"a€ä\u0178");
-  EXPECT_EQ(ToAnsiBytes(u"\u4E2D\U0001F600"), "???");  // missing characters, each UTF-16 unit
+  // A missing character is one "?", also when it takes two UTF-16 units; a lone surrogate is one too.
+  EXPECT_EQ(ToAnsiBytes(u"\u4E2D\U0001F600"), "??");
+  EXPECT_EQ(ToAnsiBytes(u"a\U0001F600b\U00010348\u20AC"), "a?b?\x80");
+  EXPECT_EQ(ToAnsiBytes(std::u16string(u"\xD83D") + u"x" + u"\xDE00" + u"\xDE00\xD83D"), "?x???");
   // The unassigned bytes round-trip through their C1 controls.
   EXPECT_EQ(ToAnsiBytes(FromAnsiBytes("\x81\x8D\x8F\x90\x9D")), "\x81\x8D\x8F\x90\x9D");
   EXPECT_EQ(ToLatin1Bytes(u"ä€"), "\xE4?");

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "htmledit/zbHtmlCmds.h"
 #include "platform/glib/zbGOwner.h"
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
@@ -146,10 +147,21 @@ TRequest PasteRequest(bool APlain, const TArgs& AArgs) {
   return TextRequest(code, Utf8ToUtf16(AArgs[1]), Equals(HS_OK));
 }
 
+// A person types the command's name; the suite sends its number. Numbers outside the table still go
+// out, so that the service's own answer to them can be seen.
+std::int32_t CommandArg(const std::string& AText) {
+  if (std::int32_t id = HtmlCommandID(Utf8ToUtf16(AText))) return id;
+  try {
+    return ParseInt32(AText, "CMD");
+  } catch (const TUsage&) {
+    throw TUsage{"CMD is neither a command name nor a number: " + AText + " (see --help)"};
+  }
+}
+
 TRequest ExecRequest(const TArgs& AArgs) {
   if (AArgs.empty()) throw TUsage{"expects CMD"};
   THtmlExecCmd cmd;
-  cmd.iCmdID = ParseInt32(AArgs[0], "CMD");
+  cmd.iCmdID = CommandArg(AArgs[0]);
   TCommandValue value;
   std::optional<std::u16string> text;
   for (std::size_t i = 1; i < AArgs.size(); ++i) {
@@ -253,7 +265,8 @@ const std::vector<TCommand>& Commands() {
        "Number of images plus 1, plus 1 more with a background image; -1 missing.",
        [](const TArgs& a) { return FileRequest(HS_COUNTALLIMAGES, a, [](std::int32_t v) { return v >= 1; }); }},
       {"exec", "CMD [--show-ui] [--value V]", HS_EXECCMD,
-       "Runs editing command CMD over the whole document. V: true, false, an integer, a number, empty, or any "
+       "Runs editing command CMD (a name below, any case, or its number) over the whole document. V: true, false, an "
+       "integer, a number, empty, or any "
        "other text (a font name, a colour). 1 / -1.",
        ExecRequest},
       {"move", "X Y", HS_SETWNDPOS, "Moves the service's host window; \"keep\" leaves a coordinate. Always 1.",
@@ -285,6 +298,12 @@ void PrintHelp(std::FILE* AOut) {
     std::string head = std::string(c.Name) + (*c.Synopsis ? " " : "") + c.Synopsis;
     std::string code = c.Code ? "(" + std::to_string(c.Code) + ")" : "";
     std::fprintf(AOut, "  %-40s %-7s %s\n", head.c_str(), code.c_str(), c.Help);
+  }
+  std::fprintf(AOut, "\nEditing commands of exec (number name):\n");
+  constexpr int columns = 4;
+  for (std::int32_t id = 1; id <= HtmlCommandCount; ++id) {
+    const bool last = id % columns == 0 || id == HtmlCommandCount;
+    std::fprintf(AOut, last ? "  %2d %s\n" : "  %2d %-22s", id, Utf16ToUtf8(HtmlCommandName(id)).c_str());
   }
 }
 
