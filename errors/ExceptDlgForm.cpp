@@ -348,7 +348,7 @@ TExceptionDialog::TExceptionDialog() : FForm(gtk_window_new(GTK_WINDOW_TOPLEVEL)
 
 TExceptionDialog::~TExceptionDialog() = default;
 
-void TExceptionDialog::ShowException(const std::exception& E, std::exception_ptr /*AThreadError*/,
+void TExceptionDialog::ShowException(const std::exception& E, const std::exception_ptr& /*AThreadError*/,
                                      TNotifyEvent AOnDetails) {
   TDialogState& state = State();
   if (state.Current) {
@@ -378,7 +378,7 @@ void TExceptionDialog::OnExceptionHandler(const void* /*Sender*/, const std::exc
   ShowException(E, nullptr, nullptr);
 }
 
-void TExceptionDialog::OnExceptionThreadHandler(std::exception_ptr AThreadError) {
+void TExceptionDialog::OnExceptionThreadHandler(const std::exception_ptr& AThreadError) {
   if (!AThreadError) return;
   try {
     std::rethrow_exception(AThreadError);

@@ -58,10 +58,10 @@ class TExceptionDialog {
 
   // Shows E modally and returns when the dialog is closed. AThreadError: the error that ended a worker
   // thread, if that is where E comes from; it does not change what is shown.
-  static void ShowException(const std::exception& E, std::exception_ptr AThreadError, TNotifyEvent AOnDetails);
+  static void ShowException(const std::exception& E, const std::exception_ptr& AThreadError, TNotifyEvent AOnDetails);
   // Error-hook entries: a second error while a dialog is showing goes to the message box.
   static void OnExceptionHandler(const void* Sender, const std::exception& E);
-  static void OnExceptionThreadHandler(std::exception_ptr AThreadError);
+  static void OnExceptionThreadHandler(const std::exception_ptr& AThreadError);
   // The class of the dialogs ShowException creates; empty: TExceptionDialog.
   static void SetDialogClass(TDialogFactory Factory);
   static TExceptionDialog* Current();
