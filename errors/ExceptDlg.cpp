@@ -23,6 +23,7 @@ struct TSettings {
   TDateTime Fileage = 0;
   bool Silent = false;
   TActiveControlProvider ActiveControl = nullptr;
+  TShowExceptionHook ShowHook = nullptr;
 };
 TSettings& Settings() {
   static TSettings settings;
@@ -77,6 +78,20 @@ std::u16string ApplicationTitle() {
 void SetActiveControlProvider(TActiveControlProvider Provider) {
   std::lock_guard lock(Settings().Lock);
   Settings().ActiveControl = Provider;
+}
+
+const IzbReportControl* ActiveReportControl() {
+  TActiveControlProvider provider;
+  {
+    std::lock_guard lock(Settings().Lock);
+    provider = Settings().ActiveControl;
+  }
+  return provider ? provider() : nullptr;
+}
+
+void SetShowExceptionHook(TShowExceptionHook Hook) {
+  std::lock_guard lock(Settings().Lock);
+  Settings().ShowHook = Hook;
 }
 
 int RoundToNiceMHz(int MHz) {
@@ -297,7 +312,17 @@ std::u16string TzbExceptionHandler::ExceptionReportAsXMP(const std::exception& E
   return handler.GetReportText(1);
 }
 
-void TzbExceptionHandler::ShowException(const std::exception& E) { SilentException(E); }
+void TzbExceptionHandler::ShowException(const std::exception& E) {
+  TShowExceptionHook hook;
+  {
+    std::lock_guard lock(Settings().Lock);
+    hook = Settings().ShowHook;
+  }
+  if (hook)
+    hook(E);
+  else
+    SilentException(E);
+}
 
 void TzbExceptionHandler::CatchException(const std::exception& E) { CatchMessage(ExceptionMessage(E)); }
 
@@ -305,12 +330,7 @@ void TzbExceptionHandler::CatchException(std::u16string_view Message) { CatchMes
 
 void TzbExceptionHandler::CatchMessage(std::u16string_view Message) {
   FIsMainThread = std::this_thread::get_id() == MainThread;
-  TActiveControlProvider provider;
-  {
-    std::lock_guard lock(Settings().Lock);
-    provider = Settings().ActiveControl;
-  }
-  FLastActiveControl = provider ? provider() : nullptr;
+  FLastActiveControl = ActiveReportControl();
   FsErrorText = NormaliseErrorMessage(Message);
   BuildDetails();
 }

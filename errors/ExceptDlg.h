@@ -38,6 +38,12 @@ std::u16string ApplicationTitle();
 // The focused control when an error is caught; none when nothing has the focus.
 using TActiveControlProvider = const IzbReportControl* (*)();
 void SetActiveControlProvider(TActiveControlProvider Provider);
+const IzbReportControl* ActiveReportControl();
+
+// A program that links the exception dialog installs it here; without it an error to be shown is
+// logged silently (the service has no dialog).
+using TShowExceptionHook = void (*)(const std::exception& E);
+void SetShowExceptionHook(TShowExceptionHook Hook);
 
 int RoundToNiceMHz(int MHz);
 // The module-line prefix: "<preferred base> " for a relocated PE image, else the indent.
@@ -74,7 +80,7 @@ class TzbExceptionHandler {
   static void SilentException(std::u16string_view Message);
   // The report as one text with its angle brackets masked; writes nothing.
   static std::u16string ExceptionReportAsXMP(const std::exception& E);
-  // No dialog in this program: the error is logged silently.
+  // Through the installed dialog, else logged silently.
   static void ShowException(const std::exception& E);
 
   void CatchException(const std::exception& E);
