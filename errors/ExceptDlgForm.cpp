@@ -35,9 +35,6 @@ constexpr std::u16string_view DetailsButtonHint = u"Detailierte Fehler-Informati
 constexpr std::u16string_view CRLF = u"\r\n";
 
 constexpr int SwShow = 5;
-constexpr int SeSuccess = 42;
-constexpr int SeFileNotFound = 2;
-constexpr int SeNoAssociation = 31;
 
 const std::thread::id MainThread = std::this_thread::get_id();
 
@@ -134,48 +131,16 @@ bool DebuggerPresent() {
   return false;
 }
 
-// The system's dialog for choosing a program; the file is opened with the one chosen.
-int OpenWithChooser(GtkWindow* Window, const std::u16string& FileName) {
-  const TzbGObject<GFile> file(g_file_new_for_path(U8(FileName).c_str()));
-  const TzbTopLevel chooser(gtk_app_chooser_dialog_new(Window, GTK_DIALOG_MODAL, file.get()));
-  if (RunModalDialog(GTK_DIALOG(chooser.get())) != GTK_RESPONSE_OK) return SeNoAssociation;
-  const TzbGObject<GAppInfo> app(gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(chooser.get())));
-  GList files{file.get(), nullptr, nullptr};
-  return app && g_app_info_launch(app.get(), &files, nullptr, nullptr) ? SeSuccess : SeNoAssociation;
-}
-
-// Local stand-in for the support library's ShellExecuteOrOpenWith until it exists there: FileName is a
-// program when Parameters names the file to give it, else the document to open with its program. A start
-// that fails falls back to the chooser of programs; the result follows the shell's codes (above 32 is
-// success).
-int ShellExecuteOrOpenWithStandIn(GtkWindow* Window, std::u16string_view /*Operation*/, std::u16string_view FileName,
-                                  std::u16string_view Parameters, std::u16string_view /*Directory*/,
-                                  int /*ShowCommand*/) {
-  const std::u16string document(Parameters.empty() ? FileName : Parameters);
-  int result;
-  if (Parameters.empty()) {
-    const TzbGChars uri(g_filename_to_uri(U8(document).c_str(), nullptr, nullptr));
-    result = uri && g_app_info_launch_default_for_uri(uri.get(), nullptr, nullptr) ? SeSuccess : SeNoAssociation;
-  } else {
-    const TzbGObject<GAppInfo> program(
-        g_app_info_create_from_commandline(U8(FileName).c_str(), nullptr, G_APP_INFO_CREATE_NONE, nullptr));
-    const TzbGObject<GFile> file(g_file_new_for_path(U8(document).c_str()));
-    GList files{file.get(), nullptr, nullptr};
-    result = program && g_app_info_launch(program.get(), &files, nullptr, nullptr) ? SeSuccess : SeFileNotFound;
-  }
-  if ((result == SeFileNotFound && FileExists(document)) || result == SeNoAssociation)
-    result = OpenWithChooser(Window, document);
-  return result;
-}
-
 // The user's own editor for text, where the original named Notepad.
 void OpenInTextEditor(GtkWindow* Window, const std::u16string& FileName) {
   const TzbGObject<GAppInfo> editor(g_app_info_get_default_for_type("text/plain", FALSE));
   const char* program = editor ? g_app_info_get_executable(editor.get()) : nullptr;
-  if (program && *program)
-    ShellExecuteOrOpenWithStandIn(Window, u"OPEN", Utf8ToUtf16(program), FileName, u"", SwShow);
-  else
-    ShellExecuteOrOpenWithStandIn(Window, u"OPEN", FileName, u"", u"", SwShow);
+  if (program && *program) {
+    const TzbGChars quoted(g_shell_quote(U8(FileName).c_str()));
+    ShellExecuteOrOpenWith(Window, u"OPEN", Utf8ToUtf16(program), Utf8ToUtf16(quoted.get()), u"", SwShow);
+  } else {
+    ShellExecuteOrOpenWith(Window, u"OPEN", FileName, u"", u"", SwShow);
+  }
 }
 
 // The hourglass of the report's build: the screen cursor's count and, visibly, the watch on the dialog.
