@@ -458,7 +458,7 @@ TEST_F(BoundedDocuments, TheEnginesWorkEndsWithTheWaitSoTheNextRequestIsServed) 
   WriteFile(Path("small.htm"), "<html><body><p>klein</p></body></html>");
   ASSERT_EQ(Text(HS_LOADFROMFILE, Path("long.htm")), 1);
   EXPECT_EQ(Exec(Command(6)), -1);  // Bold over all of it outlasts the bound
-  EXPECT_NE(Log().find("did not answer in time"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("nicht rechtzeitig geantwortet"), std::string::npos) << Log();
   // The next request meets an engine that is free again: served within its own bound.
   const auto before = std::chrono::steady_clock::now();
   EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
