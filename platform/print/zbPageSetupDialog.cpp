@@ -34,21 +34,31 @@ constexpr std::pair<const char*, const char*> CodeLegend[] = {
     {"&amp;b", "Ausrichtung"}, {"&amp;&amp;", "„&amp;“"},
 };
 
-using TzbPaperSizeOwner = TzbOwner<GtkPaperSize, gtk_paper_size_free>;
+using TzbPaperSizeList = TzbGList<GtkPaperSize, gtk_paper_size_free>;
 
 double UnitPerInch(TMeasure AUnit) { return AUnit == mUS ? 1 : MillimetresPerInch; }
 
 double RoundToDigits(double AValue) { return std::round(AValue * 100) / 100; }
 
-// "A4 (210 × 297 mm)": GTK's (translated) name and the size in the unit the name gives it in.
+// GTK's (translated) name of a paper it knows; it warns about any other, so it is not asked for one.
+std::string KnownPaperName(const std::string& AName) {
+  const std::string shortName = AName.substr(0, AName.rfind('_'));
+  const TzbPaperSizeList papers(gtk_paper_size_get_paper_sizes(FALSE));
+  for (GList* l = papers.get(); l; l = l->next) {
+    auto* paper = static_cast<GtkPaperSize*>(l->data);
+    if (shortName == gtk_paper_size_get_name(paper)) return gtk_paper_size_get_display_name(paper);
+  }
+  return "Eigenes Format";
+}
+
+// "A4 (210 × 297 mm)": the size in the unit the name gives it in.
 std::string PaperLabel(const std::string& AName) {
-  const TzbPaperSizeOwner paper(gtk_paper_size_new(AName.c_str()));
-  std::string display = AName.starts_with("custom") ? "Eigenes Format" : gtk_paper_size_get_display_name(paper.get());
+  const TzbPaperSize size = PaperSizeFromName(Utf8ToUtf16(AName)).value_or(TzbPaperSize{});
   const bool inches = AName.ends_with("in");
-  const GtkUnit unit = inches ? GTK_UNIT_INCH : GTK_UNIT_MM;
-  const TzbGChars size(g_strdup_printf("%g × %g %s", gtk_paper_size_get_width(paper.get(), unit),
-                                       gtk_paper_size_get_height(paper.get(), unit), inches ? "Zoll" : "mm"));
-  return display + " (" + size.get() + ")";
+  const double factor = inches ? 1 : MillimetresPerInch;
+  const TzbGChars text(g_strdup_printf("%s (%g × %g %s)", KnownPaperName(AName).c_str(), size.Width * factor,
+                                       size.Height * factor, inches ? "Zoll" : "mm"));
+  return text.get();
 }
 
 GtkWidget* Heading(const char* AText) {

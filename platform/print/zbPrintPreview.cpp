@@ -101,10 +101,13 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
   gtk_widget_set_tooltip_text(print, "Drucken (Strg+P)");
   FPrevious = gtk_button_new_from_icon_name("go-previous-symbolic", GTK_ICON_SIZE_BUTTON);
   FNext = gtk_button_new_from_icon_name("go-next-symbolic", GTK_ICON_SIZE_BUTTON);
+  gtk_widget_set_name(FPrevious, "previous-page");
+  gtk_widget_set_name(FNext, "next-page");
   gtk_widget_set_tooltip_text(FPrevious, "Vorherige Seite (Bild auf)");
   gtk_widget_set_tooltip_text(FNext, "Nächste Seite (Bild ab)");
   FPageLabel = GTK_LABEL(gtk_label_new(nullptr));
   gtk_label_set_width_chars(FPageLabel, 16);
+  gtk_widget_set_name(GTK_WIDGET(FPageLabel), "page-number");
   GtkWidget* zoomBox = gtk_combo_box_text_new();
   FZoomBox = GTK_COMBO_BOX(zoomBox);
   for (const TZoomEntry& e : ZoomEntries)
