@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -239,7 +240,7 @@ void TzbPrintPreview::Relayout() {
     FScale = std::max(MinScale, std::min(roomX / width, roomY / height));
   else if (FZoom == pzPageWidth && FViewWidth > 0)
     FScale = std::max(MinScale, roomX / width);
-  else if (entry->Scale > 0)
+  else if (entry != std::end(ZoomEntries) && entry->Scale > 0)
     FScale = entry->Scale;
 
   // Each zoom gets the scroll bars it needs, fixed, so that they never change the area being fitted.
