@@ -167,6 +167,10 @@ struct TZoomRange {
 extern bool ApplyPrintOptionsToDialog;
 extern bool HidePageSetupDialog;
 
+// The application's icon on ADialog; in its title the first "Microsoft " goes and the first
+// "Internet Explorer" becomes the application's title.
+void ReplaceDialogCaption(GtkWidget* ADialog);
+
 class TzbCustomHtmlEdit : public TWebBrowser {
  public:
   // AParent: the container that hosts the engine (the service's offscreen window); without one the
@@ -336,6 +340,9 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   // The dialog watching on the owner window: called when the window's activation changes, which a
   // dialog of the engine taking or giving back the focus does.
   virtual void ParentFormWndProc(GtkWidget* AOwner);
+  // Every dialog of the engine (zbHtmlEdDialogs.cpp): caption rule, PrintOptions into the page-setup
+  // dialog when ApplyPrintOptionsToDialog is set, OnShowDialog.
+  void DialogShown(GtkWidget* ADialog, IzbPageSetupFields* APageSetup) override;
 
   HRESULT AmbientInvoke(std::int32_t ADispID, std::uint16_t AFlags, TVariant* AResult) override {
     return Invoke(ADispID, AFlags, AResult);
@@ -348,6 +355,7 @@ class TzbCustomHtmlEdit : public TWebBrowser {
 
   IWebBrowser2* FControlInterface = nullptr;
   bool FReplaceCaption = false;
+  GtkWidget* FLastDialog = nullptr;  // the engine's last announced dialog, which the owner hook skips
   std::unique_ptr<THtmlPrintOptions> FPrintOptions;
   TDownloadControlOptions FDownloadControlOptions;
   TUserInterfaceOptions FUserInterfaceOptions;

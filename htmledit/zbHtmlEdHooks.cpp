@@ -125,8 +125,6 @@ void TzbCustomHtmlEdit::UnhookParentForm() {
 
 GtkWidget* TzbCustomHtmlEdit::ParentForm() const { return FHooks->ParentForm; }
 
-void TzbCustomHtmlEdit::ParentFormWndProc(GtkWidget*) {}
-
 namespace {
 
 // The keys a window uses to move between its controls.

@@ -29,6 +29,20 @@ struct TDocHostUIInfo {
 };
 
 // What the engine asks of its host. Answers follow the engine's result codes.
+// The fields of the page-setup dialog the engine shows, as its host may fill and confirm them.
+class IzbPageSetupFields {
+ public:
+  virtual ~IzbPageSetupFields() = default;
+  // Margins are in the dialog's unit: inches when InchUnit(), else millimetres.
+  virtual bool InchUnit() const = 0;
+  virtual void SetLandscape(bool ALandscape) = 0;
+  virtual void SetHeader(std::u16string_view AText) = 0;
+  virtual void SetFooter(std::u16string_view AText) = 0;
+  virtual void SetMargins(double ALeft, double ATop, double ARight, double ABottom) = 0;
+  virtual void MoveOutOfSight() = 0;
+  virtual void Confirm() = 0;
+};
+
 class IzbBrowserHost {
  public:
   virtual ~IzbBrowserHost() = default;
@@ -45,6 +59,8 @@ class IzbBrowserHost {
                            TVariant* AOut) = 0;
   // Once per finished top-level load, also a failed one.
   virtual void DocumentComplete(std::u16string_view AUrl) = 0;
+  // Every dialog of the engine once it is on screen; APageSetup for its page-setup dialog.
+  virtual void DialogShown(GtkWidget* ADialog, IzbPageSetupFields* APageSetup) = 0;
 };
 
 class IWebBrowser2 {
@@ -110,6 +126,7 @@ class TWebBrowser : protected IzbBrowserHost {
   HRESULT HostExec(const TGUID* AGroup, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt, const TVariant& AIn,
                    TVariant* AOut) override;
   void DocumentComplete(std::u16string_view AUrl) override;
+  void DialogShown(GtkWidget*, IzbPageSetupFields*) override {}
 
  private:
   std::unique_ptr<IWebBrowser2> FEngine;

@@ -36,6 +36,11 @@ constexpr std::int32_t kUnchanged = INT32_MIN;
 
 TApplication::TApplication(TzbBusServer& ABus) : FBus(ABus) {}
 
+void TApplication::SetTitle(std::u16string ATitle) {
+  FTitle = std::move(ATitle);
+  g_set_application_name(Utf16ToUtf8(FTitle).c_str());
+}
+
 std::int32_t TApplication::Handle() const { return static_cast<std::int32_t>(getpid()); }
 
 void TApplication::Run() {

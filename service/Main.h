@@ -25,7 +25,8 @@ class TApplication {
   explicit TApplication(TzbBusServer& ABus);
 
   const std::u16string& Title() const { return FTitle; }
-  void SetTitle(std::u16string ATitle) { FTitle = std::move(ATitle); }
+  // Also the desktop's name of the program, which its dialogs' captions use.
+  void SetTitle(std::u16string ATitle);
   std::int32_t Handle() const;
   TzbBusServer& Bus() { return FBus; }
 

@@ -3,6 +3,7 @@
 #include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
 #include "service/Main.h"
+#include "support/zbSound.h"
 #include "support/zbStr.h"
 
 namespace zb {
@@ -54,9 +55,33 @@ std::int32_t TfrmHtmlService::SetDefaultPageOptions(const std::u16string& ANameS
   return 0;
 }
 
-// The dialogs of these requests are not there yet; until they are, nothing is pretended.
-std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string&) { return HS_FAILED; }
-std::int32_t TfrmHtmlService::PrintPreview(const std::u16string&) { return HS_FAILED; }
-std::int32_t TfrmHtmlService::PageSetup() { return HS_FAILED; }
+std::int32_t TfrmHtmlService::PrintWithDlg(const std::u16string& AFilename) {
+  BringApplicationToFront(true);
+  if (!IsDocumentFile(AFilename)) return HS_FAILED;
+  if (LoadAndWait(AFilename, THtmlAction::haPrintSetup, TWaitKind::wkOneAtATime)) FHtmlEdit->Print(true);
+  return HS_OK;
+}
+
+std::int32_t TfrmHtmlService::PrintPreview(const std::u16string& AFilename) {
+  BringApplicationToFront(true);
+  if (!IsDocumentFile(AFilename)) return HS_FAILED;
+  if (LoadAndWait(AFilename, THtmlAction::haPrintPreview, TWaitKind::wkOneAtATime)) FHtmlEdit->PrintPreview();
+  return HS_OK;
+}
+
+std::int32_t TfrmHtmlService::PageSetup() {
+  BringApplicationToFront(true);
+  FHtmlAction = THtmlAction::haPageSetup;
+  FbBusy = true;
+  // A blank document, so that the engine has a document to take the command.
+  FHtmlEdit->AssignDocument();
+  WaitOnMainContext([this] { return !FbBusy || FApplication.Terminated(); },
+                    static_cast<int>(FOptions.DocumentTimeoutMs), TzbWaitMode::wmOneAtATime);
+  FHtmlEdit->PageSetup(false);
+  FHtmlAction = THtmlAction::haNone;
+  FbBusy = false;
+  FbHoldsDocument = false;
+  return HS_OK;
+}
 
 }  // namespace zb

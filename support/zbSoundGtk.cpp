@@ -16,6 +16,10 @@ namespace {
 
 GtkWindow* GMainForm = nullptr;
 
+// A window that can come to the front: offscreen windows (the hidden service form) are never on
+// screen, and GTK cannot present them.
+bool OnScreen(GtkWindow* AWindow) { return AWindow && GTK_IS_WINDOW(AWindow) && !GTK_IS_OFFSCREEN_WINDOW(AWindow); }
+
 using TzbWindowList = TzbOwner<GList, g_list_free>;
 
 bool IsExecutable(const std::string& APath) {
@@ -77,7 +81,7 @@ void SetMainForm(GtkWindow* AForm) { GMainForm = AForm; }
 GtkWindow* MainForm() { return GMainForm; }
 
 bool ShowAndBringToFront(GtkWindow* AForm) {
-  if (!AForm || !GTK_IS_WINDOW(AForm)) return false;
+  if (!OnScreen(AForm)) return false;
   return GuardCallback(
       [&] {
         GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(AForm));
@@ -93,11 +97,11 @@ void BringApplicationToFront(bool AShowMainForm) {
   const TzbWindowList toplevels(gtk_window_list_toplevels());
   for (GList* l = toplevels.get(); l; l = l->next) {
     auto* window = GTK_WINDOW(l->data);
-    if (window != GMainForm && gtk_widget_get_visible(GTK_WIDGET(window)) &&
+    if (window != GMainForm && OnScreen(window) && gtk_widget_get_visible(GTK_WIDGET(window)) &&
         gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL)
       gtk_window_present_with_time(window, gtk_get_current_event_time());
   }
-  if (GMainForm) {
+  if (OnScreen(GMainForm)) {
     if (AShowMainForm) ShowAndBringToFront(GMainForm);
     if (gtk_widget_get_visible(GTK_WIDGET(GMainForm)))
       gtk_window_present_with_time(GMainForm, gtk_get_current_event_time());

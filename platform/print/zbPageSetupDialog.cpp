@@ -323,6 +323,8 @@ bool TzbPageSetupDialog::Run(const std::function<void(TzbPageSetupDialog&)>& AOn
   FResponse = GTK_RESPONSE_NONE;
   FMapped = false;
   GtkWidget* window = FDialog.get();
+  // The first field that Return confirms from; on the paper list Return would open its menu instead.
+  gtk_window_set_focus(Window(), GTK_WIDGET(FMargins[sLeft]));
   gtk_widget_show_all(window);
   gtk_window_present_with_time(Window(), gtk_get_current_event_time());
   WaitOnMainContext([this] { return FMapped || FResponse != GTK_RESPONSE_NONE; }, 0);

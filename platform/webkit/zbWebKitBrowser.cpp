@@ -221,7 +221,13 @@ struct TView : std::enable_shared_from_this<TView> {
     };
     Signals.Connect(View.get());
     StandardCommands[OLECMDID_PRINT] = [this](std::uint32_t AExecOpt, const TVariant& AIn, TVariant*) {
-      return PrintCommand(View.get(), AExecOpt, AIn, CallTimeout, [this] { return Failed; });
+      return PrintCommand(View.get(), AExecOpt, AIn, PrintContext());
+    };
+    StandardCommands[OLECMDID_PRINTPREVIEW] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return PreviewCommand(View.get(), PrintContext());
+    };
+    StandardCommands[OLECMDID_PAGESETUP] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return PageSetupCommand(PrintContext());
     };
   }
 
@@ -363,6 +369,11 @@ struct TView : std::enable_shared_from_this<TView> {
       }
       default: return false;
     }
+  }
+
+  TPrintContext PrintContext() {
+    return {CallTimeout, [this] { return Failed; },
+            [this](GtkWidget* ADialog, IzbPageSetupFields* AFields) { Host.DialogShown(ADialog, AFields); }};
   }
 
   bool Usable(const TRef& ARef) const { return !Failed && HasDocument && ARef.Generation == Generation; }

@@ -9,7 +9,9 @@
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/print/zbPageSetupDialog.h"
 #include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
 #include "support/zbDateUtils.h"
 #include "support/zbSound.h"
@@ -134,13 +136,14 @@ struct TDialogChoice {
 };
 
 // GTK's print dialog, preset with the store's paper and orientation; false when cancelled.
-bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice) {
+bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice, const TPrintContext& AContext) {
   const TzbTopLevel dialog(gtk_print_unix_dialog_new("Drucken", nullptr));
   auto* unix = GTK_PRINT_UNIX_DIALOG(dialog.get());
   const TzbGObject<GtkPageSetup> page = PageSetupOf(ASetup);
   gtk_print_unix_dialog_set_page_setup(unix, page.get());
   gtk_print_unix_dialog_set_embed_page_setup(unix, TRUE);
   gtk_window_set_modal(GTK_WINDOW(dialog.get()), TRUE);
+  gtk_window_set_position(GTK_WINDOW(dialog.get()), GTK_WIN_POS_CENTER);
   gint response = GTK_RESPONSE_NONE;
   const TzbSignal answered(
       dialog.get(), "response",
@@ -148,6 +151,7 @@ bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice) {
       &response);
   gtk_widget_show_all(dialog.get());
   ShowAndBringToFront(GTK_WINDOW(dialog.get()));
+  if (AContext.Shown) AContext.Shown(dialog.get(), nullptr);
   WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
   if (response != GTK_RESPONSE_OK) return false;
   AChoice.Printer = TzbGObject<GtkPrinter>::Ref(gtk_print_unix_dialog_get_selected_printer(unix));
@@ -187,8 +191,53 @@ void SendToChosenPrinter(const TDialogChoice& AChoice, const std::u16string& APd
 
 }  // namespace
 
-HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
-                     const std::function<bool()>& AFailed) {
+namespace {
+
+// The dialog's fields as the host fills them.
+class TPageSetupFields : public IzbPageSetupFields {
+ public:
+  explicit TPageSetupFields(print::TzbPageSetupDialog& ADialog) : FDialog(ADialog) {}
+  bool InchUnit() const override { return FDialog.Unit() == mUS; }
+  void SetLandscape(bool ALandscape) override { FDialog.SetOrientation(ALandscape ? poLandscape : poPortrait); }
+  void SetHeader(std::u16string_view AText) override { FDialog.SetHeader(AText); }
+  void SetFooter(std::u16string_view AText) override { FDialog.SetFooter(AText); }
+  void SetMargins(double ALeft, double ATop, double ARight, double ABottom) override {
+    FDialog.SetMargins(ALeft, ATop, ARight, ABottom);
+  }
+  void MoveOutOfSight() override { FDialog.MoveOutOfSight(); }
+  void Confirm() override { FDialog.Confirm(); }
+
+ private:
+  print::TzbPageSetupDialog& FDialog;
+};
+
+// Renders the view with ASetup and stamps header and footer: the finished PDF, in AFolder.
+std::u16string RenderStamped(WebKitWebView* AView, const print::TzbPageSetup& ASetup, const TPrintFolder& AFolder,
+                             const std::string& AName, const TPrintContext& AContext) {
+  const std::string rendered = AFolder.File((AName + "-rendered.pdf").c_str());
+  PrintViewToPdf(AView, rendered, ASetup, AContext.TimeoutMs, AContext.Failed);
+  print::TzbStampOptions stamp;
+  stamp.Header = ASetup.Header;
+  stamp.Footer = ASetup.Footer;
+  stamp.Margins = ASetup.Margins;
+  stamp.Context.Title = ViewText(webkit_web_view_get_title(AView));
+  stamp.Context.Address = ViewText(webkit_web_view_get_uri(AView));
+  stamp.Context.When = Now();
+  const std::u16string stamped = Utf8ToUtf16(AFolder.File((AName + ".pdf").c_str()));
+  print::StampPdf(Utf8ToUtf16(rendered), stamped, stamp);
+  return stamped;
+}
+
+bool AskPageSetup(GtkWindow* AParent, const TPrintContext& AContext) {
+  return print::ShowPageSetupDialog(AParent, [&](print::TzbPageSetupDialog& ADialog) {
+    TPageSetupFields fields(ADialog);
+    if (AContext.Shown) AContext.Shown(GTK_WIDGET(ADialog.Window()), &fields);
+  });
+}
+
+}  // namespace
+
+HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, const TPrintContext& AContext) {
   // The command target swallows errors, so they are reported here, to the process's error hook.
   try {
     print::TzbPageSetup setup = print::ReadPageSetup();
@@ -200,7 +249,7 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
     TDialogChoice choice;
     const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
     if (prompt) {
-      if (!AskPrintDialog(setup, choice)) return S_OK;  // cancelled: nothing is printed
+      if (!AskPrintDialog(setup, choice, AContext)) return S_OK;  // cancelled: nothing is printed
       // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
       GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
       setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
@@ -209,22 +258,45 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
                               : poPortrait;
     }
     const TPrintFolder folder;
-    const std::string rendered = folder.File("rendered.pdf");
-    PrintViewToPdf(AView, rendered, setup, ATimeoutMs, AFailed);
-
-    print::TzbStampOptions stamp;
-    stamp.Header = setup.Header;
-    stamp.Footer = setup.Footer;
-    stamp.Margins = setup.Margins;
-    stamp.Context.Title = ViewText(webkit_web_view_get_title(AView));
-    stamp.Context.Address = ViewText(webkit_web_view_get_uri(AView));
-    stamp.Context.When = Now();
-    const std::u16string stamped = Utf8ToUtf16(folder.File("stamped.pdf"));
-    print::StampPdf(Utf8ToUtf16(rendered), stamped, stamp);
+    const std::u16string stamped = RenderStamped(AView, setup, folder, "print", AContext);
+    const std::u16string title = ViewText(webkit_web_view_get_title(AView));
     if (prompt)
-      SendToChosenPrinter(choice, stamped, stamp.Context.Title);
+      SendToChosenPrinter(choice, stamped, title);
     else
-      print::SendPdfToPrinter(stamped, stamp.Context.Title);
+      print::SendPdfToPrinter(stamped, title);
+    return S_OK;
+  } catch (const std::exception& e) {
+    CallbackFailed(e);
+    return E_FAIL;
+  }
+}
+
+HRESULT PreviewCommand(WebKitWebView* AView, const TPrintContext& AContext) {
+  try {
+    const TPrintFolder folder;
+    int renders = 0;
+    const std::u16string first = RenderStamped(AView, print::ReadPageSetup(), folder, "preview0", AContext);
+    print::TzbPreviewActions actions;
+    actions.Print = [&](GtkWindow*) { PrintCommand(AView, OLECMDEXECOPT_PROMPTUSER, TVarNull{}, AContext); };
+    actions.PageSetup = [&](GtkWindow* APreview) -> std::u16string {
+      if (!AskPageSetup(APreview, AContext)) return {};
+      return RenderStamped(AView, print::ReadPageSetup(), folder, "preview" + std::to_string(++renders), AContext);
+    };
+    const std::u16string title = ViewText(webkit_web_view_get_title(AView));
+    print::ShowPrintPreview(nullptr, title, first, actions, [&](GtkWindow* AWindow) {
+      ShowAndBringToFront(AWindow);
+      if (AContext.Shown) AContext.Shown(GTK_WIDGET(AWindow), nullptr);
+    });
+    return S_OK;
+  } catch (const std::exception& e) {
+    CallbackFailed(e);
+    return E_FAIL;
+  }
+}
+
+HRESULT PageSetupCommand(const TPrintContext& AContext) {
+  try {
+    AskPageSetup(nullptr, AContext);
     return S_OK;
   } catch (const std::exception& e) {
     CallbackFailed(e);

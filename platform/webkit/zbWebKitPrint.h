@@ -10,6 +10,7 @@
 #include <string>
 
 #include "htmledit/zbMsHtml_tlb.h"
+#include "htmledit/zbShDocVw_tlb.h"
 #include "platform/print/zbPageSetup.h"
 
 namespace zb::webkit {
@@ -26,9 +27,20 @@ bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts);
 void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::TzbPageSetup& ASetup, int ATimeoutMs,
                     const std::function<bool()>& AFailed);
 
+// What the print commands need of their view and host: the bound of the engine's waits, whether the
+// web process died, and the host's dialog watching (every dialog once it is on screen).
+struct TPrintContext {
+  int TimeoutMs = 0;
+  std::function<bool()> Failed;
+  std::function<void(GtkWidget*, IzbPageSetupFields*)> Shown;
+};
+
 // The whole print command: the argument's texts (or the store's), rendering, stamping, sending.
 // AExecOpt OLECMDEXECOPT_PROMPTUSER shows the print dialog first; cancelling it prints nothing.
-HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, int ATimeoutMs,
-                     const std::function<bool()>& AFailed);
+HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, const TPrintContext& AContext);
+// The preview of the stamped pages with the store's header and footer; returns when it is closed.
+HRESULT PreviewCommand(WebKitWebView* AView, const TPrintContext& AContext);
+// The page-setup dialog; what the user confirms is written to the page-setup store.
+HRESULT PageSetupCommand(const TPrintContext& AContext);
 
 }  // namespace zb::webkit

@@ -107,6 +107,18 @@ TEST(Windows, ShowAndBringToFrontShowsTheFormAndRefusesNothing) {
   SetMainForm(nullptr);
 }
 
+TEST(Windows, AnOffscreenWindowIsLeftWhereItIs) {
+  // The service's hidden form: GTK cannot present it, and before, bringing the application to the
+  // front crashed on it.
+  TzbTopLevel hidden(gtk_offscreen_window_new());
+  gtk_widget_show(hidden.get());
+  EXPECT_FALSE(ShowAndBringToFront(GTK_WINDOW(hidden.get())));
+  SetMainForm(GTK_WINDOW(hidden.get()));
+  BringApplicationToFront(true);
+  SetMainForm(nullptr);
+  EXPECT_TRUE(gtk_widget_get_visible(hidden.get()));
+}
+
 }  // namespace
 }  // namespace zb::test
 

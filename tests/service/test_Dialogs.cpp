@@ -1,0 +1,181 @@
+// The service's windows as a person meets them: page setup, preview and the print dialog come up in
+// front over the bus, answer the keyboard (real key presses on the display), and do what was chosen.
+// Each window is photographed into test-output/ for people to look at.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "ServiceFixture.h"
+#include "platform/glib/zbMainWait.h"
+#include "tests/print/PdfTestUtil.h"
+
+namespace zb::test {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
+
+std::string Env(const char* AName) {
+  const char* value = std::getenv(AName);
+  return value ? value : "";
+}
+
+std::string Shell(const std::string& ACommand) {
+  std::string out;
+  if (FILE* p = ::popen(ACommand.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+std::string ReadAll(const fs::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+// A request whose answer comes when its window has been closed.
+class TPendingCall {
+ public:
+  TPendingCall(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters) {
+    g_dbus_connection_call(ABus.Connection(), "com.vestrum.Plumadesk5.HtmlService",
+                           "/com/vestrum/Plumadesk5/HtmlService", "com.vestrum.Plumadesk5.HtmlService", AMethod,
+                           AParameters, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, &Done, this);
+  }
+  // The answer, once it came (waits up to a minute for it).
+  std::optional<std::int32_t> Answer() {
+    WaitOnMainContext([this] { return FDone; }, 60000);
+    return FAnswer;
+  }
+
+ private:
+  static void Done(GObject* AConnection, GAsyncResult* AResult, gpointer ASelf) noexcept {
+    auto* self = static_cast<TPendingCall*>(ASelf);
+    TzbGVariant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(AConnection), AResult, nullptr));
+    if (reply) {
+      std::int32_t value = 0;
+      g_variant_get(reply.get(), "(i)", &value);
+      self->FAnswer = value;
+    }
+    self->FDone = true;
+  }
+  bool FDone = false;
+  std::optional<std::int32_t> FAnswer;
+};
+
+class Dialogs : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(ZB_TEST_OUTPUT);
+    Bus.StartService();
+  }
+  // The window whose title matches APattern once it is on screen; it has the keyboard.
+  std::string WaitForWindow(const std::string& APattern) {
+    std::string id = Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + APattern + "' 2>/dev/null");
+    if (const auto end = id.find('\n'); end != std::string::npos) id.resize(end);
+    if (!id.empty()) Shell("xdotool windowfocus --sync " + id + " 2>/dev/null");
+    std::this_thread::sleep_for(500ms);  // the first frame is drawn before anybody looks at it
+    return id;
+  }
+  void Photograph(const std::string& AName) {
+    Shell(std::string(ZB_SCREENSHOT) + " '" + ZB_TEST_OUTPUT + "/" + AName + ".png'");
+  }
+  static void Keys(const std::string& AKeys) { Shell("xdotool key --clearmodifiers " + AKeys); }
+  TRun Reg(const std::vector<std::string>& AArgs) {
+    std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
+    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+    return Bus.Run(argv);
+  }
+  fs::path Mail(const std::string& AName, const std::string& ATitle, const std::string& ABody) {
+    const fs::path path = fs::path(Bus.Folder()) / AName;
+    std::ofstream(path) << "<html><head><meta charset=\"utf-8\"><title>" << ATitle << "</title></head><body>" << ABody
+                        << "</body></html>";
+    return path;
+  }
+  TPrivateBus Bus;
+};
+
+TEST_F(Dialogs, EscapeOnPageSetupChangesNothingAndOkWritesTheStore) {
+  ASSERT_EQ(Reg({"set", PageSetupKey, "header", "REG_SZ", "&w"}).ExitCode, 0);
+  {
+    TPendingCall call(Bus, "PageSetup", nullptr);
+    ASSERT_FALSE(WaitForWindow("^Seite einrichten$").empty());
+    Photograph("service-page-setup");
+    Keys("Escape");
+    EXPECT_EQ(call.Answer(), 1);
+  }
+  EXPECT_NE(Reg({"query", PageSetupKey, "margin_left"}).ExitCode, 0) << "Escape wrote the store";
+  {
+    TPendingCall call(Bus, "PageSetup", nullptr);
+    ASSERT_FALSE(WaitForWindow("^Seite einrichten$").empty());
+    Keys("Return");
+    EXPECT_EQ(call.Answer(), 1);
+  }
+  EXPECT_NE(Reg({"query", PageSetupKey, "margin_left"}).Out.find("0.75000"), std::string::npos);
+  EXPECT_NE(Reg({"query", PageSetupKey, "header"}).Out.find("&w"), std::string::npos);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
+TEST_F(Dialogs, ThePreviewShowsTheStampedPagesAndEscapeAnswersOne) {
+  ASSERT_EQ(Reg({"set", PageSetupKey, "footer", "REG_SZ", "&bSeite &p von &P"}).ExitCode, 0);
+  std::string body;
+  for (int i = 1; i <= 120; ++i) body += "<p>Absatz " + std::to_string(i) + " der Vorschau.</p>";
+  const fs::path mail = Mail("vorschau.htm", "Vorschaubrief", body);
+  TPendingCall call(Bus, "PrintPreview", g_variant_new("(s)", mail.c_str()));
+  ASSERT_FALSE(WaitForWindow("^Druckvorschau").empty());
+  Photograph("service-preview");
+  Keys("Next");
+  Photograph("service-preview-page-2");
+  Keys("Escape");
+  EXPECT_EQ(call.Answer(), 1);
+  EXPECT_EQ(Bus.Call("PrintPreview", g_variant_new("(s)", "/fehlt/nicht.htm")).Value, -1);
+}
+
+TEST_F(Dialogs, ReturnOnThePrintDialogPrintsOneJobAndEscapePrintsNone) {
+  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
+    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  const std::string tag = "Druckdialog " + std::to_string(::getpid());
+  const fs::path mail = Mail("dialog.htm", tag, "<p>Gedruckt über den Dialog</p>");
+  const auto jobs = [&] {
+    std::vector<fs::path> found;
+    for (const auto& e : fs::directory_iterator(Env("ZB_TEST_PRINT_OUT")))
+      if (e.path().extension() == ".title" && ReadAll(e.path()) == tag) found.push_back(e.path());
+    return found;
+  };
+  {
+    TPendingCall call(Bus, "PrintWithDlg", g_variant_new("(s)", mail.c_str()));
+    ASSERT_FALSE(WaitForWindow("^Drucken$").empty());
+    Keys("Escape");
+    EXPECT_EQ(call.Answer(), 1);
+  }
+  {
+    TPendingCall call(Bus, "PrintWithDlg", g_variant_new("(s)", mail.c_str()));
+    ASSERT_FALSE(WaitForWindow("^Drucken$").empty());
+    std::this_thread::sleep_for(2s);  // the printers are listed (and the default chosen) after the window
+    Photograph("service-print-dialog");
+    Keys("Return");
+    EXPECT_EQ(call.Answer(), 1);
+  }
+  // The queue writes the title first and the document after it.
+  const auto landed = [&] {
+    const auto found = jobs();
+    return !found.empty() && print::test::TPdf(fs::path(found[0]).replace_extension(".pdf").string()).Loaded();
+  };
+  for (int i = 0; i < 100 && !landed(); ++i) std::this_thread::sleep_for(100ms);
+  const auto printed = jobs();
+  ASSERT_EQ(printed.size(), 1u) << "Escape must print nothing, Return one job";
+  const print::test::TPdf document(fs::path(printed[0]).replace_extension(".pdf").string());
+  ASSERT_TRUE(document.Loaded());
+  EXPECT_NE(document.Text(0).find("Gedruckt über den Dialog"), std::string::npos);
+  EXPECT_EQ(Bus.Call("PrintWithDlg", g_variant_new("(s)", "/fehlt/nicht.htm")).Value, -1);
+}
+
+}  // namespace
+}  // namespace zb::test
