@@ -22,6 +22,10 @@ std::int32_t TfrmHtmlService::PrintFiles(const std::u16string& AFilenames) {
     }
   }
   FHtmlEdit->Clear();
+  // The blank document settles before the answer, so that the suite's next request never meets its
+  // late completion.
+  WaitOnMainContext([this] { return FHtmlEdit->ReadyState() != READYSTATE_LOADING || EngineFailed(); },
+                    static_cast<int>(FOptions.DocumentTimeoutMs));
   FbHoldsDocument = false;
   return HS_OK;
 }

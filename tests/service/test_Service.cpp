@@ -100,6 +100,7 @@ TEST_F(ServiceTest, MalformedBlocksAreAnsweredAndNeverReadPastTheirEnd) {
   texts.push_back(std::vector<std::uint8_t>(1 << 20, 'A'));
   for (std::int32_t code = HS_LOADFROMFILE; code <= HS_COUNTALLIMAGES; ++code) {
     if (code > HS_CONTAINSBACKGROUNDIMAGES && code < HS_COUNTALLIMAGES) continue;
+    if (code == HS_PAGESETUP) continue;  // its dialog waits for a person (the dialog tests answer it)
     for (const auto& block : texts) {
       auto answer = Bus.Request(code, block);
       EXPECT_TRUE(answer.Value.has_value()) << code << " " << answer.Error;
