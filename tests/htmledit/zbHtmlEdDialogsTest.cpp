@@ -17,14 +17,8 @@ class HtmlEditDialogs : public ::testing::Test {
  protected:
   TzbHtmlEdit& E = *GEdit;
   TTempDir Dir;
-  std::string SavedConfig;
-  bool HadConfig = false;
+  TScopedEnv Config{"XDG_CONFIG_HOME", Dir.Path};
   void SetUp() override {
-    if (const char* C = std::getenv("XDG_CONFIG_HOME")) {
-      HadConfig = true;
-      SavedConfig = C;
-    }
-    ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
     ASSERT_TRUE(LoadAndWait(E, Dir.Write("brief.htm", "<html><head><title>Brief</title></head><body>x</body></html>")));
     Saved = E.PrintOptions();
   }
@@ -32,10 +26,6 @@ class HtmlEditDialogs : public ::testing::Test {
     E.SetPrintOptions(Saved);
     E.OnShowDialog = nullptr;
     ApplyPrintOptionsToDialog = HidePageSetupDialog = false;
-    if (HadConfig)
-      ::setenv("XDG_CONFIG_HOME", SavedConfig.c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
   }
   static std::u16string Stored(std::u16string_view AName) {
     return ReadRegistryString(HKEY_CURRENT_USER, u"Software\\Microsoft\\Internet Explorer\\PageSetup", AName, u"-");

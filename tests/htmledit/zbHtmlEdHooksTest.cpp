@@ -115,21 +115,7 @@ TEST(HtmlEditCache, ClearHistoryKeepsOnlyTheShownDocument) {
 class HtmlEditOffline : public ::testing::Test {
  protected:
   TTempDir Dir;
-  std::string SavedConfig;
-  bool HadConfig = false;
-  void SetUp() override {
-    if (const char* C = std::getenv("XDG_CONFIG_HOME")) {
-      HadConfig = true;
-      SavedConfig = C;
-    }
-    ::setenv("XDG_CONFIG_HOME", Dir.Path.c_str(), 1);
-  }
-  void TearDown() override {
-    if (HadConfig)
-      ::setenv("XDG_CONFIG_HOME", SavedConfig.c_str(), 1);
-    else
-      ::unsetenv("XDG_CONFIG_HOME");
-  }
+  TScopedEnv Config{"XDG_CONFIG_HOME", Dir.Path};
   static int Probe(const std::vector<std::string>& AArgs) {
     std::vector<char*> Argv{const_cast<char*>(ZB_OFFLINE_PROBE)};
     for (const auto& A : AArgs) Argv.push_back(const_cast<char*>(A.c_str()));

@@ -3,11 +3,13 @@
 
 #include <glib.h>
 #include <gtest/gtest.h>
-#include "platform/glib/zbMainWait.h"
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "htmledit/zbHtmlEd.h"
+#include "platform/glib/zbMainWait.h"
 #include "support/zbUnicode.h"
 
 namespace zb::test {
@@ -19,6 +21,28 @@ struct TTempDir {
   TTempDir();
   ~TTempDir();
   std::string Write(const std::string& AName, const std::string& ABytes) const;
+};
+
+// Sets an environment variable for its lifetime and gives the old value (or none) back afterwards:
+// the registry hives of a test live in its temporary folder.
+class TScopedEnv {
+ public:
+  TScopedEnv(const char* AName, const std::string& AValue) : FName(AName) {
+    if (const char* old = std::getenv(AName)) FOld = old;
+    ::setenv(AName, AValue.c_str(), 1);
+  }
+  ~TScopedEnv() {
+    if (FOld)
+      ::setenv(FName, FOld->c_str(), 1);
+    else
+      ::unsetenv(FName);
+  }
+  TScopedEnv(const TScopedEnv&) = delete;
+  TScopedEnv& operator=(const TScopedEnv&) = delete;
+
+ private:
+  const char* FName;
+  std::optional<std::string> FOld;
 };
 
 bool LoadAndWait(TzbHtmlEdit& AEdit, const std::string& AFile);

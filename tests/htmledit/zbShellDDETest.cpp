@@ -36,20 +36,8 @@ void WriteShellNames() {
 class ShellRequests : public ::testing::Test {
  protected:
   TTempDir Dir;
-  std::string Saved;
-  bool HadSaved = false;
-  void SetUp() override {
-    if (const char* M = std::getenv("VESTRUM_MACHINE_REGISTRY")) {
-      HadSaved = true;
-      Saved = M;
-    }
-    ::setenv("VESTRUM_MACHINE_REGISTRY", (Dir.Path + "/machine.db").c_str(), 1);
-  }
+  TScopedEnv Machine{"VESTRUM_MACHINE_REGISTRY", Dir.Path + "/machine.db"};
   void TearDown() override {
-    if (HadSaved)
-      ::setenv("VESTRUM_MACHINE_REGISTRY", Saved.c_str(), 1);
-    else
-      ::unsetenv("VESTRUM_MACHINE_REGISTRY");
     SetShellLauncher(nullptr);
     SetCallbackErrorHook(nullptr);
   }

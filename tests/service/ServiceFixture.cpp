@@ -1,6 +1,10 @@
 #include "ServiceFixture.h"
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -184,6 +188,28 @@ TAnswer TPrivateBus::Call(const char* AMethod, GVariant* AParameters) const {
                                                 AMethod, AParameters, G_VARIANT_TYPE("(i)"),
                                                 G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr, error.Out()));
   return AnswerOf(reply.get(), error.Get());
+}
+
+TLocalListener::TLocalListener() : FSocket(::socket(AF_INET, SOCK_STREAM, 0)) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::bind(FSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+    throw std::runtime_error("cannot listen on the loopback");
+  socklen_t len = sizeof addr;
+  ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::listen(FSocket, 16);
+  ::fcntl(FSocket, F_SETFL, O_NONBLOCK);
+  FBase = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port));
+}
+
+TLocalListener::~TLocalListener() { ::close(FSocket); }
+
+bool TLocalListener::Contacted() const {
+  const int peer = ::accept(FSocket, nullptr, nullptr);
+  if (peer < 0) return false;
+  ::close(peer);
+  return true;
 }
 
 }  // namespace zb::test

@@ -65,4 +65,21 @@ class TPrivateBus {
 
 TAnswer AnswerOf(GVariant* AReply, const GError* AError);
 
+// A listening socket on the loopback: documents pointed at it must never connect.
+class TLocalListener {
+ public:
+  TLocalListener();
+  ~TLocalListener();
+  TLocalListener(const TLocalListener&) = delete;
+  TLocalListener& operator=(const TLocalListener&) = delete;
+  // "http://127.0.0.1:<port>"
+  const std::string& Base() const { return FBase; }
+  // Whether anything connected so far.
+  bool Contacted() const;
+
+ private:
+  int FSocket = -1;
+  std::string FBase;
+};
+
 }  // namespace zb::test
