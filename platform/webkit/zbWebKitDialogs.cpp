@@ -308,6 +308,9 @@ HRESULT ViewSourceCommand(const TDialogContext& AContext) {
     gtk_window_set_default_size(GTK_WINDOW(dialog.get()), 760, 520);
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
+    // Serialised markup is often one long line, kept unwrapped (a wrap would hyphenate the markup):
+    // the scroll bars stay visible so that it is plain there is more.
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(scrolled), FALSE);
     gtk_widget_set_vexpand(scrolled, TRUE);
     GtkWidget* text = gtk_text_view_new();
     gtk_widget_set_name(text, "source");
