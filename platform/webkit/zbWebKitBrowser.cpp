@@ -11,6 +11,7 @@
 
 #include "platform/glib/zbCairoOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/webkit/zbWebKitDialogs.h"
 #include "platform/webkit/zbWebKitPrint.h"
 #include "platform/webkit/zbWebKitScript.h"
 #include "platform/webkit/zbWebKitUtils.h"
@@ -178,6 +179,8 @@ struct TView : std::enable_shared_from_this<TView> {
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
   std::map<std::uint32_t, IWebBrowser2::TStandardCommand> StandardCommands;
+  // The browser group's commands (find, view source, options).
+  std::map<std::uint32_t, IWebBrowser2::TStandardCommand> BrowserCommands;
 
   explicit TView(IzbBrowserHost& AHost) : Host(AHost) {}
   ~TView() {
@@ -228,6 +231,24 @@ struct TView : std::enable_shared_from_this<TView> {
     };
     StandardCommands[OLECMDID_PAGESETUP] = [this](std::uint32_t, const TVariant&, TVariant*) {
       return PageSetupCommand(PrintContext());
+    };
+    StandardCommands[OLECMDID_OPEN] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return OpenCommand(DialogContext());
+    };
+    StandardCommands[OLECMDID_SAVEAS] = [this](std::uint32_t AExecOpt, const TVariant& AIn, TVariant*) {
+      return SaveAsCommand(AExecOpt, AIn, DialogContext());
+    };
+    StandardCommands[OLECMDID_PROPERTIES] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return PropertiesCommand(DialogContext());
+    };
+    BrowserCommands[BrowserFind] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return FindCommand(DialogContext());
+    };
+    BrowserCommands[BrowserViewSource] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return ViewSourceCommand(DialogContext());
+    };
+    BrowserCommands[BrowserOptions] = [this](std::uint32_t, const TVariant&, TVariant*) {
+      return OptionsCommand(DialogContext());
     };
   }
 
@@ -375,6 +396,9 @@ struct TView : std::enable_shared_from_this<TView> {
     return {CallTimeout, [this] { return Failed; },
             [this](GtkWidget* ADialog, IzbPageSetupFields* AFields) { Host.DialogShown(ADialog, AFields); }};
   }
+
+  // Defined below the document, whose save and serialisation the dialogs use.
+  TDialogContext DialogContext();
 
   bool Usable(const TRef& ARef) const { return !Failed && HasDocument && ARef.Generation == Generation; }
 
@@ -699,7 +723,12 @@ class TWebKitDocument : public IHTMLDocument2,
       if (!Path.get()) return E_FAIL;  // nothing of its own to save to (about:blank, bytes)
       return Save(Utf8ToUtf16(Path.get()), false);
     }
-    if (*AGroup == CGID_IWebBrowser) return OLECMDERR_E_NOTSUPPORTED;
+    if (*AGroup == CGID_IWebBrowser) {
+      auto It = V.BrowserCommands.find(ACmdID);
+      if (It == V.BrowserCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
+      auto Handler = It->second;
+      return Handler(ACmdExecOpt, AIn, AOut);
+    }
     return OLECMDERR_E_UNKNOWNGROUP;
   }
 
@@ -707,6 +736,21 @@ class TWebKitDocument : public IHTMLDocument2,
   TRef FRef;
   TVariant Call(const std::string& ABody) { return FRef.View->Call(FRef, ABody); }
 };
+
+TDialogContext TView::DialogContext() {
+  // Each call works on the document loaded now; a later load refuses the stale one's calls.
+  const TRef Ref{shared_from_this(), Generation, "document"};
+  auto Document = std::make_shared<TWebKitDocument>(Ref);
+  TDialogContext C;
+  C.View = View.get();
+  C.Navigate = [this](std::u16string_view AUrl) { Navigate(AUrl); };
+  C.Save = [Document](std::u16string_view AFileName) { return Document->Save(AFileName, false); };
+  C.Source = [this, Ref] { return AsText(Call(Ref, "return __zb.serialize(D);")); };
+  C.Charset = [Document] { return Document->charset(); };
+  C.Title = [this, Ref] { return AsText(Call(Ref, "return D.title;")); };
+  C.Shown = [this](GtkWidget* ADialog) { Host.DialogShown(ADialog, nullptr); };
+  return C;
+}
 
 class TWebKitBrowser : public IWebBrowser2 {
  public:

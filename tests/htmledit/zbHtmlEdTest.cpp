@@ -324,9 +324,11 @@ TEST_F(HtmlEdit, CommandTarget) {
   EXPECT_EQ(Out, TVariant(std::int32_t(4)));
   EXPECT_EQ(E.InvokeCMD(false, OLECMDID_ZOOM, 0, std::int32_t(9), &Out), E_INVALIDARG);
   EXPECT_EQ(E.InvokeCMD(false, OLECMDID_COPY, 0), S_OK);
-  EXPECT_EQ(E.InvokeCMD(true, 1, 0), OLECMDERR_E_NOTSUPPORTED);
-  // The engine has its print command (the service's tests print through it).
+  // The browser group has find, view source and options (their dialogs are tested on their own).
+  EXPECT_EQ(E.InvokeCMD(true, 99, 0), OLECMDERR_E_NOTSUPPORTED);
+  // The engine has its print command (the service's tests print through it) and its open dialog.
   EXPECT_TRUE(E.DOC()->queryCommandSupported(u"Print"));
+  EXPECT_TRUE(E.DOC()->queryCommandSupported(u"Open"));
 }
 
 TEST_F(HtmlEdit, ZoomIsClampedToTheEnginesRange) {
