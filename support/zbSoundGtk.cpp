@@ -65,6 +65,8 @@ int OpenWith(GtkWindow* AParent, const std::string& AFile) {
                        *static_cast<gint*>(AData) = AResponse;
                      }),
                      &response);
+  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
+  const TzbSignal kept(dialog.get(), "delete-event", G_CALLBACK(gtk_true), nullptr);
   gtk_widget_show_all(dialog.get());
   ShowAndBringToFront(GTK_WINDOW(dialog.get()));
   WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);

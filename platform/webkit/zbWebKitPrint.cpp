@@ -149,6 +149,8 @@ bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice, c
       dialog.get(), "response",
       G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept { *static_cast<gint*>(AData) = AResponse; }),
       &response);
+  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
+  const TzbSignal kept(dialog.get(), "delete-event", G_CALLBACK(gtk_true), nullptr);
   gtk_widget_show_all(dialog.get());
   ShowAndBringToFront(GTK_WINDOW(dialog.get()));
   if (AContext.Shown) AContext.Shown(dialog.get(), nullptr);
