@@ -3,10 +3,10 @@
 // html2text run once per document, and the round trip of the suite's load, paste, bold, save sequence.
 // Needs a display (scripts/bench-documents).
 //   bench_Documents [--count N=500] [--sequence M=100]
-//   bench_Documents --digest FILE [--count N=500]
+//   bench_Documents --digest FILE [--count N=500] [--below BYTES]
 // --digest converts the corpus through the service only and writes one line per mail (index, SHA-256
 // and size of the text) to FILE, then the digest of all; two builds agree byte for byte when their
-// files are equal.
+// files are equal. --below keeps only the mails smaller than BYTES (8192: the small mails).
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/wait.h>
@@ -125,8 +125,8 @@ unsigned FlagValue(int& AIndex, int argc, char** argv) {
 
 class TBench {
  public:
-  TBench(unsigned ACount, unsigned ASequence, std::string ADigest)
-      : FCount(ACount), FSequence(std::min(ASequence, ACount)), FDigest(std::move(ADigest)) {}
+  TBench(unsigned ACount, unsigned ASequence, std::string ADigest, unsigned ABelow)
+      : FCount(ACount), FSequence(std::min(ASequence, ACount)), FDigest(std::move(ADigest)), FBelow(ABelow) {}
 
   int Run() {
     FFolder = fs::path(FBus.Folder()) / "bench";
@@ -135,9 +135,11 @@ class TBench {
     auto t0 = Clock::now();
     // Same generator and default seed as the engine benchmark, so the numbers compare.
     FFiles = bench::WriteMailCorpus((FFolder / "corpus").string(), FCount);
+    if (FBelow > 0) std::erase_if(FFiles, [this](const std::string& f) { return SizeOf(f) >= FBelow; });
+    if (FFiles.empty()) throw std::invalid_argument("no mail below the size");
     std::uintmax_t bytes = 0;
     for (const auto& f : FFiles) bytes += SizeOf(f);
-    std::printf("corpus: %u mails, %.1f MB (generated in %.0f ms)\n", FCount, bytes / 1048576.0, MsSince(t0));
+    std::printf("corpus: %zu mails, %.1f MB (generated in %.0f ms)\n", FFiles.size(), bytes / 1048576.0, MsSince(t0));
 
     t0 = Clock::now();
     FBus.StartService();
@@ -319,6 +321,7 @@ class TBench {
   unsigned FCount;
   unsigned FSequence;
   std::string FDigest;
+  unsigned FBelow;
   test::TPrivateBus FBus;
   fs::path FFolder;
   std::vector<std::string> FFiles;
@@ -330,9 +333,12 @@ int main(int argc, char** argv) {
   try {
     unsigned count = 500, sequence = 100;
     std::string digest;
+    unsigned below = 0;
     for (int i = 1; i < argc; ++i) {
       if (std::strcmp(argv[i], "--digest") == 0 && i + 1 < argc)
         digest = argv[++i];
+      else if (std::strcmp(argv[i], "--below") == 0)
+        below = FlagValue(i, argc, argv);
       else if (std::strcmp(argv[i], "--count") == 0)
         count = FlagValue(i, argc, argv);
       else if (std::strcmp(argv[i], "--sequence") == 0)
@@ -344,10 +350,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench: no display; run scripts/bench-documents\n");
       return 1;
     }
-    return TBench(count, sequence, digest).Run();
+    return TBench(count, sequence, digest, below).Run();
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "bench: %s\nusage: %s [--count N=500] [--sequence M=100] [--digest FILE]\n", e.what(),
-                 argv[0]);
+    std::fprintf(stderr, "bench: %s\nusage: %s [--count N=500] [--sequence M=100] [--digest FILE [--below BYTES]]\n",
+                 e.what(), argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench: %s\n", e.what());

@@ -175,6 +175,9 @@ struct TView : std::enable_shared_from_this<TView> {
   // The address of the adapter's load that is under way; failures of other loads are not its own.
   std::string CurrentUri;
   unsigned Generation = 0;
+  // Whether anything of ours may have switched the current document's design mode on; a new document
+  // starts without it.
+  bool DesignModeMayBeOn = false;
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
   std::map<std::uint32_t, IWebBrowser2::TStandardCommand> StandardCommands;
@@ -281,6 +284,7 @@ struct TView : std::enable_shared_from_this<TView> {
     if (AEvent == WEBKIT_LOAD_COMMITTED) {
       ++Generation;
       HasDocument = true;
+      DesignModeMayBeOn = false;
       Zoom = DefaultZoom;
       webkit_web_view_set_zoom_level(View.get(), ZoomLevels[Zoom]);
     } else if (AEvent == WEBKIT_LOAD_FINISHED) {
@@ -555,9 +559,22 @@ class TWebKitDocument : public IHTMLDocument2,
  public:
   explicit TWebKitDocument(TRef ARef) : FRef(std::move(ARef)) {}
 
-  std::u16string designMode() override { return AsText(Call("return D.designMode;")); }
-  void put_designMode(std::u16string_view AValue) override { Call("D.designMode=" + JsQuote(AValue) + ";"); }
+  std::u16string designMode() override {
+    // A fresh document is never in design mode; only our own calls switch it on.
+    if (IsTop() && !FRef.View->DesignModeMayBeOn && FRef.View->Usable(FRef)) return u"off";
+    return AsText(Call("return D.designMode;"));
+  }
+  void put_designMode(std::u16string_view AValue) override {
+    FRef.View->DesignModeMayBeOn = true;
+    Call("D.designMode=" + JsQuote(AValue) + ";");
+  }
   std::shared_ptr<IHTMLElement> body() override { return ElementOf(FRef, Call("return __zb.put(D.body);")); }
+  // One script instead of a handle, its text and the handle's release.
+  std::optional<std::u16string> bodyText() override {
+    const TVariant V = Call("var b=D.body;return b?b.innerText:null;");
+    if (VarIsNull(V)) return std::nullopt;
+    return AsText(V);
+  }
   std::shared_ptr<IHTMLElementCollection> images() override {
     Call("return 0;");  // a stale document fails here, as the engine's collection would
     return std::make_shared<TWebKitCollection>(FRef, "D.images");
@@ -566,7 +583,16 @@ class TWebKitDocument : public IHTMLDocument2,
     Call("return 0;");
     return std::make_shared<TWebKitSelection>(FRef);
   }
-  std::u16string url() override { return AsText(Call("return D.URL;")); }
+  std::u16string url() override {
+    // Once the top document is complete and nothing loads, the view's address is the document's, without
+    // a script.
+    TView& V = *FRef.View;
+    if (IsTop() && V.Usable(FRef) && V.ReadyState == READYSTATE_COMPLETE && !webkit_web_view_is_loading(V.View.get())) {
+      const char* Uri = webkit_web_view_get_uri(V.View.get());
+      if (Uri) return Utf8ToUtf16(Uri);
+    }
+    return AsText(Call("return D.URL;"));
+  }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
   std::u16string contentType() override { return AsText(Call("return D.contentType;")); }
@@ -605,6 +631,7 @@ class TWebKitDocument : public IHTMLDocument2,
       if (R < 0) throw EzbOleError(R, u"Befehl nicht unterstützt: " + std::u16string(ACmdID));
       return true;
     }
+    FRef.View->DesignModeMayBeOn = true;  // the edit and browse modes are commands
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
                        VariantToJs(CommandValue(Name, AValue)) + ");"));
   }
@@ -706,6 +733,7 @@ class TWebKitDocument : public IHTMLDocument2,
  private:
   TRef FRef;
   TVariant Call(const std::string& ABody) { return FRef.View->Call(FRef, ABody); }
+  bool IsTop() const { return FRef.DocExpr == "document"; }
 };
 
 class TWebKitBrowser : public IWebBrowser2 {
