@@ -35,6 +35,10 @@ constexpr std::int32_t DefaultZoom = 2;
 
 constexpr const char* EmptyDocument = "<html><head></head><body></body></html>";
 
+// A call without the helpers fails with this text (within the engine's message) before it does anything.
+constexpr const char16_t* PreludeMissing = u"zb: helpers missing";
+constexpr const char* PreludeCheck = "if(!globalThis.__zb)throw new Error('zb: helpers missing');";
+
 bool IsLocalScheme(const char* AUri) {
   return AUri &&
          (g_str_has_prefix(AUri, "file:") || g_str_has_prefix(AUri, "about:") || g_str_has_prefix(AUri, "data:"));
@@ -192,6 +196,11 @@ struct TView : std::enable_shared_from_this<TView> {
   void Create(GtkContainer* AParent) {
     TzbGObject<WebKitUserContentManager> Content(webkit_user_content_manager_new());
     webkit_user_content_manager_add_filter(Content.get(), NetworkBlockFilter(CallTimeout));
+    // Compiled once per document in our world instead of travelling with every call.
+    TzbOwner<WebKitUserScript, webkit_user_script_unref> Helpers(
+        webkit_user_script_new_for_world(DomPrelude, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, ScriptWorld, nullptr, nullptr));
+    webkit_user_content_manager_add_script(Content.get(), Helpers.get());
     TzbGObject<WebKitSettings> Settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
@@ -384,9 +393,14 @@ struct TView : std::enable_shared_from_this<TView> {
 
   TScriptResult Script(const TRef& ARef, const std::string& ABody) {
     if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
-    std::string S = DomPrelude;
-    S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
-    TScriptResult R = RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    const std::string Call =
+        "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
+    // The helpers come with every document as a user script; a document that missed it (one the engine
+    // made itself) gets them with the call, before anything of the call runs.
+    TScriptResult R =
+        RunScript(View.get(), std::string(PreludeCheck) + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (R.Code < 0 && R.Error.find(PreludeMissing) != std::u16string::npos)
+      R = RunScript(View.get(), DomPrelude + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
     if (R.Code == E_ZB_TIMEOUT) EndWebProcess();
     return R;
   }
