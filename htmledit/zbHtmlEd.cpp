@@ -564,9 +564,9 @@ std::int32_t TzbHtmlEdit::SaveToPlainFile(std::u16string_view AFilename) {
   try {
     auto D = Document();
     if (!D) return 1;
-    auto Body = D->body();
-    if (!Body) return 1;
-    SaveTextToFile(Body->outerText(), AFilename);
+    const auto Text = D->bodyText();
+    if (!Text) return 1;
+    SaveTextToFile(*Text, AFilename);
     Result = 0;
   } catch (...) {
     Result = 1;

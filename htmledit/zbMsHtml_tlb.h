@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -178,6 +179,12 @@ class IHTMLDocument2 {
   virtual std::u16string designMode() = 0;
   virtual void put_designMode(std::u16string_view AValue) = 0;
   virtual std::shared_ptr<IHTMLElement> body() = 0;  // nullptr without body
+  // The body's outerText; nothing without body. An engine may answer it in one step.
+  virtual std::optional<std::u16string> bodyText() {
+    const auto B = body();
+    if (!B) return std::nullopt;
+    return B->outerText();
+  }
   virtual std::shared_ptr<IHTMLElementCollection> images() = 0;
   virtual std::shared_ptr<IHTMLSelectionObject> selection() = 0;
   virtual std::u16string url() = 0;

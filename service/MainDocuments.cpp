@@ -119,8 +119,8 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
     }
     const bool inPlace = RealFileOf(Utf16ToUtf8(FsInternalSaveFile)) == RealFileOf(Utf16ToUtf8(FsPendingSource));
     if (inPlace && IsNonEmptyFile(FsPendingSource)) {
-      const auto body = doc->body();
-      if (!body || IsBlankText(body->outerText())) {
+      const auto text = doc->bodyText();
+      if (!text || IsBlankText(*text)) {
         FbConversionFailed = true;
         ReportError(EzbException(
             u"Das Dokument \"%s\" enthält keinen Text; die Datei wird nicht durch einen leeren Text ersetzt",

@@ -3,6 +3,10 @@
 // html2text run once per document, and the round trip of the suite's load, paste, bold, save sequence.
 // Needs a display (scripts/bench-documents).
 //   bench_Documents [--count N=500] [--sequence M=100]
+//   bench_Documents --digest FILE [--count N=500] [--below BYTES]
+// --digest converts the corpus through the service only and writes one line per mail (index, SHA-256
+// and size of the text) to FILE, then the digest of all; two builds agree byte for byte when their
+// files are equal. --below keeps only the mails smaller than BYTES (8192: the small mails).
 #include <fcntl.h>
 #include <glib.h>
 #include <sys/wait.h>
@@ -121,7 +125,8 @@ unsigned FlagValue(int& AIndex, int argc, char** argv) {
 
 class TBench {
  public:
-  TBench(unsigned ACount, unsigned ASequence) : FCount(ACount), FSequence(std::min(ASequence, ACount)) {}
+  TBench(unsigned ACount, unsigned ASequence, std::string ADigest, unsigned ABelow)
+      : FCount(ACount), FSequence(std::min(ASequence, ACount)), FDigest(std::move(ADigest)), FBelow(ABelow) {}
 
   int Run() {
     FFolder = fs::path(FBus.Folder()) / "bench";
@@ -130,9 +135,11 @@ class TBench {
     auto t0 = Clock::now();
     // Same generator and default seed as the engine benchmark, so the numbers compare.
     FFiles = bench::WriteMailCorpus((FFolder / "corpus").string(), FCount);
+    if (FBelow > 0) std::erase_if(FFiles, [this](const std::string& f) { return SizeOf(f) >= FBelow; });
+    if (FFiles.empty()) throw std::invalid_argument("no mail below the size");
     std::uintmax_t bytes = 0;
     for (const auto& f : FFiles) bytes += SizeOf(f);
-    std::printf("corpus: %u mails, %.1f MB (generated in %.0f ms)\n", FCount, bytes / 1048576.0, MsSince(t0));
+    std::printf("corpus: %zu mails, %.1f MB (generated in %.0f ms)\n", FFiles.size(), bytes / 1048576.0, MsSince(t0));
 
     t0 = Clock::now();
     FBus.StartService();
@@ -142,8 +149,8 @@ class TBench {
     std::printf("service: started in %.0f ms, first conversion %.0f ms%s\n", startMs, MsSince(t0),
                 warm ? "" : " (FAILED)");
 
-    const int convertFailures = MeasureConversions();
-    const int sequenceFailures = MeasureSequence();
+    const int convertFailures = FDigest.empty() ? MeasureConversions() : WriteDigest();
+    const int sequenceFailures = FDigest.empty() ? MeasureSequence() : 0;
 
     FBus.Request(HS_TERMINATE, {});
     FBus.WaitService();
@@ -244,6 +251,33 @@ class TBench {
     return converters[0].Failures;
   }
 
+  // Every mail once through the service, the texts' digests to the digest file.
+  int WriteDigest() {
+    std::ofstream out(FDigest, std::ios::binary);
+    if (!out) throw std::runtime_error("cannot write " + FDigest);
+    TzbOwner<GChecksum, g_checksum_free> all(g_checksum_new(G_CHECKSUM_SHA256));
+    int failures = 0;
+    double ms = 0;
+    for (std::size_t i = 0; i < FFiles.size(); ++i) {
+      const std::string target = (FFolder / "out" / (std::to_string(i) + ".txt")).string();
+      const auto t0 = Clock::now();
+      const bool ok = Convert(FFiles[i], target);
+      ms += MsSince(t0);
+      std::ifstream in(target, std::ios::binary);
+      const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+      if (!ok || bytes.empty()) ++failures;
+      TzbGChars one(
+          g_compute_checksum_for_data(G_CHECKSUM_SHA256, reinterpret_cast<const guchar*>(bytes.data()), bytes.size()));
+      out << i << ' ' << one.get() << ' ' << bytes.size() << (ok ? "" : " FAILED") << '\n';
+      g_checksum_update(all.get(), reinterpret_cast<const guchar*>(one.get()), std::strlen(one.get()));
+      fs::remove(target);
+    }
+    out << "all " << g_checksum_get_string(all.get()) << '\n';
+    std::printf("\nservice: %zu documents in %.2f s, %.1f docs/s, %d failures\ndigest %s\n", FFiles.size(), ms / 1000.0,
+                FFiles.size() / (ms / 1000.0), failures, g_checksum_get_string(all.get()));
+    return failures;
+  }
+
   // The suite's editing sequence over documents spread evenly through the corpus, so that the sizes
   // follow the corpus's mix.
   int MeasureSequence() {
@@ -286,6 +320,8 @@ class TBench {
 
   unsigned FCount;
   unsigned FSequence;
+  std::string FDigest;
+  unsigned FBelow;
   test::TPrivateBus FBus;
   fs::path FFolder;
   std::vector<std::string> FFiles;
@@ -296,8 +332,14 @@ class TBench {
 int main(int argc, char** argv) {
   try {
     unsigned count = 500, sequence = 100;
+    std::string digest;
+    unsigned below = 0;
     for (int i = 1; i < argc; ++i) {
-      if (std::strcmp(argv[i], "--count") == 0)
+      if (std::strcmp(argv[i], "--digest") == 0 && i + 1 < argc)
+        digest = argv[++i];
+      else if (std::strcmp(argv[i], "--below") == 0)
+        below = FlagValue(i, argc, argv);
+      else if (std::strcmp(argv[i], "--count") == 0)
         count = FlagValue(i, argc, argv);
       else if (std::strcmp(argv[i], "--sequence") == 0)
         sequence = FlagValue(i, argc, argv);
@@ -308,9 +350,10 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench: no display; run scripts/bench-documents\n");
       return 1;
     }
-    return TBench(count, sequence).Run();
+    return TBench(count, sequence, digest, below).Run();
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "bench: %s\nusage: %s [--count N=500] [--sequence M=100]\n", e.what(), argv[0]);
+    std::fprintf(stderr, "bench: %s\nusage: %s [--count N=500] [--sequence M=100] [--digest FILE [--below BYTES]]\n",
+                 e.what(), argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench: %s\n", e.what());

@@ -36,6 +36,10 @@ constexpr std::int32_t DefaultZoom = 2;
 
 constexpr const char* EmptyDocument = "<html><head></head><body></body></html>";
 
+// A call without the helpers fails with this text (within the engine's message) before it does anything.
+constexpr const char16_t* PreludeMissing = u"zb: helpers missing";
+constexpr const char* PreludeCheck = "if(!globalThis.__zb)throw new Error('zb: helpers missing');";
+
 bool IsLocalScheme(const char* AUri) {
   return AUri &&
          (g_str_has_prefix(AUri, "file:") || g_str_has_prefix(AUri, "about:") || g_str_has_prefix(AUri, "data:"));
@@ -176,6 +180,9 @@ struct TView : std::enable_shared_from_this<TView> {
   // The address of the adapter's load that is under way; failures of other loads are not its own.
   std::string CurrentUri;
   unsigned Generation = 0;
+  // Whether anything of ours may have switched the current document's design mode on; a new document
+  // starts without it.
+  bool DesignModeMayBeOn = false;
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
   std::map<std::uint32_t, IWebBrowser2::TStandardCommand> StandardCommands;
@@ -192,6 +199,11 @@ struct TView : std::enable_shared_from_this<TView> {
   void Create(GtkContainer* AParent) {
     TzbGObject<WebKitUserContentManager> Content(webkit_user_content_manager_new());
     webkit_user_content_manager_add_filter(Content.get(), NetworkBlockFilter(CallTimeout));
+    // Compiled once per document in our world instead of travelling with every call.
+    TzbOwner<WebKitUserScript, webkit_user_script_unref> Helpers(
+        webkit_user_script_new_for_world(DomPrelude, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, ScriptWorld, nullptr, nullptr));
+    webkit_user_content_manager_add_script(Content.get(), Helpers.get());
     TzbGObject<WebKitSettings> Settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
@@ -302,6 +314,7 @@ struct TView : std::enable_shared_from_this<TView> {
     if (AEvent == WEBKIT_LOAD_COMMITTED) {
       ++Generation;
       HasDocument = true;
+      DesignModeMayBeOn = false;
       Zoom = DefaultZoom;
       webkit_web_view_set_zoom_level(View.get(), ZoomLevels[Zoom]);
     } else if (AEvent == WEBKIT_LOAD_FINISHED) {
@@ -404,9 +417,14 @@ struct TView : std::enable_shared_from_this<TView> {
 
   TScriptResult Script(const TRef& ARef, const std::string& ABody) {
     if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
-    std::string S = DomPrelude;
-    S += "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
-    TScriptResult R = RunScript(View.get(), S, ScriptWorld, CallTimeout, [this] { return Failed; });
+    const std::string Call =
+        "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
+    // The helpers come with every document as a user script; a document that missed it (one the engine
+    // made itself) gets them with the call, before anything of the call runs.
+    TScriptResult R =
+        RunScript(View.get(), std::string(PreludeCheck) + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (R.Code < 0 && R.Error.find(PreludeMissing) != std::u16string::npos)
+      R = RunScript(View.get(), DomPrelude + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
     if (R.Code == E_ZB_TIMEOUT) EndWebProcess();
     return R;
   }
@@ -579,9 +597,22 @@ class TWebKitDocument : public IHTMLDocument2,
  public:
   explicit TWebKitDocument(TRef ARef) : FRef(std::move(ARef)) {}
 
-  std::u16string designMode() override { return AsText(Call("return D.designMode;")); }
-  void put_designMode(std::u16string_view AValue) override { Call("D.designMode=" + JsQuote(AValue) + ";"); }
+  std::u16string designMode() override {
+    // A fresh document is never in design mode; only our own calls switch it on.
+    if (IsTop() && !FRef.View->DesignModeMayBeOn && FRef.View->Usable(FRef)) return u"off";
+    return AsText(Call("return D.designMode;"));
+  }
+  void put_designMode(std::u16string_view AValue) override {
+    FRef.View->DesignModeMayBeOn = true;
+    Call("D.designMode=" + JsQuote(AValue) + ";");
+  }
   std::shared_ptr<IHTMLElement> body() override { return ElementOf(FRef, Call("return __zb.put(D.body);")); }
+  // One script instead of a handle, its text and the handle's release.
+  std::optional<std::u16string> bodyText() override {
+    const TVariant V = Call("var b=D.body;return b?b.innerText:null;");
+    if (VarIsNull(V)) return std::nullopt;
+    return AsText(V);
+  }
   std::shared_ptr<IHTMLElementCollection> images() override {
     Call("return 0;");  // a stale document fails here, as the engine's collection would
     return std::make_shared<TWebKitCollection>(FRef, "D.images");
@@ -590,7 +621,16 @@ class TWebKitDocument : public IHTMLDocument2,
     Call("return 0;");
     return std::make_shared<TWebKitSelection>(FRef);
   }
-  std::u16string url() override { return AsText(Call("return D.URL;")); }
+  std::u16string url() override {
+    // Once the top document is complete and nothing loads, the view's address is the document's, without
+    // a script.
+    TView& V = *FRef.View;
+    if (IsTop() && V.Usable(FRef) && V.ReadyState == READYSTATE_COMPLETE && !webkit_web_view_is_loading(V.View.get())) {
+      const char* Uri = webkit_web_view_get_uri(V.View.get());
+      if (Uri) return Utf8ToUtf16(Uri);
+    }
+    return AsText(Call("return D.URL;"));
+  }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
   std::u16string contentType() override { return AsText(Call("return D.contentType;")); }
@@ -629,6 +669,7 @@ class TWebKitDocument : public IHTMLDocument2,
       if (R < 0) throw EzbOleError(R, u"Befehl nicht unterstützt: " + std::u16string(ACmdID));
       return true;
     }
+    FRef.View->DesignModeMayBeOn = true;  // the edit and browse modes are commands
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
                        VariantToJs(CommandValue(Name, AValue)) + ");"));
   }
@@ -735,6 +776,7 @@ class TWebKitDocument : public IHTMLDocument2,
  private:
   TRef FRef;
   TVariant Call(const std::string& ABody) { return FRef.View->Call(FRef, ABody); }
+  bool IsTop() const { return FRef.DocExpr == "document"; }
 };
 
 TDialogContext TView::DialogContext() {
