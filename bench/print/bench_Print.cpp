@@ -29,6 +29,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/corpus/zbBenchTools.h"
 #include "bench/corpus/zbMailCorpus.h"
 #include "service/HtmlServiceConst.h"
 #include "tests/service/ServiceFixture.h"
@@ -39,7 +40,10 @@ namespace {
 
 using namespace zb;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::FlagValue;
+using bench::MsSince;
+using bench::SizeOf;
 
 constexpr std::size_t kSmallBytes = 8 * 1024;
 constexpr int kMinPages = 20;
@@ -48,16 +52,6 @@ constexpr int kMaxPages = 50;
 constexpr int kTimeoutMs = 300000;
 constexpr char kFooterStyle[] =
     "@page { @bottom-right { content: \"Seite \" counter(page) \" von \" counter(pages) } }\n";
-
-double MsSince(Clock::time_point AStart) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - AStart).count();
-}
-
-std::uintmax_t SizeOf(const fs::path& APath) {
-  std::error_code ignored;
-  const auto size = fs::file_size(APath, ignored);
-  return ignored ? 0 : size;
-}
 
 std::string Env(const char* AName) {
   const char* value = std::getenv(AName);
@@ -275,13 +269,6 @@ struct TLongRow {
   double Ms[3] = {0, 0, 0};
   double LandedMs = 0;
 };
-
-unsigned FlagValue(int& AIndex, int argc, char** argv) {
-  if (AIndex + 1 >= argc) throw std::invalid_argument(std::string(argv[AIndex]) + " needs a number");
-  const long v = std::strtol(argv[++AIndex], nullptr, 10);
-  if (v < 1) throw std::invalid_argument(std::string(argv[AIndex - 1]) + " needs a number above 0");
-  return static_cast<unsigned>(v);
-}
 
 class TBench {
  public:

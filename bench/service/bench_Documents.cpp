@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/corpus/zbBenchTools.h"
 #include "bench/corpus/zbMailCorpus.h"
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
@@ -36,20 +37,13 @@ namespace {
 
 using namespace zb;
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::FlagValue;
+using bench::MsSince;
+using bench::SizeOf;
 
 constexpr std::int32_t kBoldCommand = 6;
 constexpr char kPasted[] = "<p>Gru\xC3\x9F</p>";
-
-double MsSince(Clock::time_point AStart) {
-  return std::chrono::duration<double, std::milli>(Clock::now() - AStart).count();
-}
-
-std::uintmax_t SizeOf(const fs::path& APath) {
-  std::error_code ignored;
-  const auto size = fs::file_size(APath, ignored);
-  return ignored ? 0 : size;
-}
 
 bool Contains(const fs::path& APath, const std::string& AText) {
   std::ifstream in(APath, std::ios::binary);
@@ -114,13 +108,6 @@ TStats StatsOf(std::vector<double> AMs) {
   if (AMs.empty()) return {};
   std::sort(AMs.begin(), AMs.end());
   return {AMs[AMs.size() / 2], AMs[std::min(AMs.size() - 1, AMs.size() * 99 / 100)]};
-}
-
-unsigned FlagValue(int& AIndex, int argc, char** argv) {
-  if (AIndex + 1 >= argc) throw std::invalid_argument(std::string(argv[AIndex]) + " needs a number");
-  const long v = std::strtol(argv[++AIndex], nullptr, 10);
-  if (v < 1) throw std::invalid_argument(std::string(argv[AIndex - 1]) + " needs a number above 0");
-  return static_cast<unsigned>(v);
 }
 
 class TBench {
