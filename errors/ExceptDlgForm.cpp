@@ -117,6 +117,8 @@ int RunModalDialog(GtkDialog* Dialog) {
   TModalRun run;
   const TzbSignal response(Dialog, "response", G_CALLBACK(OnModalResponse), &run);
   const TzbSignal mapped(Dialog, "map-event", G_CALLBACK(PresentOnMap), nullptr);
+  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
+  const TzbSignal kept(Dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
   gtk_window_set_modal(GTK_WINDOW(Dialog), TRUE);
   gtk_window_present(GTK_WINDOW(Dialog));
   WaitOnMainContext([&] { return run.Done; }, 0);

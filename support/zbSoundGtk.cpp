@@ -60,17 +60,7 @@ int OpenWith(GtkWindow* AParent, const std::string& AFile) {
   const TzbGObject<GFile> file(g_file_new_for_path(AFile.c_str()));
   const TzbTopLevel dialog(gtk_app_chooser_dialog_new(AParent, GTK_DIALOG_MODAL, file.get()));
   gtk_window_set_title(GTK_WINDOW(dialog.get()), "Öffnen mit");
-  gint response = GTK_RESPONSE_NONE;
-  TzbSignal answered(dialog.get(), "response", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept {
-                       *static_cast<gint*>(AData) = AResponse;
-                     }),
-                     &response);
-  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
-  const TzbSignal kept(dialog.get(), "delete-event", G_CALLBACK(gtk_true), nullptr);
-  gtk_widget_show_all(dialog.get());
-  ShowAndBringToFront(GTK_WINDOW(dialog.get()));
-  WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
-  if (response != GTK_RESPONSE_OK) return SE_OK;  // the chooser ran; the user chose nothing
+  if (RunModalDialog(dialog.get()) != GTK_RESPONSE_OK) return SE_OK;  // the chooser ran; the user chose nothing
   const TzbGObject<GAppInfo> app(gtk_app_chooser_get_app_info(GTK_APP_CHOOSER(dialog.get())));
   if (!app) return SE_OK;
   GList one{file.get(), nullptr, nullptr};
@@ -93,6 +83,25 @@ bool ShowAndBringToFront(GtkWindow* AForm) {
         return true;
       },
       false);
+}
+
+int RunModalDialog(GtkWidget* ADialog, const std::function<void()>& AOnShown,
+                   const std::function<bool(int)>& AKeepOpen) {
+  gint response = GTK_RESPONSE_NONE;
+  const TzbSignal answered(ADialog, "response", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept {
+                             *static_cast<gint*>(AData) = AResponse;
+                           }),
+                           &response);
+  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
+  const TzbSignal kept(ADialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
+  gtk_widget_show_all(ADialog);
+  ShowAndBringToFront(GTK_WINDOW(ADialog));
+  if (AOnShown) AOnShown();
+  for (;;) {
+    response = GTK_RESPONSE_NONE;
+    WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
+    if (!AKeepOpen || !AKeepOpen(response)) return response;
+  }
 }
 
 void BringApplicationToFront(bool AShowMainForm) {

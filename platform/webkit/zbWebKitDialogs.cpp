@@ -42,24 +42,13 @@ TzbTopLevel NewDialog(const std::string& ATitle, std::initializer_list<std::pair
 
 // Shows ADialog, announces it and waits for the user's answer; answers that AAct handles (it returns
 // true) act without closing the dialog, every other answer is returned.
-gint RunDialog(GtkWidget* ADialog, const TDialogContext& AContext, const std::function<bool(gint)>& AAct = {}) {
-  gint response = GTK_RESPONSE_NONE;
-  const TzbSignal answered(ADialog, "response", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept {
-                             *static_cast<gint*>(AData) = AResponse;
-                           }),
-                           &response);
-  // GtkDialog answers a close (Escape, the window's close button) and then lets the window be
-  // destroyed; the dialog's owner destroys it, and only once.
-  const TzbSignal kept(ADialog, "delete-event",
-                       G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) noexcept -> gboolean { return TRUE; }), nullptr);
-  gtk_widget_show_all(ADialog);
-  ShowAndBringToFront(GTK_WINDOW(ADialog));
-  if (AContext.Shown) AContext.Shown(ADialog);
-  for (;;) {
-    response = GTK_RESPONSE_NONE;
-    WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
-    if (!AAct || !AAct(response)) return response;
-  }
+gint RunDialog(GtkWidget* ADialog, const TDialogContext& AContext, const std::function<bool(int)>& AAct = {}) {
+  return RunModalDialog(
+      ADialog,
+      [&] {
+        if (AContext.Shown) AContext.Shown(ADialog);
+      },
+      AAct);
 }
 
 void AddHtmlFilters(GtkFileChooser* AChooser) {

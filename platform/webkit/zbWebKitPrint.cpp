@@ -144,17 +144,9 @@ bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice, c
   gtk_print_unix_dialog_set_embed_page_setup(unix, TRUE);
   gtk_window_set_modal(GTK_WINDOW(dialog.get()), TRUE);
   gtk_window_set_position(GTK_WINDOW(dialog.get()), GTK_WIN_POS_CENTER);
-  gint response = GTK_RESPONSE_NONE;
-  const TzbSignal answered(
-      dialog.get(), "response",
-      G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept { *static_cast<gint*>(AData) = AResponse; }),
-      &response);
-  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
-  const TzbSignal kept(dialog.get(), "delete-event", G_CALLBACK(gtk_true), nullptr);
-  gtk_widget_show_all(dialog.get());
-  ShowAndBringToFront(GTK_WINDOW(dialog.get()));
-  if (AContext.Shown) AContext.Shown(dialog.get(), nullptr);
-  WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
+  const int response = RunModalDialog(dialog.get(), [&] {
+    if (AContext.Shown) AContext.Shown(dialog.get(), nullptr);
+  });
   if (response != GTK_RESPONSE_OK) return false;
   AChoice.Printer = TzbGObject<GtkPrinter>::Ref(gtk_print_unix_dialog_get_selected_printer(unix));
   AChoice.Settings.reset(gtk_print_unix_dialog_get_settings(unix));
