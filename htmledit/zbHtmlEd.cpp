@@ -164,7 +164,7 @@ bool TzbCustomHtmlEdit::WaitForComplete() {
   return B.ReadyState() == READYSTATE_COMPLETE;
 }
 
-void TzbCustomHtmlEdit::Go(std::u16string_view AUrl) { ControlInterface().Navigate(AUrl); }
+void TzbCustomHtmlEdit::Go(std::u16string_view AUrl) { ControlInterface().Navigate(AUrl, 0); }
 
 void TzbCustomHtmlEdit::AssignDocument() {
   Go(u"about:blank");
@@ -543,7 +543,7 @@ void TzbHtmlEdit::Clear() {
   if (HasDocument()) AssignDocument();
 }
 
-std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASaveChanges) {
+std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASaveChanges, std::int32_t ANavFlags) {
   try {
     if (ASaveChanges && GetDesignMode()) {
       TVariant Out;
@@ -555,7 +555,7 @@ std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASave
   } catch (...) {
     // a design-mode document that can't be saved must not keep the next document out
   }
-  ControlInterface().Navigate(AFilename);
+  ControlInterface().Navigate(AFilename, ANavFlags);
   return 0;
 }
 

@@ -392,7 +392,8 @@ class TzbHtmlEdit : public TzbCustomHtmlEdit {
   void AssignDocument();
   void Clear();
   // Always 0; the load goes on and ends with OnDocumentComplete.
-  std::int32_t LoadFromFile(std::u16string_view AFilename, bool ASaveChanges);
+  // ANavFlags as for Navigate (navNoHistory).
+  std::int32_t LoadFromFile(std::u16string_view AFilename, bool ASaveChanges, std::int32_t ANavFlags = 0);
   // 0 written, 1 not written; never raises.
   std::int32_t SaveToPlainFile(std::u16string_view AFilename);
   bool GetDesignMode();

@@ -63,11 +63,15 @@ class IzbBrowserHost {
   virtual void DialogShown(GtkWidget* ADialog, IzbPageSetupFields* APageSetup) = 0;
 };
 
+// Navigate flag: the load leaves no entry in the view's history (where the engine allows that, an
+// HTML file is read here and handed over as its bytes).
+constexpr std::int32_t navNoHistory = 0x2;
+
 class IWebBrowser2 {
  public:
   virtual ~IWebBrowser2() = default;
   // Starts loading a URL or a file path and returns at once. Raises EzbOleError when the engine refuses.
-  virtual void Navigate(std::u16string_view AUrl) = 0;
+  virtual void Navigate(std::u16string_view AUrl, std::int32_t AFlags) = 0;
   virtual int ReadyState() = 0;
   // The loaded document, nullptr while none is loaded (also after the web process died).
   virtual std::shared_ptr<IHTMLDocument2> Document() = 0;
@@ -107,8 +111,8 @@ class TWebBrowser : protected IzbBrowserHost {
   TWebBrowser(const TWebBrowser&) = delete;
   TWebBrowser& operator=(const TWebBrowser&) = delete;
 
-  void Navigate(std::u16string_view AUrl) { FEngine->Navigate(AUrl); }
-  void Navigate2(std::u16string_view AUrl) { FEngine->Navigate(AUrl); }
+  void Navigate(std::u16string_view AUrl, std::int32_t AFlags = 0) { FEngine->Navigate(AUrl, AFlags); }
+  void Navigate2(std::u16string_view AUrl) { FEngine->Navigate(AUrl, 0); }
   int ReadyState() { return FEngine->ReadyState(); }
   std::shared_ptr<IHTMLDocument2> Document() { return FEngine->Document(); }
   IWebBrowser2& DefaultInterface() { return *FEngine; }

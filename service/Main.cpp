@@ -208,6 +208,9 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   FApplication.Bus().SetHandler(FRequests.get());
   // Shown at once; the offscreen host has no task-bar window for DoShow to hide.
   gtk_widget_show_all(FHost.get());
+  // Nobody sees the editor, so the engine need not lay out and paint it on every frame; it stays
+  // realised for printing and the dialogs.
+  gtk_widget_hide(FHtmlEdit->Widget());
 }
 
 TfrmHtmlService::~TfrmHtmlService() {

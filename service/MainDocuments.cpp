@@ -182,7 +182,8 @@ bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlActio
       F.FbBusy = false;
     }
   } reset{*this};
-  FHtmlEdit->LoadFromFile(AFilename, true);
+  // Nobody can go back in the service's view: a history would only grow with every request.
+  FHtmlEdit->LoadFromFile(AFilename, true, navNoHistory);
   if (FOptions.KillEngineAtLaunch) {
     FOptions.KillEngineAtLaunch = false;
     KillChildWebProcesses();

@@ -52,6 +52,32 @@ bool SameAddress(const char* A, const std::string& B) {
   return FileA.get() && FileB.get() && std::strcmp(FileA.get(), FileB.get()) == 0;
 }
 
+// A local HTML file goes to the engine as its bytes with the file's address as base: the same
+// document the engine's file loader would make (it types the file by the same two signs, its name and
+// what GIO reads in it, and finds the character set itself), without that loader's round trips.
+// Anything else, and every file that cannot be read here, loads from its address as before.
+TzbGBytes HtmlFileBytes(const std::string& AUri) {
+  if (!g_str_has_prefix(AUri.c_str(), "file:") || AUri.find_first_of("?#") != std::string::npos) return {};
+  TzbGChars Path(g_filename_from_uri(AUri.c_str(), nullptr, nullptr));
+  if (!Path) return {};
+  TzbGChars Lower(g_ascii_strdown(Path.get(), -1));
+  if (!g_str_has_suffix(Lower.get(), ".htm") && !g_str_has_suffix(Lower.get(), ".html")) return {};
+  TzbGObject<GFile> File(g_file_new_for_path(Path.get()));
+  TzbGObject<GFileInfo> Info(
+      g_file_query_info(File.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
+                        G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!Info || g_file_info_get_file_type(Info.get()) != G_FILE_TYPE_REGULAR) return {};
+  const char* Type = g_file_info_get_content_type(Info.get());
+  TzbGChars Mime(Type ? g_content_type_get_mime_type(Type) : nullptr);
+  if (!Mime || std::strcmp(Mime.get(), "text/html") != 0) return {};
+  gchar* Data = nullptr;
+  gsize Size = 0;
+  if (!g_file_get_contents(Path.get(), &Data, &Size, nullptr)) return {};
+  TzbGBytes Bytes(g_bytes_new_take(Data, Size));
+  if (Size == 0) return {};  // the engine refuses empty bytes; an empty file loads from its address
+  return Bytes;
+}
+
 std::string ToUri(std::u16string_view AUrl) {
   std::string Url = Utf16ToUtf8(AUrl);
   TzbGChars Scheme(g_uri_parse_scheme(Url.c_str()));
@@ -289,12 +315,17 @@ struct TView : std::enable_shared_from_this<TView> {
     ShowingErrorPage = false;
   }
 
-  void Navigate(std::u16string_view AUrl) {
+  void Navigate(std::u16string_view AUrl, std::int32_t AFlags) {
     std::string Uri = ToUri(AUrl);
     BeginLoad();
     if (IsLocalScheme(Uri.c_str())) {
       ExpectedUri = Uri;
-      webkit_web_view_load_uri(View.get(), Uri.c_str());
+      // An empty character set, unlike none, leaves the engine to find it as for the file itself.
+      TzbGBytes Bytes = (AFlags & navNoHistory) ? HtmlFileBytes(Uri) : TzbGBytes();
+      if (Bytes)
+        webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", "", Uri.c_str());
+      else
+        webkit_web_view_load_uri(View.get(), Uri.c_str());
     } else {
       // Never asked of the network: the document is what a failed load gives.
       ShowingErrorPage = true;
@@ -785,7 +816,7 @@ TDialogContext TView::DialogContext() {
   auto Document = std::make_shared<TWebKitDocument>(Ref);
   TDialogContext C;
   C.View = View.get();
-  C.Navigate = [this](std::u16string_view AUrl) { Navigate(AUrl); };
+  C.Navigate = [this](std::u16string_view AUrl) { Navigate(AUrl, 0); };
   C.Save = [Document](std::u16string_view AFileName) { return Document->Save(AFileName, false); };
   C.Source = [this, Ref] { return AsText(Call(Ref, "return __zb.serialize(D);")); };
   C.Charset = [Document] { return Document->charset(); };
@@ -801,9 +832,9 @@ class TWebKitBrowser : public IWebBrowser2 {
   ~TWebKitBrowser() override = default;
 
   bool IsTop() const { return FDocExpr == "document"; }
-  void Navigate(std::u16string_view AUrl) override {
+  void Navigate(std::u16string_view AUrl, std::int32_t AFlags) override {
     if (!IsTop()) throw EzbOleError(E_NOTIMPL, u"Ein Frame wird nicht für sich allein geladen");
-    FView->Navigate(AUrl);
+    FView->Navigate(AUrl, AFlags);
   }
   int ReadyState() override { return FView->ReadyState; }
   std::shared_ptr<IHTMLDocument2> Document() override {

@@ -499,6 +499,71 @@ TEST_F(HtmlEdit, SavedDocumentsReadBackInTheirOwnCharacterSet) {
   EXPECT_EQ(BodyText(E), u"\u05E9\u05DC\u05D5\u05DD");
 }
 
+// A load without history hands an HTML file over as its bytes; the engine must still find the same
+// character set and type as when it reads the file itself, and the history must not grow.
+TEST_F(HtmlEdit, ALoadWithoutHistoryGivesTheSameDocumentAsTheFile) {
+  std::string utf16le = "\xFF\xFE", utf16be = "\xFE\xFF";
+  for (char16_t c : std::u16string(u"<p>\u05E9\u05DC\u05D5\u05DD \u20AC</p>")) {
+    utf16le += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+    utf16be += {static_cast<char>(c >> 8), static_cast<char>(c & 0xFF)};
+  }
+  const std::string longComment = "<!--" + std::string(1500, 'x') + "-->";
+  const std::pair<const char*, std::string> Files[] = {
+      {"latin.htm",
+       "<p>Gr\xFC\xDF"
+       "e \x80</p>"},
+      {"utf8-unnamed.htm",
+       "<p>Gr\xC3\xBC\xC3\x9F"
+       "e</p>"},
+      {"utf8-bom.htm",
+       "\xEF\xBB\xBF<p>Gr\xC3\xBC\xC3\x9F"
+       "e</p>"},
+      {"utf16le.htm", utf16le},
+      {"utf16be.htm", utf16be},
+      {"greek.htm", "<meta charset=iso-8859-7><p>\xE1\xE2\xE3</p>"},
+      {"koi8.htm",
+       "<head><meta http-equiv=\"Content-Type\" content=\"text/html; charset=koi8-r\"></head><p>\xD0\xD2</p>"},
+      {"late-head.htm", "<head><title>t</title>" + longComment + "<meta charset=windows-1251></head><p>\xCF\xF0</p>"},
+      {"late-body.htm", "<body>" + longComment + "<meta charset=windows-1251><p>\xCF\xF0</p>"},
+      {"meta-utf16.htm",
+       "<meta charset=utf-16><p>Gr\xC3\xBC\xC3\x9F"
+       "e</p>"},
+      {"unknown-label.htm",
+       "<meta charset=x-kein-zeichensatz><p>Gr\xFC\xDF"
+       "e</p>"},
+      {"xml-decl.htm", "<?xml version=\"1.0\" encoding=\"iso-8859-2\"?><html><body><p>\xB1\xB6</p></body></html>"},
+      {"UPPER.HTM",
+       "<p>Gr\xFC\xDF"
+       "e</p>"},
+      {"empty.htm", ""},
+      {"plain.txt",
+       "Gr\xC3\xBC\xC3\x9F"
+       "e <p>kein HTML</p>"},
+      {"data.xml",
+       "<?xml version=\"1.0\"?><brief>Gr\xC3\xBC\xC3\x9F"
+       "e</brief>"},
+  };
+  WebKitBackForwardList* History = webkit_web_view_get_back_forward_list(WEBKIT_WEB_VIEW(E.Widget()));
+  for (const auto& [Name, Bytes] : Files) {
+    SCOPED_TRACE(Name);
+    const std::u16string File = Utf8ToUtf16(Dir.Write(Name, Bytes));
+    E.LoadFromFile(File, false);
+    ASSERT_TRUE(E.WaitForComplete());
+    const std::u16string Text = BodyText(E), Charset = E.DOC()->charset(), Type = E.DOC()->contentType(),
+                         Url = E.DOC()->url();
+    const guint Entries = webkit_back_forward_list_get_length(History);
+    E.LoadFromFile(File, false, navNoHistory);
+    ASSERT_TRUE(E.WaitForComplete());
+    EXPECT_EQ(BodyText(E), Text);
+    EXPECT_EQ(E.DOC()->charset(), Charset);
+    EXPECT_EQ(E.DOC()->contentType(), Type);
+    EXPECT_EQ(E.DOC()->url(), Url);
+    if (std::string_view(Name).ends_with(".htm") || std::string_view(Name).ends_with(".HTM")) {
+      EXPECT_EQ(webkit_back_forward_list_get_length(History), Entries);
+    }
+  }
+}
+
 TEST_F(HtmlEdit, PlainTextKeepsItsLinesAndIFramesTakeNoScript) {
   Load("<html><body><p>start</p></body></html>");
   E.SetDesignMode(true);
