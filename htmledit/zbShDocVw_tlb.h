@@ -66,6 +66,9 @@ class IzbBrowserHost {
 // Navigate flag: the load leaves no entry in the view's history (where the engine allows that, an
 // HTML file is read here and handed over as its bytes).
 constexpr std::int32_t navNoHistory = 0x2;
+// Navigate flag of this adapter: the document's text is about to be read. An HTML file then hands its
+// type and its body's text over as its load ends, and the first reads take those instead of asking it.
+constexpr std::int32_t navReadBodyText = 0x40000000;
 
 class IWebBrowser2 {
  public:

@@ -183,7 +183,8 @@ bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlActio
     }
   } reset{*this};
   // Nobody can go back in the service's view: a history would only grow with every request.
-  FHtmlEdit->LoadFromFile(AFilename, true, navNoHistory);
+  FHtmlEdit->LoadFromFile(AFilename, true,
+                          navNoHistory | (AAction == THtmlAction::haConvertToPlain ? navReadBodyText : 0));
   if (FOptions.KillEngineAtLaunch) {
     FOptions.KillEngineAtLaunch = false;
     KillChildWebProcesses();

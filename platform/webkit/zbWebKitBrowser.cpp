@@ -10,6 +10,7 @@
 #include <map>
 
 #include "platform/glib/zbCairoOwner.h"
+#include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "platform/webkit/zbWebKitDialogs.h"
 #include "platform/webkit/zbWebKitPrint.h"
@@ -39,6 +40,14 @@ constexpr const char* EmptyDocument = "<html><head></head><body></body></html>";
 // A call without the helpers fails with this text (within the engine's message) before it does anything.
 constexpr const char16_t* PreludeMissing = u"zb: helpers missing";
 constexpr const char* PreludeCheck = "if(!globalThis.__zb)throw new Error('zb: helpers missing');";
+
+// Posts the document's type and its body's text (null without a body) once the document and all it
+// loads are finished: what a read at the end of the load would give, without the round trip.
+constexpr const char* TextMessage = "zbText";
+constexpr const char* PostTextAtLoad =
+    "(function(){var d=document;function post(){var b=d.body;"
+    "window.webkit.messageHandlers.zbText.postMessage([d.contentType,b?b.innerText:null]);}"
+    "if(d.readyState==='complete')post();else window.addEventListener('load',post,{once:true});})();";
 
 bool IsLocalScheme(const char* AUri) {
   return AUri &&
@@ -209,6 +218,14 @@ struct TView : std::enable_shared_from_this<TView> {
   // Whether anything of ours may have switched the current document's design mode on; a new document
   // starts without it.
   bool DesignModeMayBeOn = false;
+  // What a document loaded for reading posted as its load ended; valid until our next call into it.
+  struct TPosted {
+    unsigned Generation = 0;
+    TVariant Type, Text;
+  };
+  std::optional<TPosted> Posted;
+  TzbOwner<WebKitUserScript, webkit_user_script_unref> TextScript;  // installed for the load under way only
+  TzbSignal TextSignal;
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
   std::map<std::uint32_t, IWebBrowser2::TStandardCommand> StandardCommands;
@@ -230,6 +247,8 @@ struct TView : std::enable_shared_from_this<TView> {
         webkit_user_script_new_for_world(DomPrelude, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, ScriptWorld, nullptr, nullptr));
     webkit_user_content_manager_add_script(Content.get(), Helpers.get());
+    webkit_user_content_manager_register_script_message_handler_in_world(Content.get(), TextMessage, ScriptWorld);
+    TextSignal = TzbSignal(Content.get(), "script-message-received::zbText", G_CALLBACK(OnTextPosted), this);
     TzbGObject<WebKitSettings> Settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
@@ -313,6 +332,8 @@ struct TView : std::enable_shared_from_this<TView> {
     Failed = false;
     LoadFailed = false;
     ShowingErrorPage = false;
+    Posted.reset();
+    RemoveTextScript();
   }
 
   void Navigate(std::u16string_view AUrl, std::int32_t AFlags) {
@@ -322,6 +343,8 @@ struct TView : std::enable_shared_from_this<TView> {
       ExpectedUri = Uri;
       // An empty character set, unlike none, leaves the engine to find it as for the file itself.
       TzbGBytes Bytes = (AFlags & navNoHistory) ? HtmlFileBytes(Uri) : TzbGBytes();
+      // Only an HTML document: one the engine transforms (XSLT) would post the text of its source.
+      if (Bytes && (AFlags & navReadBodyText)) InstallTextScript();
       if (Bytes)
         webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", "", Uri.c_str());
       else
@@ -332,6 +355,39 @@ struct TView : std::enable_shared_from_this<TView> {
       ExpectedUri = "about:blank";
       webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
     }
+  }
+
+  void InstallTextScript() {
+    TextScript.reset(webkit_user_script_new_for_world(PostTextAtLoad, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                      WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, ScriptWorld, nullptr,
+                                                      nullptr));
+    webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(View.get()), TextScript.get());
+  }
+
+  void RemoveTextScript() {
+    if (!TextScript) return;
+    webkit_user_content_manager_remove_script(webkit_web_view_get_user_content_manager(View.get()), TextScript.get());
+    TextScript.reset();
+  }
+
+  static void OnTextPosted(WebKitUserContentManager*, WebKitJavascriptResult* AResult, gpointer AView) noexcept {
+    GuardCallback([&] { static_cast<TView*>(AView)->TextPosted(webkit_javascript_result_get_js_value(AResult)); });
+  }
+
+  // Taken only while the load runs: a message that came late must not stand for a document that our
+  // calls may have changed since.
+  void TextPosted(JSCValue* AMessage) {
+    if (!TextScript || !HasDocument || Failed || ReadyState != READYSTATE_LOADING || !jsc_value_is_array(AMessage))
+      return;
+    TzbGObject<JSCValue> Type(jsc_value_object_get_property_at_index(AMessage, 0));
+    TzbGObject<JSCValue> Text(jsc_value_object_get_property_at_index(AMessage, 1));
+    Posted = TPosted{Generation, ValueFromJsc(Type.get()), ValueFromJsc(Text.get())};
+  }
+
+  // The posted value for a read of the top document ARef names, if it still stands.
+  const TPosted* PostedFor(const TRef& ARef) const {
+    return Posted && ARef.DocExpr == "document" && Usable(ARef) && Posted->Generation == ARef.Generation ? &*Posted
+                                                                                                         : nullptr;
   }
 
   void LoadBytes(std::string_view ABytes) {
@@ -360,6 +416,7 @@ struct TView : std::enable_shared_from_this<TView> {
       }
       ReadyState = READYSTATE_COMPLETE;
       ShowingErrorPage = false;
+      RemoveTextScript();
       Host.DocumentComplete(
           Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get()) : ""));
     }
@@ -448,6 +505,7 @@ struct TView : std::enable_shared_from_this<TView> {
 
   TScriptResult Script(const TRef& ARef, const std::string& ABody) {
     if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
+    Posted.reset();  // any call may change the document
     const std::string Call =
         "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
     // The helpers come with every document as a user script; a document that missed it (one the engine
@@ -640,7 +698,8 @@ class TWebKitDocument : public IHTMLDocument2,
   std::shared_ptr<IHTMLElement> body() override { return ElementOf(FRef, Call("return __zb.put(D.body);")); }
   // One script instead of a handle, its text and the handle's release.
   std::optional<std::u16string> bodyText() override {
-    const TVariant V = Call("var b=D.body;return b?b.innerText:null;");
+    const TView::TPosted* P = FRef.View->PostedFor(FRef);
+    const TVariant V = P ? P->Text : Call("var b=D.body;return b?b.innerText:null;");
     if (VarIsNull(V)) return std::nullopt;
     return AsText(V);
   }
@@ -664,7 +723,10 @@ class TWebKitDocument : public IHTMLDocument2,
   }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
-  std::u16string contentType() override { return AsText(Call("return D.contentType;")); }
+  std::u16string contentType() override {
+    const TView::TPosted* P = FRef.View->PostedFor(FRef);
+    return AsText(P ? P->Type : Call("return D.contentType;"));
+  }
 
   bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) override {
     std::u16string Name = AsciiUpperCase(ACmdID);

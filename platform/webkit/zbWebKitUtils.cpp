@@ -71,8 +71,6 @@ void TWebViewSignals::Disconnect() {
   FView = nullptr;
 }
 
-namespace {
-
 TVariant ValueFromJsc(JSCValue* AValue) {
   if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
   if (jsc_value_is_boolean(AValue)) return static_cast<bool>(jsc_value_to_boolean(AValue));
@@ -80,6 +78,8 @@ TVariant ValueFromJsc(JSCValue* AValue) {
   TzbGChars Text(jsc_value_to_string(AValue));
   return Utf8ToUtf16(Text.get() ? Text.get() : "");
 }
+
+namespace {
 
 // Shared between the waiting caller and the callback, which may arrive after the caller gave up.
 struct TScriptCall {

@@ -49,6 +49,9 @@ struct TScriptResult {
   std::u16string Error;
 };
 
+// A script's value as the adapter hands it on: null, boolean, number or text.
+TVariant ValueFromJsc(JSCValue* AValue);
+
 // Runs AScript in the private world AWorld and waits for its value. A dead web process
 // (AFailed()) or a passed bound ends the wait with an error code.
 TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld, int ATimeoutMs,

@@ -564,6 +564,45 @@ TEST_F(HtmlEdit, ALoadWithoutHistoryGivesTheSameDocumentAsTheFile) {
   }
 }
 
+// A load for reading takes the text the document posted at its end; it must be the finished
+// document's (its own style sheet applied) and must never stand for a document changed since.
+TEST_F(HtmlEdit, TextPostedAtTheLoadsEndIsTheFinishedDocumentsAndGoesStaleOnAChange) {
+  Dir.Write("hide.css", ".weg{display:none}");
+  const std::string File = Dir.Write("styled.htm",
+                                     "<html><head><link rel=stylesheet href=hide.css></head><body><p>sichtbar</p>"
+                                     "<p class=weg>verborgen</p><p>Gr\xFC\xDF"
+                                     "e</p></body></html>");
+  ASSERT_TRUE(LoadAndWait(E, File));
+  const std::optional<std::u16string> Expected = E.DOC()->bodyText();
+  ASSERT_TRUE(Expected);
+  EXPECT_EQ(Expected->find(u"verborgen"), std::u16string::npos);
+
+  E.LoadFromFile(Utf8ToUtf16(File), false, navNoHistory | navReadBodyText);
+  ASSERT_TRUE(E.WaitForComplete());
+  EXPECT_EQ(E.DOC()->contentType(), u"text/html");
+  EXPECT_EQ(E.DOC()->bodyText(), Expected);
+  EXPECT_EQ(E.DOC()->bodyText(), Expected);  // the second read as the first
+
+  E.SetDesignMode(true);
+  IHtmlTextRange R = E.HtmlTextRange();
+  R.TextRange->collapse(false);
+  R.TextRange->moveStart(u"character", 100);
+  R.PasteHTML(u"<b>NEU</b>");
+  const std::optional<std::u16string> Changed = E.DOC()->bodyText();
+  ASSERT_TRUE(Changed);
+  EXPECT_NE(Changed->find(u"NEU"), std::u16string::npos) << Utf16ToUtf8(*Changed);
+  E.SetDesignMode(false);
+
+  // A document without a body posts none.
+  E.LoadFromFile(Utf8ToUtf16(Dir.Write("frames.htm", "<html><frameset cols=*><frame src=x.htm></frameset></html>")),
+                 false, navNoHistory | navReadBodyText);
+  ASSERT_TRUE(E.WaitForComplete());
+  const auto FramesetText = E.DOC()->bodyText();
+  E.LoadFromFile(Utf8ToUtf16(Dir.Path + "/frames.htm"), false);
+  ASSERT_TRUE(E.WaitForComplete());
+  EXPECT_EQ(FramesetText, E.DOC()->bodyText());
+}
+
 TEST_F(HtmlEdit, PlainTextKeepsItsLinesAndIFramesTakeNoScript) {
   Load("<html><body><p>start</p></body></html>");
   E.SetDesignMode(true);
