@@ -21,7 +21,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <optional>
 #include <set>
 #include <stdexcept>
@@ -141,54 +140,6 @@ class TJobWatch {
   int FFd = -1;
   std::set<std::string> FSeen;
 };
-
-// Proportional set size of the service and every process below it (WebKit's web and network
-// processes), in KB; the breakdown by program name goes with the peak.
-struct TMemory {
-  long TotalKb = 0;
-  std::map<std::string, long> ByName;
-};
-
-long PssKb(pid_t APid) {
-  std::ifstream in("/proc/" + std::to_string(APid) + "/smaps_rollup");
-  std::string line;
-  while (std::getline(in, line))
-    if (line.rfind("Pss:", 0) == 0) return std::atol(line.c_str() + 4);
-  return 0;
-}
-
-TMemory MemoryOf(pid_t ARoot) {
-  std::map<pid_t, std::vector<pid_t>> children;
-  std::map<pid_t, std::string> names;
-  for (const auto& e : fs::directory_iterator("/proc")) {
-    const std::string dir = e.path().filename().string();
-    if (dir.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream in(e.path() / "stat");
-    std::string stat;
-    std::getline(in, stat);
-    // The name may hold spaces and parentheses; the fields after it start behind the last ')'.
-    const auto open = stat.find('('), close = stat.rfind(')');
-    if (open == std::string::npos || close == std::string::npos || close + 4 >= stat.size()) continue;
-    const pid_t pid = std::atoi(dir.c_str());
-    // The program's file name: the kernel's own name of a process is cut at 15 characters.
-    std::ifstream cmd(e.path() / "cmdline");
-    std::string program;
-    std::getline(cmd, program, '\0');
-    names[pid] = program.empty() ? stat.substr(open + 1, close - open - 1) : fs::path(program).filename().string();
-    children[std::atoi(stat.c_str() + close + 4)].push_back(pid);
-  }
-  TMemory memory;
-  std::vector<pid_t> todo{ARoot};
-  while (!todo.empty()) {
-    const pid_t pid = todo.back();
-    todo.pop_back();
-    const long kb = PssKb(pid);
-    memory.TotalKb += kb;
-    memory.ByName[names[pid]] += kb;
-    for (pid_t c : children[pid]) todo.push_back(c);
-  }
-  return memory;
-}
 
 // One program of the comparison; Argv holds "{IN}" and "{OUT}" where the paths go. Empty for the service.
 struct TTool {
@@ -494,13 +445,13 @@ class TBench {
     if (FLong.empty()) return 0;
     const auto largest = *std::max_element(FLong.begin(), FLong.end(),
                                            [](const auto& a, const auto& b) { return SizeOf(a) < SizeOf(b); });
-    const TMemory before = MemoryOf(FService);
+    const bench::TTreeMemory before = bench::TreeMemoryOf(FService);
     std::atomic<bool> stop{false};
-    TMemory peak;
+    bench::TTreeMemory peak;
     int samples = 0;
     std::thread sampler([&] {
       while (!stop) {
-        TMemory m = MemoryOf(FService);
+        bench::TTreeMemory m = bench::TreeMemoryOf(FService);
         if (m.TotalKb > peak.TotalKb) peak = std::move(m);
         ++samples;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
