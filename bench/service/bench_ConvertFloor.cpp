@@ -120,8 +120,9 @@ class TFloor {
     if (!uri) return Answer(false);
     FPending = true;
     FTimeout = TzbSource(g_timeout_add_seconds(kTimeoutS, TimedOut, this));
-    // No encoding: the engine reads the document's own declaration, as it does for a file it loads.
-    webkit_web_view_load_bytes(FView.get(), bytes.get(), "text/html", nullptr, uri.get());
+    // An empty encoding, unlike none (which means UTF-8), leaves the engine to find the document's
+    // character set as it does for a file it loads.
+    webkit_web_view_load_bytes(FView.get(), bytes.get(), "text/html", "", uri.get());
   }
 
   void Answer(bool AOk) {

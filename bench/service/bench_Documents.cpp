@@ -358,7 +358,7 @@ class TBench {
     std::string firstDiffering;
     for (std::size_t i = 0; i < FFiles.size(); ++i) {
       const std::uintmax_t size = SizeOf(FFiles[i]);
-      const bool inClass[scCount] = {size<kSmallBelow, size> kBigAbove, true};
+      const bool inClass[scCount] = {(size < kSmallBelow), (size > kBigAbove), true};
       for (int k = 0; k < scCount; ++k) classDocs[k] += inClass[k];
       std::string serviceText, floorText;
       for (std::size_t k = 0; k < converters.size(); ++k) {
