@@ -225,6 +225,8 @@ struct TView : std::enable_shared_from_this<TView> {
   };
   std::optional<TPosted> Posted;
   TzbOwner<WebKitUserScript, webkit_user_script_unref> TextScript;  // installed for the load under way only
+  // Held here, so the signal below is disconnected from a live manager whatever the view did with it.
+  TzbGObject<WebKitUserContentManager> Content;
   TzbSignal TextSignal;
   int CallTimeout = DefaultCallTimeoutMs;
   std::int32_t Zoom = DefaultZoom;
@@ -240,7 +242,7 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 
   void Create(GtkContainer* AParent) {
-    TzbGObject<WebKitUserContentManager> Content(webkit_user_content_manager_new());
+    Content = TzbGObject<WebKitUserContentManager>(webkit_user_content_manager_new());
     webkit_user_content_manager_add_filter(Content.get(), NetworkBlockFilter(CallTimeout));
     // Compiled once per document in our world instead of travelling with every call.
     TzbOwner<WebKitUserScript, webkit_user_script_unref> Helpers(
@@ -361,12 +363,12 @@ struct TView : std::enable_shared_from_this<TView> {
     TextScript.reset(webkit_user_script_new_for_world(PostTextAtLoad, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_END, ScriptWorld, nullptr,
                                                       nullptr));
-    webkit_user_content_manager_add_script(webkit_web_view_get_user_content_manager(View.get()), TextScript.get());
+    webkit_user_content_manager_add_script(Content.get(), TextScript.get());
   }
 
   void RemoveTextScript() {
     if (!TextScript) return;
-    webkit_user_content_manager_remove_script(webkit_web_view_get_user_content_manager(View.get()), TextScript.get());
+    webkit_user_content_manager_remove_script(Content.get(), TextScript.get());
     TextScript.reset();
   }
 
