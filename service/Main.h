@@ -175,6 +175,10 @@ class TfrmHtmlService {
   std::u16string FsInternalSaveFile;
   std::u16string FsPendingSource;   // the file a conversion loads
   bool FbConversionFailed = false;  // the document-complete handler could not write the text
+  std::u16string FsLoadingFile;     // the file the current load waits for
+  // Whether the load completed with that file: an engine that dies after that (while the handler works
+  // or before the wait returns) costs the next request, not this one.
+  bool FbCompletedWithFile = false;
   // The engine holds a document the suite loaded or changed; once the engine died under it, that
   // document is lost until the next load.
   bool FbHoldsDocument = false;

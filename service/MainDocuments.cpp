@@ -97,6 +97,7 @@ bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, T
 
 void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
   const bool convert = FHtmlAction == THtmlAction::haConvertToPlain;
+  if (FHtmlAction != THtmlAction::haNone) FbCompletedWithFile = LoadedDocumentIsSafe(FsLoadingFile);
   FbBusy = false;
   FHtmlAction = THtmlAction::haNone;
   if (!convert) return;
@@ -174,6 +175,9 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
 
 bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
   FHtmlAction = AAction;
+  FbConversionFailed = false;
+  FsLoadingFile = AFilename;
+  FbCompletedWithFile = false;
   FbBusy = true;
   struct TReset {
     TfrmHtmlService& F;
@@ -210,8 +214,9 @@ bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlActio
     return false;
   }
   if (FApplication.Terminated()) return true;
-  if (LoadedDocumentIsSafe(AFilename)) return true;
-  if (EngineFailed())
+  if (FbCompletedWithFile || LoadedDocumentIsSafe(AFilename)) return true;
+  // A conversion whose handler failed (the engine died under it) has reported that already.
+  if (EngineFailed() && !FbConversionFailed)
     ReportError(EzbException(u"Die HTML-Engine ist beim Laden des Dokuments \"%s\" ausgefallen", {AFilename}));
   return false;
 }

@@ -274,7 +274,7 @@ struct TView : std::enable_shared_from_this<TView> {
     }
     Signals.OnLoadChanged = [this](WebKitLoadEvent E) { LoadChanged(E); };
     Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
-    Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { Terminated(); };
+    Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { EngineEnded(); };
     Signals.OnDecidePolicy = [this](WebKitPolicyDecision* D, WebKitPolicyDecisionType T) { return Decide(D, T); };
     Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) { return Host.ShowContextMenu(0, TPoint{}) == S_OK; };
     Signals.OnScriptDialog = [this](WebKitScriptDialog* D) {
@@ -336,21 +336,36 @@ struct TView : std::enable_shared_from_this<TView> {
     ShowingErrorPage = false;
     Posted.reset();
     RemoveTextScript();
+    LoadUri.clear();
+    LoadData.reset();
+    LoadCommitted = LoadRetried = false;
+  }
+
+  // The adapter's file load under way, kept until it commits: a web process that died before it could
+  // start the load gets it once more (EngineEnded).
+  std::string LoadUri;
+  TzbGBytes LoadData;
+  bool LoadCommitted = false;
+  bool LoadRetried = false;
+
+  void LaunchLoad() {
+    ExpectedUri = LoadUri;
+    // An empty character set, unlike none, leaves the engine to find it as for the file itself.
+    if (LoadData)
+      webkit_web_view_load_bytes(View.get(), LoadData.get(), "text/html", "", LoadUri.c_str());
+    else
+      webkit_web_view_load_uri(View.get(), LoadUri.c_str());
   }
 
   void Navigate(std::u16string_view AUrl, std::int32_t AFlags) {
     std::string Uri = ToUri(AUrl);
     BeginLoad();
     if (IsLocalScheme(Uri.c_str())) {
-      ExpectedUri = Uri;
-      // An empty character set, unlike none, leaves the engine to find it as for the file itself.
-      TzbGBytes Bytes = (AFlags & navNoHistory) ? HtmlFileBytes(Uri) : TzbGBytes();
+      LoadUri = Uri;
+      if (AFlags & navNoHistory) LoadData = HtmlFileBytes(Uri);
       // Only an HTML document: one the engine transforms (XSLT) would post the text of its source.
-      if (Bytes && (AFlags & navReadBodyText)) InstallTextScript();
-      if (Bytes)
-        webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", "", Uri.c_str());
-      else
-        webkit_web_view_load_uri(View.get(), Uri.c_str());
+      if (LoadData && (AFlags & navReadBodyText)) InstallTextScript();
+      LaunchLoad();
     } else {
       // Never asked of the network: the document is what a failed load gives.
       ShowingErrorPage = true;
@@ -401,6 +416,8 @@ struct TView : std::enable_shared_from_this<TView> {
 
   void LoadChanged(WebKitLoadEvent AEvent) {
     if (AEvent == WEBKIT_LOAD_COMMITTED) {
+      LoadCommitted = true;
+      LoadData.reset();
       ++Generation;
       HasDocument = true;
       DesignModeMayBeOn = false;
@@ -440,6 +457,19 @@ struct TView : std::enable_shared_from_this<TView> {
     if (Failed) return;
     webkit_web_view_terminate_web_process(View.get());
     Terminated();  // in case the engine reports the end later or not at all
+  }
+
+  // A web process that died between two loads is noticed only once the next load meets it. That load
+  // never started: it starts once more, in the fresh process the engine launches for it.
+  void EngineEnded() {
+    if (!Failed && ReadyState == READYSTATE_LOADING && !LoadCommitted && !LoadRetried && !LoadUri.empty()) {
+      LoadRetried = true;
+      HasDocument = false;
+      ++Generation;
+      LaunchLoad();
+      return;
+    }
+    Terminated();
   }
 
   void Terminated() {
