@@ -593,7 +593,7 @@ TEST_F(HtmlEdit, TextPostedAtTheLoadsEndIsTheFinishedDocumentsAndGoesStaleOnACha
   EXPECT_NE(Changed->find(u"NEU"), std::u16string::npos) << Utf16ToUtf8(*Changed);
   E.SetDesignMode(false);
 
-  // A document without a body posts none.
+  // A frameset document posts what a read of it gives.
   E.LoadFromFile(Utf8ToUtf16(Dir.Write("frames.htm", "<html><frameset cols=*><frame src=x.htm></frameset></html>")),
                  false, navNoHistory | navReadBodyText);
   ASSERT_TRUE(E.WaitForComplete());
