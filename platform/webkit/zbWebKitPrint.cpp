@@ -233,69 +233,66 @@ bool AskPageSetup(GtkWindow* AParent, const TPrintContext& AContext) {
 
 HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVariant& AIn, const TPrintContext& AContext) {
   // The command target swallows errors, so they are reported here, to the process's error hook.
-  try {
-    print::TzbPageSetup setup = print::ReadPageSetup();
-    TPrintTexts texts;
-    if (PrintTextsFromArgument(AIn, texts)) {
-      setup.Header = texts.Header;
-      setup.Footer = texts.Footer;
-    }
-    TDialogChoice choice;
-    const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
-    if (prompt) {
-      if (!AskPrintDialog(setup, choice, AContext)) return S_OK;  // cancelled: nothing is printed
-      // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
-      GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
-      setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
-      setup.Orientation = gtk_page_setup_get_orientation(choice.Page.get()) == GTK_PAGE_ORIENTATION_LANDSCAPE
-                              ? poLandscape
-                              : poPortrait;
-    }
-    const TPrintFolder folder;
-    const std::u16string stamped = RenderStamped(AView, setup, folder, "print", AContext);
-    const std::u16string title = ViewText(webkit_web_view_get_title(AView));
-    if (prompt)
-      SendToChosenPrinter(choice, stamped, title);
-    else
-      print::SendPdfToPrinter(stamped, title);
-    return S_OK;
-  } catch (const std::exception& e) {
-    CallbackFailed(e);
-    return E_FAIL;
-  }
+  return GuardCallback(
+      [&]() -> HRESULT {
+        print::TzbPageSetup setup = print::ReadPageSetup();
+        TPrintTexts texts;
+        if (PrintTextsFromArgument(AIn, texts)) {
+          setup.Header = texts.Header;
+          setup.Footer = texts.Footer;
+        }
+        TDialogChoice choice;
+        const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
+        if (prompt) {
+          if (!AskPrintDialog(setup, choice, AContext)) return S_OK;  // cancelled: nothing is printed
+          // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
+          GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
+          setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
+          setup.Orientation = gtk_page_setup_get_orientation(choice.Page.get()) == GTK_PAGE_ORIENTATION_LANDSCAPE
+                                  ? poLandscape
+                                  : poPortrait;
+        }
+        const TPrintFolder folder;
+        const std::u16string stamped = RenderStamped(AView, setup, folder, "print", AContext);
+        const std::u16string title = ViewText(webkit_web_view_get_title(AView));
+        if (prompt)
+          SendToChosenPrinter(choice, stamped, title);
+        else
+          print::SendPdfToPrinter(stamped, title);
+        return S_OK;
+      },
+      E_FAIL);
 }
 
 HRESULT PreviewCommand(WebKitWebView* AView, const TPrintContext& AContext) {
-  try {
-    const TPrintFolder folder;
-    int renders = 0;
-    const std::u16string first = RenderStamped(AView, print::ReadPageSetup(), folder, "preview0", AContext);
-    print::TzbPreviewActions actions;
-    actions.Print = [&](GtkWindow*) { PrintCommand(AView, OLECMDEXECOPT_PROMPTUSER, TVarNull{}, AContext); };
-    actions.PageSetup = [&](GtkWindow* APreview) -> std::u16string {
-      if (!AskPageSetup(APreview, AContext)) return {};
-      return RenderStamped(AView, print::ReadPageSetup(), folder, "preview" + std::to_string(++renders), AContext);
-    };
-    const std::u16string title = ViewText(webkit_web_view_get_title(AView));
-    print::ShowPrintPreview(nullptr, title, first, actions, [&](GtkWindow* AWindow) {
-      ShowAndBringToFront(AWindow);
-      if (AContext.Shown) AContext.Shown(GTK_WIDGET(AWindow), nullptr);
-    });
-    return S_OK;
-  } catch (const std::exception& e) {
-    CallbackFailed(e);
-    return E_FAIL;
-  }
+  return GuardCallback(
+      [&]() -> HRESULT {
+        const TPrintFolder folder;
+        int renders = 0;
+        const std::u16string first = RenderStamped(AView, print::ReadPageSetup(), folder, "preview0", AContext);
+        print::TzbPreviewActions actions;
+        actions.Print = [&](GtkWindow*) { PrintCommand(AView, OLECMDEXECOPT_PROMPTUSER, TVarNull{}, AContext); };
+        actions.PageSetup = [&](GtkWindow* APreview) -> std::u16string {
+          if (!AskPageSetup(APreview, AContext)) return {};
+          return RenderStamped(AView, print::ReadPageSetup(), folder, "preview" + std::to_string(++renders), AContext);
+        };
+        const std::u16string title = ViewText(webkit_web_view_get_title(AView));
+        print::ShowPrintPreview(nullptr, title, first, actions, [&](GtkWindow* AWindow) {
+          ShowAndBringToFront(AWindow);
+          if (AContext.Shown) AContext.Shown(GTK_WIDGET(AWindow), nullptr);
+        });
+        return S_OK;
+      },
+      E_FAIL);
 }
 
 HRESULT PageSetupCommand(const TPrintContext& AContext) {
-  try {
-    AskPageSetup(nullptr, AContext);
-    return S_OK;
-  } catch (const std::exception& e) {
-    CallbackFailed(e);
-    return E_FAIL;
-  }
+  return GuardCallback(
+      [&]() -> HRESULT {
+        AskPageSetup(nullptr, AContext);
+        return S_OK;
+      },
+      E_FAIL);
 }
 
 }  // namespace zb::webkit
