@@ -173,9 +173,8 @@ class TfrmHtmlService {
   THtmlAction FHtmlAction = THtmlAction::haNone;
   bool FbBusy = false;
   std::u16string FsInternalSaveFile;
-  std::u16string FsPendingSource;   // the file a conversion loads
+  std::u16string FsPendingSource;   // the file the current load waits for
   bool FbConversionFailed = false;  // the document-complete handler could not write the text
-  std::u16string FsLoadingFile;     // the file the current load waits for
   // Whether the load completed with that file: an engine that dies after that (while the handler works
   // or before the wait returns) costs the next request, not this one.
   bool FbCompletedWithFile = false;

@@ -97,7 +97,7 @@ bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, T
 
 void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
   const bool convert = FHtmlAction == THtmlAction::haConvertToPlain;
-  if (FHtmlAction != THtmlAction::haNone) FbCompletedWithFile = LoadedDocumentIsSafe(FsLoadingFile);
+  if (FHtmlAction != THtmlAction::haNone) FbCompletedWithFile = LoadedDocumentIsSafe(FsPendingSource);
   FbBusy = false;
   FHtmlAction = THtmlAction::haNone;
   if (!convert) return;
@@ -176,7 +176,7 @@ bool TfrmHtmlService::LoadAndWait(const std::u16string& AFilename, THtmlAction A
 bool TfrmHtmlService::LoadAndWaitFor(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind) {
   FHtmlAction = AAction;
   FbConversionFailed = false;
-  FsLoadingFile = AFilename;
+  FsPendingSource = AFilename;
   FbCompletedWithFile = false;
   FbBusy = true;
   struct TReset {
@@ -268,8 +268,6 @@ std::int32_t TfrmHtmlService::ConvertFileToPlain(const std::u16string& ASource, 
   if (!IsDocumentFile(ASource)) return HS_FAILED;
   // Without a target the source is replaced by its own plain text.
   FsInternalSaveFile = ATarget.empty() ? ASource : ATarget;
-  FsPendingSource = ASource;
-  FbConversionFailed = false;
   const bool loaded = LoadAndWait(ASource, THtmlAction::haConvertToPlain, TWaitKind::wkProcessAll);
   return loaded && !FbConversionFailed ? HS_OK : HS_FAILED;
 }
