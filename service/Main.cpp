@@ -267,7 +267,7 @@ void KillChildWebProcesses() {
 }
 
 void SetupServiceEnvironment() {
-  SetLogFolder(IncludeTrailingChar(GetSpecialFolder(sfCommonDocuments), u'/') + LogSubFolder);
+  SetLogFolder(ServiceLogFolder());
   TzbExceptionHandler::SetSilentMode(true);
 }
 

@@ -3,6 +3,7 @@
 #include <gtk/gtkunixprint.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -68,6 +69,40 @@ TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
 
 std::u16string ViewText(const char* AText) { return AText ? Utf8ToUtf16(AText) : std::u16string(); }
 
+// GTK names its print-to-file printer in the user's language ("In Datei drucken"), and WebKit finds the
+// printer of its settings by that name; so the printer is found by its backend, which has a fixed name.
+struct TFilePrinterSearch {
+  std::string Name;
+  bool Ended = false;
+};
+
+std::string FilePrinterName(int ATimeoutMs) {
+  static std::string found;  // the backend's printer and the process's language never change
+  if (!found.empty()) return found;
+  const auto search = std::make_shared<TFilePrinterSearch>();
+  // Not waiting inside GTK: the CUPS backend would hold the whole search for a stalled scheduler.
+  gtk_enumerate_printers(
+      +[](GtkPrinter* APrinter, gpointer AData) noexcept -> gboolean {
+        auto& s = **static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
+        GtkPrintBackend* backend = gtk_printer_get_backend(APrinter);
+        if (!backend || std::strcmp(G_OBJECT_TYPE_NAME(backend), "GtkPrintBackendFile") != 0) return FALSE;
+        s.Name = gtk_printer_get_name(APrinter);
+        return TRUE;
+      },
+      new std::shared_ptr<TFilePrinterSearch>(search),
+      +[](gpointer AData) noexcept {
+        auto* s = static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
+        (*s)->Ended = true;
+        delete s;
+      },
+      FALSE);
+  WaitOnMainContext([&] { return !search->Name.empty() || search->Ended; }, ATimeoutMs);
+  if (search->Name.empty())
+    throw EzbException(std::u16string(u"GTKs Drucker für die Ausgabe in eine Datei wurde nicht gefunden"));
+  found = search->Name;
+  return found;
+}
+
 }  // namespace
 
 bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts) {
@@ -91,7 +126,7 @@ void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::
                     const std::function<bool()>& AFailed) {
   TzbGObject<GtkPrintSettings> settings(gtk_print_settings_new());
   // GTK's print-to-file printer: WebKit renders the pages into the PDF itself.
-  gtk_print_settings_set_printer(settings.get(), "Print to File");
+  gtk_print_settings_set_printer(settings.get(), FilePrinterName(ATimeoutMs).c_str());
   gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
   const TzbGChars uri(g_filename_to_uri(APdf.c_str(), nullptr, nullptr));
   gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_URI, uri.get());
