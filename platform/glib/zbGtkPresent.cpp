@@ -16,8 +16,9 @@ guint32 PresentationTime(GtkWindow* AWindow) {
 #ifdef GDK_WINDOWING_X11
   gtk_widget_realize(GTK_WIDGET(AWindow));
   GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(AWindow));
-  // A top-level window listens for property changes, through which the server's time is read.
-  if (window && GDK_IS_X11_WINDOW(window) && gdk_window_get_events(window) & GDK_PROPERTY_CHANGE_MASK)
+  // GDK has every top-level window listen for property changes (whatever its own event mask says),
+  // and the server's time is read through one.
+  if (window && GDK_IS_X11_WINDOW(window) && gdk_window_get_window_type(window) == GDK_WINDOW_TOPLEVEL)
     return gdk_x11_get_server_time(window);
 #endif
   return GDK_CURRENT_TIME;

@@ -432,7 +432,7 @@ struct TView : std::enable_shared_from_this<TView> {
       // A load that was replaced by a newer one still reports its end: while the newer one waits for its
       // navigation, or once it is under way.
       if (!ExpectedUri.empty() || webkit_web_view_is_loading(View.get())) return;
-      if (LoadFailed && !ShowingErrorPage) {
+      if (!ShowingErrorPage && (LoadFailed || ShowsXmlErrorPage())) {
         ShowingErrorPage = true;
         ExpectedUri = "about:blank";
         webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
@@ -444,6 +444,20 @@ struct TView : std::enable_shared_from_this<TView> {
       Host.DocumentComplete(
           Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get()) : ""));
     }
+  }
+
+  // An XML document the parser gave up on shows the engine's error page ("This page contains the
+  // following errors") above what was read up to the fault: no document of the file's, so the load
+  // failed. Asked only of documents the engine parsed as XML.
+  bool ShowsXmlErrorPage() {
+    WebKitWebResource* Main = webkit_web_view_get_main_resource(View.get());
+    WebKitURIResponse* Response = Main ? webkit_web_resource_get_response(Main) : nullptr;
+    const char* Mime = Response ? webkit_uri_response_get_mime_type(Response) : nullptr;
+    if (!Mime || !g_str_has_suffix(Mime, "xml")) return false;
+    const TScriptResult R = RunScript(View.get(), "document.getElementsByTagNameNS('*','parsererror').length>0",
+                                      ScriptWorld, CallTimeout, [this] { return Failed; });
+    const bool* Found = std::get_if<bool>(&R.Value);
+    return R.Code >= 0 && Found && *Found;
   }
 
   bool LoadFailedCb(const char* AUri, GError* AError) {

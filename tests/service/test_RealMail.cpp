@@ -115,6 +115,18 @@ TEST_F(RealMail, AnXhtmlFileKeepsTheXmlParser) {
   EXPECT_NE(TextOf(text).find("Wohlgeformt\nund ganz"), std::string::npos) << TextOf(text);
 }
 
+// An XML document the parser gives up on is no document: nothing is written, and nothing is printed.
+TEST_F(RealMail, AnXmlFileThatIsNotWellFormedIsNeitherConvertedNorPrinted) {
+  const fs::path doc = Dir() / "broken.xhtml", text = Dir() / "broken.txt";
+  WriteAll(doc,
+           "<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Vorher<br>"
+           "<p>Nachher</body></html>");
+  Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + doc.string() + ";DST:" + text.string());
+  EXPECT_FALSE(fs::exists(text)) << ReadAll(text);
+  EXPECT_EQ(Text(HS_COUNTALLIMAGES, doc.string()), -1);
+  EXPECT_EQ(Text(HS_PING, ""), 1);
+}
+
 std::string Env(const char* AName) {
   const char* value = std::getenv(AName);
   return value ? value : "";
