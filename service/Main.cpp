@@ -90,7 +90,13 @@ class TfrmHtmlService::TRequestHandler : public IzbBusHandler {
   explicit TRequestHandler(TfrmHtmlService& AForm) : FForm(AForm) {}
 
   std::int32_t HandleRequest(const TzbBusRequest& ARequest) override {
-    return ServiceWndProc(FForm, ARequest.Code, TBlockView(ARequest.Data, ARequest.Size));
+    // Whatever an operation lets through is still an answer for the caller, never a bus error.
+    try {
+      return ServiceWndProc(FForm, ARequest.Code, TBlockView(ARequest.Data, ARequest.Size));
+    } catch (const std::exception& e) {
+      FForm.ApplicationException(e);
+      return HS_FAILED;
+    }
   }
 
   std::vector<std::uint8_t> BuildBlock(const TzbBusMethod& AMethod, const TzbBusCall& ACall) override {

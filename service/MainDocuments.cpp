@@ -130,7 +130,8 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
       }
     }
     if (FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
-      // The answer stays 1, as callers expect; the log says what went wrong.
+      // A text that is not written (full disk, refused link) is no conversion.
+      FbConversionFailed = true;
       ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
                                {FsInternalSaveFile}));
     }
@@ -243,8 +244,17 @@ std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
   if (DocumentLost()) return HS_FAILED;
-  const HRESULT saved = FHtmlEdit->SaveToFile(AFilename);
-  FHtmlEdit->SetDesignMode(false);
+  HRESULT saved = E_FAIL;
+  try {
+    saved = FHtmlEdit->SaveToFile(AFilename);
+    FHtmlEdit->SetDesignMode(false);
+  } catch (const std::exception& e) {
+    // An engine that died under the save is reported below like one that died before it.
+    if (!EngineFailed()) {
+      ApplicationException(e);
+      return HS_FAILED;
+    }
+  }
   if (saved < 0) {
     // Nothing loaded (S_FALSE) is the caller's matter; a failed save is not.
     if (EngineFailed()) {
