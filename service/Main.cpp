@@ -12,6 +12,7 @@
 #include "errors/ExceptDlg.h"
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/print/zbPrintFolder.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbDateUtils.h"
 #include "support/zbFileCtrl.h"
@@ -207,6 +208,8 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   } catch (const std::exception& e) {
     ApplicationException(e);
   }
+  // Print folders that a killed instance left behind.
+  print::RemoveDeadPrintFolders();
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
   // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
