@@ -321,11 +321,13 @@ std::int32_t TfrmHtmlService::ConcatHtml(const std::u16string& AHtmlSource, bool
 
 std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition) {
   if (DocumentLost()) return HS_FAILED;
+  std::string kept;  // as for a command: a paste that takes the engine down loses only itself
   try {
     std::u16string text = AHtmlSource;
     if (IsUTF8Text(text)) text = DecodeUTF8Text(text);
     FHtmlEdit->SetDesignMode(true);
     WaitForCompletion();
+    if (FHtmlEdit->SaveToStream(kept) != S_OK) kept.clear();
     IHtmlTextRange range = FHtmlEdit->HtmlTextRange();
     if (!range.TextRange) throw EzbOleError(E_FAIL, u"Die Auswahl des Dokuments hat keinen Textbereich");
     IHTMLTxtRange& r = *range.TextRange;
@@ -347,8 +349,8 @@ std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, b
     FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
-    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
+    if (EngineFailed()) RestoreDocument(kept);
     return HS_FAILED;
   }
 }
@@ -362,9 +364,12 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
     return HS_FAILED;
   }
   if (DocumentLost()) return HS_FAILED;
+  // The document as it was: a command that outlasts its bound takes the engine's web process with it.
+  std::string kept;
   try {
     FHtmlEdit->SetDesignMode(true);
     WaitForCompletion();
+    if (FHtmlEdit->SaveToStream(kept) != S_OK) kept.clear();
     const auto doc = FHtmlEdit->DOC();
     if (!doc) throw EzbOleError(E_FAIL, u"Es ist kein Dokument geladen");
     doc->execCommand(u"SelectAll", false, TVariant(std::int32_t{0}));
@@ -375,10 +380,25 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
     FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
-    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
+    if (EngineFailed()) RestoreDocument(kept);
     return HS_FAILED;
   }
+}
+
+void TfrmHtmlService::RestoreDocument(const std::string& AMarkup) {
+  if (!AMarkup.empty() && !FApplication.Terminated()) {
+    try {
+      // A fresh web process takes the document over; only the failed command is lost.
+      if (FHtmlEdit->LoadFromStream(AMarkup) == S_OK && !EngineFailed()) return;
+    } catch (const std::exception& e) {
+      ApplicationException(e);
+    }
+  }
+  FbDocumentLost = FbHoldsDocument;
+  if (FbDocumentLost)
+    ReportError(EzbException(std::u16string(
+        u"Das Dokument konnte nach dem Ausfall der HTML-Engine nicht wiederhergestellt werden")));
 }
 
 }  // namespace zb
