@@ -397,8 +397,8 @@ void TfrmHtmlService::RestoreDocument(const std::string& AMarkup) {
   }
   FbDocumentLost = FbHoldsDocument;
   if (FbDocumentLost)
-    ReportError(EzbException(std::u16string(
-        u"Das Dokument konnte nach dem Ausfall der HTML-Engine nicht wiederhergestellt werden")));
+    ReportError(EzbException(
+        std::u16string(u"Das Dokument konnte nach dem Ausfall der HTML-Engine nicht wiederhergestellt werden")));
 }
 
 }  // namespace zb

@@ -134,7 +134,8 @@ TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const 
     if (!Call->Threw) WaitOnMainContext(AFailed, EngineEndNoticeMs);
     if (AFailed()) return EngineGone();
     if (Call->Result.Error.empty())
-      Call->Result.Error = Format(u"Die HTML-Engine hat kein lesbares Ergebnis geliefert (Fehler %d)", {Call->EngineError});
+      Call->Result.Error =
+          Format(u"Die HTML-Engine hat kein lesbares Ergebnis geliefert (Fehler %d)", {Call->EngineError});
     return Call->Result;
   }
   if (!InTime) return {E_ZB_TIMEOUT, {}, u"Die HTML-Engine hat nicht rechtzeitig geantwortet"};

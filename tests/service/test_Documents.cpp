@@ -220,8 +220,8 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("missing.htm") + ";DST:" + Path("e.txt")), -1);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("e.txt")), -1);
   EXPECT_FALSE(fs::exists(Path("e.txt")));
-  // A target that cannot be written keeps the answer and is logged.
-  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), 1);
+  // A target that cannot be written is a failed conversion, and logged.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), -1);
   EXPECT_NE(Log().find("no/such/f.txt"), std::string::npos);
 }
 

@@ -107,7 +107,8 @@ TEST_F(TempFiles, AFolderLeftByAKilledPrintGoesWithTheNextStart) {
     for (int i = 0; i < 3000; ++i) out << "<p>Absatz " << i << " eines langen Briefes</p>";
     out << "</body></html>";
   }
-  auto answer = std::async(std::launch::async, [&] { return Bus.Call("PrintFiles", g_variant_new("(s)", mail.c_str())); });
+  auto answer =
+      std::async(std::launch::async, [&] { return Bus.Call("PrintFiles", g_variant_new("(s)", mail.c_str())); });
   const std::string own = std::string(print::PrintFolderPrefix) + std::to_string(service) + "-";
   for (int i = 0; i < 600 && Named(own).empty(); ++i) std::this_thread::sleep_for(10ms);
   ASSERT_EQ(Named(own).size(), 1u) << "the print made no folder";
