@@ -104,7 +104,7 @@ TEST_F(TempFiles, AFolderLeftByAKilledPrintGoesWithTheNextStart) {
   {
     std::ofstream out(mail);
     out << "<html><body>";
-    for (int i = 0; i < 3000; ++i) out << "<p>Absatz " << i << " eines langen Briefes</p>";
+    for (int i = 0; i < 10000; ++i) out << "<p>Absatz " << i << " eines langen Briefes</p>";
     out << "</body></html>";
   }
   auto answer =
