@@ -12,6 +12,7 @@
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPageSetupDialog.h"
 #include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintFolder.h"
 #include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
 #include "support/zbDateUtils.h"
@@ -24,26 +25,7 @@ namespace {
 constexpr std::uint16_t VT_ARRAY_OF_BYTES = 0x2011;
 
 using TzbPaperSizeOwner = TzbOwner<GtkPaperSize, gtk_paper_size_free>;
-
-// A temporary folder of its own for the two PDFs of one print; gone with its owner.
-class TPrintFolder {
- public:
-  TPrintFolder() {
-    const TzbGChars folder(g_dir_make_tmp("htmlservice-print-XXXXXX", nullptr));
-    if (!folder) throw EzbException(std::u16string(u"Für den Druck konnte kein temporärer Ordner angelegt werden"));
-    FPath = folder.get();
-  }
-  ~TPrintFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TPrintFolder(const TPrintFolder&) = delete;
-  TPrintFolder& operator=(const TPrintFolder&) = delete;
-  std::string File(const char* AName) const { return FPath + "/" + AName; }
-
- private:
-  std::string FPath;
-};
+using print::TPrintFolder;
 
 struct TPrintRun {
   bool Done = false;
