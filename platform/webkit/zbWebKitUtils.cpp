@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <list>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -263,9 +264,38 @@ void RemoveTree(const std::string& APath) {
 
 }  // namespace
 
+namespace {
+std::string GUserCacheFolder;
+
+// The user's cache folder, also after the engine got one of its own.
+std::string UserCacheFolder() { return GUserCacheFolder.empty() ? g_get_user_cache_dir() : GUserCacheFolder; }
+}  // namespace
+
+void GiveEngineItsOwnCacheFolder() {
+  const char* Variable = g_getenv("XDG_CACHE_HOME");
+  const std::optional<std::string> Saved = Variable ? std::optional<std::string>(Variable) : std::nullopt;
+  const std::string User = Variable && g_path_is_absolute(Variable)
+                               ? std::string(Variable)
+                               : TzbGChars(g_build_filename(g_get_home_dir(), ".cache", nullptr)).get();
+  const TzbGChars Own(g_build_filename(User.c_str(), "vestrum-htmlservice-web", nullptr));
+  if (g_mkdir_with_parents(Own.get(), 0700) != 0) return;
+  // GLib reads the variable once and keeps the answer; our children get the user's folder as before.
+  g_setenv("XDG_CACHE_HOME", Own.get(), TRUE);
+  const bool Taken = std::strcmp(g_get_user_cache_dir(), Own.get()) == 0;
+  // Without XDG_RUNTIME_DIR the runtime folder is the cache folder, and the engine puts its bus proxies'
+  // sockets there.
+  g_get_user_runtime_dir();
+  if (Saved)
+    g_setenv("XDG_CACHE_HOME", Saved->c_str(), TRUE);
+  else
+    g_unsetenv("XDG_CACHE_HOME");
+  if (Taken) GUserCacheFolder = User;
+}
+
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
   if (GFilter) return GFilter.get();
-  const TzbGChars Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  const TzbGChars Folder(
+      g_build_filename(UserCacheFolder().c_str(), "vestrum-htmlservice", "content-filters", nullptr));
   const std::set<std::string> TempBefore = CompileTempFiles();
   const std::string Created = FirstMissingFolder(Folder.get());
   auto Call = CompileFilter(Folder.get(), OfflineName, FilterRules({}), ATimeoutMs);

@@ -71,6 +71,11 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs);
 // other local file is refused like a remote address. A document that is no local file gets none.
 // Kept for the last few folders.
 WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATimeoutMs);
+// The engine binds the cache folder into its sandbox, readable and writable: it gets a folder of its
+// own below the user's ("vestrum-htmlservice-web"), so the web process sees none of the user's caches.
+// Only effective before anything in the process asked GLib for the cache folder (start of main);
+// children still get the user's folder.
+void GiveEngineItsOwnCacheFolder();
 // Why the web process cannot run in the engine's sandbox (bubblewrap missing, no user namespaces), as
 // a German clause to follow "weil"; empty when it can. Decided once per process, the first time it is asked.
 const std::u16string& WebSandboxProblem();
