@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 
 #include "errors/ExceptDlg.h"
@@ -268,17 +269,23 @@ void TfrmHtmlService::ApplicationException(const std::exception& E) {
 }
 
 void KillChildWebProcesses() {
-  // In its sandbox the web process is a grandchild (below bubblewrap's), so the whole tree is searched.
-  std::map<std::string, std::pair<std::string, std::string>> processes;  // pid -> parent, name
+  // In its sandbox the web process is a grandchild, below bubblewrap's two processes, which carry its
+  // program in their arguments until it runs: those are killed as well, so that a web process that is
+  // still being launched ends too.
+  std::map<std::string, std::pair<std::string, bool>> processes;  // pid -> parent, is (or launches) one
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string pid, name, state, ppid;
-    if (stat >> pid >> name >> state >> ppid) processes[pid] = {ppid, name};
+    if (!(stat >> pid >> name >> state >> ppid)) continue;
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
+    // The kernel keeps 15 characters of a process name.
+    processes[pid] = {ppid, name.rfind("(WebKitWebProce", 0) == 0 ||
+                                (name == "(bwrap)" && arguments.find("/WebKitWebProcess") != std::string::npos)};
   }
   const std::string self = std::to_string(getpid());
   for (const auto& [pid, process] : processes) {
-    // The kernel keeps 15 characters of a process name.
-    if (process.second.rfind("(WebKitWebProce", 0) != 0) continue;
+    if (!process.second) continue;
     std::string parent = process.first;
     for (int depth = 0; depth < 8 && parent != self && processes.count(parent); ++depth)
       parent = processes[parent].first;
