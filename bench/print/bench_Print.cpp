@@ -255,7 +255,7 @@ class TBench {
           offStartMs, warmOff.Ms, warmOff.LandedMs, warmOff.Pages > 0 ? "" : " (FAILED)");
     }
     for (std::size_t k = 1; k < FTools.size(); ++k)
-      if (FTools[k].Present) PrintByTool(FTools[k], FSmall[0], "warm-" + std::to_string(k));
+      if (FTools[k].Present && k != kUnsandboxed) PrintByTool(FTools[k], FSmall[0], "warm-" + std::to_string(k));
     if (!WriteLongMails()) return Finish(true);
 
     int failures = Measure("small mails", FSmall, false);
