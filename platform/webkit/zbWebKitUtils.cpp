@@ -371,8 +371,8 @@ constexpr char BubblewrapTestVariable[] = "HTMLSERVICE_TEST_BWRAP";
 std::u16string GSandboxProblem;
 bool GSandboxDecided = false;
 
-// Whether bubblewrap can build the namespaces the engine asks of it. The engine itself gives no
-// answer: a web process it cannot launch leaves every load waiting, so we try first.
+// Whether bubblewrap can build the namespaces the engine asks of it. The engine does not ask: when
+// its bubblewrap fails it ends the whole process with a fatal GLib error, so we try first.
 std::u16string ProbeSandbox() {
   const char* TestProgram = g_getenv(BubblewrapTestVariable);
   const std::string Program = TestProgram && *TestProgram ? TestProgram : BubblewrapProgram;
