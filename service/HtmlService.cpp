@@ -8,6 +8,7 @@
 #include "errors/ExceptDlg.h"
 #include "htmledit/zbHtmlEd.h"
 #include "platform/sysinfo/zbSysInfo.h"
+#include "platform/webkit/zbWebKitUtils.h"
 #include "service/HtmlServiceConst.h"
 #include "service/HtmlServiceInterface.h"
 #include "service/HtmlServiceMutex.h"
@@ -24,6 +25,8 @@ int Fail(const char* AMessage) {
 
 int main(int argc, char** argv) {
   using namespace zb;
+  // 0. The engine's cache folder, before anything asks for the user's.
+  webkit::GiveEngineItsOwnCacheFolder();
   // 1. The HTML editor module (floating-point environment, GTK) starts with the first editor, in step 7:
   //    it opens the display, which a second instance must never touch.
   // 2. The exception handler: the stack of every raised exception is recorded from now on.

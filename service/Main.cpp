@@ -8,14 +8,18 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 
 #include "errors/ExceptDlg.h"
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPrintFolder.h"
+#include "platform/webkit/zbWebKitUtils.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbDateUtils.h"
 #include "support/zbFileCtrl.h"
+#include "support/zbFormat.h"
 #include "support/zbShellAPI.h"
 #include "support/zbSound.h"
 #include "support/zbStr.h"
@@ -215,6 +219,15 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
   SetCallbackErrorHook([this](const std::exception& e) { ApplicationException(e); });
   FApplication.Bus().SetHandler(FRequests.get());
+  // 8. The engine's sandbox: a system that cannot give it still gets its documents served, and the
+  //    log says once per start why the web process runs with the user's full rights.
+  if (const std::u16string& problem = webkit::WebSandboxProblem(); !problem.empty())
+    ApplicationException(EzbException(Format(
+        u"Der Web-Prozess der HTML-Engine läuft ohne Sandbox, weil %s. Der Dienst arbeitet weiter, aber ein Fehler "
+        u"der Engine in einem Dokument hätte die vollen Rechte des Benutzers. Abhilfe: die Pakete bubblewrap und "
+        u"xdg-dbus-proxy installieren und Benutzer-Namensräume erlauben (sysctl user.max_user_namespaces, "
+        u"kernel.unprivileged_userns_clone) und den Dienst neu starten.",
+        {problem})));
   // Shown at once; the offscreen host has no task-bar window for DoShow to hide.
   gtk_widget_show_all(FHost.get());
   // Nobody sees the editor, so the engine need not lay out and paint it on every frame; it stays
@@ -265,13 +278,27 @@ void TfrmHtmlService::ApplicationException(const std::exception& E) {
 }
 
 void KillChildWebProcesses() {
-  const std::string parent = std::to_string(getpid());
+  // In its sandbox the web process is a grandchild, below bubblewrap's two processes, which carry its
+  // program in their arguments until it runs: those are killed as well, so that a web process that is
+  // still being launched ends too.
+  std::map<std::string, std::pair<std::string, bool>> processes;  // pid -> parent, is (or launches) one
   for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
     std::ifstream stat(entry.path() / "stat");
     std::string pid, name, state, ppid;
-    if (!(stat >> pid >> name >> state >> ppid) || ppid != parent) continue;
+    if (!(stat >> pid >> name >> state >> ppid)) continue;
+    std::ifstream cmdline(entry.path() / "cmdline");
+    const std::string arguments((std::istreambuf_iterator<char>(cmdline)), {});
     // The kernel keeps 15 characters of a process name.
-    if (name.rfind("(WebKitWebProce", 0) == 0) ::kill(std::stoi(pid), SIGKILL);
+    processes[pid] = {ppid, name.rfind("(WebKitWebProce", 0) == 0 ||
+                                (name == "(bwrap)" && arguments.find("/WebKitWebProcess") != std::string::npos)};
+  }
+  const std::string self = std::to_string(getpid());
+  for (const auto& [pid, process] : processes) {
+    if (!process.second) continue;
+    std::string parent = process.first;
+    for (int depth = 0; depth < 8 && parent != self && processes.count(parent); ++depth)
+      parent = processes[parent].first;
+    if (parent == self) ::kill(std::stoi(pid), SIGKILL);
   }
 }
 

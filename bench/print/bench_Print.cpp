@@ -2,7 +2,9 @@
 // scripts/with-cups) side by side with headless Chromium and WeasyPrint, each run once per document,
 // on small mails and on long mails of 20 to 50 pages; then the service's peak memory while it prints
 // the largest long mail. Needs a display and the private print service (scripts/bench-print).
-//   bench_Print [--small N=40] [--long M=10]
+//   bench_Print [--small N=40] [--long M=10] [--unsandboxed]
+// --unsandboxed adds a second service on a bus of its own whose web process runs without the engine's
+// sandbox, as a fourth tool in the same rotation, and its peak memory on the same mail.
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
@@ -216,14 +218,15 @@ struct TTally {
 
 struct TLongRow {
   std::uintmax_t Bytes = 0;
-  int Pages[3] = {0, 0, 0};
-  double Ms[3] = {0, 0, 0};
+  int Pages[4] = {0, 0, 0, 0};
+  double Ms[4] = {0, 0, 0, 0};
   double LandedMs = 0;
 };
 
 class TBench {
  public:
-  TBench(unsigned ASmall, unsigned ALong) : FSmallCount(ASmall), FLongCount(ALong) {}
+  TBench(unsigned ASmall, unsigned ALong, bool AUnsandboxed)
+      : FSmallCount(ASmall), FLongCount(ALong), FUnsandboxed(AUnsandboxed) {}
 
   int Run() {
     FFolder = fs::path(FBus.Folder()) / "bench";
@@ -241,8 +244,18 @@ class TBench {
     const auto warm = PrintByService(FSmall[0]);
     std::printf("service: started in %.0f ms, first print %.0f ms to the request, %.0f ms to the PDF%s\n", startMs,
                 warm.Ms, warm.LandedMs, warm.Pages > 0 ? "" : " (FAILED)");
+    if (FUnsandboxed) {
+      FBusOff.emplace();
+      t0 = Clock::now();
+      FServiceOff = FBusOff->StartService({{"HTMLSERVICE_TEST_BWRAP", (FFolder / "no-bwrap").string()}});
+      const double offStartMs = MsSince(t0);
+      const auto warmOff = PrintByService(FSmall[0], &*FBusOff);
+      std::printf(
+          "service without sandbox: started in %.0f ms, first print %.0f ms to the request, %.0f ms to the PDF%s\n",
+          offStartMs, warmOff.Ms, warmOff.LandedMs, warmOff.Pages > 0 ? "" : " (FAILED)");
+    }
     for (std::size_t k = 1; k < FTools.size(); ++k)
-      if (FTools[k].Present) PrintByTool(FTools[k], FSmall[0], "warm-" + std::to_string(k));
+      if (FTools[k].Present && k != kUnsandboxed) PrintByTool(FTools[k], FSmall[0], "warm-" + std::to_string(k));
     if (!WriteLongMails()) return Finish(true);
 
     int failures = Measure("small mails", FSmall, false);
@@ -269,6 +282,7 @@ class TBench {
          "",
          true},
         {"weasyprint", {"weasyprint", "{IN}", "{OUT}", "-s", (FFolder / "footer.css").string()}, "", true},
+        {"service, no sandbox", {}, "", FUnsandboxed},
     };
     for (auto& t : FTools) {
       if (t.Argv.empty()) continue;
@@ -331,10 +345,10 @@ class TBench {
     return true;
   }
 
-  TResult PrintByService(const std::string& ASource) {
+  TResult PrintByService(const std::string& ASource, const test::TPrivateBus* ABus = nullptr) {
     TResult r;
     const auto t0 = Clock::now();
-    const auto answer = FBus.Call("PrintFiles", g_variant_new("(s)", ASource.c_str()));
+    const auto answer = (ABus ? *ABus : FBus).Call("PrintFiles", g_variant_new("(s)", ASource.c_str()));
     r.Ms = MsSince(t0);
     if (answer.Value != HS_OK) return r;
     const auto pdf = FWatch->WaitNext();
@@ -371,7 +385,9 @@ class TBench {
         const std::size_t t = (i + k) % FTools.size();
         if (!FTools[t].Present) continue;
         const TResult r = t == 0 ? PrintByService(AFiles[i])
-                                 : PrintByTool(FTools[t], AFiles[i], std::to_string(i) + "-" + std::to_string(t));
+                          : t == kUnsandboxed
+                              ? PrintByService(AFiles[i], &*FBusOff)
+                              : PrintByTool(FTools[t], AFiles[i], std::to_string(i) + "-" + std::to_string(t));
         tally[t].Ms += r.Ms;
         tally[t].LandedMs += r.LandedMs;
         tally[t].Pages += r.Pages;
@@ -445,25 +461,31 @@ class TBench {
     if (FLong.empty()) return 0;
     const auto largest = *std::max_element(FLong.begin(), FLong.end(),
                                            [](const auto& a, const auto& b) { return SizeOf(a) < SizeOf(b); });
-    const bench::TTreeMemory before = bench::TreeMemoryOf(FService);
+    if (FBusOff) PeakWhilePrinting(largest, &*FBusOff, FServiceOff, "without the engine's sandbox");
+    return PeakWhilePrinting(largest, nullptr, FService, "");
+  }
+
+  int PeakWhilePrinting(const std::string& ALargest, const test::TPrivateBus* ABus, pid_t AService, const char* AHow) {
+    const bench::TTreeMemory before = bench::TreeMemoryOf(AService);
     std::atomic<bool> stop{false};
     bench::TTreeMemory peak;
     int samples = 0;
     std::thread sampler([&] {
       while (!stop) {
-        bench::TTreeMemory m = bench::TreeMemoryOf(FService);
+        bench::TTreeMemory m = bench::TreeMemoryOf(AService);
         if (m.TotalKb > peak.TotalKb) peak = std::move(m);
         ++samples;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
       }
     });
-    const TResult r = PrintByService(largest);
+    const TResult r = PrintByService(ALargest, ABus);
     stop = true;
     sampler.join();
     std::printf(
-        "\npeak memory while the service prints the largest long mail (%.0f KB, %d pages, %.0f ms to the "
+        "\npeak memory while the service %sprints the largest long mail (%.0f KB, %d pages, %.0f ms to the "
         "PDF): %.1f MB PSS (before: %.1f MB; %d samples every 50 ms)\n",
-        SizeOf(largest) / 1024.0, r.Pages, r.LandedMs, peak.TotalKb / 1024.0, before.TotalKb / 1024.0, samples);
+        *AHow ? (std::string(AHow) + " ").c_str() : "", SizeOf(ALargest) / 1024.0, r.Pages, r.LandedMs,
+        peak.TotalKb / 1024.0, before.TotalKb / 1024.0, samples);
     for (const auto& [name, kb] : peak.ByName) std::printf("  %-24s %8.1f MB\n", name.c_str(), kb / 1024.0);
     return r.Pages == 0;
   }
@@ -471,6 +493,10 @@ class TBench {
   int Finish(bool AFailed) {
     FBus.Request(HS_TERMINATE, {});
     FBus.WaitService();
+    if (FBusOff) {
+      FBusOff->Request(HS_TERMINATE, {});
+      FBusOff->WaitService();
+    }
     std::error_code ignored;
     fs::remove_all(FFolder, ignored);
     // The service's error logs explain failures; otherwise nothing of the run stays behind.
@@ -487,6 +513,11 @@ class TBench {
   unsigned FLongCount;
   test::TPrivateBus FBus;
   pid_t FService = -1;
+  // The tool index of the second service, without the engine's sandbox (--unsandboxed).
+  static constexpr std::size_t kUnsandboxed = 3;
+  bool FUnsandboxed = false;
+  std::optional<test::TPrivateBus> FBusOff;
+  pid_t FServiceOff = -1;
   fs::path FFolder;
   std::optional<TJobWatch> FWatch;
   std::vector<TTool> FTools;
@@ -505,11 +536,14 @@ int main(int argc, char** argv) {
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
   try {
     unsigned small = 40, longMails = 10;
+    bool unsandboxed = false;
     for (int i = 1; i < argc; ++i) {
       if (std::strcmp(argv[i], "--small") == 0)
         small = FlagValue(i, argc, argv);
       else if (std::strcmp(argv[i], "--long") == 0)
         longMails = FlagValue(i, argc, argv);
+      else if (std::strcmp(argv[i], "--unsandboxed") == 0)
+        unsandboxed = true;
       else
         throw std::invalid_argument(std::string("unknown argument ") + argv[i]);
     }
@@ -521,9 +555,9 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench: no private print service; run scripts/bench-print\n");
       return 1;
     }
-    return TBench(small, longMails).Run();
+    return TBench(small, longMails, unsandboxed).Run();
   } catch (const std::invalid_argument& e) {
-    std::fprintf(stderr, "bench: %s\nusage: %s [--small N=40] [--long M=10]\n", e.what(), argv[0]);
+    std::fprintf(stderr, "bench: %s\nusage: %s [--small N=40] [--long M=10] [--unsandboxed]\n", e.what(), argv[0]);
     return 2;
   } catch (const std::exception& e) {
     std::fprintf(stderr, "bench: %s\nbench: service logs, if any, in XDG_STATE_HOME of the private bus\n", e.what());

@@ -3,7 +3,7 @@
 // conversion on one bare web view in a process of its own, bench_ConvertFloor), w3m, lynx and html2text
 // run once per document, by size class; and the round trip of the suite's load, paste, bold, save
 // sequence. Needs a display (scripts/bench-documents).
-//   bench_Documents [--count N=500] [--sequence M=100]
+//   bench_Documents [--count N=500] [--sequence M=100] [--unsandboxed]
 //   bench_Documents --digest FILE [--count N=500] [--below BYTES]
 //   bench_Documents --memory [N=10000] [--count N=500]
 // --digest converts the corpus through the service only and writes one line per mail (index, SHA-256
@@ -11,6 +11,8 @@
 // files are equal. --below keeps only the mails smaller than BYTES (8192: the small mails).
 // --memory converts the corpus round robin through the service only, N times, and compares the
 // memory of the service and its web processes after 500 conversions with that after N.
+// --unsandboxed adds a second service on a bus of its own whose web process runs without the engine's
+// sandbox, in the same rotation: start-up, docs/s by class and PSS with and without it.
 #include <fcntl.h>
 #include <glib.h>
 #include <signal.h>
@@ -89,7 +91,7 @@ std::vector<char*> CPointers(std::vector<std::string>& AStrings) {
   return list;
 }
 
-enum class TConverterKind { ckService, ckFloor, ckTool };
+enum class TConverterKind { ckService, ckServiceUnsandboxed, ckFloor, ckTool };
 
 // One converter of the side-by-side table: the service, its floor or an external program.
 struct TConverter {
@@ -243,6 +245,8 @@ TStats StatsOf(std::vector<double> AMs) {
 
 class TBench {
  public:
+  bool Unsandboxed = false;
+
   TBench(unsigned ACount, unsigned ASequence, std::string ADigest, unsigned ABelow, unsigned AMemory)
       : FCount(ACount),
         FSequence(std::min(ASequence, ACount)),
@@ -270,6 +274,18 @@ class TBench {
     const bool warm = Convert(FFiles[0], (FFolder / "out" / "warm.txt").string());
     std::printf("service: started in %.0f ms, first conversion %.0f ms%s\n", startMs, MsSince(t0),
                 warm ? "" : " (FAILED)");
+    bool warmOff = true;
+    if (Unsandboxed) {
+      // The same service, its web process without the engine's sandbox: what bubblewrap costs.
+      FBusOff.emplace();
+      t0 = Clock::now();
+      FServiceOffPid = FBusOff->StartService({{"HTMLSERVICE_TEST_BWRAP", (FFolder / "no-bwrap").string()}});
+      const double offStartMs = MsSince(t0);
+      t0 = Clock::now();
+      warmOff = ConvertOn(*FBusOff, FFiles[0], (FFolder / "out" / "warm.txt").string());
+      std::printf("service without sandbox: started in %.0f ms, first conversion %.0f ms%s\n", offStartMs, MsSince(t0),
+                  warmOff ? "" : " (FAILED)");
+    }
 
     const bool compare = FDigest.empty() && FMemory == 0;
     const int convertFailures = FMemory ? MeasureMemory() : compare ? MeasureConversions() : WriteDigest();
@@ -277,7 +293,11 @@ class TBench {
 
     FBus.Request(HS_TERMINATE, {});
     FBus.WaitService();
-    const bool failed = convertFailures || sequenceFailures || !warm;
+    if (FBusOff) {
+      FBusOff->Request(HS_TERMINATE, {});
+      FBusOff->WaitService();
+    }
+    const bool failed = convertFailures || sequenceFailures || !warm || !warmOff;
     // The service's error logs explain failures; otherwise nothing of the run stays behind.
     std::error_code ignored;
     fs::remove_all(FFolder, ignored);
@@ -298,11 +318,16 @@ class TBench {
   bool Convert(const std::string& ASource, const std::string& ATarget) const {
     return Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + ASource + ";DST:" + ATarget);
   }
+  static bool ConvertOn(const test::TPrivateBus& ABus, const std::string& ASource, const std::string& ATarget) {
+    return ABus.Request(HS_CONVERTHTMLTOPLAIN, MakeTextBlock(Utf8ToUtf16("SRC:" + ASource + ";DST:" + ATarget)))
+               .Value == HS_OK;
+  }
 
   std::vector<TConverter> Converters() const {
     using enum TConverterKind;
     std::vector<TConverter> list = {
         {.Name = "service: Request 1033", .Kind = ckService},
+        {.Name = "service, no sandbox", .Kind = ckServiceUnsandboxed, .Present = Unsandboxed},
         {.Name = "floor: bare web view", .Kind = ckFloor, .Program = CONVERT_FLOOR_PATH},
         {.Name = "w3m -dump", .Argv = {"w3m", "-dump", "-T", "text/html", "-I", "UTF-8", "-O", "UTF-8", "-cols", "80"}},
         {.Name = "lynx -dump",
@@ -366,9 +391,10 @@ class TBench {
         if (!c.Present) continue;
         const std::string target = (FFolder / "out" / (std::to_string(i) + "-" + std::to_string(k) + ".txt")).string();
         const auto t0 = Clock::now();
-        const bool ok = c.Kind == ckService ? Convert(FFiles[i], target)
-                        : c.Kind == ckFloor ? floor->Convert(FFiles[i], target)
-                                            : RunTool(c, env, FFiles[i], target);
+        const bool ok = c.Kind == ckService              ? Convert(FFiles[i], target)
+                        : c.Kind == ckServiceUnsandboxed ? ConvertOn(*FBusOff, FFiles[i], target)
+                        : c.Kind == ckFloor              ? floor->Convert(FFiles[i], target)
+                                                         : RunTool(c, env, FFiles[i], target);
         const double ms = MsSince(t0);
         c.Ms += ms;
         for (int k = 0; k < scCount; ++k)
@@ -410,7 +436,23 @@ class TBench {
       std::printf("floor texts byte for byte equal to the service's: %zu of %zu%s%s\n", equal, compared,
                   firstDiffering.empty() ? "" : ", first differing: ", firstDiffering.c_str());
     PrintClasses(converters, classDocs);
-    return converters[0].Failures;
+    if (FBusOff) {
+      const auto rate = [&](const TConverter& AConverter, int AClass) {
+        return AConverter.ClassMs[AClass] > 0 ? classDocs[AClass] / (AConverter.ClassMs[AClass] / 1000.0) : 0.0;
+      };
+      std::printf("\nthe engine's sandbox: docs/s with it and without it, and its cost\n");
+      for (int k = 0; k < scCount; ++k) {
+        const double on = rate(converters[0], k), off = rate(converters[1], k);
+        std::printf("%-16s %10.1f %10.1f %+8.1f%%\n", kClassNames[k], on, off, off > 0 ? (off - on) / off * 100 : 0.0);
+      }
+      const bench::TTreeMemory on = bench::TreeMemoryOf(FServicePid), off = bench::TreeMemoryOf(FServiceOffPid);
+      std::printf("PSS of the service and its processes after the run: with %.1f MB, without %.1f MB\n",
+                  on.TotalKb / 1024.0, off.TotalKb / 1024.0);
+      for (const auto* tree : {&on, &off})
+        for (const auto& [name, kb] : tree->ByName)
+          std::printf("  %-8s %-24s %8.1f MB\n", tree == &on ? "with" : "without", name.c_str(), kb / 1024.0);
+    }
+    return converters[0].Failures + (FBusOff ? converters[1].Failures : 0);
   }
 
   static const TConverter* Find(const std::vector<TConverter>& AConverters, TConverterKind AKind,
@@ -431,7 +473,10 @@ class TBench {
     std::printf("%-16s %6s", "class", "mails");
     for (const auto& c : AConverters)
       if (c.Present)
-        std::printf(" %10s", c.Kind == ckService ? "service" : c.Kind == ckFloor ? "floor" : c.Argv[0].c_str());
+        std::printf(" %10s", c.Kind == ckService              ? "service"
+                             : c.Kind == ckServiceUnsandboxed ? "no-sandbox"
+                             : c.Kind == ckFloor              ? "floor"
+                                                              : c.Argv[0].c_str());
     std::printf(" %14s %12s\n", "service/floor", "service/w3m");
     // The service's rate divided by the other's in a class, 0 when there is nothing to divide.
     const auto ratio = [&](const TConverter* AOther, int AClass) {
@@ -590,6 +635,9 @@ class TBench {
   unsigned FMemory;  // conversions of the memory mode; 0 without it
   test::TPrivateBus FBus;
   pid_t FServicePid = -1;
+  // --unsandboxed: a second service whose web process runs without the engine's sandbox.
+  std::optional<test::TPrivateBus> FBusOff;
+  pid_t FServiceOffPid = -1;
   fs::path FFolder;
   std::vector<std::string> FFiles;
 };
@@ -601,6 +649,7 @@ int main(int argc, char** argv) {
     unsigned count = 500, sequence = 100;
     std::string digest;
     unsigned below = 0, memory = 0;
+    bool unsandboxed = false;
     for (int i = 1; i < argc; ++i) {
       if (std::strcmp(argv[i], "--digest") == 0 && i + 1 < argc)
         digest = argv[++i];
@@ -610,6 +659,8 @@ int main(int argc, char** argv) {
         count = FlagValue(i, argc, argv);
       else if (std::strcmp(argv[i], "--sequence") == 0)
         sequence = FlagValue(i, argc, argv);
+      else if (std::strcmp(argv[i], "--unsandboxed") == 0)
+        unsandboxed = true;
       else if (std::strcmp(argv[i], "--memory") == 0)
         memory = i + 1 < argc && argv[i + 1][0] != '-' ? FlagValue(i, argc, argv) : kDefaultMemoryConversions;
       else
@@ -622,11 +673,13 @@ int main(int argc, char** argv) {
       std::fprintf(stderr, "bench: no display; run scripts/bench-documents\n");
       return 1;
     }
-    return TBench(count, sequence, digest, below, memory).Run();
+    TBench bench(count, sequence, digest, below, memory);
+    bench.Unsandboxed = unsandboxed && digest.empty() && memory == 0;
+    return bench.Run();
   } catch (const std::invalid_argument& e) {
     std::fprintf(stderr,
                  "bench: %s\nusage: %s [--count N=500] [--sequence M=100] [--digest FILE [--below BYTES]] "
-                 "[--memory [N=10000]]\n",
+                 "[--memory [N=10000]] [--unsandboxed]\n",
                  e.what(), argv[0]);
     return 2;
   } catch (const std::exception& e) {

@@ -248,7 +248,7 @@ struct TView : std::enable_shared_from_this<TView> {
 
   void Create(GtkContainer* AParent) {
     Content = TzbGObject<WebKitUserContentManager>(webkit_user_content_manager_new());
-    webkit_user_content_manager_add_filter(Content.get(), NetworkBlockFilter(CallTimeout));
+    UseFilter(NetworkBlockFilter(CallTimeout));
     // Compiled once per document in our world instead of travelling with every call.
     TzbOwner<WebKitUserScript, webkit_user_script_unref> Helpers(
         webkit_user_script_new_for_world(DomPrelude, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
@@ -366,6 +366,7 @@ struct TView : std::enable_shared_from_this<TView> {
     std::string Uri = ToUri(AUrl);
     BeginLoad();
     if (IsLocalScheme(Uri.c_str())) {
+      UseFilter(DocumentFilter(Uri, CallTimeout));
       LoadUri = Uri;
       LoadData = HtmlFileBytes(Uri, (AFlags & navNoHistory) == 0);
       // Only an HTML document: one the engine transforms (XSLT) would post the text of its source.
@@ -377,6 +378,16 @@ struct TView : std::enable_shared_from_this<TView> {
       ExpectedUri = "about:blank";
       webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
     }
+  }
+
+  // The content filter of the document being loaded: which local files it may read besides itself.
+  // Held, so that its address cannot come back as another folder's filter.
+  TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref> ActiveFilter;
+  void UseFilter(WebKitUserContentFilter* AFilter) {
+    if (AFilter == ActiveFilter.get()) return;
+    webkit_user_content_manager_remove_all_filters(Content.get());
+    webkit_user_content_manager_add_filter(Content.get(), AFilter);
+    ActiveFilter.reset(webkit_user_content_filter_ref(AFilter));
   }
 
   void InstallTextScript() {
@@ -414,6 +425,7 @@ struct TView : std::enable_shared_from_this<TView> {
 
   void LoadBytes(std::string_view ABytes) {
     BeginLoad();
+    UseFilter(NetworkBlockFilter(CallTimeout));
     ExpectedUri = "about:blank";
     TzbGBytes Bytes(g_bytes_new(ABytes.data(), ABytes.size()));
     webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", nullptr, "about:blank");

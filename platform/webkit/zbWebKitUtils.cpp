@@ -1,7 +1,11 @@
 #include "platform/webkit/zbWebKitUtils.h"
 
+#include <algorithm>
+#include <cstring>
 #include <filesystem>
+#include <list>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -169,14 +173,51 @@ std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8))
 namespace {
 
 // Boxed, not a GObject.
-TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref> GFilter;
+using TzbFilterOwner = TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref>;
+TzbFilterOwner GFilter;
+// The store the offline filter went to; the folders' filters go there too.
+std::string GStoreFolder;
+constexpr char OfflineName[] = "zb-offline";
+
+// The filters of the folders documents came from, most recent first; a mail's folder is usually
+// read several times in a row (conversion, print), while the store must not grow with every folder.
+struct TFolderFilter {
+  std::string Folder;
+  std::string Name;
+  TzbFilterOwner Filter;
+};
+std::list<TFolderFilter> GFolderFilters;
+
+// A stored filter that could not be removed is only a file in the cache.
+void IgnoreRemoval(GObject* AStore, GAsyncResult* AResult, gpointer) noexcept {
+  webkit_user_content_filter_store_remove_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult, nullptr);
+}
+constexpr std::size_t MaxFolderFilters = 16;
 TzbGObject<WebKitWebContext> GContext;
 
-// The rule language has no alternation, so the exceptions are three rules of their own.
-constexpr const char* BlockRules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)"
-                                   R"({"trigger":{"url-filter":"^file:"},"action":{"type":"ignore-previous-rules"}},)"
-                                   R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
-                                   R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
+// The rule language has no alternation, so the exceptions are rules of their own. A document's own
+// folder is the one file: exception; matched case-sensitively, since /Mail/ and /mail/ are different
+// folders.
+std::string FilterRules(const std::string& AFolderUri) {
+  std::string Rules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)";
+  if (!AFolderUri.empty()) {
+    std::string Pattern = "^";
+    for (char C : AFolderUri) {
+      // The address is printable ASCII without quote or backslash (DocumentFilter); every character the
+      // rule language reads specially is escaped for the regular expression, its backslash for JSON.
+      if (std::strchr("^$.|?*+()[]{}", C)) Pattern += "\\\\";
+      Pattern += C;
+    }
+    // The file loader decodes an escaped slash, so ".." hidden behind one would climb out of the folder
+    // after the rule saw the address.
+    Rules += R"({"trigger":{"url-filter":")" + Pattern +
+             R"(","url-filter-is-case-sensitive":true},"action":{"type":"ignore-previous-rules"}},)"
+             R"({"trigger":{"url-filter":"^file:.*%2f"},"action":{"type":"block"}},)";
+  }
+  Rules += R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
+           R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
+  return Rules;
+}
 
 struct TFilterCall {
   bool Done = false;
@@ -187,13 +228,14 @@ struct TFilterCall {
 }  // namespace
 
 namespace {
-// Compiles the rules into a filter store in AFolder; the call holds the filter, or its error.
-std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) {
+// Compiles ARules into the filter store in AFolder under AName; the call holds the filter, or its error.
+std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, const char* AName, const std::string& ARules,
+                                           int ATimeoutMs) {
   TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(AFolder));
-  TzbGBytes Source(g_bytes_new_static(BlockRules, std::char_traits<char>::length(BlockRules)));
+  TzbGBytes Source(g_bytes_new(ARules.data(), ARules.size()));
   auto Call = std::make_shared<TFilterCall>();
   webkit_user_content_filter_store_save(
-      Store.get(), "zb-offline", Source.get(), nullptr,
+      Store.get(), AName, Source.get(), nullptr,
       [](GObject* AStore, GAsyncResult* AResult, gpointer AData) noexcept {
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
         GuardCallback([&] {
@@ -242,12 +284,42 @@ void RemoveTree(const std::string& APath) {
 
 }  // namespace
 
+namespace {
+std::string GUserCacheFolder;
+
+// The user's cache folder, also after the engine got one of its own.
+std::string UserCacheFolder() { return GUserCacheFolder.empty() ? g_get_user_cache_dir() : GUserCacheFolder; }
+}  // namespace
+
+void GiveEngineItsOwnCacheFolder() {
+  const char* Variable = g_getenv("XDG_CACHE_HOME");
+  const std::optional<std::string> Saved = Variable ? std::optional<std::string>(Variable) : std::nullopt;
+  const std::string User = Variable && g_path_is_absolute(Variable)
+                               ? std::string(Variable)
+                               : TzbGChars(g_build_filename(g_get_home_dir(), ".cache", nullptr)).get();
+  const TzbGChars Own(g_build_filename(User.c_str(), "vestrum-htmlservice-web", nullptr));
+  if (g_mkdir_with_parents(Own.get(), 0700) != 0) return;
+  // GLib reads the variable once and keeps the answer; our children get the user's folder as before.
+  g_setenv("XDG_CACHE_HOME", Own.get(), TRUE);
+  const bool Taken = std::strcmp(g_get_user_cache_dir(), Own.get()) == 0;
+  // Without XDG_RUNTIME_DIR the runtime folder is the cache folder, and the engine puts its bus proxies'
+  // sockets there.
+  g_get_user_runtime_dir();
+  if (Saved)
+    g_setenv("XDG_CACHE_HOME", Saved->c_str(), TRUE);
+  else
+    g_unsetenv("XDG_CACHE_HOME");
+  if (Taken) GUserCacheFolder = User;
+}
+
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
   if (GFilter) return GFilter.get();
-  const TzbGChars Folder(g_build_filename(g_get_user_cache_dir(), "vestrum-htmlservice", "content-filters", nullptr));
+  const TzbGChars Folder(
+      g_build_filename(UserCacheFolder().c_str(), "vestrum-htmlservice", "content-filters", nullptr));
   const std::set<std::string> TempBefore = CompileTempFiles();
   const std::string Created = FirstMissingFolder(Folder.get());
-  auto Call = CompileFilter(Folder.get(), ATimeoutMs);
+  auto Call = CompileFilter(Folder.get(), OfflineName, FilterRules({}), ATimeoutMs);
+  std::string StoreFolder = Folder.get();
   std::string PrivateFolder;
   if (!Call->Filter) {
     RemoveTree(Created);
@@ -255,8 +327,9 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
     const TzbGChars Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
     if (Private) {
       PrivateFolder = Private.get();
-      Call = CompileFilter(Private.get(), ATimeoutMs);
+      Call = CompileFilter(Private.get(), OfflineName, FilterRules({}), ATimeoutMs);
       if (!Call->Filter) RemoveTree(PrivateFolder);
+      StoreFolder = PrivateFolder;
     }
   }
   if (!Call->Filter) {
@@ -272,12 +345,108 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
                 Call->Done ? Call->Error : std::u16string(u"Zeitüberschreitung")}));
   }
   GFilter.reset(Call->Filter);
+  GStoreFolder = StoreFolder;
   return GFilter.get();
+}
+
+WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATimeoutMs) {
+  WebKitUserContentFilter* Fallback = NetworkBlockFilter(ATimeoutMs);
+  if (!g_str_has_prefix(ADocumentUri.c_str(), "file:")) return Fallback;
+  std::string Folder = ADocumentUri.substr(0, ADocumentUri.find_first_of("?#"));
+  Folder.erase(Folder.rfind('/') + 1);
+  // "file:" plus the root's slash at least; the root itself would let every file through.
+  if (Folder.size() <= std::char_traits<char>::length("file:///") || Folder.find("/../") != std::string::npos ||
+      Folder.find("/./") != std::string::npos ||
+      std::any_of(Folder.begin(), Folder.end(), [](char C) { return C <= ' ' || C > '~' || C == '"' || C == '\\'; }))
+    return Fallback;
+  for (auto It = GFolderFilters.begin(); It != GFolderFilters.end(); ++It)
+    if (It->Folder == Folder) {
+      GFolderFilters.splice(GFolderFilters.begin(), GFolderFilters, It);
+      return It->Filter.get();
+    }
+  const TzbGChars Name(g_strconcat(
+      "zb-folder-", TzbGChars(g_compute_checksum_for_string(G_CHECKSUM_SHA256, Folder.c_str(), -1)).get(), nullptr));
+  auto Call = CompileFilter(GStoreFolder.c_str(), Name.get(), FilterRules(Folder), ATimeoutMs);
+  // Without its own filter a document still loads, only without any local resource.
+  if (!Call->Filter) return Fallback;
+  GFolderFilters.push_front({Folder, Name.get(), TzbFilterOwner(Call->Filter)});
+  if (GFolderFilters.size() > MaxFolderFilters) {
+    // A view that still holds the filter keeps it; only its stored copy goes.
+    TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
+    webkit_user_content_filter_store_remove(Store.get(), GFolderFilters.back().Name.c_str(), nullptr, IgnoreRemoval,
+                                            nullptr);
+    GFolderFilters.pop_back();
+  }
+  return Call->Filter;
+}
+
+namespace {
+
+// The engine starts its web processes through this program; the path is built into it.
+constexpr char BubblewrapProgram[] = "/usr/bin/bwrap";
+constexpr char DBusProxyProgram[] = "/usr/bin/xdg-dbus-proxy";
+// Test aid: the bubblewrap program probed instead, so a test can show a system without it.
+constexpr char BubblewrapTestVariable[] = "HTMLSERVICE_TEST_BWRAP";
+
+std::u16string GSandboxProblem;
+bool GSandboxDecided = false;
+
+// Whether bubblewrap can build the namespaces the engine asks of it. The engine does not ask: when
+// its bubblewrap fails it ends the whole process with a fatal GLib error, so we try first.
+std::u16string ProbeSandbox() {
+  const char* TestProgram = g_getenv(BubblewrapTestVariable);
+  const std::string Program = TestProgram && *TestProgram ? TestProgram : BubblewrapProgram;
+  if (!g_file_test(Program.c_str(), G_FILE_TEST_IS_EXECUTABLE))
+    return Format(u"das Programm \"%s\" (Paket bubblewrap) fehlt", {Utf8ToUtf16(Program)});
+  if (!g_file_test(DBusProxyProgram, G_FILE_TEST_IS_EXECUTABLE))
+    return Format(u"das Programm \"%s\" (Paket xdg-dbus-proxy) fehlt", {Utf8ToUtf16(DBusProxyProgram)});
+  const char* Argv[] = {Program.c_str(),
+                        "--unshare-user-try",
+                        "--unshare-pid",
+                        "--unshare-ipc",
+                        "--unshare-net",
+                        "--unshare-uts",
+                        "--die-with-parent",
+                        "--ro-bind",
+                        "/",
+                        "/",
+                        "--proc",
+                        "/proc",
+                        "--dev",
+                        "/dev",
+                        "true",
+                        nullptr};
+  gchar* ErrOut = nullptr;
+  gint Status = 0;
+  TzbGError Error;
+  const bool Ran = g_spawn_sync(nullptr, const_cast<gchar**>(Argv), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr,
+                                nullptr, nullptr, &ErrOut, &Status, Error.Out());
+  const TzbGChars Err(ErrOut);
+  if (!Ran) return Format(u"\"%s\" sich nicht starten ließ (%s)", {Utf8ToUtf16(Program), Error.Text(u"")});
+  if (!g_spawn_check_wait_status(Status, nullptr)) {
+    std::string Why = Err.get() ? Err.get() : "";
+    while (!Why.empty() && (Why.back() == '\n' || Why.back() == '\r')) Why.pop_back();
+    return Format(u"\"%s\" keine eigenen Namensräume anlegen kann (%s)",
+                  {Utf8ToUtf16(Program), Utf8ToUtf16(Why.empty() ? "ohne Meldung" : Why)});
+  }
+  return {};
+}
+
+}  // namespace
+
+const std::u16string& WebSandboxProblem() {
+  if (!GSandboxDecided) {
+    GSandboxProblem = ProbeSandbox();
+    GSandboxDecided = true;
+  }
+  return GSandboxProblem;
 }
 
 WebKitWebContext* SharedWebContext() {
   if (!GContext) {
     GContext = TzbGObject<WebKitWebContext>(webkit_web_context_new_ephemeral());
+    // Before any web process exists: the engine refuses the switch later.
+    if (WebSandboxProblem().empty()) webkit_web_context_set_sandbox_enabled(GContext.get(), TRUE);
     webkit_web_context_set_cache_model(GContext.get(), WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
     g_signal_connect(GContext.get(), "download-started",
                      G_CALLBACK(+[](WebKitWebContext*, WebKitDownload* ADownload, gpointer) noexcept {
@@ -289,6 +458,12 @@ WebKitWebContext* SharedWebContext() {
 }
 
 void ReleaseSharedWebKit() {
+  if (!GFolderFilters.empty()) {
+    TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
+    for (const TFolderFilter& F : GFolderFilters)
+      webkit_user_content_filter_store_remove(Store.get(), F.Name.c_str(), nullptr, IgnoreRemoval, nullptr);
+    GFolderFilters.clear();
+  }
   GFilter.reset();
   GContext.reset();
 }

@@ -63,10 +63,24 @@ void PostScript(WebKitWebView* AView, const std::string& AScript, const char* AW
 std::string JsQuote(std::u16string_view AText);
 std::string JsQuote(std::string_view AUtf8);
 
-// Compiled once per process: blocks every request except file:, data: and about:. Raises EzbOleError
-// when it can't be compiled, so no view is ever made without it.
+// Compiled once per process: blocks every request except data: and about:. Raises EzbOleError when it
+// can't be compiled, so no view is ever made without it.
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs);
-// The process's web context: ephemeral, downloads refused.
+// The filter for a document at ADocumentUri: the offline filter, which lets through only file:
+// addresses in the document's own folder and the folders below it (a mail's attachments); every
+// other local file is refused like a remote address. A document that is no local file gets none.
+// Kept for the last few folders.
+WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATimeoutMs);
+// The engine binds the cache folder into its sandbox, readable and writable: it gets a folder of its
+// own below the user's ("vestrum-htmlservice-web"), so the web process sees none of the user's caches.
+// Only effective before anything in the process asked GLib for the cache folder (start of main);
+// children still get the user's folder.
+void GiveEngineItsOwnCacheFolder();
+// Why the web process cannot run in the engine's sandbox (bubblewrap missing, no user namespaces), as
+// a German clause to follow "weil"; empty when it can. Decided once per process, the first time it is asked.
+const std::u16string& WebSandboxProblem();
+// The process's web context: ephemeral, downloads refused, its web processes in the engine's sandbox
+// unless WebSandboxProblem() says why not.
 WebKitWebContext* SharedWebContext();
 // Drops the shared context and filter (module end).
 void ReleaseSharedWebKit();

@@ -121,7 +121,7 @@ TEST_F(RealMail, AnXmlFileThatIsNotWellFormedIsNeitherConvertedNorPrinted) {
   WriteAll(doc,
            "<?xml version=\"1.0\"?>\n<html xmlns=\"http://www.w3.org/1999/xhtml\"><body><p>Vorher<br>"
            "<p>Nachher</body></html>");
-  Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + doc.string() + ";DST:" + text.string());
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + doc.string() + ";DST:" + text.string()), -1);
   EXPECT_FALSE(fs::exists(text)) << ReadAll(text);
   EXPECT_EQ(Text(HS_COUNTALLIMAGES, doc.string()), -1);
   EXPECT_EQ(Text(HS_PING, ""), 1);
