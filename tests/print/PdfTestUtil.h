@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -42,8 +43,10 @@ class TTempDir {
 
 struct TPageSpec {
   double Width = A4Width, Height = A4Height;
-  std::string Word;  // drawn with its baseline at (WordX, WordBaseline)
+  std::string Word;        // drawn with its baseline at (WordX, WordBaseline)
+  bool RedSquare = false;  // a red square of SquareSide points at (SquareX, SquareY), top-left origin
 };
+constexpr double SquareX = 200, SquareY = 400, SquareSide = 50;
 constexpr double WordX = 144, WordBaseline = 300;
 
 inline void WritePdf(const std::string& APath, const std::vector<TPageSpec>& APages) {
@@ -55,6 +58,12 @@ inline void WritePdf(const std::string& APath, const std::vector<TPageSpec>& APa
     cairo_set_font_size(cr.get(), 24);
     cairo_move_to(cr.get(), WordX, WordBaseline);
     cairo_show_text(cr.get(), page.Word.c_str());
+    if (page.RedSquare) {
+      cairo_set_source_rgb(cr.get(), 1, 0, 0);
+      cairo_rectangle(cr.get(), SquareX, SquareY, SquareSide, SquareSide);
+      cairo_fill(cr.get());
+      cairo_set_source_rgb(cr.get(), 0, 0, 0);
+    }
     cairo_show_page(cr.get());
   }
 }
@@ -110,6 +119,21 @@ class TPdf {
         runs.push_back({left, right});
     }
     return runs;
+  }
+  // Colour (r, g, b, 0..255) at a point (points from the top-left corner) of the page rendered at 72 dpi.
+  std::array<int, 3> Pixel(int AIndex, double AX, double AY) const {
+    auto [w, h] = Size(AIndex);
+    TzbCairoSurface image(
+        cairo_image_surface_create(CAIRO_FORMAT_RGB24, static_cast<int>(w) + 1, static_cast<int>(h) + 1));
+    TzbCairo cr(cairo_create(image.get()));
+    cairo_set_source_rgb(cr.get(), 1, 1, 1);
+    cairo_paint(cr.get());
+    poppler_page_render(Page(AIndex).get(), cr.get());
+    cairo_surface_flush(image.get());
+    const unsigned char* px = cairo_image_surface_get_data(image.get()) +
+                              static_cast<int>(AY) * cairo_image_surface_get_stride(image.get()) +
+                              static_cast<int>(AX) * 4;
+    return {px[2], px[1], px[0]};
   }
   // Every place of AText on the page, left to right.
   std::vector<TBox> Find(int AIndex, const std::string& AText) const {

@@ -13,6 +13,7 @@ namespace {
 
 using test::A4Height;
 using test::A4Width;
+using test::SquareSide;
 using test::TBox;
 using test::TPdf;
 
@@ -179,9 +180,41 @@ TEST_F(PdfStampTest, MarginsTooSmallOrAbsurdStillGiveALineOnThePage) {
   EXPECT_LT(footer[0].Bottom - footer[0].Top, 7);
 }
 
+// The engine's pages are not drawn again: every stream of the input (page content, fonts) is in the
+// output byte for byte, colours stay, and the file grows by the stamp alone.
+TEST_F(PdfStampTest, TheEnginesPagesAreCarriedOverUnchanged) {
+  std::vector<test::TPageSpec> pages;
+  for (int i = 0; i < 20; ++i) pages.push_back({.Word = "Seite" + std::to_string(i), .RedSquare = true});
+  std::string out = Stamp(pages, ServiceOptions());
+  const std::string in = test::FileText(FDir / "in.pdf"), stamped = test::FileText(out);
+  int streams = 0;
+  for (std::size_t at = in.find("stream\n"); at != std::string::npos; at = in.find("stream\n", at + 1)) {
+    if (at >= 3 && in.compare(at - 3, 3, "end") == 0) continue;
+    std::size_t end = in.find("endstream", at);
+    ASSERT_NE(end, std::string::npos);
+    // The end-of-line before "endstream" is not part of the data.
+    std::string data = in.substr(at + 7, end - at - 7);
+    while (!data.empty() && (data.back() == '\n' || data.back() == '\r')) data.pop_back();
+    EXPECT_NE(stamped.find(data), std::string::npos) << "stream at " << at;
+    ++streams;
+  }
+  EXPECT_GE(streams, 21);  // one content stream per page and the font
+  // Header and footer of 20 pages and one font subset: a few kilobytes.
+  EXPECT_LT(stamped.size(), in.size() + 40000) << in.size();
+  TPdf pdf(out);
+  ASSERT_EQ(pdf.PageCount(), 20);
+  auto [r, g, b] = pdf.Pixel(7, test::SquareX + SquareSide / 2, test::SquareY + SquareSide / 2);
+  EXPECT_GT(r, 200);
+  EXPECT_LT(g, 50);
+  EXPECT_LT(b, 50);
+  EXPECT_EQ(pdf.Find(7, "Seite 8 von 20").size(), 1u);
+  EXPECT_EQ(pdf.Find(7, "Seite7").size(), 1u);
+}
+
 TEST_F(PdfStampTest, EmptyHeaderAndFooterCopyThePages) {
   TzbStampOptions o;
   std::string out = Stamp({{.Word = "Alpha"}, {.Word = "Bravo"}}, o);
+  EXPECT_EQ(test::FileText(out), test::FileText(FDir / "in.pdf"));
   TPdf pdf(out);
   ASSERT_EQ(pdf.PageCount(), 2);
   EXPECT_EQ(pdf.Text(0), "Alpha");
