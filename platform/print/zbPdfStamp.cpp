@@ -250,6 +250,53 @@ bool DrawStamps(const std::vector<TzbPageGeometry>& APages, const TzbStampOption
   return any;
 }
 
+// Looks through a content stream, and the forms it draws, for anything that puts ink on paper: text,
+// an image, a shading. Paths alone do not count: the engine paints page backgrounds even on pages it
+// left blank.
+class TzbMarkFinder : public QPDFObjectHandle::ParserCallbacks {
+ public:
+  TzbMarkFinder(QPDFObjectHandle AResources, int ADepth) : FResources(std::move(AResources)), FDepth(ADepth) {}
+  bool Found() const { return FFound; }
+
+  void handleObject(QPDFObjectHandle AObject) override {
+    if (AObject.isName()) {
+      FLastName = AObject.getName();
+    } else if (AObject.isInlineImage()) {
+      Mark();
+    } else if (AObject.isOperator()) {
+      const std::string op = AObject.getOperatorValue();
+      if (op == "Tj" || op == "TJ" || op == "'" || op == "\"" || op == "sh" || op == "BI")
+        Mark();
+      else if (op == "Do")
+        DrawXObject();
+    }
+  }
+  void handleEOF() override {}
+
+ private:
+  void Mark() {
+    FFound = true;
+    terminateParsing();
+  }
+  void DrawXObject() {
+    QPDFObjectHandle xobjects = FResources.isDictionary() ? FResources.getKey("/XObject") : QPDFObjectHandle();
+    QPDFObjectHandle xobject = xobjects.isDictionary() ? xobjects.getKey(FLastName) : QPDFObjectHandle();
+    if (!xobject.isStream()) return;
+    QPDFObjectHandle subtype = xobject.getDict().getKey("/Subtype");
+    if (subtype.isName() && subtype.getName() == "/Image") return Mark();
+    if (FDepth >= 8) return Mark();  // deeper than any engine draws: better printed than held back
+    QPDFObjectHandle resources = xobject.getDict().getKey("/Resources");
+    TzbMarkFinder inner(resources.isDictionary() ? resources : FResources, FDepth + 1);
+    xobject.parseAsContents(&inner);
+    if (inner.Found()) Mark();
+  }
+
+  QPDFObjectHandle FResources;
+  int FDepth;
+  std::string FLastName;
+  bool FFound = false;
+};
+
 std::string ReadWholeFile(std::u16string_view AFileName) {
   try {
     return ReadFileBytes(AFileName);
@@ -259,6 +306,22 @@ std::string ReadWholeFile(std::u16string_view AFileName) {
 }
 
 }  // namespace
+
+bool PdfHasMarks(std::u16string_view AFileName) {
+  try {
+    QPDF pdf;
+    pdf.setSuppressWarnings(true);
+    pdf.processFile(Utf16ToUtf8(AFileName).c_str());
+    for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
+      TzbMarkFinder finder(page.getAttribute("/Resources", false), 0);
+      page.parseContents(&finder);
+      if (finder.Found()) return true;
+    }
+    return false;
+  } catch (const std::exception&) {
+    return true;  // what cannot be judged is not held back
+  }
+}
 
 double StampLineHeight() {
   TzbCairoSurface surface(cairo_pdf_surface_create_for_stream(nullptr, nullptr, 1, 1));

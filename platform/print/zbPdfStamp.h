@@ -28,6 +28,10 @@ constexpr double MinimumFontSize = 5;
 // Height in points of the header/footer line at PreferredFontSize.
 double StampLineHeight();
 
+// Whether any page of the PDF shows text, an image or a shading (paths alone are not counted: a blank
+// page of the engine still paints its background). An unreadable file counts as marked.
+bool PdfHasMarks(std::u16string_view AFileName);
+
 // Writes AOutput atomically (it may be AInput). An unreadable or damaged input raises EzbPrintError
 // and leaves AOutput as it was; so does a failed write (EzbFileError).
 void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const TzbStampOptions& AOptions);
