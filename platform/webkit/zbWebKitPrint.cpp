@@ -101,10 +101,12 @@ constexpr double PrintPointsPerPixel = 0.6;
 constexpr double MinimumShrink = 0.5;
 
 // Rules the engine honours in print: a table row, an image, a line of inline blocks is moved whole to
-// the next page instead of being cut at the page end (rows longer than a page still split).
-constexpr char KeepWholeRules[] =
+// the next page instead of being cut at the page end (rows longer than a page still split). Content the
+// document lets the engine skip while off screen (content-visibility: auto, common in long manuals)
+// would be skipped on paper too, leaving blank pages: in print all of it is drawn.
+constexpr char PrintRules[] =
     "@media print { tr, img, svg, video, canvas, li, h1, h2, h3, h4, h5, h6 { break-inside: avoid; } "
-    "h1, h2, h3, h4, h5, h6 { break-after: avoid; } }\n";
+    "h1, h2, h3, h4, h5, h6 { break-after: avoid; } * { content-visibility: visible !important; } }\n";
 
 // How wide the document lays out at ALayoutWidth CSS pixels: its content's right end, overflow included.
 constexpr char MeasureWidthScript[] =
@@ -124,7 +126,7 @@ double ShrinkToFit(WebKitWebView* AView, double ALayoutWidth, const TPrintContex
 
 // Whether the document has any text to print: a render without any mark is then a failure.
 bool DocumentHasText(WebKitWebView* AView, const TPrintContext& AContext) {
-  const TScriptResult r = RunScript(AView, "!!(document.body&&/\\S/.test(document.body.textContent))", ScriptWorld,
+  const TScriptResult r = RunScript(AView, "!!(document.body&&/\\S/.test(document.body.innerText))", ScriptWorld,
                                     AContext.TimeoutMs, AContext.Failed);
   const bool* text = std::get_if<bool>(&r.Value);
   return !Failed(r.Code) && text && *text;
@@ -279,7 +281,7 @@ std::u16string RenderStamped(WebKitWebView* AView, const print::TzbPageSetup& AS
   const TzbGObject<GtkPageSetup> page = PageSetupOf(job);
   const double printable = gtk_page_setup_get_page_width(page.get(), GTK_UNIT_POINTS);
   const double zoom = printable > 0 ? ShrinkToFit(AView, printable / PrintPointsPerPixel, AContext) : 1;
-  std::string css = KeepWholeRules;
+  std::string css = PrintRules;
   if (zoom < 1) css += "@media print { html { zoom: " + std::to_string(zoom) + " !important; } }\n";
   const std::string rendered = AFolder.File((AName + "-rendered.pdf").c_str());
   {

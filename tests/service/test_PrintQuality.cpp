@@ -317,5 +317,32 @@ TEST_F(PrintQuality, APdfPrinterKeepsTheStoredMargins) {
   EXPECT_NEAR(words[0].Left, 0.2 * PointsPerInch + 6, 2);
 }
 
+// A large HTML manual with the style sheet such manuals bring: sections the engine may skip while they
+// are off screen (content-visibility: auto). Skipped on paper too, they printed as blank pages with
+// only the footer on them.
+TEST_F(PrintQuality, ALargeManualWithItsStyleSheetPrintsItsText) {
+  NEEDS_CUPS();
+  Bus.StartService();
+  const std::string style =
+      "<style>body{font:14px/1.5 Georgia,serif;max-width:60em;margin:0 auto}"
+      "section{content-visibility:auto;contain-intrinsic-size:auto 500px;border-bottom:1px solid #ccc}"
+      "h2{font-family:sans-serif;color:#234}code{background:#eee}</style>";
+  std::string body;
+  constexpr int Sections = 400;
+  for (int i = 1; i <= Sections; ++i) {
+    body += "<section><h2>Kapitel " + std::to_string(i) + "</h2>";
+    for (int p = 0; p < 3; ++p)
+      body += "<p>Dieser Absatz beschreibt eine Einstellung des Programms, <code>option_" + std::to_string(p) +
+              "</code>, und wie sie sich auf den Druck auswirkt.</p>";
+    body += "</section>";
+  }
+  const fs::path job = PrintAndFetch(style, body);
+  ASSERT_FALSE(job.empty()) << "not printed";
+  const TPdf pdf(job.string());
+  const int pages = pdf.PageCount();
+  ASSERT_GE(pages, 30);
+  for (int p : {0, pages / 2, pages - 1}) EXPECT_GE(pdf.Find(p, "Absatz").size(), 1u) << "page " << p + 1;
+  EXPECT_GE(pdf.Find(pages - 1, "Kapitel " + std::to_string(Sections)).size(), 1u);
+}
 }  // namespace
 }  // namespace zb::test
