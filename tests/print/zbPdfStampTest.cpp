@@ -211,6 +211,46 @@ TEST_F(PdfStampTest, TheEnginesPagesAreCarriedOverUnchanged) {
   EXPECT_EQ(pdf.Find(7, "Seite7").size(), 1u);
 }
 
+// With a printer's unprintable bands the line is centred in the printable part of its margin.
+TEST_F(PdfStampTest, LinesSitInThePrintablePartOfTheirMargins) {
+  TzbStampOptions o = ServiceOptions();
+  o.Margins = {0.25, 0.7, 0.25, 0.7};
+  o.Unprintable = {0.25, 0.5, 0.25, 0.5};
+  std::string out = Stamp({{.Word = "Alpha"}}, o);
+  TPdf pdf(out);
+  auto [w, h] = pdf.Size(0);
+  const auto title = pdf.Find(0, "Preisliste");
+  ASSERT_EQ(title.size(), 1u);
+  EXPECT_GE(title[0].Top, 0.5 * Pt - Slack);
+  EXPECT_LE(title[0].Bottom, 0.7 * Pt + Slack);
+  EXPECT_NEAR((title[0].Top + title[0].Bottom) / 2, 0.6 * Pt, 1.5);
+  const auto footer = pdf.Find(0, "Seite 1 von 1");
+  ASSERT_EQ(footer.size(), 1u);
+  EXPECT_GE(footer[0].Top, h - 0.7 * Pt - Slack);
+  EXPECT_LE(footer[0].Bottom, h - 0.5 * Pt + Slack);
+}
+
+// A page the engine left blank still paints its white background: that is no mark.
+TEST_F(PdfStampTest, PagesWithoutTextOrImagesHaveNoMarks) {
+  const std::string blank = FDir / "blank.pdf";
+  {
+    TzbCairoSurface surface(cairo_pdf_surface_create(blank.c_str(), test::A4Width, test::A4Height));
+    TzbCairo cr(cairo_create(surface.get()));
+    for (int i = 0; i < 3; ++i) {
+      cairo_set_source_rgb(cr.get(), 1, 1, 1);
+      cairo_paint(cr.get());
+      cairo_show_page(cr.get());
+    }
+  }
+  EXPECT_FALSE(PdfHasMarks(Utf8ToUtf16(blank)));
+  test::WritePdf(FDir / "text.pdf", {{.Word = ""}, {.Word = "Alpha"}});
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "text.pdf")));
+  // Stamped, the blank pages carry the footer; an unreadable file is not held back.
+  StampPdf(Utf8ToUtf16(blank), Utf8ToUtf16(FDir / "stamped.pdf"), ServiceOptions());
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "stamped.pdf")));
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "fehlt.pdf")));
+}
+
 TEST_F(PdfStampTest, EmptyHeaderAndFooterCopyThePages) {
   TzbStampOptions o;
   std::string out = Stamp({{.Word = "Alpha"}, {.Word = "Bravo"}}, o);
