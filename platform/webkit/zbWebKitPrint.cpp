@@ -93,11 +93,12 @@ class TPrintStyle {
   TzbUserStyleSheet FSheet;
 };
 
-// WebKit lays a printed page out 1.25 times as wide as its printable width at 96 px to the inch, so a
-// CSS pixel prints at 0.6 pt.
-constexpr double PrintPointsPerPixel = 0.6;
-// Shrink-to-fit stops at half size: 16 px body text then prints at 4.8 pt, about the smallest that is
-// still read on paper. Wider content keeps that size and loses its right part, as before.
+// WebKit lays a printed page out 1.25 times as wide as its printable width counted in points as CSS
+// pixels: a CSS pixel prints at 0.8 pt. Wider content it shrinks on its own, but only up to a limit, and
+// cuts the rest.
+constexpr double PrintPointsPerPixel = 0.8;
+// Our zoom stops at half size: 16 px body text then prints at 6.4 pt, about the smallest that is still
+// read with ease on paper. Beyond that only the engine's own limited shrinking applies, as before.
 constexpr double MinimumShrink = 0.5;
 
 // Rules the engine honours in print: a table row, an image, a line of inline blocks is moved whole to
