@@ -344,5 +344,34 @@ TEST_F(PrintQuality, ALargeManualWithItsStyleSheetPrintsItsText) {
   for (int p : {0, pages / 2, pages - 1}) EXPECT_GE(pdf.Find(p, "Absatz").size(), 1u) << "page " << p + 1;
   EXPECT_GE(pdf.Find(pages - 1, "Kapitel " + std::to_string(Sections)).size(), 1u);
 }
+// A two-column layout table whose right cell is centred vertically: both columns break between lines.
+TEST_F(PrintQuality, TwoColumnLayoutsBreakBetweenLinesInBothColumns) {
+  NEEDS_CUPS();
+  Bus.StartService();
+  std::string left, right;
+  for (int i = 1; i <= 120; ++i) {
+    left += "<p style=\"margin:0 0 7px;font:15px/23px Arial\">Links " + std::to_string(i) +
+            " Text der linken Spalte mit mehr Worten</p>";
+    right +=
+        "<div style=\"font:13px/19px Arial;padding:3px 0\"><a href=\"#\">Impressum</a> | <a href=\"#\">Datenschutz</a> "
+        "Rechts " +
+        std::to_string(i) + "</div>";
+  }
+  const std::string body =
+      "<center><table width=\"640\" cellpadding=\"10\" style=\"border:1px solid #ccc\"><tr><td valign=\"top\" "
+      "width=\"60%\" style=\"padding:14px\">" +
+      left + "</td><td valign=\"middle\" style=\"padding:9px\">" + right + "</td></tr></table></center>";
+  const fs::path job = PrintAndFetch("", body);
+  ASSERT_FALSE(job.empty());
+  const TPdf pdf(job.string());
+  for (int p = 0; p < pdf.PageCount(); ++p) {
+    const auto [width, height] = pdf.Size(p);
+    for (const auto& w : pdf.Words(p)) {
+      if (IsFooterWord(w.Text) && w.Box.Top > height - 0.75 * PointsPerInch) continue;
+      EXPECT_GE(w.Box.Top, 0.75 * PointsPerInch - 0.5) << "page " << p + 1 << " " << w.Text;
+      EXPECT_LE(w.Box.Bottom, height - 0.75 * PointsPerInch + 0.5) << "page " << p + 1 << " " << w.Text;
+    }
+  }
+}
 }  // namespace
 }  // namespace zb::test
