@@ -2,18 +2,13 @@
 
 #include <cairo-pdf.h>
 #include <pango/pangocairo.h>
-#include <qpdf/Buffer.hh>
-#include <qpdf/QPDF.hh>
-#include <qpdf/QPDFPageDocumentHelper.hh>
-#include <qpdf/QPDFPageObjectHelper.hh>
-#include <qpdf/QPDFWriter.hh>
 
 #include <algorithm>
-#include <cmath>
 #include <string>
 #include <vector>
 
 #include "platform/glib/zbCairoOwner.h"
+#include "platform/print/zbPdfOverlay.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbUnicode.h"
@@ -194,28 +189,10 @@ cairo_status_t AppendBytes(void* AClosure, const unsigned char* AData, unsigned 
   }
 }
 
-// A page as a reader shows it: the crop box, turned by /Rotate.
-struct TzbPageGeometry {
-  QPDFObjectHandle::Rectangle Box;
-  double Width = 0, Height = 0;
-};
-
-TzbPageGeometry GeometryOf(QPDFPageObjectHelper& APage) {
-  TzbPageGeometry g;
-  g.Box = APage.getCropBox(false, false).getArrayAsRectangle();
-  double w = std::abs(g.Box.urx - g.Box.llx), h = std::abs(g.Box.ury - g.Box.lly);
-  QPDFObjectHandle rotate = APage.getAttribute("/Rotate", false);
-  long long turns = rotate.isInteger() ? rotate.getIntValue() : 0;
-  if (((turns % 360 + 360) % 360) / 90 % 2 == 1) std::swap(w, h);
-  g.Width = w;
-  g.Height = h;
-  return g;
-}
-
 // Header and footer of every page, drawn into a PDF of their own with one page per page of the
 // input, each of that page's size. Answers whether any page got a line at all.
-bool DrawStamps(const std::vector<TzbPageGeometry>& APages, const TzbStampOptions& AOptions, std::string& ABytes,
-                std::vector<bool>& AStamped) {
+bool DrawStamps(const std::vector<TzbPdfPageSize>& APages, const TzbStampOptions& AOptions, std::string& ABytes,
+                std::vector<bool>& AStamped, std::u16string_view AOutput) {
   TzbCairoSurface surface(cairo_pdf_surface_create_for_stream(AppendBytes, &ABytes, 1, 1));
   TzbCairo cr(cairo_create(surface.get()));
   TzbLineWriter writer(cr.get());
@@ -246,56 +223,9 @@ bool DrawStamps(const std::vector<TzbPageGeometry>& APages, const TzbStampOption
   cr.reset();
   cairo_surface_finish(surface.get());
   if (cairo_status_t status = cairo_surface_status(surface.get()); status != CAIRO_STATUS_SUCCESS)
-    throw EzbPrintError(SPdfNotWritable, {u"", Utf8ToUtf16(cairo_status_to_string(status))});
+    throw EzbPrintError(SPdfNotWritable, {AOutput, Utf8ToUtf16(cairo_status_to_string(status))});
   return any;
 }
-
-// Looks through a content stream, and the forms it draws, for anything that puts ink on paper: text,
-// an image, a shading. Paths alone do not count: the engine paints page backgrounds even on pages it
-// left blank.
-class TzbMarkFinder : public QPDFObjectHandle::ParserCallbacks {
- public:
-  TzbMarkFinder(QPDFObjectHandle AResources, int ADepth) : FResources(std::move(AResources)), FDepth(ADepth) {}
-  bool Found() const { return FFound; }
-
-  void handleObject(QPDFObjectHandle AObject) override {
-    if (AObject.isName()) {
-      FLastName = AObject.getName();
-    } else if (AObject.isInlineImage()) {
-      Mark();
-    } else if (AObject.isOperator()) {
-      const std::string op = AObject.getOperatorValue();
-      if (op == "Tj" || op == "TJ" || op == "'" || op == "\"" || op == "sh" || op == "BI")
-        Mark();
-      else if (op == "Do")
-        DrawXObject();
-    }
-  }
-  void handleEOF() override {}
-
- private:
-  void Mark() {
-    FFound = true;
-    terminateParsing();
-  }
-  void DrawXObject() {
-    QPDFObjectHandle xobjects = FResources.isDictionary() ? FResources.getKey("/XObject") : QPDFObjectHandle();
-    QPDFObjectHandle xobject = xobjects.isDictionary() ? xobjects.getKey(FLastName) : QPDFObjectHandle();
-    if (!xobject.isStream()) return;
-    QPDFObjectHandle subtype = xobject.getDict().getKey("/Subtype");
-    if (subtype.isName() && subtype.getName() == "/Image") return Mark();
-    if (FDepth >= 8) return Mark();  // deeper than any engine draws: better printed than held back
-    QPDFObjectHandle resources = xobject.getDict().getKey("/Resources");
-    TzbMarkFinder inner(resources.isDictionary() ? resources : FResources, FDepth + 1);
-    xobject.parseAsContents(&inner);
-    if (inner.Found()) Mark();
-  }
-
-  QPDFObjectHandle FResources;
-  int FDepth;
-  std::string FLastName;
-  bool FFound = false;
-};
 
 std::string ReadWholeFile(std::u16string_view AFileName) {
   try {
@@ -309,15 +239,7 @@ std::string ReadWholeFile(std::u16string_view AFileName) {
 
 bool PdfHasMarks(std::u16string_view AFileName) {
   try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processFile(Utf16ToUtf8(AFileName).c_str());
-    for (QPDFPageObjectHelper& page : QPDFPageDocumentHelper(pdf).getAllPages()) {
-      TzbMarkFinder finder(page.getAttribute("/Resources", false), 0);
-      page.parseContents(&finder);
-      if (finder.Found()) return true;
-    }
-    return false;
+    return PdfFileHasMarks(Utf16ToUtf8(AFileName));
   } catch (const std::exception&) {
     return true;  // what cannot be judged is not held back
   }
@@ -333,55 +255,18 @@ void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const Tzb
   const std::string input = ReadWholeFile(AInput);
   std::string output;
   try {
-    QPDF pdf;
-    pdf.setSuppressWarnings(true);
-    pdf.processMemoryFile("input", input.data(), input.size());
-    std::vector<QPDFPageObjectHelper> pages = QPDFPageDocumentHelper(pdf).getAllPages();
+    const std::vector<TzbPdfPageSize> pages = PdfPageSizes(input);
     if (pages.empty()) throw EzbPrintError(SPdfNoPages, {AInput});
-    std::vector<TzbPageGeometry> geometry;
-    for (std::size_t i = 0; i < pages.size(); ++i) {
-      geometry.push_back(GeometryOf(pages[i]));
-      if (!(geometry.back().Width > 0) || !(geometry.back().Height > 0))
+    for (std::size_t i = 0; i < pages.size(); ++i)
+      if (!(pages[i].Width > 0) || !(pages[i].Height > 0))
         throw EzbPrintError(SPdfNotReadable, {AInput, u"Seite " + IntToText(static_cast<int>(i) + 1)});
-    }
-    std::string stampBytes;
+    std::string stamps;
     std::vector<bool> stamped;
-    if (!DrawStamps(geometry, AOptions, stampBytes, stamped)) {
+    if (!DrawStamps(pages, AOptions, stamps, stamped, AOutput)) {
       WriteFileAtomic(AOutput, input);
       return;
     }
-    // The stamp pages become form XObjects drawn over the engine's pages; the engine's content
-    // streams, fonts and images are carried over byte for byte.
-    QPDF stamps;
-    stamps.setSuppressWarnings(true);
-    stamps.processMemoryFile("stamps", stampBytes.data(), stampBytes.size());
-    std::vector<QPDFPageObjectHelper> stampPages = QPDFPageDocumentHelper(stamps).getAllPages();
-    for (std::size_t i = 0; i < pages.size() && i < stampPages.size(); ++i) {
-      if (!stamped[i]) continue;
-      QPDFObjectHandle form = pdf.copyForeignObject(stampPages[i].getFormXObjectForPage());
-      QPDFPageObjectHelper& page = pages[i];
-      QPDFObjectHandle resources = page.getAttribute("/Resources", true);
-      if (!resources.isDictionary())
-        resources = page.getObjectHandle().replaceKeyAndGetNew("/Resources", QPDFObjectHandle::newDictionary());
-      QPDFObjectHandle xobjects = resources.getKey("/XObject");
-      if (!xobjects.isDictionary())
-        xobjects = resources.replaceKeyAndGetNew("/XObject", QPDFObjectHandle::newDictionary());
-      int suffix = 0;
-      const std::string name = resources.getUniqueResourceName("/ZbStamp", suffix);
-      xobjects.replaceKey(name, form);
-      const std::string placement = page.placeFormXObject(form, name, geometry[i].Box, true, true, true);
-      // The engine's graphics state is closed off first, so the stamp sits where it was drawn.
-      page.addPageContents(pdf.newStream("q\n"), true);
-      page.addPageContents(pdf.newStream("\nQ\n" + placement + "\n"), false);
-    }
-    QPDFWriter writer(pdf);
-    writer.setOutputMemory();
-    writer.setDecodeLevel(qpdf_dl_none);
-    writer.setCompressStreams(false);
-    writer.setLinearization(false);
-    writer.write();
-    std::shared_ptr<Buffer> buffer = writer.getBufferSharedPointer();
-    output.assign(reinterpret_cast<const char*>(buffer->getBuffer()), buffer->getSize());
+    output = OverlayPdfPages(input, stamps, stamped);
   } catch (const EzbException&) {
     throw;
   } catch (const std::exception& e) {
