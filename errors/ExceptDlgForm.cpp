@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbRegistry.h"
@@ -96,7 +97,7 @@ void SetBufferText(GtkWidget* TextView, std::u16string_view Text) {
 
 // Without a window manager nobody gives a new window the keyboard: it takes it when it is mapped.
 gboolean PresentOnMap(GtkWidget* Window, GdkEvent*, gpointer) noexcept {
-  GuardCallback([&] { gtk_window_present(GTK_WINDOW(Window)); });
+  GuardCallback([&] { PresentWindow(GTK_WINDOW(Window)); });
   return FALSE;
 }
 
@@ -120,7 +121,7 @@ int RunModalDialog(GtkDialog* Dialog) {
   // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
   const TzbSignal kept(Dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
   gtk_window_set_modal(GTK_WINDOW(Dialog), TRUE);
-  gtk_window_present(GTK_WINDOW(Dialog));
+  PresentWindow(GTK_WINDOW(Dialog));
   WaitOnMainContext([&] { return run.Done; }, 0);
   return run.Response;
 }
@@ -211,7 +212,7 @@ void ShowErrorMessageBox(std::u16string_view Message) {
   gtk_dialog_add_button(GTK_DIALOG(box.get()), CaptionToMnemonic(CaptionOk).c_str(), GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(box.get()), GTK_RESPONSE_OK);
   RunModalDialog(GTK_DIALOG(box.get()));
-  if (owner) gtk_window_present(owner->Window());
+  if (owner) PresentWindow(owner->Window());
 }
 
 void InstallExceptionDialog() {
@@ -368,7 +369,7 @@ bool TExceptionDialog::ReportDialogActive() { return State().ReportDialogActive;
 
 void TExceptionDialog::FormShow() {
   BeforeBuildDetails();
-  gtk_window_present(Window());
+  PresentWindow(Window());
   MessageBeep(TBeep::bpError);
   // The report takes a while: it is built once the dialog has been painted, so the user sees the error
   // at once.
@@ -548,7 +549,7 @@ void TExceptionDialog::SaveClick() {
     if (chosen) fileName = Utf8ToUtf16(chosen.get());
   }
   gtk_widget_hide(chooser.get());
-  gtk_window_present(Window());
+  PresentWindow(Window());
   if (confirmed) {
     SaveTextToFile(GetReportText(0), fileName);
     WriteRegistryString(HKEY_CURRENT_USER, ExceptionDialogRegistryKey(), SavePathValueName, ExtractFileDirEx(fileName));

@@ -2,7 +2,10 @@
 
 #include "htmledit/zbHtmlEdHooks.h"
 
+#include <fcntl.h>
 #include <gtk/gtk.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cfenv>
 #include <clocale>
@@ -532,9 +535,45 @@ TzbHtmlEdit::TzbHtmlEdit(void* AOwner, GtkContainer* AParent) : TzbCustomHtmlEdi
   FReplaceCaption = true;
 }
 
+namespace {
+
+// Removes a blank document file the editor wrote, but only while it is still that: our own regular
+// file with the blank text. A name that someone else has taken meanwhile is never touched.
+void RemoveBlankDocument(const std::u16string& AName) {
+  const std::string Native = Utf16ToUtf8(AName);
+  const std::string Expected = Utf16ToUtf8(BlankDocumentText);
+  const int Fd = ::open(Native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (Fd < 0) return;
+  struct stat St {};
+  bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid() &&
+              St.st_size == static_cast<off_t>(Expected.size());
+  if (Ours) {
+    std::string Bytes(Expected.size(), '\0');
+    Ours = ::read(Fd, Bytes.data(), Bytes.size()) == static_cast<ssize_t>(Bytes.size()) && Bytes == Expected;
+  }
+  struct stat Now {};
+  // Still the same file under the name: only then is the name ours to remove.
+  if (Ours && ::lstat(Native.c_str(), &Now) == 0 && Now.st_dev == St.st_dev && Now.st_ino == St.st_ino)
+    ::unlink(Native.c_str());
+  ::close(Fd);
+}
+
+}  // namespace
+
+TzbHtmlEdit::~TzbHtmlEdit() { ReleaseBlankDocument(); }
+
+void TzbHtmlEdit::ReleaseBlankDocument() {
+  if (FBlankDocumentFile.empty()) return;
+  RemoveBlankDocument(FBlankDocumentFile);
+  FBlankDocumentFile.clear();
+}
+
 void TzbHtmlEdit::AssignDocument() {
   std::u16string Name = UniqueFileName(GetTempFolder() + BlankDocumentName + BlankDocumentExt, u"[]");
   SaveTextToFile(BlankDocumentText, Name);
+  // Written before the previous one goes, so the new name differs from the one the engine showed last
+  // (unless that file vanished meanwhile and the name is the same again).
+  if (Name != FBlankDocumentFile) ReleaseBlankDocument();
   FBlankDocumentFile = Name;
   LoadFromFile(Name, true);
 }
@@ -555,6 +594,8 @@ std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASave
   } catch (...) {
     // a design-mode document that can't be saved must not keep the next document out
   }
+  // The blank document the engine showed is not shown any more: its file goes, so that they never pile up.
+  if (AFilename != FBlankDocumentFile) ReleaseBlankDocument();
   ControlInterface().Navigate(AFilename, ANavFlags);
   return 0;
 }

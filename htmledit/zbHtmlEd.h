@@ -387,8 +387,10 @@ class TzbHtmlEdit : public TzbCustomHtmlEdit {
                                                                      TUserInterfaceOption::ENABLE_INPLACE_NAVIGATION};
 
   explicit TzbHtmlEdit(void* AOwner = nullptr, GtkContainer* AParent = nullptr);
+  ~TzbHtmlEdit() override;
 
-  // The blank document file in the temporary folder; starts loading it and does not wait.
+  // The blank document file in the temporary folder; starts loading it and does not wait. The file
+  // lives while the engine shows it: the next load or the editor's end removes it.
   void AssignDocument();
   void Clear();
   // Always 0; the load goes on and ends with OnDocumentComplete.
@@ -398,10 +400,11 @@ class TzbHtmlEdit : public TzbCustomHtmlEdit {
   std::int32_t SaveToPlainFile(std::u16string_view AFilename);
   bool GetDesignMode();
   void SetDesignMode(bool AValue);
-  // The name of the blank document file the last AssignDocument wrote.
+  // The name of the blank document file the last AssignDocument wrote; empty once it is removed.
   const std::u16string& BlankDocumentFile() const { return FBlankDocumentFile; }
 
  private:
+  void ReleaseBlankDocument();
   std::u16string FBlankDocumentFile;
 };
 

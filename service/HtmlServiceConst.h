@@ -2,6 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "support/zbShellAPI.h"
+#include "support/zbStr.h"
 
 namespace zb {
 
@@ -39,6 +43,9 @@ inline constexpr std::int32_t HS_TERMINATE = WM_USER + 255;                // no
 
 // The error log: a folder below the shared documents, a file per minute, the build's file age.
 inline constexpr char16_t LogSubFolder[] = u"Vestrum-Logs/Plumadesk 5.0";
+inline std::u16string ServiceLogFolder() {
+  return IncludeTrailingChar(GetSpecialFolder(sfCommonDocuments), u'/') + LogSubFolder;
+}
 inline constexpr char16_t LogFileNameFormat[] = u"\"HtmlService \"YYYYMMDDHHMMNN\".log\"";
 struct TFileage {
   std::uint16_t Year, Month, Day, Hour, Minute, Second, Millisecond;

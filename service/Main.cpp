@@ -12,6 +12,7 @@
 #include "errors/ExceptDlg.h"
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/print/zbPrintFolder.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbDateUtils.h"
 #include "support/zbFileCtrl.h"
@@ -90,7 +91,13 @@ class TfrmHtmlService::TRequestHandler : public IzbBusHandler {
   explicit TRequestHandler(TfrmHtmlService& AForm) : FForm(AForm) {}
 
   std::int32_t HandleRequest(const TzbBusRequest& ARequest) override {
-    return ServiceWndProc(FForm, ARequest.Code, TBlockView(ARequest.Data, ARequest.Size));
+    // Whatever an operation lets through is still an answer for the caller, never a bus error.
+    try {
+      return ServiceWndProc(FForm, ARequest.Code, TBlockView(ARequest.Data, ARequest.Size));
+    } catch (const std::exception& e) {
+      FForm.ApplicationException(e);
+      return HS_FAILED;
+    }
   }
 
   std::vector<std::uint8_t> BuildBlock(const TzbBusMethod& AMethod, const TzbBusCall& ACall) override {
@@ -201,6 +208,8 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   } catch (const std::exception& e) {
     ApplicationException(e);
   }
+  // Print folders that a killed instance left behind.
+  print::RemoveDeadPrintFolders();
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
   // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
@@ -267,7 +276,7 @@ void KillChildWebProcesses() {
 }
 
 void SetupServiceEnvironment() {
-  SetLogFolder(IncludeTrailingChar(GetSpecialFolder(sfCommonDocuments), u'/') + LogSubFolder);
+  SetLogFolder(ServiceLogFolder());
   TzbExceptionHandler::SetSilentMode(true);
 }
 

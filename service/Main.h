@@ -160,6 +160,9 @@ class TfrmHtmlService {
   // engine would offer instead reports lost work as success.
   bool DocumentLost();
   bool EngineFailed();
+  // Loads the markup kept before a command into the fresh engine after the command took the engine
+  // down; the document counts as lost only when that fails.
+  void RestoreDocument(const std::string& AMarkup);
   std::int32_t ImageRequest(const std::u16string& AFilename, bool AImages, bool ABackground);
 
   TApplication& FApplication;

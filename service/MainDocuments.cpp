@@ -130,7 +130,8 @@ void TfrmHtmlService::HtmlEditDocumentComplete(std::u16string_view) {
       }
     }
     if (FHtmlEdit->SaveToPlainFile(FsInternalSaveFile) != 0) {
-      // The answer stays 1, as callers expect; the log says what went wrong.
+      // A text that is not written (full disk, refused link) is no conversion.
+      FbConversionFailed = true;
       ReportError(EzbFileError(u"Der Text des Dokuments konnte nicht in die Datei \"%s\" geschrieben werden",
                                {FsInternalSaveFile}));
     }
@@ -243,8 +244,17 @@ std::int32_t TfrmHtmlService::LoadFromFile(const std::u16string& AFilename) {
 
 std::int32_t TfrmHtmlService::SaveToFile(const std::u16string& AFilename) {
   if (DocumentLost()) return HS_FAILED;
-  const HRESULT saved = FHtmlEdit->SaveToFile(AFilename);
-  FHtmlEdit->SetDesignMode(false);
+  HRESULT saved = E_FAIL;
+  try {
+    saved = FHtmlEdit->SaveToFile(AFilename);
+    FHtmlEdit->SetDesignMode(false);
+  } catch (const std::exception& e) {
+    // An engine that died under the save is reported below like one that died before it.
+    if (!EngineFailed()) {
+      ApplicationException(e);
+      return HS_FAILED;
+    }
+  }
   if (saved < 0) {
     // Nothing loaded (S_FALSE) is the caller's matter; a failed save is not.
     if (EngineFailed()) {
@@ -311,11 +321,13 @@ std::int32_t TfrmHtmlService::ConcatHtml(const std::u16string& AHtmlSource, bool
 
 std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, bool APlain, int APosition) {
   if (DocumentLost()) return HS_FAILED;
+  std::string kept;  // as for a command: a paste that takes the engine down loses only itself
   try {
     std::u16string text = AHtmlSource;
     if (IsUTF8Text(text)) text = DecodeUTF8Text(text);
     FHtmlEdit->SetDesignMode(true);
     WaitForCompletion();
+    if (FHtmlEdit->SaveToStream(kept) != S_OK) kept.clear();
     IHtmlTextRange range = FHtmlEdit->HtmlTextRange();
     if (!range.TextRange) throw EzbOleError(E_FAIL, u"Die Auswahl des Dokuments hat keinen Textbereich");
     IHTMLTxtRange& r = *range.TextRange;
@@ -337,8 +349,8 @@ std::int32_t TfrmHtmlService::PasteIntoHtml(const std::u16string& AHtmlSource, b
     FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
-    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
+    if (EngineFailed()) RestoreDocument(kept);
     return HS_FAILED;
   }
 }
@@ -352,9 +364,12 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
     return HS_FAILED;
   }
   if (DocumentLost()) return HS_FAILED;
+  // The document as it was: a command that outlasts its bound takes the engine's web process with it.
+  std::string kept;
   try {
     FHtmlEdit->SetDesignMode(true);
     WaitForCompletion();
+    if (FHtmlEdit->SaveToStream(kept) != S_OK) kept.clear();
     const auto doc = FHtmlEdit->DOC();
     if (!doc) throw EzbOleError(E_FAIL, u"Es ist kein Dokument geladen");
     doc->execCommand(u"SelectAll", false, TVariant(std::int32_t{0}));
@@ -365,10 +380,25 @@ std::int32_t TfrmHtmlService::ExecCmd(const THtmlExecCmd& ACommand, const std::u
     FbHoldsDocument = true;
     return HS_OK;
   } catch (const std::exception& e) {
-    if (EngineFailed()) FbDocumentLost = FbHoldsDocument;
     ApplicationException(e);
+    if (EngineFailed()) RestoreDocument(kept);
     return HS_FAILED;
   }
+}
+
+void TfrmHtmlService::RestoreDocument(const std::string& AMarkup) {
+  if (!AMarkup.empty() && !FApplication.Terminated()) {
+    try {
+      // A fresh web process takes the document over; only the failed command is lost.
+      if (FHtmlEdit->LoadFromStream(AMarkup) == S_OK && !EngineFailed()) return;
+    } catch (const std::exception& e) {
+      ApplicationException(e);
+    }
+  }
+  FbDocumentLost = FbHoldsDocument;
+  if (FbDocumentLost)
+    ReportError(EzbException(
+        std::u16string(u"Das Dokument konnte nach dem Ausfall der HTML-Engine nicht wiederhergestellt werden")));
 }
 
 }  // namespace zb

@@ -7,6 +7,7 @@
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/glib/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
 #include "support/zbSound.h"
 #include "support/zbUnicode.h"
@@ -79,7 +80,7 @@ bool ShowAndBringToFront(GtkWindow* AForm) {
         GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(AForm));
         if (window && (gdk_window_get_state(window) & GDK_WINDOW_STATE_ICONIFIED)) gtk_window_deiconify(AForm);
         gtk_widget_show(GTK_WIDGET(AForm));
-        gtk_window_present_with_time(AForm, gtk_get_current_event_time());
+        PresentWindow(AForm);
         return true;
       },
       false);
@@ -110,12 +111,11 @@ void BringApplicationToFront(bool AShowMainForm) {
     auto* window = GTK_WINDOW(l->data);
     if (window != GMainForm && OnScreen(window) && gtk_widget_get_visible(GTK_WIDGET(window)) &&
         gtk_window_get_window_type(window) == GTK_WINDOW_TOPLEVEL)
-      gtk_window_present_with_time(window, gtk_get_current_event_time());
+      PresentWindow(window);
   }
   if (OnScreen(GMainForm)) {
     if (AShowMainForm) ShowAndBringToFront(GMainForm);
-    if (gtk_widget_get_visible(GTK_WIDGET(GMainForm)))
-      gtk_window_present_with_time(GMainForm, gtk_get_current_event_time());
+    if (gtk_widget_get_visible(GTK_WIDGET(GMainForm))) PresentWindow(GMainForm);
   }
 }
 

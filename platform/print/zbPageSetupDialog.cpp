@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbRegistry.h"
@@ -326,7 +327,7 @@ bool TzbPageSetupDialog::Run(const std::function<void(TzbPageSetupDialog&)>& AOn
   // The first field that Return confirms from; on the paper list Return would open its menu instead.
   gtk_window_set_focus(Window(), GTK_WIDGET(FMargins[sLeft]));
   gtk_widget_show_all(window);
-  gtk_window_present_with_time(Window(), gtk_get_current_event_time());
+  PresentWindow(Window());
   WaitOnMainContext([this] { return FMapped || FResponse != GTK_RESPONSE_NONE; }, 0);
   if (AOnShow && FResponse == GTK_RESPONSE_NONE) AOnShow(*this);
   WaitOnMainContext([this] { return FResponse != GTK_RESPONSE_NONE; }, 0);

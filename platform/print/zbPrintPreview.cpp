@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbUnicode.h"
@@ -415,7 +416,7 @@ void TzbPrintPreview::Run(const std::function<void(TzbPrintPreview&)>& AOnShow) 
   FMapped = false;
   gtk_widget_show_all(FWindow.get());
   gtk_widget_grab_focus(FCanvas);
-  gtk_window_present_with_time(Window(), gtk_get_current_event_time());
+  PresentWindow(Window());
   WaitOnMainContext([this] { return FMapped || FClosed; }, 0);
   if (AOnShow && !FClosed) AOnShow(*this);
   WaitOnMainContext([this] { return FClosed; }, 0);

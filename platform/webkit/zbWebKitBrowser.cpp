@@ -61,11 +61,14 @@ bool SameAddress(const char* A, const std::string& B) {
   return FileA.get() && FileB.get() && std::strcmp(FileA.get(), FileB.get()) == 0;
 }
 
-// A local HTML file goes to the engine as its bytes with the file's address as base: the same
-// document the engine's file loader would make (it types the file by the same two signs, its name and
-// what GIO reads in it, and finds the character set itself), without that loader's round trips.
-// Anything else, and every file that cannot be read here, loads from its address as before.
-TzbGBytes HtmlFileBytes(const std::string& AUri) {
+// A file named .htm or .html is an HTML document whatever its content says: mails and manuals with an
+// XHTML doctype or namespace are typed application/xhtml+xml by GIO's sniffing, and the engine's XML
+// parser would show only the text before their first unclosed tag, or its error page. Such a file goes to
+// the engine as its bytes, typed text/html, with the file's address as base; the engine finds the
+// character set itself (byte-order mark, <meta>, else the default) as for the file. A load that keeps
+// its history loads a file GIO types text/html from its address, since a bytes load leaves no history
+// entry. Every other file, and one that cannot be read here, loads from its address.
+TzbGBytes HtmlFileBytes(const std::string& AUri, bool AKeepHistory) {
   if (!g_str_has_prefix(AUri.c_str(), "file:") || AUri.find_first_of("?#") != std::string::npos) return {};
   TzbGChars Path(g_filename_from_uri(AUri.c_str(), nullptr, nullptr));
   if (!Path) return {};
@@ -76,9 +79,11 @@ TzbGBytes HtmlFileBytes(const std::string& AUri) {
       g_file_query_info(File.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
                         G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
   if (!Info || g_file_info_get_file_type(Info.get()) != G_FILE_TYPE_REGULAR) return {};
-  const char* Type = g_file_info_get_content_type(Info.get());
-  TzbGChars Mime(Type ? g_content_type_get_mime_type(Type) : nullptr);
-  if (!Mime || std::strcmp(Mime.get(), "text/html") != 0) return {};
+  if (AKeepHistory) {
+    const char* Type = g_file_info_get_content_type(Info.get());
+    TzbGChars Mime(Type ? g_content_type_get_mime_type(Type) : nullptr);
+    if (Mime && std::strcmp(Mime.get(), "text/html") == 0) return {};
+  }
   gchar* Data = nullptr;
   gsize Size = 0;
   if (!g_file_get_contents(Path.get(), &Data, &Size, nullptr)) return {};
@@ -362,7 +367,7 @@ struct TView : std::enable_shared_from_this<TView> {
     BeginLoad();
     if (IsLocalScheme(Uri.c_str())) {
       LoadUri = Uri;
-      if (AFlags & navNoHistory) LoadData = HtmlFileBytes(Uri);
+      LoadData = HtmlFileBytes(Uri, (AFlags & navNoHistory) == 0);
       // Only an HTML document: one the engine transforms (XSLT) would post the text of its source.
       if (LoadData && (AFlags & navReadBodyText)) InstallTextScript();
       LaunchLoad();
@@ -427,7 +432,7 @@ struct TView : std::enable_shared_from_this<TView> {
       // A load that was replaced by a newer one still reports its end: while the newer one waits for its
       // navigation, or once it is under way.
       if (!ExpectedUri.empty() || webkit_web_view_is_loading(View.get())) return;
-      if (LoadFailed && !ShowingErrorPage) {
+      if (!ShowingErrorPage && (LoadFailed || ShowsXmlErrorPage())) {
         ShowingErrorPage = true;
         ExpectedUri = "about:blank";
         webkit_web_view_load_html(View.get(), EmptyDocument, "about:blank");
@@ -439,6 +444,20 @@ struct TView : std::enable_shared_from_this<TView> {
       Host.DocumentComplete(
           Utf8ToUtf16(webkit_web_view_get_uri(View.get()) ? webkit_web_view_get_uri(View.get()) : ""));
     }
+  }
+
+  // An XML document the parser gave up on shows the engine's error page ("This page contains the
+  // following errors") above what was read up to the fault: no document of the file's, so the load
+  // failed. Asked only of documents the engine parsed as XML.
+  bool ShowsXmlErrorPage() {
+    WebKitWebResource* Main = webkit_web_view_get_main_resource(View.get());
+    WebKitURIResponse* Response = Main ? webkit_web_resource_get_response(Main) : nullptr;
+    const char* Mime = Response ? webkit_uri_response_get_mime_type(Response) : nullptr;
+    if (!Mime || !g_str_has_suffix(Mime, "xml")) return false;
+    const TScriptResult R = RunScript(View.get(), "document.getElementsByTagNameNS('*','parsererror').length>0",
+                                      ScriptWorld, CallTimeout, [this] { return Failed; });
+    const bool* Found = std::get_if<bool>(&R.Value);
+    return R.Code >= 0 && Found && *Found;
   }
 
   bool LoadFailedCb(const char* AUri, GError* AError) {

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -12,6 +13,7 @@
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbPageSetupDialog.h"
 #include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintFolder.h"
 #include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
 #include "platform/print/zbPrinterArea.h"
@@ -27,26 +29,7 @@ namespace {
 constexpr std::uint16_t VT_ARRAY_OF_BYTES = 0x2011;
 
 using TzbPaperSizeOwner = TzbOwner<GtkPaperSize, gtk_paper_size_free>;
-
-// A temporary folder of its own for the two PDFs of one print; gone with its owner.
-class TPrintFolder {
- public:
-  TPrintFolder() {
-    const TzbGChars folder(g_dir_make_tmp("htmlservice-print-XXXXXX", nullptr));
-    if (!folder) throw EzbException(std::u16string(u"Für den Druck konnte kein temporärer Ordner angelegt werden"));
-    FPath = folder.get();
-  }
-  ~TPrintFolder() {
-    std::error_code ignored;
-    std::filesystem::remove_all(FPath, ignored);
-  }
-  TPrintFolder(const TPrintFolder&) = delete;
-  TPrintFolder& operator=(const TPrintFolder&) = delete;
-  std::string File(const char* AName) const { return FPath + "/" + AName; }
-
- private:
-  std::string FPath;
-};
+using print::TPrintFolder;
 
 struct TPrintRun {
   bool Done = false;
@@ -133,6 +116,40 @@ bool DocumentHasText(WebKitWebView* AView, const TPrintContext& AContext) {
   return !Failed(r.Code) && text && *text;
 }
 
+// GTK names its print-to-file printer in the user's language ("In Datei drucken"), and WebKit finds the
+// printer of its settings by that name; so the printer is found by its backend, which has a fixed name.
+struct TFilePrinterSearch {
+  std::string Name;
+  bool Ended = false;
+};
+
+std::string FilePrinterName(int ATimeoutMs) {
+  static std::string found;  // the backend's printer and the process's language never change
+  if (!found.empty()) return found;
+  const auto search = std::make_shared<TFilePrinterSearch>();
+  // Not waiting inside GTK: the CUPS backend would hold the whole search for a stalled scheduler.
+  gtk_enumerate_printers(
+      +[](GtkPrinter* APrinter, gpointer AData) noexcept -> gboolean {
+        auto& s = **static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
+        GtkPrintBackend* backend = gtk_printer_get_backend(APrinter);
+        if (!backend || std::strcmp(G_OBJECT_TYPE_NAME(backend), "GtkPrintBackendFile") != 0) return FALSE;
+        s.Name = gtk_printer_get_name(APrinter);
+        return TRUE;
+      },
+      new std::shared_ptr<TFilePrinterSearch>(search),
+      +[](gpointer AData) noexcept {
+        auto* s = static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
+        (*s)->Ended = true;
+        delete s;
+      },
+      FALSE);
+  WaitOnMainContext([&] { return !search->Name.empty() || search->Ended; }, ATimeoutMs);
+  if (search->Name.empty())
+    throw EzbException(std::u16string(u"GTKs Drucker für die Ausgabe in eine Datei wurde nicht gefunden"));
+  found = search->Name;
+  return found;
+}
+
 }  // namespace
 
 bool PrintTextsFromArgument(const TVariant& AIn, TPrintTexts& ATexts) {
@@ -156,7 +173,7 @@ void PrintViewToPdf(WebKitWebView* AView, const std::string& APdf, const print::
                     const std::function<bool()>& AFailed) {
   TzbGObject<GtkPrintSettings> settings(gtk_print_settings_new());
   // GTK's print-to-file printer: WebKit renders the pages into the PDF itself.
-  gtk_print_settings_set_printer(settings.get(), "Print to File");
+  gtk_print_settings_set_printer(settings.get(), FilePrinterName(ATimeoutMs).c_str());
   gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_FILE_FORMAT, "pdf");
   const TzbGChars uri(g_filename_to_uri(APdf.c_str(), nullptr, nullptr));
   gtk_print_settings_set(settings.get(), GTK_PRINT_SETTINGS_OUTPUT_URI, uri.get());

@@ -84,8 +84,16 @@ namespace {
 // Shared between the waiting caller and the callback, which may arrive after the caller gave up.
 struct TScriptCall {
   bool Done = false;
+  bool Threw = false;  // the script itself raised; any other error is the engine's
+  int EngineError = 0;
   TScriptResult Result;
 };
+
+// How long an engine error without a value may take to be followed by the notice that the web
+// process ended; its reply is lost with the process before WebKit reports the end.
+constexpr int EngineEndNoticeMs = 2000;
+
+TScriptResult EngineGone() { return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"}; }
 
 void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
   std::unique_ptr<std::shared_ptr<TScriptCall>> Call(static_cast<std::shared_ptr<TScriptCall>*>(AData));
@@ -97,7 +105,11 @@ void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) n
             webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, Error.Out()));
         if (!Value) {
           C.Result.Code = E_FAIL;
-          C.Result.Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
+          const GError* Raw = Error.Get();
+          C.Threw = Raw && Raw->domain == WEBKIT_JAVASCRIPT_ERROR && Raw->code == WEBKIT_JAVASCRIPT_ERROR_SCRIPT_FAILED;
+          C.EngineError = Raw ? Raw->code : -1;
+          // The engine's own words are English; the report says in German what failed and keeps them as detail.
+          C.Result.Error = C.Threw ? u"Das Skript der HTML-Engine ist fehlgeschlagen: " + Error.Text() : u"";
         } else {
           C.Result.Value = ValueFromJsc(Value.get());
         }
@@ -112,14 +124,22 @@ void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) n
 
 TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld, int ATimeoutMs,
                         const std::function<bool()>& AFailed) {
-  if (AFailed()) return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"};
+  if (AFailed()) return EngineGone();
   auto Call = std::make_shared<TScriptCall>();
   webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
                                       nullptr, OnScriptFinished, new std::shared_ptr<TScriptCall>(Call));
   bool InTime = WaitOnMainContext([&] { return Call->Done || AFailed(); }, ATimeoutMs);
-  if (Call->Done) return Call->Result;
+  if (Call->Done) {
+    if (Call->Result.Code >= 0) return Call->Result;
+    if (!Call->Threw) WaitOnMainContext(AFailed, EngineEndNoticeMs);
+    if (AFailed()) return EngineGone();
+    if (Call->Result.Error.empty())
+      Call->Result.Error =
+          Format(u"Die HTML-Engine hat kein lesbares Ergebnis geliefert (Fehler %d)", {Call->EngineError});
+    return Call->Result;
+  }
   if (!InTime) return {E_ZB_TIMEOUT, {}, u"Die HTML-Engine hat nicht rechtzeitig geantwortet"};
-  return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"};
+  return EngineGone();
 }
 
 void PostScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld) {

@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 #include "errors/ExceptLogReader.h"
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbLocale.h"
@@ -380,9 +383,50 @@ TEST_F(ExceptDlgForm, LogEntryReadBackAndShownByTheTool) {
   GPid pid = 0;
   char* argv[] = {const_cast<char*>(ZB_ERRORVIEW), nullptr};
   ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
-  ASSERT_EQ(std::system("xdotool search --sync --onlyvisible --name 'HTML Service - Anwendungsfehler' "
-                        "key --window %1 Return"),
-            0);
+  // Typed once the window has the keyboard: a window manager gives it only after mapping it.
+  ASSERT_EQ(
+      std::system("id=$(xdotool search --sync --onlyvisible --name 'HTML Service - Anwendungsfehler' | head -1); "
+                  "for i in $(seq 50); do [ \"$(xdotool getactivewindow)\" = \"$id\" ] && break; sleep 0.1; done; "
+                  "xdotool key Return"),
+      0);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// With no folder remembered, the viewer's Save proposes the service's log folder, not the home folder.
+TEST_F(ExceptDlgForm, TheViewersSaveProposesTheLogFolder) {
+  const std::string state = FDir + "/state", home = FDir + "/home";
+  const std::string folder = state + "/Vestrum-Logs/Plumadesk 5.0";
+  fs::create_directories(home);
+  TzbExceptionHandler::SetLogFilename(Utf8ToUtf16(folder + "/HtmlService 2026-12-10 0900.log"));
+  TzbExceptionHandler handler;
+  handler.CatchException(u"Fehler zum Speichern");
+  handler.SaveErrorToLogfile();
+  const auto logs = [&] {
+    std::size_t n = 0;
+    for (const auto& e : fs::directory_iterator(folder)) n += e.path().filename().string().rfind("ERR ", 0) == 0;
+    return n;
+  };
+  GPid pid = 0;
+  char* argv[] = {const_cast<char*>(ZB_ERRORVIEW), nullptr};
+  TzbGStrv env(g_environ_setenv(g_environ_setenv(g_get_environ(), "XDG_STATE_HOME", state.c_str(), TRUE), "HOME",
+                                home.c_str(), TRUE));
+  ASSERT_TRUE(g_spawn_async(nullptr, argv, env.get(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
+  // Save is enabled once the report is built; the chooser comes up in front, Return saves there.
+  const auto typeWhenActive = [](const std::string& ATitle, const std::string& AKeys) {
+    return std::system(("id=$(xdotool search --sync --onlyvisible --name '" + ATitle + "' | head -1); " +
+                        "for i in $(seq 50); do [ \"$(xdotool getactivewindow)\" = \"$id\" ] && break; sleep 0.1; "
+                        "done; sleep 1; xdotool key " +
+                        AKeys)
+                           .c_str());
+  };
+  ASSERT_EQ(typeWhenActive("HTML Service - Anwendungsfehler", "alt+s"), 0);
+  ASSERT_EQ(typeWhenActive("^Speichern unter$", "Return"), 0);
+  for (int i = 0; i < 50 && logs() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(logs(), 1u) << "the report was not saved into the log folder";
+  for (const auto& e : fs::recursive_directory_iterator(home)) EXPECT_NE(e.path().extension(), ".log") << e.path();
+  ASSERT_EQ(typeWhenActive("HTML Service - Anwendungsfehler", "Return"), 0);
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

@@ -1,5 +1,6 @@
 // The editor over the real engine: life cycle, saving and loading, design mode, content access,
 // commands and text ranges, documents that are not HTML, and a dying web process.
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -103,6 +104,16 @@ TEST_F(HtmlEdit, BlankDocumentFileIsUniqueAndLoads) {
   EXPECT_NE(E.BlankDocumentFile(), First);
   EXPECT_TRUE(E.WaitForComplete());
   EXPECT_EQ(BodyText(E), u"\u00A0");
+  // The engine shows the second one only: the first is gone, so they never pile up.
+  EXPECT_FALSE(FileExists(First));
+  const std::u16string Second = E.BlankDocumentFile();
+  ASSERT_TRUE(FileExists(Second));
+  // A file that is no longer the blank text is no blank document of ours: it stays.
+  WriteFileAtomic(Second, "fremd");
+  Load("<html><body><p>x</p></body></html>");
+  EXPECT_EQ(ReadFileBytes(Second), "fremd");
+  EXPECT_TRUE(E.BlankDocumentFile().empty());
+  std::remove(Utf16ToUtf8(Second).c_str());
 }
 
 TEST_F(HtmlEdit, DesignModeRoundTripAndSaveOnNextLoad) {

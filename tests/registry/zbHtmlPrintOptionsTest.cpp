@@ -31,11 +31,14 @@ class PrintOptionsTest : public test::TRegistryEnv {
     TRegistryEnv::SetUp();
     ::unsetenv("LC_ALL");
     ::setenv("LC_MEASUREMENT", "C", 1);
+    // Numbers with a decimal point, whatever the language the tests run under.
+    ::setenv("LC_NUMERIC", "C", 1);
     SetCurrentLocale(LocaleFromEnvironment());
   }
   void TearDown() override {
     ::unsetenv("LOCPATH");
     ::unsetenv("LC_MEASUREMENT");
+    ::unsetenv("LC_NUMERIC");
     TRegistryEnv::TearDown();
   }
   bool UseUSMeasure() {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +36,14 @@ std::string Shell(const std::string& ACommand) {
   }
   return out;
 }
+
+std::string Trimmed(std::string AText) {
+  if (const auto end = AText.find('\n'); end != std::string::npos) AText.resize(end);
+  return AText;
+}
+
+// The window that has the keyboard, as the window manager says.
+std::string ActiveWindow() { return Trimmed(Shell("xdotool getactivewindow 2>/dev/null")); }
 
 std::string ReadAll(const fs::path& APath) {
   std::ifstream in(APath, std::ios::binary);
@@ -175,6 +184,55 @@ TEST_F(Dialogs, ReturnOnThePrintDialogPrintsOneJobAndEscapePrintsNone) {
   ASSERT_TRUE(document.Loaded());
   EXPECT_NE(document.Text(0).find("Gedruckt über den Dialog"), std::string::npos);
   EXPECT_EQ(Bus.Call("PrintWithDlg", g_variant_new("(s)", "/fehlt/nicht.htm")).Value, -1);
+}
+
+// The suite's user worked in another program since the last dialog; the suite then asks for one.
+// A window manager that prevents focus stealing gives the new dialog the keyboard only if it is
+// presented with a time newer than the other program's last input.
+TEST_F(Dialogs, ADialogOpenedForARequestGetsTheKeyboardFromAnotherProgram) {
+  if (Env("ZB_TEST_WINDOW_MANAGER").empty()) GTEST_SKIP() << "needs a window manager (scripts/with-wm)";
+  const std::string keys = Bus.Folder() + "/other-keys";
+  GPid other = 0;
+  const char* argv[] = {ZB_OTHER_WINDOW, keys.c_str(), nullptr};
+  ASSERT_TRUE(
+      g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other, nullptr));
+  const std::string otherId =
+      Trimmed(Shell("timeout 30 xdotool search --sync --onlyvisible --name '^Anderes Programm$'"));
+  ASSERT_FALSE(otherId.empty());
+  // The user types in the other program, which holds the keyboard.
+  for (int i = 0; i < 50 && ActiveWindow() != otherId; ++i) {
+    Shell("xdotool windowactivate --sync " + otherId + " 2>/dev/null");
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_EQ(ActiveWindow(), otherId);
+  const fs::path mail = Mail("fokus.htm", "Fokusbrief", "<p>Vorschau über einem anderen Programm</p>");
+  struct TCase {
+    const char* Method;
+    const char* Title;
+    const char* Photo;
+  };
+  for (const TCase& c : {TCase{"PageSetup", "^Seite einrichten$", "service-page-setup-over-another-program"},
+                         TCase{"PrintPreview", "^Druckvorschau", "service-preview-over-another-program"}}) {
+    SCOPED_TRACE(c.Method);
+    const auto method = c.Method;
+    const auto title = c.Title;
+    // The user goes back to the other program before the suite sends its next request.
+    Shell("xdotool windowactivate --sync " + otherId + " 2>/dev/null");
+    Keys("a");
+    TPendingCall call(Bus, method, std::string(method) == "PageSetup" ? nullptr : g_variant_new("(s)", mail.c_str()));
+    const std::string id =
+        Trimmed(Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + std::string(title) + "'"));
+    ASSERT_FALSE(id.empty());
+    for (int i = 0; i < 50 && ActiveWindow() != id; ++i) std::this_thread::sleep_for(100ms);
+    EXPECT_EQ(ActiveWindow(), id) << "the dialog did not get the keyboard";
+    std::this_thread::sleep_for(500ms);
+    Photograph(c.Photo);
+    Keys("Escape");
+    EXPECT_EQ(call.Answer(), 1);
+  }
+  ::kill(other, SIGTERM);
+  g_spawn_close_pid(other);
+  EXPECT_EQ(ReadAll(keys), "a\na\n") << "Escape went to the other program";
 }
 
 }  // namespace

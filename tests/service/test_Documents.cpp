@@ -220,8 +220,8 @@ TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("missing.htm") + ";DST:" + Path("e.txt")), -1);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("e.txt")), -1);
   EXPECT_FALSE(fs::exists(Path("e.txt")));
-  // A target that cannot be written keeps the answer and is logged.
-  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), 1);
+  // A target that cannot be written is a failed conversion, and logged.
+  EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:" + Path("no/such/f.txt")), -1);
   EXPECT_NE(Log().find("no/such/f.txt"), std::string::npos);
 }
 
@@ -458,6 +458,56 @@ TEST_F(BoundedDocuments, TheEnginesWorkEndsWithTheWaitSoTheNextRequestIsServed) 
   EXPECT_EQ(Exec(Command(6)), 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("small-bold.htm")), 1);
   EXPECT_NE(ReadFile(Path("small-bold.htm")).find("<b>klein</b>"), std::string::npos);
+}
+
+// A mail of about ABytes in many short lines; with AInvalid, bytes that are not UTF-8 in every line.
+std::string LongMail(std::size_t ABytes, bool AInvalid) {
+  std::string mail = "<html><head><meta charset=\"utf-8\"></head><body>";
+  for (int i = 0; mail.size() < ABytes; ++i) {
+    mail += "<p>Zeile " + std::to_string(i) + " mit Grüßen aus Wien";
+    if (AInvalid) mail += " \xFF\xC3(\x80";
+    mail += "</p>\n";
+  }
+  return mail + "<p>Ende der Mail</p></body></html>";
+}
+
+// A bound short enough for the suite; the engine's Indent runs for minutes over these mails.
+class RunawayCommands : public Documents {
+ protected:
+  static constexpr int BoundMs = 5000;
+  void SetUp() override { Bus.StartService({{"HTMLSERVICE_DOCUMENT_TIMEOUT_MS", std::to_string(BoundMs)}}); }
+};
+
+TEST_F(RunawayCommands, ACommandPastItsBoundLosesNothingButItself) {
+  struct TCase {
+    std::size_t Size;
+    bool Invalid;
+    bool SelectAll;
+  };
+  for (const TCase c : {TCase{64 * 1024, true, false}, TCase{256 * 1024, false, true}}) {
+    SCOPED_TRACE(std::to_string(c.Size / 1024) + " KB");
+    WriteFile(Path("long.htm"), LongMail(c.Size, c.Invalid));
+    ASSERT_EQ(Text(HS_LOADFROMFILE, Path("long.htm")), 1);
+    ASSERT_EQ(Text(HS_PASTEPLAINSTART, "Anrede "), 1);  // an edit that exists only in the engine
+    ASSERT_EQ(Text(HS_SAVETOFILE, Path("before.htm")), 1);
+    if (c.SelectAll) {
+      EXPECT_EQ(Exec(Command(64)), 1);
+    }
+    EXPECT_EQ(Exec(Command(20)), -1);  // Indent
+    EXPECT_NE(Log().find("nicht rechtzeitig geantwortet"), std::string::npos);
+    // The document is back as it was before the command, edits included.
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("after.htm")), 1);
+    const std::string before = ReadFile(Path("before.htm"));
+    const std::string after = ReadFile(Path("after.htm"));
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(after.find("<blockquote"), std::string::npos);
+    EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Nachtrag</p>"), 1);
+    EXPECT_EQ(Text(HS_SAVETOFILE, Path("after.htm")), 1);
+    const std::string edited = ReadFile(Path("after.htm"));
+    for (const char* part : {"Anrede", "Zeile 0 mit Grüßen", "Ende der Mail", "Nachtrag"})
+      EXPECT_NE(edited.find(part), std::string::npos) << part;
+  }
+  EXPECT_EQ(Log().find("muss neu geladen werden"), std::string::npos);
 }
 
 }  // namespace

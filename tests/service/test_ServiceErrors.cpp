@@ -5,8 +5,11 @@
 
 #include <cstdlib>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <thread>
 
 #include "ServiceFixture.h"
 #include "service/HtmlServiceBlocks.h"
@@ -136,6 +139,135 @@ TEST_F(ServiceErrors, AnHtmlConversionWhoseTextArrivedSurvivesTheEnginesEnd) {
   EXPECT_EQ(ReadFile(target), "Grüße aus Wien");
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
+}
+
+std::u16string AllLogText(const fs::path& folder) {
+  std::u16string all;
+  for (const auto& f : LogFiles(folder)) all += Utf16(ReadFile(f));
+  return all;
+}
+
+TEST_F(ServiceErrors, AConversionWhoseTextIsNotWrittenAnswersFailure) {
+  const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
+  std::ofstream(source) << "<html><body><p>" << std::string(200000, 'x') << "</p><p>Ende</p></body></html>";
+  Bus.StartService();
+
+  // Another user's link in a shared folder is not followed.
+  const fs::path victim = fs::path(Bus.Folder()) / "victim.txt";
+  std::ofstream(victim) << "unberührt";
+  const fs::path link = fs::path(Bus.Folder()) / "planted.txt";
+  fs::create_symlink(victim, link);
+  ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
+  std::string request = "SRC:" + source.string() + ";DST:" + link.string();
+  EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, -1);
+  EXPECT_EQ(ReadFile(victim), "unberührt");
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_NE(AllLogText(LogFolder()).find(u"konnte nicht in die Datei"), std::u16string::npos);
+
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+
+  // A full disk: the service's writes below one folder fail as they would there.
+  const fs::path full = fs::path(Bus.Folder()) / "full";
+  fs::create_directory(full);
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  Bus.StartService({{"LD_PRELOAD", ZB_FULL_DISK_SHIM},
+                    {"ZB_TEST_FULL_FOLDER", full.string()},
+                    {"ASAN_OPTIONS", std::string(asan ? asan : "") + ":verify_asan_link_order=0"}});
+  request = "SRC:" + source.string() + ";DST:" + (full / "mail.txt").string();
+  EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, -1);
+  EXPECT_TRUE(fs::is_empty(full)) << "a half-written text was left";
+  // Every written text still answers 1.
+  const fs::path target = fs::path(Bus.Folder()) / "mail.txt";
+  request = "SRC:" + source.string() + ";DST:" + target.string();
+  EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
+  EXPECT_NE(ReadFile(target).find("Ende"), std::string::npos);
+  EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
+  EXPECT_EQ(Bus.WaitService(), 0);
+}
+
+// Kills the service's web processes, as an out-of-memory kill would.
+void KillWebProcessesOf(pid_t AService) {
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, name, state, ppid;
+    if ((stat >> pid >> name >> state >> ppid) && ppid == std::to_string(AService) &&
+        name.rfind("(WebKitWebProce", 0) == 0)
+      ::kill(std::stoi(pid), SIGKILL);
+  }
+}
+
+TEST_F(ServiceErrors, AnEngineKilledDuringASavePasteOrCommandIsAnAnswerWithAGermanReport) {
+  // Large enough that each request keeps the engine busy for a while.
+  const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
+  {
+    std::ofstream out(source);
+    out << "<html><head><meta charset=\"utf-8\"></head><body>";
+    for (int i = 0; i < 20000; ++i) out << "<p>Absatz " << i << " mit Grüßen aus Wien</p>\n";
+    out << "<p>Ende</p></body></html>";
+  }
+  const fs::path saved = fs::path(Bus.Folder()) / "saved.htm";
+  const pid_t service = Bus.StartService();
+  const auto text = [](const fs::path& APath) { return MakeTextBlock(Utf8ToUtf16(APath.string())); };
+  THtmlExecCmd bold;
+  bold.iCmdID = 6;
+  // Each request by the wire method and by its typed method.
+  const std::vector<std::pair<const char*, std::function<TAnswer(bool)>>> requests{
+      {"save",
+       [&](bool AWire) {
+         return AWire ? Bus.Request(HS_SAVETOFILE, text(saved))
+                      : Bus.Call("SaveToFile", g_variant_new("(s)", saved.c_str()));
+       }},
+      {"paste",
+       [&](bool AWire) {
+         return AWire ? Bus.Request(HS_PASTEHTMLEND, MakeTextBlock(u"<p>Nachtrag</p>"))
+                      : Bus.Call("PasteHtmlAtEnd", g_variant_new("(s)", "<p>Nachtrag</p>"));
+       }},
+      {"command",
+       [&](bool AWire) {
+         return AWire ? Bus.Request(HS_EXECCMD, MakeExecCmdBlock(bold))
+                      : Bus.Call("ExecCmd", g_variant_new("(ibv)", 6, FALSE, g_variant_new_int32(0)));
+       }},
+  };
+  int failures = 0;
+  for (const auto& [name, send] : requests) {
+    for (const int delayMs : {0, 20, 60, 150}) {
+      for (const bool wire : {true, false}) {
+        SCOPED_TRACE(std::string(name) + " killed after " + std::to_string(delayMs) + " ms, " +
+                     (wire ? "Request" : "typed"));
+        ASSERT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
+        fs::remove(saved);
+        std::thread killer([&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+          KillWebProcessesOf(service);
+        });
+        const TAnswer answer = send(wire);
+        killer.join();
+        ASSERT_TRUE(answer.Value.has_value()) << "a bus error: " << answer.Error;
+        EXPECT_TRUE(*answer.Value == 1 || *answer.Value == -1) << *answer.Value;
+        if (*answer.Value == -1) ++failures;
+        if (std::string(name) == "save") {
+          // Either the whole document or no file.
+          if (*answer.Value == 1) {
+            EXPECT_NE(ReadFile(saved).find("<p>Ende</p>"), std::string::npos);
+          } else {
+            EXPECT_FALSE(fs::exists(saved));
+          }
+        }
+        EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+      }
+    }
+  }
+  EXPECT_GT(failures, 0) << "no kill met a running request";
+  const std::u16string log = AllLogText(LogFolder());
+  EXPECT_NE(log.find(u"Die HTML-Engine"), std::u16string::npos);
+  for (const char16_t* english : {u"Unsupported", u"result type", u"JavaScript", u"crashed", u"Web process"})
+    EXPECT_EQ(log.find(english), std::u16string::npos) << Utf16ToUtf8(english);
+  // The service goes on: a fresh engine loads, edits and saves.
+  ASSERT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
+  EXPECT_EQ(Bus.Call("PasteHtmlAtEnd", g_variant_new("(s)", "<p>Nachtrag</p>")).Value, 1);
+  EXPECT_EQ(Bus.Call("SaveToFile", g_variant_new("(s)", saved.c_str())).Value, 1);
+  EXPECT_NE(ReadFile(saved).find("Nachtrag"), std::string::npos);
 }
 
 // A tiny file system, filled up; unmounted at the end. Needs the right to mount (root, as in CI).

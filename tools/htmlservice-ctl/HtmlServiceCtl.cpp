@@ -241,7 +241,8 @@ const std::vector<TCommand>& Commands() {
          return TextRequest(HS_SETDEFAULTPAGEOPTIONS, Utf8ToUtf16(a[0]), Equals(0));
        }},
       {"convert", "SRC [DST]", HS_CONVERTHTMLTOPLAIN,
-       "Writes the plain text of SRC to DST (to SRC itself without DST). 1 done, -1 SRC missing.",
+       "Writes the plain text of SRC to DST (to SRC itself without DST). 1 done, -1 SRC missing or the text not "
+       "written.",
        [](const TArgs& a) {
          if (a.empty() || a.size() > 2) throw TUsage{"expects SRC and an optional DST"};
          std::u16string list = u"SRC:" + ListValue(FileArg(a[0]));

@@ -12,6 +12,7 @@
 #include "errors/ExceptLogReader.h"
 #include "platform/glib/zbCallbackGuard.h"
 #include "service/HtmlServiceConst.h"
+#include "support/zbFileCtrl.h"
 #include "support/zbShellAPI.h"
 #include "support/zbStr.h"
 #include "support/zbUnicode.h"
@@ -59,11 +60,13 @@ int main(int argc, char** argv) {
     std::fputs(HelpText, stdout);
     return ExitOk;
   }
+  // The dialog's Save proposes the log folder unless the user chose another one before.
+  const std::u16string folder = ServiceLogFolder();
+  SetLogFolder(folder);
   std::u16string logFile;
   if (argc == 2) {
     logFile = Utf8ToUtf16(argv[1]);
   } else {
-    const std::u16string folder = IncludeTrailingChar(GetSpecialFolder(sfCommonDocuments), u'/') + LogSubFolder;
     logFile = NewestLogFile(folder);
     if (logFile.empty()) return Fail("no error log in " + Utf16ToUtf8(folder));
   }
