@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -97,6 +98,13 @@ constexpr char MeasureWidthScript[] =
     "(function(){var b=document.body;if(!b)return 0;var r=document.createRange();r.selectNodeContents(b);"
     "var e=r.getBoundingClientRect(),h=document.documentElement.getBoundingClientRect();"
     "return Math.ceil(Math.max(e.right,b.getBoundingClientRect().right)-h.left);})()";
+
+// A number as CSS reads it: "." as the decimal point whatever the locale (std::to_string follows it).
+std::string CssNumber(double AValue) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, AValue, std::chars_format::fixed, 4);
+  return error == std::errc() ? std::string(text, end) : std::string("1");
+}
 
 // The zoom that fits the document's laid-out width into the printable width: 1 when it fits, never more.
 double ShrinkToFit(WebKitWebView* AView, double ALayoutWidth, const TPrintContext& AContext) {
@@ -300,7 +308,7 @@ std::u16string RenderStamped(WebKitWebView* AView, const print::TzbPageSetup& AS
   const double printable = gtk_page_setup_get_page_width(page.get(), GTK_UNIT_POINTS);
   const double zoom = printable > 0 ? ShrinkToFit(AView, printable / PrintPointsPerPixel, AContext) : 1;
   std::string css = PrintRules;
-  if (zoom < 1) css += "@media print { html { zoom: " + std::to_string(zoom) + " !important; } }\n";
+  if (zoom < 1) css += "@media print { html { zoom: " + CssNumber(zoom) + " !important; } }\n";
   const std::string rendered = AFolder.File((AName + "-rendered.pdf").c_str());
   {
     const TPrintStyle style(AView, css);
