@@ -373,5 +373,25 @@ TEST_F(PrintQuality, TwoColumnLayoutsBreakBetweenLinesInBothColumns) {
     }
   }
 }
+// Pages without a single mark from a document with text are no print: nothing reaches the queue, the
+// log says why in German, and the next file prints.
+TEST_F(PrintQuality, BlankPagesOfADocumentWithTextAreNotSent) {
+  NEEDS_CUPS();
+  Bus.StartService();
+  const fs::path blank = Write(Tag() + " leer.htm", Mail(Tag() + " leer", "<style>body{opacity:0}</style>",
+                                                         "<p>Unsichtbarer Text auf jeder Seite</p>"));
+  const fs::path next = Write(Tag() + " danach.htm", Mail(Tag() + " danach", "", "<p>Sichtbar</p>"));
+  EXPECT_EQ(PrintFiles(blank.string() + "," + next.string()), 1);
+  ASSERT_FALSE(WaitForJob(Tag() + " danach").empty());
+  // Jobs arrive in order: the blank one would be in before the next.
+  for (const auto& e : fs::directory_iterator(Env("ZB_TEST_PRINT_OUT"))) {
+    if (e.path().extension() == ".title") {
+      EXPECT_NE(ReadAll(e.path()), Tag() + " leer");
+    }
+  }
+  EXPECT_NE(Log().find(u"nur leere Druckseiten"), std::u16string::npos);
+  EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
+}
+
 }  // namespace
 }  // namespace zb::test
