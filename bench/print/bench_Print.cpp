@@ -5,6 +5,7 @@
 //   bench_Print [--small N=40] [--long M=10] [--unsandboxed]
 // --unsandboxed adds a second service on a bus of its own whose web process runs without the engine's
 // sandbox, as a fourth tool in the same rotation, and its peak memory on the same mail.
+// Each table gives the PDF size per document and per page beside the rates.
 #include <fcntl.h>
 #include <glib.h>
 #include <poll.h>
@@ -214,6 +215,7 @@ struct TTally {
   double LandedMs = 0;
   long Pages = 0;
   int Failures = 0;
+  std::uintmax_t PdfBytes = 0;  // of all PDFs the tool made
 };
 
 struct TLongRow {
@@ -269,6 +271,7 @@ class TBench {
     double Ms = 0;
     double LandedMs = 0;
     int Pages = 0;
+    std::uintmax_t PdfBytes = 0;
   };
 
   void SetUpTools() {
@@ -355,6 +358,7 @@ class TBench {
     r.LandedMs = MsSince(t0);
     if (!pdf) return r;
     r.Pages = PagesOf(*pdf);
+    r.PdfBytes = SizeOf(*pdf);
     std::error_code ignored;
     fs::remove(*pdf, ignored);
     fs::remove(fs::path(*pdf).replace_extension(".title"), ignored);
@@ -367,7 +371,10 @@ class TBench {
     const auto t0 = Clock::now();
     const bool ok = RunTool(ATool, FEnv, ASource, target.string());
     r.Ms = r.LandedMs = MsSince(t0);
-    if (ok) r.Pages = PagesOf(target);
+    if (ok) {
+      r.Pages = PagesOf(target);
+      r.PdfBytes = SizeOf(target);
+    }
     std::error_code ignored;
     fs::remove(target, ignored);
     return r;
@@ -391,6 +398,7 @@ class TBench {
         tally[t].Ms += r.Ms;
         tally[t].LandedMs += r.LandedMs;
         tally[t].Pages += r.Pages;
+        tally[t].PdfBytes += r.PdfBytes;
         if (r.Pages == 0) ++tally[t].Failures;
         row.Pages[t] = r.Pages;
         row.Ms[t] = r.Ms;
@@ -401,10 +409,12 @@ class TBench {
 
     const double n = static_cast<double>(AFiles.size());
     std::printf("\n%s: %zu documents, the three tools one after the other per document\n", ASubset, AFiles.size());
-    std::printf("%-28s %8s %8s %7s %9s %9s\n", "tool", "time s", "docs/s", "pages", "pages/s", "failures");
+    std::printf("%-28s %8s %8s %7s %9s %9s %11s %9s\n", "tool", "time s", "docs/s", "pages", "pages/s", "failures",
+                "PDF KB/doc", "KB/page");
     auto line = [&](const char* AName, double AMs, const TTally& AT) {
-      std::printf("%-28s %8.2f %8.2f %7ld %9.2f %9d\n", AName, AMs / 1000, n / (AMs / 1000), AT.Pages,
-                  AT.Pages / (AMs / 1000), AT.Failures);
+      std::printf("%-28s %8.2f %8.2f %7ld %9.2f %9d %11.1f %9.1f\n", AName, AMs / 1000, n / (AMs / 1000), AT.Pages,
+                  AT.Pages / (AMs / 1000), AT.Failures, AT.PdfBytes / 1024.0 / n,
+                  AT.Pages ? AT.PdfBytes / 1024.0 / static_cast<double>(AT.Pages) : 0.0);
     };
     line("service: request", tally[0].Ms, tally[0]);
     line("service: until the PDF is in", tally[0].LandedMs, tally[0]);
@@ -430,11 +440,11 @@ class TBench {
     if (FTools[1].Present) {
       const auto& c = FChromium[ALong];
       if (ALong)
-        std::printf("goal long mails, service >= chromium pages/s: %s by request (%.2f), %s by PDF (%.2f)\n",
-                    c[2] >= 1 ? "met" : "MISSED", c[2], c[3] >= 1 ? "met" : "MISSED", c[3]);
+        std::printf("goal long mails, service >= 2x chromium pages/s: %s by request (%.2f), %s by PDF (%.2f)\n",
+                    c[2] >= 2 ? "met" : "MISSED", c[2], c[3] >= 2 ? "met" : "MISSED", c[3]);
       else
-        std::printf("goal small mails, service >= 5x chromium docs/s: %s by request (%.2f), %s by PDF (%.2f)\n",
-                    c[0] >= 5 ? "met" : "MISSED", c[0], c[1] >= 5 ? "met" : "MISSED", c[1]);
+        std::printf("goal small mails, service >= 10x chromium docs/s: %s by request (%.2f), %s by PDF (%.2f)\n",
+                    c[0] >= 10 ? "met" : "MISSED", c[0], c[1] >= 10 ? "met" : "MISSED", c[1]);
     }
 
     if (ALong) {

@@ -1,15 +1,14 @@
 #include "platform/print/zbPdfStamp.h"
 
 #include <cairo-pdf.h>
-#include <gio/gio.h>
 #include <pango/pangocairo.h>
-#include <poppler.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "platform/glib/zbCairoOwner.h"
+#include "platform/print/zbPdfOverlay.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbUnicode.h"
@@ -92,8 +91,9 @@ class TzbLineWriter {
   }
 
   // Draws the parts inside ABand, or as close to it as the page allows.
-  void Draw(const TzbLineParts& AParts, const TzbBand& ABand, double APageHeight) {
-    if (AParts.Empty()) return;
+  // Answers whether anything was drawn.
+  bool Draw(const TzbLineParts& AParts, const TzbBand& ABand, double APageHeight) {
+    if (AParts.Empty()) return false;
     SetSize(PreferredFontSize);
     double height = Measure("Ag").second;
     if (height > ABand.Height) {
@@ -106,9 +106,14 @@ class TzbLineWriter {
     TzbWidths natural{Measure(left).first, Measure(centre).first, Measure(right).first};
     TzbWidths w = AllocateWidths(ABand.Width, natural, PartGap * FSize);
     double cx = ABand.Left + ABand.Width / 2, lineRight = ABand.Left + ABand.Width;
-    Show(Fit(left, w.Left), top, [&](double) { return ABand.Left; });
-    Show(Fit(centre, w.Centre), top, [&](double AWidth) { return cx - AWidth / 2; });
-    Show(Fit(right, w.Right), top, [&](double AWidth) { return lineRight - AWidth; });
+    bool shown = Show(Fit(left, w.Left), top, [&](double) { return ABand.Left; });
+    shown = Show(Fit(centre, w.Centre), top, [&](double AWidth) { return cx - AWidth / 2; }) || shown;
+    return Show(Fit(right, w.Right), top, [&](double AWidth) { return lineRight - AWidth; }) || shown;
+  }
+
+  double LineHeight() {
+    SetSize(PreferredFontSize);
+    return Measure("Ag").second;
   }
 
  private:
@@ -161,11 +166,12 @@ class TzbLineWriter {
   }
 
   template <typename TLeftOf>
-  void Show(const std::string& AText, double ATop, TLeftOf ALeftOf) {
-    if (AText.empty()) return;
+  bool Show(const std::string& AText, double ATop, TLeftOf ALeftOf) {
+    if (AText.empty()) return false;
     double width = Measure(AText).first;
     cairo_move_to(FCairo, ALeftOf(width), ATop);
     pango_cairo_show_layout(FCairo, FLayout.get());
+    return true;
   }
 
   cairo_t* FCairo;
@@ -183,54 +189,90 @@ cairo_status_t AppendBytes(void* AClosure, const unsigned char* AData, unsigned 
   }
 }
 
-TzbGObject<PopplerDocument> OpenPdf(std::u16string_view AFileName) {
-  std::string path = Utf16ToUtf8(AFileName);
-  TzbGObject<GFile> file(g_file_new_for_path(path.c_str()));
-  TzbGError error;
-  TzbGObject<PopplerDocument> doc(poppler_document_new_from_gfile(file.get(), nullptr, nullptr, error.Out()));
-  if (!doc) throw EzbPrintError(SPdfNotReadable, {AFileName, error.Text()});
-  if (poppler_document_get_n_pages(doc.get()) < 1) throw EzbPrintError(SPdfNoPages, {AFileName});
-  return doc;
-}
-
-}  // namespace
-
-void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const TzbStampOptions& AOptions) {
-  TzbGObject<PopplerDocument> doc = OpenPdf(AInput);
-  const int count = poppler_document_get_n_pages(doc.get());
-
-  std::string bytes;
-  TzbCairoSurface surface(cairo_pdf_surface_create_for_stream(AppendBytes, &bytes, 1, 1));
+// Header and footer of every page, drawn into a PDF of their own with one page per page of the
+// input, each of that page's size. Answers whether any page got a line at all.
+bool DrawStamps(const std::vector<TzbPdfPageSize>& APages, const TzbStampOptions& AOptions, std::string& ABytes,
+                std::vector<bool>& AStamped, std::u16string_view AOutput) {
+  TzbCairoSurface surface(cairo_pdf_surface_create_for_stream(AppendBytes, &ABytes, 1, 1));
   TzbCairo cr(cairo_create(surface.get()));
   TzbLineWriter writer(cr.get());
   TzbPageCodeContext context = AOptions.Context;
-  context.PageCount = count;
-
-  for (int i = 0; i < count; ++i) {
-    TzbGObject<PopplerPage> page(poppler_document_get_page(doc.get(), i));
-    double width = 0, height = 0;
-    if (page) poppler_page_get_size(page.get(), &width, &height);
-    if (!page || !(width > 0) || !(height > 0))
-      throw EzbPrintError(SPdfNotReadable, {AInput, u"Seite " + IntToText(i + 1)});
+  context.PageCount = static_cast<int>(APages.size());
+  bool any = false;
+  AStamped.assign(APages.size(), false);
+  for (std::size_t i = 0; i < APages.size(); ++i) {
+    const double width = APages[i].Width, height = APages[i].Height;
     cairo_pdf_surface_set_size(surface.get(), width, height);
-    cairo_save(cr.get());
-    poppler_page_render_for_printing(page.get(), cr.get());
-    cairo_restore(cr.get());
-
-    context.Page = i + 1;
+    context.Page = static_cast<int>(i) + 1;
     TzbMargins m = ClampMargins(AOptions.Margins, width / PointsPerInch, height / PointsPerInch);
+    TzbMargins u = ClampMargins(AOptions.Unprintable, width / PointsPerInch, height / PointsPerInch);
     double left = m.Left * PointsPerInch, lineWidth = width - (m.Left + m.Right) * PointsPerInch;
     double top = m.Top * PointsPerInch, bottom = m.Bottom * PointsPerInch;
+    // The line is centred in the part of its margin the printer can print.
+    double hardTop = std::min(u.Top * PointsPerInch, top), hardBottom = std::min(u.Bottom * PointsPerInch, bottom);
     cairo_set_source_rgb(cr.get(), 0, 0, 0);
-    writer.Draw(ExpandPageCodes(AOptions.Header, context), {left, 0, lineWidth, top}, height);
-    writer.Draw(ExpandPageCodes(AOptions.Footer, context), {left, height - bottom, lineWidth, bottom}, height);
+    bool drawn =
+        writer.Draw(ExpandPageCodes(AOptions.Header, context), {left, hardTop, lineWidth, top - hardTop}, height);
+    drawn = writer.Draw(ExpandPageCodes(AOptions.Footer, context),
+                        {left, height - bottom, lineWidth, bottom - hardBottom}, height) ||
+            drawn;
+    AStamped[i] = drawn;
+    any = any || drawn;
     cairo_show_page(cr.get());
   }
   cr.reset();
   cairo_surface_finish(surface.get());
   if (cairo_status_t status = cairo_surface_status(surface.get()); status != CAIRO_STATUS_SUCCESS)
     throw EzbPrintError(SPdfNotWritable, {AOutput, Utf8ToUtf16(cairo_status_to_string(status))});
-  WriteFileAtomic(AOutput, bytes);
+  return any;
+}
+
+std::string ReadWholeFile(std::u16string_view AFileName) {
+  try {
+    return ReadFileBytes(AFileName);
+  } catch (const EzbException& e) {
+    throw EzbPrintError(SPdfNotReadable, {AFileName, e.Message()});
+  }
+}
+
+}  // namespace
+
+bool PdfHasMarks(std::u16string_view AFileName) {
+  try {
+    return PdfFileHasMarks(Utf16ToUtf8(AFileName));
+  } catch (const std::exception&) {
+    return true;  // what cannot be judged is not held back
+  }
+}
+
+double StampLineHeight() {
+  TzbCairoSurface surface(cairo_pdf_surface_create_for_stream(nullptr, nullptr, 1, 1));
+  TzbCairo cr(cairo_create(surface.get()));
+  return TzbLineWriter(cr.get()).LineHeight();
+}
+
+void StampPdf(std::u16string_view AInput, std::u16string_view AOutput, const TzbStampOptions& AOptions) {
+  const std::string input = ReadWholeFile(AInput);
+  std::string output;
+  try {
+    const std::vector<TzbPdfPageSize> pages = PdfPageSizes(input);
+    if (pages.empty()) throw EzbPrintError(SPdfNoPages, {AInput});
+    for (std::size_t i = 0; i < pages.size(); ++i)
+      if (!(pages[i].Width > 0) || !(pages[i].Height > 0))
+        throw EzbPrintError(SPdfNotReadable, {AInput, u"Seite " + IntToText(static_cast<int>(i) + 1)});
+    std::string stamps;
+    std::vector<bool> stamped;
+    if (!DrawStamps(pages, AOptions, stamps, stamped, AOutput)) {
+      WriteFileAtomic(AOutput, input);
+      return;
+    }
+    output = OverlayPdfPages(input, stamps, stamped);
+  } catch (const EzbException&) {
+    throw;
+  } catch (const std::exception& e) {
+    throw EzbPrintError(SPdfNotReadable, {AInput, Utf8ToUtf16(e.what())});
+  }
+  WriteFileAtomic(AOutput, output);
 }
 
 }  // namespace zb::print

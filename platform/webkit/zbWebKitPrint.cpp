@@ -3,6 +3,8 @@
 #include <gtk/gtkunixprint.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstring>
 #include <filesystem>
 
@@ -15,6 +17,9 @@
 #include "platform/print/zbPrintFolder.h"
 #include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
+#include "platform/print/zbPrinterArea.h"
+#include "platform/webkit/zbWebKitBrowser.h"
+#include "platform/webkit/zbWebKitUtils.h"
 #include "support/zbDateUtils.h"
 #include "support/zbSound.h"
 #include "support/zbUnicode.h"
@@ -50,6 +55,74 @@ TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
 }
 
 std::u16string ViewText(const char* AText) { return AText ? Utf8ToUtf16(AText) : std::u16string(); }
+
+using TzbUserStyleSheet = TzbOwner<WebKitUserStyleSheet, webkit_user_style_sheet_unref>;
+
+// A user style sheet on the view for the time of one step of printing: the document's own DOM and
+// style sheets stay untouched, so saving it afterwards writes nothing of printing.
+class TPrintStyle {
+ public:
+  TPrintStyle(WebKitWebView* AView, const std::string& ACss)
+      : FContent(webkit_web_view_get_user_content_manager(AView)),
+        FSheet(webkit_user_style_sheet_new(ACss.c_str(), WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES,
+                                           WEBKIT_USER_STYLE_LEVEL_USER, nullptr, nullptr)) {
+    webkit_user_content_manager_add_style_sheet(FContent, FSheet.get());
+  }
+  ~TPrintStyle() { webkit_user_content_manager_remove_style_sheet(FContent, FSheet.get()); }
+  TPrintStyle(const TPrintStyle&) = delete;
+  TPrintStyle& operator=(const TPrintStyle&) = delete;
+
+ private:
+  WebKitUserContentManager* FContent;
+  TzbUserStyleSheet FSheet;
+};
+
+// WebKit lays a printed page out 1.25 times as wide as its printable width counted in points as CSS
+// pixels: a CSS pixel prints at 0.8 pt. Wider content it shrinks on its own, but only up to a limit, and
+// cuts the rest.
+constexpr double PrintPointsPerPixel = 0.8;
+// Our zoom stops at half size: 16 px body text then prints at 6.4 pt, about the smallest that is still
+// read with ease on paper. Beyond that only the engine's own limited shrinking applies, as before.
+constexpr double MinimumShrink = 0.5;
+
+// Rules the engine honours in print: a table row, an image, a line of inline blocks is moved whole to
+// the next page instead of being cut at the page end (rows longer than a page still split). Content the
+// document lets the engine skip while off screen (content-visibility: auto, common in long manuals)
+// would be skipped on paper too, leaving blank pages: in print all of it is drawn.
+constexpr char PrintRules[] =
+    "@media print { tr, img, svg, video, canvas, li, h1, h2, h3, h4, h5, h6 { break-inside: avoid; } "
+    "h1, h2, h3, h4, h5, h6 { break-after: avoid; } * { content-visibility: visible !important; } }\n";
+
+// How wide the document lays out at ALayoutWidth CSS pixels: its content's right end, overflow included.
+constexpr char MeasureWidthScript[] =
+    "(function(){var b=document.body;if(!b)return 0;var r=document.createRange();r.selectNodeContents(b);"
+    "var e=r.getBoundingClientRect(),h=document.documentElement.getBoundingClientRect();"
+    "return Math.ceil(Math.max(e.right,b.getBoundingClientRect().right)-h.left);})()";
+
+// A number as CSS reads it: "." as the decimal point whatever the locale (std::to_string follows it).
+std::string CssNumber(double AValue) {
+  char text[32];
+  const auto [end, error] = std::to_chars(text, text + sizeof text, AValue, std::chars_format::fixed, 4);
+  return error == std::errc() ? std::string(text, end) : std::string("1");
+}
+
+// The zoom that fits the document's laid-out width into the printable width: 1 when it fits, never more.
+double ShrinkToFit(WebKitWebView* AView, double ALayoutWidth, const TPrintContext& AContext) {
+  const TPrintStyle width(AView, "html { width: " + std::to_string(static_cast<int>(ALayoutWidth)) +
+                                     "px !important; min-width: 0 !important; max-width: none !important; }");
+  const TScriptResult measured = RunScript(AView, MeasureWidthScript, ScriptWorld, AContext.TimeoutMs, AContext.Failed);
+  const double* needed = std::get_if<double>(&measured.Value);
+  if (Failed(measured.Code) || !needed || !(*needed > ALayoutWidth + 1)) return 1;
+  return std::max(MinimumShrink, ALayoutWidth / *needed);
+}
+
+// Whether the document has any text to print: a render without any mark is then a failure.
+bool DocumentHasText(WebKitWebView* AView, const TPrintContext& AContext) {
+  const TScriptResult r = RunScript(AView, "!!(document.body&&/\\S/.test(document.body.innerText))", ScriptWorld,
+                                    AContext.TimeoutMs, AContext.Failed);
+  const bool* text = std::get_if<bool>(&r.Value);
+  return !Failed(r.Code) && text && *text;
+}
 
 // GTK names its print-to-file printer in the user's language ("In Datei drucken"), and WebKit finds the
 // printer of its settings by that name; so the printer is found by its backend, which has a fixed name.
@@ -222,21 +295,54 @@ class TPageSetupFields : public IzbPageSetupFields {
   print::TzbPageSetupDialog& FDialog;
 };
 
-// Renders the view with ASetup and stamps header and footer: the finished PDF, in AFolder.
+// Renders the view with ASetup and stamps header and footer: the finished PDF, in AFolder. ABands are
+// the destination's unprintable bands (portrait, inches): the job's margins grow so that every mark,
+// header and footer included, lands inside the printable area; the store keeps its values.
 std::u16string RenderStamped(WebKitWebView* AView, const print::TzbPageSetup& ASetup, const TPrintFolder& AFolder,
-                             const std::string& AName, const TPrintContext& AContext) {
+                             const std::string& AName, const TPrintContext& AContext, const print::TzbMargins& ABands) {
+  print::TzbPageSetup job = ASetup;
+  const print::TzbMargins bands = print::BandsForOrientation(ABands, ASetup.Orientation);
+  job.Margins = print::JobMargins(ASetup.Margins, bands, !ASetup.Header.empty(), !ASetup.Footer.empty(),
+                                  print::StampLineHeight());
+  const TzbGObject<GtkPageSetup> page = PageSetupOf(job);
+  const double printable = gtk_page_setup_get_page_width(page.get(), GTK_UNIT_POINTS);
+  const double zoom = printable > 0 ? ShrinkToFit(AView, printable / PrintPointsPerPixel, AContext) : 1;
+  std::string css = PrintRules;
+  if (zoom < 1) css += "@media print { html { zoom: " + CssNumber(zoom) + " !important; } }\n";
   const std::string rendered = AFolder.File((AName + "-rendered.pdf").c_str());
-  PrintViewToPdf(AView, rendered, ASetup, AContext.TimeoutMs, AContext.Failed);
+  {
+    const TPrintStyle style(AView, css);
+    PrintViewToPdf(AView, rendered, job, AContext.TimeoutMs, AContext.Failed);
+  }
+  // Pages without a single mark from a document with text: the engine failed; nothing is sent.
+  if (!print::PdfHasMarks(Utf8ToUtf16(rendered)) && DocumentHasText(AView, AContext))
+    throw EzbException(std::u16string(
+        u"Die HTML-Engine hat nur leere Druckseiten erzeugt, obwohl das Dokument Text enthält; nichts wurde gedruckt"));
   print::TzbStampOptions stamp;
   stamp.Header = ASetup.Header;
   stamp.Footer = ASetup.Footer;
-  stamp.Margins = ASetup.Margins;
+  stamp.Margins = job.Margins;
+  stamp.Unprintable = bands;
   stamp.Context.Title = ViewText(webkit_web_view_get_title(AView));
   stamp.Context.Address = ViewText(webkit_web_view_get_uri(AView));
   stamp.Context.When = Now();
   const std::u16string stamped = Utf8ToUtf16(AFolder.File((AName + ".pdf").c_str()));
   print::StampPdf(Utf8ToUtf16(rendered), stamped, stamp);
   return stamped;
+}
+
+// The unprintable bands of the default destination, for printing without the dialog and the preview.
+print::TzbMargins DefaultPrinterBands(const print::TzbPageSetup& ASetup) {
+  return print::QueryUnprintableBands(u"", ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper)
+      .value_or(print::TzbMargins{0, 0, 0, 0});
+}
+
+// GTK's hard margins of the printer chosen in the dialog (points, from its PPD), in portrait.
+print::TzbMargins ChosenPrinterBands(GtkPrinter* APrinter) {
+  double top = 0, bottom = 0, left = 0, right = 0;
+  if (!APrinter || !gtk_printer_get_hard_margins(APrinter, &top, &bottom, &left, &right)) return {0, 0, 0, 0};
+  constexpr double PointsPerInch = 72;
+  return {left / PointsPerInch, top / PointsPerInch, right / PointsPerInch, bottom / PointsPerInch};
 }
 
 bool AskPageSetup(GtkWindow* AParent, const TPrintContext& AContext) {
@@ -270,7 +376,8 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
                                   : poPortrait;
         }
         const TPrintFolder folder;
-        const std::u16string stamped = RenderStamped(AView, setup, folder, "print", AContext);
+        const print::TzbMargins bands = prompt ? ChosenPrinterBands(choice.Printer.get()) : DefaultPrinterBands(setup);
+        const std::u16string stamped = RenderStamped(AView, setup, folder, "print", AContext, bands);
         const std::u16string title = ViewText(webkit_web_view_get_title(AView));
         if (prompt)
           SendToChosenPrinter(choice, stamped, title);
@@ -286,12 +393,16 @@ HRESULT PreviewCommand(WebKitWebView* AView, const TPrintContext& AContext) {
       [&]() -> HRESULT {
         const TPrintFolder folder;
         int renders = 0;
-        const std::u16string first = RenderStamped(AView, print::ReadPageSetup(), folder, "preview0", AContext);
+        const print::TzbPageSetup setup = print::ReadPageSetup();
+        const std::u16string first =
+            RenderStamped(AView, setup, folder, "preview0", AContext, DefaultPrinterBands(setup));
         print::TzbPreviewActions actions;
         actions.Print = [&](GtkWindow*) { PrintCommand(AView, OLECMDEXECOPT_PROMPTUSER, TVarNull{}, AContext); };
         actions.PageSetup = [&](GtkWindow* APreview) -> std::u16string {
           if (!AskPageSetup(APreview, AContext)) return {};
-          return RenderStamped(AView, print::ReadPageSetup(), folder, "preview" + std::to_string(++renders), AContext);
+          const print::TzbPageSetup changed = print::ReadPageSetup();
+          return RenderStamped(AView, changed, folder, "preview" + std::to_string(++renders), AContext,
+                               DefaultPrinterBands(changed));
         };
         const std::u16string title = ViewText(webkit_web_view_get_title(AView));
         print::ShowPrintPreview(nullptr, title, first, actions, [&](GtkWindow* AWindow) {

@@ -13,6 +13,7 @@ namespace {
 
 using test::A4Height;
 using test::A4Width;
+using test::SquareSide;
 using test::TBox;
 using test::TPdf;
 
@@ -179,9 +180,81 @@ TEST_F(PdfStampTest, MarginsTooSmallOrAbsurdStillGiveALineOnThePage) {
   EXPECT_LT(footer[0].Bottom - footer[0].Top, 7);
 }
 
+// The engine's pages are not drawn again: every stream of the input (page content, fonts) is in the
+// output byte for byte, colours stay, and the file grows by the stamp alone.
+TEST_F(PdfStampTest, TheEnginesPagesAreCarriedOverUnchanged) {
+  std::vector<test::TPageSpec> pages;
+  for (int i = 0; i < 20; ++i) pages.push_back({.Word = "Seite" + std::to_string(i), .RedSquare = true});
+  std::string out = Stamp(pages, ServiceOptions());
+  const std::string in = test::FileText(FDir / "in.pdf"), stamped = test::FileText(out);
+  int streams = 0;
+  for (std::size_t at = in.find("stream\n"); at != std::string::npos; at = in.find("stream\n", at + 1)) {
+    if (at >= 3 && in.compare(at - 3, 3, "end") == 0) continue;
+    std::size_t end = in.find("endstream", at);
+    ASSERT_NE(end, std::string::npos);
+    // The end-of-line before "endstream" is not part of the data.
+    std::string data = in.substr(at + 7, end - at - 7);
+    while (!data.empty() && (data.back() == '\n' || data.back() == '\r')) data.pop_back();
+    EXPECT_NE(stamped.find(data), std::string::npos) << "stream at " << at;
+    ++streams;
+  }
+  EXPECT_GE(streams, 21);  // one content stream per page and the font
+  // Header and footer of 20 pages and one font subset: a few kilobytes.
+  EXPECT_LT(stamped.size(), in.size() + 40000) << in.size();
+  TPdf pdf(out);
+  ASSERT_EQ(pdf.PageCount(), 20);
+  auto [r, g, b] = pdf.Pixel(7, test::SquareX + SquareSide / 2, test::SquareY + SquareSide / 2);
+  EXPECT_GT(r, 200);
+  EXPECT_LT(g, 50);
+  EXPECT_LT(b, 50);
+  EXPECT_EQ(pdf.Find(7, "Seite 8 von 20").size(), 1u);
+  EXPECT_EQ(pdf.Find(7, "Seite7").size(), 1u);
+}
+
+// With a printer's unprintable bands the line is centred in the printable part of its margin.
+TEST_F(PdfStampTest, LinesSitInThePrintablePartOfTheirMargins) {
+  TzbStampOptions o = ServiceOptions();
+  o.Margins = {0.25, 0.7, 0.25, 0.7};
+  o.Unprintable = {0.25, 0.5, 0.25, 0.5};
+  std::string out = Stamp({{.Word = "Alpha"}}, o);
+  TPdf pdf(out);
+  auto [w, h] = pdf.Size(0);
+  const auto title = pdf.Find(0, "Preisliste");
+  ASSERT_EQ(title.size(), 1u);
+  EXPECT_GE(title[0].Top, 0.5 * Pt - Slack);
+  EXPECT_LE(title[0].Bottom, 0.7 * Pt + Slack);
+  EXPECT_NEAR((title[0].Top + title[0].Bottom) / 2, 0.6 * Pt, 1.5);
+  const auto footer = pdf.Find(0, "Seite 1 von 1");
+  ASSERT_EQ(footer.size(), 1u);
+  EXPECT_GE(footer[0].Top, h - 0.7 * Pt - Slack);
+  EXPECT_LE(footer[0].Bottom, h - 0.5 * Pt + Slack);
+}
+
+// A page the engine left blank still paints its white background: that is no mark.
+TEST_F(PdfStampTest, PagesWithoutTextOrImagesHaveNoMarks) {
+  const std::string blank = FDir / "blank.pdf";
+  {
+    TzbCairoSurface surface(cairo_pdf_surface_create(blank.c_str(), test::A4Width, test::A4Height));
+    TzbCairo cr(cairo_create(surface.get()));
+    for (int i = 0; i < 3; ++i) {
+      cairo_set_source_rgb(cr.get(), 1, 1, 1);
+      cairo_paint(cr.get());
+      cairo_show_page(cr.get());
+    }
+  }
+  EXPECT_FALSE(PdfHasMarks(Utf8ToUtf16(blank)));
+  test::WritePdf(FDir / "text.pdf", {{.Word = ""}, {.Word = "Alpha"}});
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "text.pdf")));
+  // Stamped, the blank pages carry the footer; an unreadable file is not held back.
+  StampPdf(Utf8ToUtf16(blank), Utf8ToUtf16(FDir / "stamped.pdf"), ServiceOptions());
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "stamped.pdf")));
+  EXPECT_TRUE(PdfHasMarks(Utf8ToUtf16(FDir / "fehlt.pdf")));
+}
+
 TEST_F(PdfStampTest, EmptyHeaderAndFooterCopyThePages) {
   TzbStampOptions o;
   std::string out = Stamp({{.Word = "Alpha"}, {.Word = "Bravo"}}, o);
+  EXPECT_EQ(test::FileText(out), test::FileText(FDir / "in.pdf"));
   TPdf pdf(out);
   ASSERT_EQ(pdf.PageCount(), 2);
   EXPECT_EQ(pdf.Text(0), "Alpha");
