@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "htmledit/zbHtmlEd.h"
+#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "support/zbRegistry.h"
 #include "tests/htmledit/zbHtmlEdTestEnv.h"
@@ -69,6 +70,35 @@ TEST_F(HtmlEditDialogs, PrintWithOptionsConfirmsTheHiddenPageSetupFirst) {
   EXPECT_FALSE(ApplyPrintOptionsToDialog);
   EXPECT_EQ(Stored(u"margin_right"), u"1.00000");
   EXPECT_EQ(Stored(u"header"), u"Kopf &w");
+}
+
+// A host that answers a dialog as soon as it is announced: the run ends with that answer. A watchdog
+// cancels a dialog the run would otherwise hold for ever, and fails the test.
+TEST_F(HtmlEditDialogs, AHostAnswersThePrintDialogAtOnce) {
+  struct TWatchdog {
+    GtkWidget* Dialog = nullptr;
+    bool Fired = false;
+    TzbSource Timer;
+  } dog;
+  std::vector<std::string> shown;
+  E.OnShowDialog = [&](TzbCustomHtmlEdit&, GtkWidget* ADialog) {
+    shown.push_back(gtk_window_get_title(GTK_WINDOW(ADialog)));
+    gtk_dialog_response(GTK_DIALOG(ADialog), GTK_RESPONSE_CANCEL);
+    dog.Dialog = ADialog;
+    dog.Timer = TzbSource(g_timeout_add_seconds(
+        20,
+        +[](gpointer AData) noexcept -> gboolean {
+          auto* d = static_cast<TWatchdog*>(AData);
+          d->Fired = true;
+          d->Timer.Ended();
+          gtk_dialog_response(GTK_DIALOG(d->Dialog), GTK_RESPONSE_CANCEL);
+          return G_SOURCE_REMOVE;
+        },
+        &dog));
+  };
+  E.Print(true);  // cancelled: nothing is printed
+  EXPECT_EQ(shown, std::vector<std::string>{"Drucken"});
+  EXPECT_FALSE(dog.Fired);
 }
 
 TEST(DialogCaption, TheApplicationsTitleReplacesTheEnginesName) {
