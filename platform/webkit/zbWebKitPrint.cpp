@@ -9,8 +9,10 @@
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "platform/print/zbPageSetupDialog.h"
 #include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintError.h"
 #include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
 #include "support/zbDateUtils.h"
@@ -156,7 +158,7 @@ bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice, c
 
 struct TJobRun {
   bool Done = false;
-  std::u16string Error;
+  bool Failed = false;
 };
 
 // Sends the finished PDF to the printer the dialog chose, with its settings (copies, ranges …).
@@ -172,15 +174,21 @@ void SendToChosenPrinter(const TDialogChoice& AChoice, const std::u16string& APd
       job.get(),
       +[](GtkPrintJob*, gpointer AData, const GError* AError) noexcept {
         auto& r = *static_cast<std::shared_ptr<TJobRun>*>(AData);
-        GuardCallback([&] {
-          if (AError) r->Error = Utf8ToUtf16(AError->message ? AError->message : "?");
-        });
+        r->Failed = AError != nullptr;
         r->Done = true;
       },
       new std::shared_ptr<TJobRun>(run),
       +[](gpointer AData) noexcept { delete static_cast<std::shared_ptr<TJobRun>*>(AData); });
-  WaitOnMainContext([&] { return run->Done; }, 0);
-  if (!run->Error.empty()) throw EzbException(u"Der Druckauftrag wurde abgelehnt: %s", {run->Error});
+  // GTK's print backend talks to the print service on the main loop; a frozen one never calls back.
+  const int boundSeconds = print::TzbPrintJobOptions{}.TimeoutSeconds;
+  if (!WaitOnMainContext([&] { return run->Done; }, boundSeconds * 1000)) {
+    print::TzbPrintBatch::NoteServiceStalled();
+    throw print::EzbPrintError(u"Der Druckdienst hat den Druckauftrag '%s' nicht innerhalb von %d Sekunden angenommen",
+                               {print::PrintJobName(ATitle), boundSeconds});
+  }
+  // GTK's reason is English text of its own or of the print service; the user gets the fact in German.
+  if (run->Failed)
+    throw print::EzbPrintError(u"Der Druckauftrag '%s' wurde vom Druckdienst abgelehnt", {print::PrintJobName(ATitle)});
 }
 
 }  // namespace
