@@ -26,49 +26,10 @@ std::string Env(const char* AName) {
   return value ? value : "";
 }
 
-std::string Shell(const std::string& ACommand) {
-  std::string out;
-  if (FILE* p = ::popen(ACommand.c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
-    ::pclose(p);
-  }
-  return out;
-}
-
 std::string ReadAll(const fs::path& APath) {
   std::ifstream in(APath, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
-
-// A request whose answer comes when its window has been closed.
-class TPendingCall {
- public:
-  TPendingCall(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters) {
-    g_dbus_connection_call(ABus.Connection(), "com.vestrum.Plumadesk5.HtmlService",
-                           "/com/vestrum/Plumadesk5/HtmlService", "com.vestrum.Plumadesk5.HtmlService", AMethod,
-                           AParameters, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, &Done, this);
-  }
-  // The answer, once it came (waits up to a minute for it).
-  std::optional<std::int32_t> Answer() {
-    WaitOnMainContext([this] { return FDone; }, 60000);
-    return FAnswer;
-  }
-
- private:
-  static void Done(GObject* AConnection, GAsyncResult* AResult, gpointer ASelf) noexcept {
-    auto* self = static_cast<TPendingCall*>(ASelf);
-    TzbGVariant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(AConnection), AResult, nullptr));
-    if (reply) {
-      std::int32_t value = 0;
-      g_variant_get(reply.get(), "(i)", &value);
-      self->FAnswer = value;
-    }
-    self->FDone = true;
-  }
-  bool FDone = false;
-  std::optional<std::int32_t> FAnswer;
-};
 
 class Dialogs : public ::testing::Test {
  protected:
@@ -76,18 +37,9 @@ class Dialogs : public ::testing::Test {
     fs::create_directories(ZB_TEST_OUTPUT);
     Bus.StartService();
   }
-  // The window whose title matches APattern once it is on screen; it has the keyboard.
-  std::string WaitForWindow(const std::string& APattern) {
-    std::string id = Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + APattern + "' 2>/dev/null");
-    if (const auto end = id.find('\n'); end != std::string::npos) id.resize(end);
-    if (!id.empty()) Shell("xdotool windowfocus --sync " + id + " 2>/dev/null");
-    std::this_thread::sleep_for(500ms);  // the first frame is drawn before anybody looks at it
-    return id;
-  }
   void Photograph(const std::string& AName) {
     Shell(std::string(ZB_SCREENSHOT) + " '" + ZB_TEST_OUTPUT + "/" + AName + ".png'");
   }
-  static void Keys(const std::string& AKeys) { Shell("xdotool key --clearmodifiers " + AKeys); }
   TRun Reg(const std::vector<std::string>& AArgs) {
     std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
