@@ -54,10 +54,11 @@ struct TPrintRun {
 TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
   TzbGObject<GtkPageSetup> page(gtk_page_setup_new());
   const std::string paperName = Utf16ToUtf8(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
-  TzbPaperSizeOwner paper(gtk_paper_size_new(paperName.c_str()));
-  if (const auto size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper))
-    paper.reset(
-        gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height, GTK_UNIT_INCH));
+  std::optional<print::TzbPaperSize> size = ASetup.PaperSize;
+  if (!size) size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
+  const TzbPaperSizeOwner paper(
+      size ? gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height, GTK_UNIT_INCH)
+           : gtk_paper_size_new(paperName.c_str()));
   gtk_page_setup_set_paper_size(page.get(), paper.get());
   gtk_page_setup_set_orientation(
       page.get(), ASetup.Orientation == poLandscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
@@ -253,9 +254,12 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
         const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
         if (prompt) {
           if (!AskPrintDialog(setup, choice, AContext)) return S_OK;  // cancelled: nothing is printed
-          // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
+          // Paper and orientation as confirmed in the dialog; the margins stay the page setup's. The
+          // paper goes on whole: a printer's own or a custom paper has a name nobody else knows.
           GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
           setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
+          setup.PaperSize = print::TzbPaperSize{gtk_paper_size_get_width(paper, GTK_UNIT_INCH),
+                                                gtk_paper_size_get_height(paper, GTK_UNIT_INCH)};
           setup.Orientation = gtk_page_setup_get_orientation(choice.Page.get()) == GTK_PAGE_ORIENTATION_LANDSCAPE
                                   ? poLandscape
                                   : poPortrait;
