@@ -55,21 +55,15 @@ gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer 
 
 void TWebViewSignals::Connect(WebKitWebView* AView) {
   Disconnect();
-  FView = AView;
-  FIds.push_back(g_signal_connect(AView, "load-changed", G_CALLBACK(OnLoadChangedCb), this));
-  FIds.push_back(g_signal_connect(AView, "load-failed", G_CALLBACK(OnLoadFailedCb), this));
-  FIds.push_back(g_signal_connect(AView, "web-process-terminated", G_CALLBACK(OnTerminatedCb), this));
-  FIds.push_back(g_signal_connect(AView, "decide-policy", G_CALLBACK(OnDecidePolicyCb), this));
-  FIds.push_back(g_signal_connect(AView, "context-menu", G_CALLBACK(OnContextMenuCb), this));
-  FIds.push_back(g_signal_connect(AView, "script-dialog", G_CALLBACK(OnScriptDialogCb), this));
+  FSignals.emplace_back(AView, "load-changed", G_CALLBACK(OnLoadChangedCb), this);
+  FSignals.emplace_back(AView, "load-failed", G_CALLBACK(OnLoadFailedCb), this);
+  FSignals.emplace_back(AView, "web-process-terminated", G_CALLBACK(OnTerminatedCb), this);
+  FSignals.emplace_back(AView, "decide-policy", G_CALLBACK(OnDecidePolicyCb), this);
+  FSignals.emplace_back(AView, "context-menu", G_CALLBACK(OnContextMenuCb), this);
+  FSignals.emplace_back(AView, "script-dialog", G_CALLBACK(OnScriptDialogCb), this);
 }
 
-void TWebViewSignals::Disconnect() {
-  if (FView)
-    for (gulong Id : FIds) g_signal_handler_disconnect(FView, Id);
-  FIds.clear();
-  FView = nullptr;
-}
+void TWebViewSignals::Disconnect() { FSignals.clear(); }
 
 TVariant ValueFromJsc(JSCValue* AValue) {
   if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
