@@ -143,7 +143,8 @@ std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8))
 namespace {
 
 // Boxed, not a GObject.
-TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref> GFilter;
+using TzbContentFilter = TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref>;
+TzbContentFilter GFilter;
 TzbGObject<WebKitWebContext> GContext;
 
 // The rule language has no alternation, so the exceptions are three rules of their own.
@@ -152,9 +153,10 @@ constexpr const char* BlockRules = R"([{"trigger":{"url-filter":".*"},"action":{
                                    R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
                                    R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
 
+// Owns its filter: one that is compiled only after its wait gave up goes with the call.
 struct TFilterCall {
   bool Done = false;
-  WebKitUserContentFilter* Filter = nullptr;
+  TzbContentFilter Filter;
   std::u16string Error;
 };
 
@@ -172,8 +174,8 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, int ATimeoutMs) 
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
         GuardCallback([&] {
           TzbGError Error;
-          (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult,
-                                                                      Error.Out());
+          (*C)->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                          AResult, Error.Out()));
           if (!(*C)->Filter) (*C)->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
         });
         (*C)->Done = true;
@@ -245,7 +247,7 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
                {Utf8ToUtf16(Folder.get()), Utf8ToUtf16(g_get_tmp_dir()),
                 Call->Done ? Call->Error : std::u16string(u"Zeitüberschreitung")}));
   }
-  GFilter.reset(Call->Filter);
+  GFilter = std::move(Call->Filter);
   return GFilter.get();
 }
 

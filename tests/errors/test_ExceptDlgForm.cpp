@@ -17,6 +17,7 @@
 #include "support/zbRegistry.h"
 #include "support/zbSound.h"
 #include "support/zbStr.h"
+#include "tests/XdoTool.h"
 
 using namespace zb;
 namespace fs = std::filesystem;
@@ -28,15 +29,9 @@ const char16_t Title[] = u"Vestrum Plumadesk 5.0 - HTML Service";
 std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
 
 void Keys(const std::string& Combo, const std::string& Window = "") {
-  std::vector<std::string> args{"xdotool", "key"};
-  if (!Window.empty()) args.insert(args.end(), {"--window", Window});
-  args.push_back(Combo);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  gint status = 0;
-  ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                           &status, nullptr));
+  ASSERT_TRUE(Window.empty() ? zb::test::xdo::Run(zb::test::xdo::WithKeys({"key"}, Combo))
+                             : zb::test::xdo::KeyTo(Window, Combo))
+      << Combo;
 }
 
 void Screenshot(GtkWidget* Window, const std::string& Name) {
@@ -245,7 +240,7 @@ TEST_F(ExceptDlgForm, DetailsToggleRemembersHeightCopiesAndClosesWithEnter) {
       .Then([] { return true; },
             [] {
               // The user makes it taller: the focused window is the dialog.
-              ASSERT_EQ(std::system("xdotool getwindowfocus windowsize 520 420"), 0);
+              ASSERT_TRUE(zb::test::xdo::Run({"getwindowfocus", "windowsize", "520", "420"}));
             })
       .Then([] { return Height(GTK_WIDGET(TScript::Dialog()->Window())) == 420; }, [] {})
       .Key("alt+d")
@@ -274,9 +269,8 @@ TEST_F(ExceptDlgForm, LongMessageGetsScrollBarAlsoAfterResize) {
       .Then(
           [] { return TScript::Dialog()->MessageHasScrollBar() && gtk_window_is_active(TScript::Dialog()->Window()); },
           [] {
-            const std::string resize =
-                "xdotool getwindowfocus windowsize 700 " + std::to_string(TScript::Dialog()->NonDetailsHeight());
-            ASSERT_EQ(std::system(resize.c_str()), 0);
+            ASSERT_TRUE(zb::test::xdo::Run(
+                {"getwindowfocus", "windowsize", "700", std::to_string(TScript::Dialog()->NonDetailsHeight())}));
           })
       .Then([] { return gtk_widget_get_allocated_width(GTK_WIDGET(TScript::Dialog()->Window())) == 700; }, [] {})
       .Then([] { return TScript::Dialog()->MessageHasScrollBar(); }, [] {})
@@ -380,9 +374,8 @@ TEST_F(ExceptDlgForm, LogEntryReadBackAndShownByTheTool) {
   GPid pid = 0;
   char* argv[] = {const_cast<char*>(ZB_ERRORVIEW), nullptr};
   ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
-  ASSERT_EQ(std::system("xdotool search --sync --onlyvisible --name 'HTML Service - Anwendungsfehler' "
-                        "key --window %1 Return"),
-            0);
+  ASSERT_TRUE(zb::test::xdo::Run({"search", "--sync", "--onlyvisible", "--name", "HTML Service - Anwendungsfehler",
+                                  "key", "--window", "%1", "Return"}));
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

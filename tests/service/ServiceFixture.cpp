@@ -16,6 +16,7 @@
 
 #include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
+#include "tests/XdoTool.h"
 
 namespace zb::test {
 
@@ -246,14 +247,8 @@ std::string Shell(const std::string& ACommand) {
   return out;
 }
 
-std::string WaitForWindow(const std::string& APattern) {
-  std::string id = Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + APattern + "' 2>/dev/null");
-  if (const auto end = id.find('\n'); end != std::string::npos) id.resize(end);
-  if (!id.empty()) Shell("xdotool windowfocus --sync " + id + " 2>/dev/null");
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));  // the first frame is drawn before anybody looks
-  return id;
-}
+std::string WaitForWindow(const std::string& APattern) { return xdo::WaitForWindow(APattern); }
 
-void Keys(const std::string& AKeys) { Shell("xdotool key --clearmodifiers " + AKeys); }
+void Keys(const std::string& AKeys) { xdo::Key(AKeys); }
 
 }  // namespace zb::test
