@@ -8,10 +8,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <vector>
 
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbCupsOwner.h"
@@ -128,7 +130,10 @@ struct TzbSpoolResult {
 };
 
 // The talk with the print service; runs in a worker thread (libcups keeps its last error per thread).
-int TalkToService(const std::u16string& AFileName, const std::u16string& AJobName, const TzbPrintJobOptions& AOptions) {
+// The job is created and its document written in pieces (what cupsPrintFile2 does in one call), so that
+// the caller sees a slow but moving upload as alive: every piece counts in AProgress.
+int TalkToService(const std::u16string& AFileName, const std::u16string& AJobName, const TzbPrintJobOptions& AOptions,
+                  std::atomic<int>& AProgress) {
   std::string server = AOptions.Server.empty() ? std::string(cupsServer()) : Utf16ToUtf8(AOptions.Server);
   const std::u16string serverText = Utf8ToUtf16(server);
   auto [host, port] = SplitServer(server);
@@ -157,12 +162,42 @@ int TalkToService(const std::u16string& AFileName, const std::u16string& AJobNam
   for (const auto& [name, value] : AOptions.Options) options.Add(Utf16ToUtf8(name).c_str(), Utf16ToUtf8(value).c_str());
 
   if (AOptions.BeforeSending) AOptions.BeforeSending();
-  const std::string file = Utf16ToUtf8(AFileName);
-  int job = cupsPrintFile2(http.get(), dest.Get()->name, file.c_str(), Utf16ToUtf8(AJobName).c_str(), options.Count(),
-                           options.Get());
-  if (job > 0) return job;
-  if (state.Expired) throw EzbPrintError(SNoAnswer, {serverText});
-  throw EzbPrintError(SJobRefused, {AJobName, IppStatusText(cupsLastError())});
+  const std::string jobName = Utf16ToUtf8(AJobName);
+  const char* name = dest.Get()->name;
+  const int job = cupsCreateJob(http.get(), name, jobName.c_str(), options.Count(), options.Get());
+  const auto refused = [&] {
+    if (state.Expired) return EzbPrintError(SNoAnswer, {serverText});
+    return EzbPrintError(SJobRefused, {AJobName, IppStatusText(cupsLastError())});
+  };
+  if (job <= 0) throw refused();
+  ++AProgress;
+  // A job that got no document is taken back; a service that stopped answering gets no second try.
+  const auto abandon = [&] {
+    if (!state.Expired) cupsCancelJob2(http.get(), name, job, 0);
+  };
+  std::ifstream file(Utf16ToUtf8(AFileName), std::ios::binary);
+  if (!file) {
+    abandon();
+    throw EzbPrintError(SFileNotReadable, {AFileName});
+  }
+  bool sent = cupsStartDocument(http.get(), name, job, jobName.c_str(), CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
+  std::vector<char> piece(64 * 1024);
+  while (sent && file) {
+    file.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto count = static_cast<std::size_t>(file.gcount());
+    if (count > 0) sent = cupsWriteRequestData(http.get(), piece.data(), count) == HTTP_STATUS_CONTINUE;
+    ++AProgress;
+  }
+  if (sent && !file.eof()) {
+    abandon();
+    throw EzbPrintError(SFileNotReadable, {AFileName});
+  }
+  if (cupsFinishDocument(http.get(), name) != IPP_STATUS_OK || !sent) {
+    const EzbPrintError error = refused();
+    abandon();
+    throw error;
+  }
+  return job;
 }
 
 // The talk's input and output, owned by the task: a talk given up on ends in the worker unseen.
@@ -170,13 +205,14 @@ struct TzbSpoolTalk {
   std::u16string FileName, JobName;
   TzbPrintJobOptions Options;
   TzbSpoolResult Result;
-  bool Done = false;  // main thread only, set when the task's completion reaches the main context
+  std::atomic<int> Progress = 0;  // steps of the talk so far, counted by the worker
+  bool Done = false;              // main thread only, set when the task's completion reaches the main context
 };
 
 void RunTalk(GTask*, gpointer, gpointer ATalk, GCancellable*) noexcept {
   auto& talk = *static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk);
   try {
-    talk->Result.Job = TalkToService(talk->FileName, talk->JobName, talk->Options);
+    talk->Result.Job = TalkToService(talk->FileName, talk->JobName, talk->Options, talk->Progress);
   } catch (const EzbException& e) {
     talk->Result.Error = e.Message();
   } catch (...) {
@@ -254,9 +290,15 @@ int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, 
       task.get(), new std::shared_ptr<TzbSpoolTalk>(talk),
       +[](gpointer ATalk) noexcept { delete static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk); });
   g_task_run_in_thread(task.get(), &RunTalk);
-  // One bound for the whole talk: libcups's own timeout restarts with every wait.
+  // The bound holds for every stretch without progress: a frozen service costs one bound, a large
+  // document on a slow line goes on as long as it moves.
   const int boundMs = std::max(1, AOptions.TimeoutSeconds) * 1000;
-  if (!WaitOnMainContext([&] { return talk->Done; }, boundMs)) {
+  for (int seen = talk->Progress; !WaitOnMainContext([&] { return talk->Done; }, boundMs);) {
+    const int now = talk->Progress;
+    if (now != seen) {
+      seen = now;
+      continue;
+    }
     TzbPrintBatch::NoteServiceStalled();
     const std::u16string server = AOptions.Server.empty() ? Utf8ToUtf16(cupsServer()) : AOptions.Server;
     throw EzbPrintError(SNoAnswer, {server});

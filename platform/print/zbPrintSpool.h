@@ -16,7 +16,7 @@ struct TzbPrintJobOptions {
   std::u16string Server;       // empty: libcups's choice (CUPS_SERVER, client.conf); "/path" is a socket
   // CUPS job options ("copies" = "2", "sides" = "two-sided-long-edge"), over the destination's own.
   std::vector<std::pair<std::u16string, std::u16string>> Options;
-  int TimeoutSeconds = 10;  // the bound of the whole talk with the service
+  int TimeoutSeconds = 10;  // the bound of every stretch of the talk without progress
   // Runs in the worker once the destination is known, just before the document is sent; lets a test
   // freeze the print service between the two steps.
   std::function<void()> BeforeSending;
@@ -46,7 +46,7 @@ class TzbPrintBatch {
 std::u16string IppStatusText(int AStatus);
 
 // The talk with the print service runs in a worker thread; the main loop goes on meanwhile and the
-// caller waits at most TimeoutSeconds for it. Returns the job id.
+// caller waits at most TimeoutSeconds for each step of it. Returns the job id.
 int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle,
                      const TzbPrintJobOptions& AOptions = {});
 
