@@ -26,6 +26,7 @@ namespace zb::print {
 namespace {
 
 constexpr std::size_t MaxJobNameBytes = 255;
+constexpr std::size_t PieceBytes = std::size_t{64} * 1024;
 constexpr char PdfMagic[] = "%PDF-";
 constexpr std::u16string_view SFileNotReadable = u"Die Druckdatei '%s' kann nicht gelesen werden";
 constexpr std::u16string_view SNotPdf = u"Die Druckdatei '%s' ist keine PDF-Datei";
@@ -181,7 +182,7 @@ int TalkToService(const std::u16string& AFileName, const std::u16string& AJobNam
     throw EzbPrintError(SFileNotReadable, {AFileName});
   }
   bool sent = cupsStartDocument(http.get(), name, job, jobName.c_str(), CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
-  std::vector<char> piece(64 * 1024);
+  std::vector<char> piece(PieceBytes);
   while (sent && file) {
     file.read(piece.data(), static_cast<std::streamsize>(piece.size()));
     const auto count = static_cast<std::size_t>(file.gcount());
