@@ -5,8 +5,9 @@
 #include <thread>
 
 #include "platform/glib/zbCallbackGuard.h"
-#include "platform/glib/zbGtkPresent.h"
+#include "platform/gtk/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbRegistry.h"
 #include "support/zbSound.h"
@@ -95,37 +96,6 @@ void SetBufferText(GtkWidget* TextView, std::u16string_view Text) {
                            static_cast<int>(text.size()));
 }
 
-// Without a window manager nobody gives a new window the keyboard: it takes it when it is mapped.
-gboolean PresentOnMap(GtkWidget* Window, GdkEvent*, gpointer) noexcept {
-  GuardCallback([&] { PresentWindow(GTK_WINDOW(Window)); });
-  return FALSE;
-}
-
-struct TModalRun {
-  int Response = GTK_RESPONSE_NONE;
-  bool Done = false;
-};
-
-void OnModalResponse(GtkDialog*, gint AResponse, gpointer ARun) noexcept {
-  GuardCallback([&] {
-    auto* run = static_cast<TModalRun*>(ARun);
-    run->Response = AResponse;
-    run->Done = true;
-  });
-}
-
-int RunModalDialog(GtkDialog* Dialog) {
-  TModalRun run;
-  const TzbSignal response(Dialog, "response", G_CALLBACK(OnModalResponse), &run);
-  const TzbSignal mapped(Dialog, "map-event", G_CALLBACK(PresentOnMap), nullptr);
-  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
-  const TzbSignal kept(Dialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
-  gtk_window_set_modal(GTK_WINDOW(Dialog), TRUE);
-  PresentWindow(GTK_WINDOW(Dialog));
-  WaitOnMainContext([&] { return run.Done; }, 0);
-  return run.Response;
-}
-
 bool DebuggerPresent() {
   std::ifstream status("/proc/self/status");
   std::string line;
@@ -211,7 +181,7 @@ void ShowErrorMessageBox(std::u16string_view Message) {
   gtk_window_set_title(GTK_WINDOW(box.get()), U8(ApplicationTitle()).c_str());
   gtk_dialog_add_button(GTK_DIALOG(box.get()), CaptionToMnemonic(CaptionOk).c_str(), GTK_RESPONSE_OK);
   gtk_dialog_set_default_response(GTK_DIALOG(box.get()), GTK_RESPONSE_OK);
-  RunModalDialog(GTK_DIALOG(box.get()));
+  RunModalDialog(box.get());
   if (owner) PresentWindow(owner->Window());
 }
 
@@ -300,7 +270,6 @@ TExceptionDialog::TExceptionDialog() : FForm(gtk_window_new(GTK_WINDOW_TOPLEVEL)
   gtk_widget_show_all(grid);
   gtk_widget_grab_focus(FbtnOk);
 
-  FMapSignal = TzbSignal(form, "map-event", G_CALLBACK(OnMapped), this);
   FDeleteSignal = TzbSignal(form, "delete-event", G_CALLBACK(OnDelete), this);
   // Connected before the window's own handler, so the form sees every key before its controls.
   FKeySignal = TzbSignal(form, "key-press-event", G_CALLBACK(OnKeyPress), this);
@@ -334,7 +303,7 @@ void TExceptionDialog::ShowException(const std::exception& E, const std::excepti
   dialog->FLastActiveControl = ActiveReportControl();
   dialog->SetMessageText(NormaliseErrorMessage(ExceptionMessage(E)));
   dialog->FormShow();
-  WaitOnMainContext([&] { return dialog->FModalResult != mrNone; }, 0);
+  RunModalWindow(dialog->Window(), [&] { return dialog->FModalResult != mrNone; });
 }
 
 void TExceptionDialog::OnExceptionHandler(const void* /*Sender*/, const std::exception& E) {
@@ -543,7 +512,7 @@ void TExceptionDialog::SaveClick() {
   gtk_file_chooser_set_current_name(files, U8(proposed).c_str());
   std::u16string fileName = IncludeTrailingChar(folder, u'/') + proposed;
 
-  const bool confirmed = RunModalDialog(GTK_DIALOG(chooser.get())) == GTK_RESPONSE_ACCEPT;
+  const bool confirmed = RunModalDialog(chooser.get()) == GTK_RESPONSE_ACCEPT;
   if (confirmed) {
     const TzbGChars chosen(gtk_file_chooser_get_filename(files));
     if (chosen) fileName = Utf8ToUtf16(chosen.get());
@@ -555,10 +524,6 @@ void TExceptionDialog::SaveClick() {
     WriteRegistryString(HKEY_CURRENT_USER, ExceptionDialogRegistryKey(), SavePathValueName, ExtractFileDirEx(fileName));
   }
   if (DebuggerPresent()) OpenInTextEditor(Window(), fileName);
-}
-
-gboolean TExceptionDialog::OnMapped(GtkWidget* AWindow, GdkEvent* AEvent, gpointer) noexcept {
-  return PresentOnMap(AWindow, AEvent, nullptr);
 }
 
 gboolean TExceptionDialog::OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept {

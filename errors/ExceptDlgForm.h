@@ -104,7 +104,6 @@ class TExceptionDialog {
   void ApplySizeLimits();
   int ScreenHeight() const;
 
-  static gboolean OnMapped(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept;
   static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept;
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey* AKey, gpointer ASelf) noexcept;
   static gboolean OnDrawn(GtkWidget*, cairo_t*, gpointer ASelf) noexcept;
@@ -130,7 +129,7 @@ class TExceptionDialog {
   TModalResult FModalResult = mrNone;
   bool FBuildPosted = false;
   TzbSource FPostedBuild;
-  TzbSignal FMapSignal, FDeleteSignal, FKeySignal, FDrawSignal, FOkSignal, FDetailsSignal, FSaveSignal;
+  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal, FOkSignal, FDetailsSignal, FSaveSignal;
 };
 
 }  // namespace zb

@@ -14,6 +14,7 @@
 #include "htmledit/zbHtmlPrintOptions.h"
 #include "htmledit/zbMsHtml_tlb.h"
 #include "htmledit/zbShDocVw_tlb.h"
+#include "platform/glib/zbGOwner.h"
 #include "support/zbStr.h"
 
 // GDK's tag, declared so that users of the editor need no GDK headers.
@@ -355,7 +356,7 @@ class TzbCustomHtmlEdit : public TWebBrowser {
 
   IWebBrowser2* FControlInterface = nullptr;
   bool FReplaceCaption = false;
-  GtkWidget* FLastDialog = nullptr;  // the engine's last announced dialog, which the owner hook skips
+  TzbWeak<GtkWidget> FLastDialog;  // the engine's last announced dialog, which the owner hook skips
   std::unique_ptr<THtmlPrintOptions> FPrintOptions;
   TDownloadControlOptions FDownloadControlOptions;
   TUserInterfaceOptions FUserInterfaceOptions;

@@ -39,7 +39,7 @@ void ReplaceDialogCaption(GtkWidget* ADialog) {
 }
 
 void TzbCustomHtmlEdit::DialogShown(GtkWidget* ADialog, IzbPageSetupFields* APageSetup) {
-  FLastDialog = ADialog;
+  FLastDialog.Set(ADialog);
   if (FReplaceCaption) ReplaceDialogCaption(ADialog);
   if (APageSetup && ApplyPrintOptionsToDialog) {
     ApplyPrintOptionsToDialog = false;
@@ -68,7 +68,7 @@ void TzbCustomHtmlEdit::ParentFormWndProc(GtkWidget* AOwner) {
   TzbOwner<GList, g_list_free> windows(gtk_window_list_toplevels());
   for (GList* l = windows.get(); l; l = l->next) {
     auto* window = GTK_WIDGET(l->data);
-    if (window == AOwner || window == FLastDialog || !gtk_window_is_active(GTK_WINDOW(window))) continue;
+    if (window == AOwner || window == FLastDialog.Get() || !gtk_window_is_active(GTK_WINDOW(window))) continue;
     DialogShown(window, nullptr);
     return;
   }

@@ -24,9 +24,9 @@ struct TzbHtmlEdHooks {
   std::unique_ptr<TzbShellDDEServer> Server;
   // The key filter and the close query on the view.
   TzbSignal KeyPress, KeyRelease, Close;
-  // The owner window, cleared by GObject when the window goes first.
-  GtkWidget* ParentForm = nullptr;
-  gulong ParentFormHandler = 0;
+  // The owner window, empty once the window went first, and its activation watch.
+  TzbWeak<GtkWidget> ParentForm;
+  TzbSignal ParentFormActive;
 
   TzbHtmlEdHooks(TzbCustomHtmlEdit& AEdit, GtkContainer* AParent) : Edit(AEdit), Parent(AParent) {
     GEditors.push_back(&Edit);
@@ -103,27 +103,21 @@ void TzbCustomHtmlEdit::NavigatePidl(const void*) {
 
 void TzbCustomHtmlEdit::HookParentForm() {
   TzbHtmlEdHooks& H = *FHooks;
-  if (H.ParentForm) return;
+  if (H.ParentForm.Get()) return;
   GtkWidget* Owner = H.Parent ? gtk_widget_get_toplevel(GTK_WIDGET(H.Parent)) : nullptr;
   // A window that does not exist yet gets no hook, now or later.
   if (!Owner || !GTK_IS_WINDOW(Owner) || !gtk_widget_get_realized(Owner)) return;
-  H.ParentForm = Owner;
-  g_object_add_weak_pointer(G_OBJECT(Owner), reinterpret_cast<gpointer*>(&H.ParentForm));
-  H.ParentFormHandler =
-      g_signal_connect(Owner, "notify::is-active", G_CALLBACK(TzbHtmlEdHooks::OnParentFormActive), &H);
+  H.ParentForm.Set(Owner);
+  H.ParentFormActive = TzbSignal(Owner, "notify::is-active", G_CALLBACK(TzbHtmlEdHooks::OnParentFormActive), &H);
 }
 
 void TzbCustomHtmlEdit::UnhookParentForm() {
   TzbHtmlEdHooks& H = *FHooks;
-  if (H.ParentForm) {
-    g_signal_handler_disconnect(H.ParentForm, H.ParentFormHandler);
-    g_object_remove_weak_pointer(G_OBJECT(H.ParentForm), reinterpret_cast<gpointer*>(&H.ParentForm));
-  }
-  H.ParentForm = nullptr;
-  H.ParentFormHandler = 0;
+  H.ParentFormActive.Disconnect();
+  H.ParentForm.Set(nullptr);
 }
 
-GtkWidget* TzbCustomHtmlEdit::ParentForm() const { return FHooks->ParentForm; }
+GtkWidget* TzbCustomHtmlEdit::ParentForm() const { return FHooks->ParentForm.Get(); }
 
 namespace {
 

@@ -1,6 +1,7 @@
 // The form's print operations: batch printing without a dialog and the suite's default page options.
 #include "htmledit/zbHtmlPrintOptions.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/print/zbPrintSpool.h"
 #include "service/HtmlServiceConst.h"
 #include "service/Main.h"
 #include "support/zbSound.h"
@@ -11,10 +12,14 @@ namespace zb {
 std::int32_t TfrmHtmlService::PrintFiles(const std::u16string& AFilenames) {
   if (AFilenames.empty()) return HS_OK;
   int position = 1;
+  // A print service that kept silent past its bound is not asked again for the files after it.
+  const print::TzbPrintBatch batch;
   while (position != -1) {
     try {
       std::u16string name;
       GetNextToken(AFilenames, u",", position, name);
+      if (print::TzbPrintBatch::ServiceStalled() && IsDocumentFile(name))
+        throw EzbException(u"Der Druckdienst antwortet nicht; das Dokument \"%s\" wurde nicht gedruckt", {name});
       PrintFile(name);
     } catch (const std::exception& e) {
       // One file's failure never stops the others; it is logged, not shown.

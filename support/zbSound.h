@@ -45,12 +45,8 @@ void BringApplicationToFront(bool AShowMainForm);
 // Shows (de-iconified) and raises AForm; false when that failed.
 bool ShowAndBringToFront(GtkWindow* AForm);
 
-// Shows ADialog (a GtkDialog) and its children in front and waits for an answer through the main loop;
-// AOnShown runs once it is on screen; an answer for which AKeepOpen says true does not end the wait.
-// Escape and the close button answer like a button, and GTK is kept from destroying the window,
-// which its owner destroys.
-int RunModalDialog(GtkWidget* ADialog, const std::function<void()>& AOnShown = {},
-                   const std::function<bool(int)>& AKeepOpen = {});
+// Modal windows run through RunModalDialog (platform/gtk/zbModalRun.h), which presents them with
+// ShowAndBringToFront.
 
 // Results of ShellExecuteOrOpenWith, as the shell gives them: above 32 is success.
 constexpr int SE_ERR_FNF = 2;

@@ -7,8 +7,8 @@
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
-#include "platform/glib/zbGtkPresent.h"
-#include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbGtkPresent.h"
+#include "platform/gtk/zbModalRun.h"
 #include "support/zbSound.h"
 #include "support/zbUnicode.h"
 
@@ -84,25 +84,6 @@ bool ShowAndBringToFront(GtkWindow* AForm) {
         return true;
       },
       false);
-}
-
-int RunModalDialog(GtkWidget* ADialog, const std::function<void()>& AOnShown,
-                   const std::function<bool(int)>& AKeepOpen) {
-  gint response = GTK_RESPONSE_NONE;
-  const TzbSignal answered(ADialog, "response", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AData) noexcept {
-                             *static_cast<gint*>(AData) = AResponse;
-                           }),
-                           &response);
-  // Escape closes through a delete event, after which GTK would destroy the window its owner destroys.
-  const TzbSignal kept(ADialog, "delete-event", G_CALLBACK(gtk_true), nullptr);
-  gtk_widget_show_all(ADialog);
-  ShowAndBringToFront(GTK_WINDOW(ADialog));
-  if (AOnShown) AOnShown();
-  for (;;) {
-    response = GTK_RESPONSE_NONE;
-    WaitOnMainContext([&] { return response != GTK_RESPONSE_NONE; }, 0);
-    if (!AKeepOpen || !AKeepOpen(response)) return response;
-  }
 }
 
 void BringApplicationToFront(bool AShowMainForm) {

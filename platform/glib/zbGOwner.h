@@ -91,19 +91,60 @@ class TzbGError {
   GError* FRaw = nullptr;
 };
 
-// A signal connection that ends with its owner.
+// A weak reference to a GObject: empty once the object is finalised, never dangling. For remembered
+// widgets that may go before their rememberer.
+template <typename T>
+class TzbWeak {
+ public:
+  TzbWeak() noexcept = default;
+  explicit TzbWeak(T* AObject) { Set(AObject); }
+  TzbWeak(TzbWeak&&) noexcept = default;
+  TzbWeak& operator=(TzbWeak&&) noexcept = default;
+  ~TzbWeak() {
+    if (FRef) g_weak_ref_clear(FRef.get());
+  }
+  void Set(T* AObject) {
+    if (!FRef) {
+      FRef = std::make_unique<GWeakRef>();
+      g_weak_ref_init(FRef.get(), nullptr);
+    }
+    g_weak_ref_set(FRef.get(), AObject);
+  }
+  // The object while it lives, else nullptr; no reference is kept, so only for the calling moment.
+  T* Get() const noexcept {
+    gpointer object = FRef ? g_weak_ref_get(FRef.get()) : nullptr;
+    if (object) g_object_unref(object);
+    return static_cast<T*>(object);
+  }
+  // The object with a reference of its own, or empty.
+  TzbGObject<T> Lock() const noexcept {
+    return TzbGObject<T>(FRef ? static_cast<T*>(g_weak_ref_get(FRef.get())) : nullptr);
+  }
+
+ private:
+  std::unique_ptr<GWeakRef> FRef;
+};
+
+// A signal connection that ends with its owner, or with its instance when that goes first: the owner
+// holds the instance weakly, so the order in which the two end does not matter.
 class TzbSignal {
  public:
   TzbSignal() = default;
   TzbSignal(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) noexcept
-      : FInstance(AInstance), FId(g_signal_connect(AInstance, ASignal, AHandler, AData)) {}
-  TzbSignal(TzbSignal&& A) noexcept : FInstance(std::exchange(A.FInstance, nullptr)), FId(std::exchange(A.FId, 0)) {}
+      : FInstance(G_OBJECT(AInstance)), FId(g_signal_connect(AInstance, ASignal, AHandler, AData)) {}
+  TzbSignal(TzbSignal&& A) noexcept : FInstance(std::move(A.FInstance)), FId(std::exchange(A.FId, 0)) {}
   TzbSignal& operator=(TzbSignal&& A) noexcept {
     TzbSignal(std::move(A)).Swap(*this);
     return *this;
   }
-  ~TzbSignal() {
-    if (FInstance && FId) g_signal_handler_disconnect(FInstance, FId);
+  ~TzbSignal() { Disconnect(); }
+  void Disconnect() noexcept {
+    if (!FId) return;
+    // A destroyed widget that still lives has lost its handlers already.
+    if (const TzbGObject<GObject> instance = FInstance.Lock();
+        instance && g_signal_handler_is_connected(instance.get(), FId))
+      g_signal_handler_disconnect(instance.get(), FId);
+    FId = 0;
   }
   void Swap(TzbSignal& A) noexcept {
     std::swap(FInstance, A.FInstance);
@@ -111,7 +152,7 @@ class TzbSignal {
   }
 
  private:
-  gpointer FInstance = nullptr;
+  TzbWeak<GObject> FInstance;
   gulong FId = 0;
 };
 

@@ -23,15 +23,19 @@ struct TzbMargins {
   bool operator==(const TzbMargins&) const = default;
 };
 
+struct TzbPaperSize {
+  double Width = 0, Height = 0;  // inches, portrait
+  bool operator==(const TzbPaperSize&) const = default;
+};
+
 struct TzbPageSetup {
   std::u16string Header, Footer;
   TzbMargins Margins;
   TPrintOrientationOption Orientation = poPortrait;
   std::u16string Paper;  // PWG self-describing name, e.g. "iso_a4_210x297mm"
-};
-
-struct TzbPaperSize {
-  double Width = 0, Height = 0;  // inches, portrait
+  // The paper's own size, for a paper chosen in the print dialog whose name tells none (a printer's
+  // own paper from its PPD, a custom one); the name's size otherwise.
+  std::optional<TzbPaperSize> PaperSize;
 };
 
 // "0.75000" → 0.75; spaces anywhere are ignored, "." is the only decimal separator, whatever the

@@ -8,8 +8,7 @@
 #include <cmath>
 
 #include "platform/glib/zbCallbackGuard.h"
-#include "platform/glib/zbGtkPresent.h"
-#include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbRegistry.h"
 #include "support/zbUnicode.h"
@@ -225,12 +224,6 @@ void TzbPageSetupDialog::Build(GtkWindow* AParent) {
   FSignals.emplace_back(FDialog.get(), "delete-event",
                         G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) noexcept -> gboolean { return TRUE; }),
                         nullptr);
-  FSignals.emplace_back(FDialog.get(), "map-event",
-                        G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) noexcept -> gboolean {
-                          GuardCallback([&] { static_cast<TzbPageSetupDialog*>(ASelf)->FMapped = true; });
-                          return FALSE;
-                        }),
-                        this);
 }
 
 void TzbPageSetupDialog::AddPaper(const std::u16string& AName) {
@@ -322,15 +315,15 @@ void TzbPageSetupDialog::WriteStore() const {
 
 bool TzbPageSetupDialog::Run(const std::function<void(TzbPageSetupDialog&)>& AOnShow) {
   FResponse = GTK_RESPONSE_NONE;
-  FMapped = false;
   GtkWidget* window = FDialog.get();
   // The first field that Return confirms from; on the paper list Return would open its menu instead.
   gtk_window_set_focus(Window(), GTK_WIDGET(FMargins[sLeft]));
   gtk_widget_show_all(window);
-  PresentWindow(Window());
-  WaitOnMainContext([this] { return FMapped || FResponse != GTK_RESPONSE_NONE; }, 0);
-  if (AOnShow && FResponse == GTK_RESPONSE_NONE) AOnShow(*this);
-  WaitOnMainContext([this] { return FResponse != GTK_RESPONSE_NONE; }, 0);
+  RunModalWindow(
+      Window(), [this] { return FResponse != GTK_RESPONSE_NONE; },
+      [&] {
+        if (AOnShow) AOnShow(*this);
+      });
   gtk_widget_hide(window);
   if (FResponse != GTK_RESPONSE_OK) return false;
   WriteStore();

@@ -73,7 +73,6 @@ class TzbPageSetupDialog {
   std::array<double, 4> FStoredInches{};
   std::vector<std::u16string> FPaperNames;
   gint FResponse = GTK_RESPONSE_NONE;
-  bool FMapped = false;
   std::vector<TzbSignal> FSignals;
 };
 

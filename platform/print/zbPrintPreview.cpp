@@ -6,8 +6,7 @@
 #include <utility>
 
 #include "platform/glib/zbCallbackGuard.h"
-#include "platform/glib/zbGtkPresent.h"
-#include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbUnicode.h"
 
@@ -214,12 +213,6 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
                           return TRUE;  // the window goes with its owner
                         }),
                         this);
-  FSignals.emplace_back(window, "map-event",
-                        G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) noexcept -> gboolean {
-                          GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->FMapped = true; });
-                          return FALSE;
-                        }),
-                        this);
 }
 
 double TzbPrintPreview::PixelsPerPoint() const {
@@ -413,13 +406,13 @@ void TzbPrintPreview::RunAction(TAction AAction) {
 
 void TzbPrintPreview::Run(const std::function<void(TzbPrintPreview&)>& AOnShow) {
   FClosed = false;
-  FMapped = false;
   gtk_widget_show_all(FWindow.get());
   gtk_widget_grab_focus(FCanvas);
-  PresentWindow(Window());
-  WaitOnMainContext([this] { return FMapped || FClosed; }, 0);
-  if (AOnShow && !FClosed) AOnShow(*this);
-  WaitOnMainContext([this] { return FClosed; }, 0);
+  RunModalWindow(
+      Window(), [this] { return FClosed; },
+      [&] {
+        if (AOnShow) AOnShow(*this);
+      });
   FActionIdle.Remove();
   FPending = paNone;
   gtk_widget_hide(FWindow.get());

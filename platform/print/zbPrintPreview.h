@@ -69,7 +69,7 @@ class TzbPrintPreview {
   TzbPreviewZoom FZoom = pzWholePage;
   double FScale = 1;
   int FViewWidth = 0, FViewHeight = 0;
-  bool FMapped = false, FClosed = false, FUpdatingControls = false;
+  bool FClosed = false, FUpdatingControls = false;
   bool FActionRunning = false;
   TAction FPending = paNone;
   TzbSource FActionIdle;

@@ -1,14 +1,24 @@
 #include "platform/print/zbPrintSpool.h"
 
 #include <cups/cups.h>
+#include <gio/gio.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <memory>
+#include <vector>
 
+#include "platform/glib/zbMainWait.h"
 #include "platform/print/zbCupsOwner.h"
 #include "platform/print/zbPrintError.h"
+#include "support/zbFormat.h"
 #include "support/zbStr.h"
 #include "support/zbUnicode.h"
 
@@ -16,6 +26,7 @@ namespace zb::print {
 namespace {
 
 constexpr std::size_t MaxJobNameBytes = 255;
+constexpr std::size_t PieceBytes = std::size_t{64} * 1024;
 constexpr char PdfMagic[] = "%PDF-";
 constexpr std::u16string_view SFileNotReadable = u"Die Druckdatei '%s' kann nicht gelesen werden";
 constexpr std::u16string_view SNotPdf = u"Die Druckdatei '%s' ist keine PDF-Datei";
@@ -24,6 +35,16 @@ constexpr std::u16string_view SNoAnswer = u"Der Druckdienst antwortet nicht (%s)
 constexpr std::u16string_view SNoDefaultPrinter = u"Kein Standarddrucker eingerichtet";
 constexpr std::u16string_view SNoSuchPrinter = u"Der Drucker '%s' ist nicht eingerichtet";
 constexpr std::u16string_view SJobRefused = u"Druckauftrag für '%s' wurde abgelehnt: %s";
+constexpr std::u16string_view SNotSent =
+    u"Der Druckdienst hat in diesem Auftrag schon nicht geantwortet; '%s' wurde nicht an ihn gesendet";
+
+// Why a connection failed, as the user can act on it.
+constexpr std::u16string_view SCauseNoSocket = u"Er läuft nicht (die Verbindung '%s' gibt es nicht)";
+constexpr std::u16string_view SCauseRefused = u"Er nimmt keine Verbindungen an";
+constexpr std::u16string_view SCauseNoAccess = u"Der Zugriff auf die Verbindung ist nicht erlaubt";
+constexpr std::u16string_view SCauseUnknownHost = u"Der Rechner '%s' ist unbekannt";
+constexpr std::u16string_view SCauseUnreachable = u"Der Rechner ist im Netz nicht erreichbar";
+constexpr std::u16string_view SCauseOther = u"Die Verbindung schlug fehl (Fehler %d)";
 
 struct TzbTimeoutState {
   bool Expired = false;
@@ -70,31 +91,69 @@ std::u16string PrintJobName(std::u16string_view ATitle) {
   return Utf8ToUtf16(utf8.substr(0, cut));
 }
 
-int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, const TzbPrintJobOptions& AOptions) {
-  CheckPdfFile(AFileName);
-  const std::u16string jobName = PrintJobName(ATitle);
+namespace {
 
+// libcups overwrites errno on its way out of httpConnect2; the cause is found again by a connect of our own.
+std::u16string ConnectionCause(const std::string& AHost, int APort) {
+  if (AHost.starts_with('/')) {
+    struct stat st {};
+    if (::stat(AHost.c_str(), &st) != 0) return Format(SCauseNoSocket, {Utf8ToUtf16(AHost)});
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    AHost.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int error = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
+    if (fd >= 0) ::close(fd);
+    if (error == ECONNREFUSED) return std::u16string(SCauseRefused);
+    if (error == EACCES || error == EPERM) return std::u16string(SCauseNoAccess);
+    return Format(SCauseOther, {error});
+  }
+  const std::string port = std::to_string(APort);
+  http_addrlist_t* found = httpAddrGetList(AHost.c_str(), AF_UNSPEC, port.c_str());
+  if (!found) return Format(SCauseUnknownHost, {Utf8ToUtf16(AHost)});
+  httpAddrFreeList(found);
+  return std::u16string(SCauseUnreachable);
+}
+
+// The destination CUPS itself would choose for none: LPDEST, then PRINTER (but not the historical "lp").
+std::string DestinationOf(const std::string& ANamed) {
+  if (!ANamed.empty()) return ANamed;
+  if (const char* lpdest = std::getenv("LPDEST"); lpdest && *lpdest) return lpdest;
+  if (const char* printer = std::getenv("PRINTER"); printer && *printer && std::strcmp(printer, "lp") != 0)
+    return printer;
+  return {};
+}
+
+// What the whole talk with the print service ended in: a job id, or a German error.
+struct TzbSpoolResult {
+  int Job = 0;
+  std::u16string Error;
+};
+
+// The talk with the print service; runs in a worker thread (libcups keeps its last error per thread).
+// The job is created and its document written in pieces (what cupsPrintFile2 does in one call), so that
+// the caller sees a slow but moving upload as alive: every piece counts in AProgress.
+int TalkToService(const std::u16string& AFileName, const std::u16string& AJobName, const TzbPrintJobOptions& AOptions,
+                  std::atomic<int>& AProgress) {
   std::string server = AOptions.Server.empty() ? std::string(cupsServer()) : Utf16ToUtf8(AOptions.Server);
   const std::u16string serverText = Utf8ToUtf16(server);
   auto [host, port] = SplitServer(server);
   const int timeout = std::max(1, AOptions.TimeoutSeconds);
   TzbHttp http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, timeout * 1000, nullptr));
-  if (!http) {
-    int error = errno;
-    throw EzbPrintError(SNoService, {serverText, Utf8ToUtf16(std::strerror(error))});
-  }
+  if (!http) throw EzbPrintError(SNoService, {serverText, ConnectionCause(host, port)});
   TzbTimeoutState state;
   httpSetTimeout(http.get(), timeout, OnTimeout, &state);
 
-  const std::string destination = Utf16ToUtf8(AOptions.Destination);
+  const std::string destination = DestinationOf(Utf16ToUtf8(AOptions.Destination));
   TzbCupsDests dest(1, cupsGetNamedDest(http.get(), destination.empty() ? nullptr : destination.c_str(), nullptr));
   if (!dest.Get()) {
     if (state.Expired) throw EzbPrintError(SNoAnswer, {serverText});
-    if (cupsLastError() == IPP_STATUS_ERROR_NOT_FOUND || cupsLastError() <= IPP_STATUS_OK_EVENTS_COMPLETE) {
+    const ipp_status_t status = cupsLastError();
+    if (status == IPP_STATUS_ERROR_NOT_FOUND || status <= IPP_STATUS_OK_EVENTS_COMPLETE) {
       if (destination.empty()) throw EzbPrintError(std::u16string(SNoDefaultPrinter));
-      throw EzbPrintError(SNoSuchPrinter, {AOptions.Destination});
+      throw EzbPrintError(SNoSuchPrinter, {Utf8ToUtf16(destination)});
     }
-    throw EzbPrintError(SNoService, {serverText, Utf8ToUtf16(cupsLastErrorString())});
+    throw EzbPrintError(SNoService, {serverText, IppStatusText(status)});
   }
 
   TzbCupsOptions options;
@@ -103,12 +162,150 @@ int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, 
   options.Add("document-format", "application/pdf");
   for (const auto& [name, value] : AOptions.Options) options.Add(Utf16ToUtf8(name).c_str(), Utf16ToUtf8(value).c_str());
 
-  const std::string file = Utf16ToUtf8(AFileName);
-  int job = cupsPrintFile2(http.get(), dest.Get()->name, file.c_str(), Utf16ToUtf8(jobName).c_str(), options.Count(),
-                           options.Get());
-  if (job > 0) return job;
-  if (state.Expired) throw EzbPrintError(SNoAnswer, {serverText});
-  throw EzbPrintError(SJobRefused, {jobName, Utf8ToUtf16(cupsLastErrorString())});
+  if (AOptions.BeforeSending) AOptions.BeforeSending();
+  const std::string jobName = Utf16ToUtf8(AJobName);
+  const char* name = dest.Get()->name;
+  const int job = cupsCreateJob(http.get(), name, jobName.c_str(), options.Count(), options.Get());
+  const auto refused = [&] {
+    if (state.Expired) return EzbPrintError(SNoAnswer, {serverText});
+    return EzbPrintError(SJobRefused, {AJobName, IppStatusText(cupsLastError())});
+  };
+  if (job <= 0) throw refused();
+  ++AProgress;
+  // A job that got no document is taken back; a service that stopped answering gets no second try.
+  const auto abandon = [&] {
+    if (!state.Expired) cupsCancelJob2(http.get(), name, job, 0);
+  };
+  std::ifstream file(Utf16ToUtf8(AFileName), std::ios::binary);
+  if (!file) {
+    abandon();
+    throw EzbPrintError(SFileNotReadable, {AFileName});
+  }
+  bool sent = cupsStartDocument(http.get(), name, job, jobName.c_str(), CUPS_FORMAT_PDF, 1) == HTTP_STATUS_CONTINUE;
+  std::vector<char> piece(PieceBytes);
+  while (sent && file) {
+    file.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+    const auto count = static_cast<std::size_t>(file.gcount());
+    if (count > 0) sent = cupsWriteRequestData(http.get(), piece.data(), count) == HTTP_STATUS_CONTINUE;
+    ++AProgress;
+  }
+  if (sent && !file.eof()) {
+    abandon();
+    throw EzbPrintError(SFileNotReadable, {AFileName});
+  }
+  if (cupsFinishDocument(http.get(), name) != IPP_STATUS_OK || !sent) {
+    const EzbPrintError error = refused();
+    abandon();
+    throw error;
+  }
+  return job;
+}
+
+// The talk's input and output, owned by the task: a talk given up on ends in the worker unseen.
+struct TzbSpoolTalk {
+  std::u16string FileName, JobName;
+  TzbPrintJobOptions Options;
+  TzbSpoolResult Result;
+  std::atomic<int> Progress = 0;  // steps of the talk so far, counted by the worker
+  bool Done = false;              // main thread only, set when the task's completion reaches the main context
+};
+
+void RunTalk(GTask*, gpointer, gpointer ATalk, GCancellable*) noexcept {
+  auto& talk = *static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk);
+  try {
+    talk->Result.Job = TalkToService(talk->FileName, talk->JobName, talk->Options, talk->Progress);
+  } catch (const EzbException& e) {
+    talk->Result.Error = e.Message();
+  } catch (...) {
+    talk->Result.Error = Format(SNoService, {u"?", Format(SCauseOther, {0})});
+  }
+}
+
+// Only the main thread touches these: a batch stops at the first print service that kept silent.
+int GBatchDepth = 0;
+bool GBatchStalled = false;
+
+}  // namespace
+
+TzbPrintBatch::TzbPrintBatch() {
+  if (GBatchDepth++ == 0) GBatchStalled = false;
+}
+
+TzbPrintBatch::~TzbPrintBatch() {
+  if (--GBatchDepth == 0) GBatchStalled = false;
+}
+
+bool TzbPrintBatch::ServiceStalled() { return GBatchStalled; }
+
+void TzbPrintBatch::NoteServiceStalled() {
+  if (GBatchDepth > 0) GBatchStalled = true;
+}
+
+std::u16string IppStatusText(int AStatus) {
+  switch (AStatus) {
+    case IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS: return u"Der Drucker nimmt zurzeit keine Aufträge an";
+    case IPP_STATUS_ERROR_PRINTER_IS_DEACTIVATED: return u"Der Drucker ist abgeschaltet";
+    case IPP_STATUS_ERROR_NOT_FOUND:
+    case IPP_STATUS_ERROR_GONE: return u"Der Drucker ist nicht eingerichtet";
+    case IPP_STATUS_ERROR_FORBIDDEN:
+    case IPP_STATUS_ERROR_NOT_AUTHORIZED: return u"Der Druckdienst erlaubt diesen Auftrag nicht";
+    case IPP_STATUS_ERROR_NOT_AUTHENTICATED:
+    case IPP_STATUS_ERROR_CUPS_AUTHENTICATION_CANCELED: return u"Der Druckdienst verlangt eine Anmeldung";
+    case IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED:
+    case IPP_STATUS_ERROR_DOCUMENT_FORMAT_ERROR:
+    case IPP_STATUS_ERROR_DOCUMENT_UNPRINTABLE: return u"Der Drucker kann das Dokument nicht verarbeiten";
+    case IPP_STATUS_ERROR_REQUEST_ENTITY:
+    case IPP_STATUS_ERROR_REQUEST_VALUE:
+    case IPP_STATUS_ERROR_TOO_MANY_JOBS:
+    case IPP_STATUS_ERROR_TOO_MANY_DOCUMENTS: return u"Der Auftrag ist für den Drucker zu groß";
+    case IPP_STATUS_ERROR_BAD_REQUEST:
+    case IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES:
+    case IPP_STATUS_ERROR_CONFLICTING:
+    case IPP_STATUS_ERROR_NOT_POSSIBLE: return u"Der Drucker lehnt die Einstellungen des Auftrags ab";
+    case IPP_STATUS_ERROR_TIMEOUT: return u"Der Drucker hat nicht rechtzeitig geantwortet";
+    case IPP_STATUS_ERROR_SERVICE_UNAVAILABLE:
+    case IPP_STATUS_ERROR_BUSY:
+    case IPP_STATUS_ERROR_TEMPORARY: return u"Der Druckdienst ist vorübergehend nicht verfügbar";
+    case IPP_STATUS_ERROR_DEVICE: return u"Der Drucker meldet eine Störung";
+    case IPP_STATUS_ERROR_JOB_CANCELED: return u"Der Auftrag wurde abgebrochen";
+    case IPP_STATUS_ERROR_CUPS_PKI:
+    case IPP_STATUS_ERROR_CUPS_UPGRADE_REQUIRED: return u"Eine sichere Verbindung kam nicht zustande";
+    default: return Format(u"Der Druckdienst meldet den Fehler 0x%.4x", {AStatus});
+  }
+}
+
+int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, const TzbPrintJobOptions& AOptions) {
+  CheckPdfFile(AFileName);
+  if (TzbPrintBatch::ServiceStalled()) throw EzbPrintError(SNotSent, {AFileName});
+  auto talk = std::make_shared<TzbSpoolTalk>();
+  talk->FileName = AFileName;
+  talk->JobName = PrintJobName(ATitle);
+  talk->Options = AOptions;
+  const TzbGObject<GTask> task(g_task_new(
+      nullptr, nullptr,
+      +[](GObject*, GAsyncResult* AResult, gpointer) noexcept {
+        (*static_cast<std::shared_ptr<TzbSpoolTalk>*>(g_task_get_task_data(G_TASK(AResult))))->Done = true;
+      },
+      nullptr));
+  g_task_set_task_data(
+      task.get(), new std::shared_ptr<TzbSpoolTalk>(talk),
+      +[](gpointer ATalk) noexcept { delete static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk); });
+  g_task_run_in_thread(task.get(), &RunTalk);
+  // The bound holds for every stretch without progress: a frozen service costs one bound, a large
+  // document on a slow line goes on as long as it moves.
+  const int boundMs = std::max(1, AOptions.TimeoutSeconds) * 1000;
+  for (int seen = talk->Progress; !WaitOnMainContext([&] { return talk->Done; }, boundMs);) {
+    const int now = talk->Progress;
+    if (now != seen) {
+      seen = now;
+      continue;
+    }
+    TzbPrintBatch::NoteServiceStalled();
+    const std::u16string server = AOptions.Server.empty() ? Utf8ToUtf16(cupsServer()) : AOptions.Server;
+    throw EzbPrintError(SNoAnswer, {server});
+  }
+  if (!talk->Result.Error.empty()) throw EzbPrintError(talk->Result.Error);
+  return talk->Result.Job;
 }
 
 }  // namespace zb::print

@@ -8,6 +8,7 @@
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "support/zbSound.h"
 #include "support/zbUnicode.h"
 

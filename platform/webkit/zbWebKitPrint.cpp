@@ -12,8 +12,10 @@
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbModalRun.h"
 #include "platform/print/zbPageSetupDialog.h"
 #include "platform/print/zbPdfStamp.h"
+#include "platform/print/zbPrintError.h"
 #include "platform/print/zbPrintFolder.h"
 #include "platform/print/zbPrintPreview.h"
 #include "platform/print/zbPrintSpool.h"
@@ -40,10 +42,11 @@ struct TPrintRun {
 TzbGObject<GtkPageSetup> PageSetupOf(const print::TzbPageSetup& ASetup) {
   TzbGObject<GtkPageSetup> page(gtk_page_setup_new());
   const std::string paperName = Utf16ToUtf8(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
-  TzbPaperSizeOwner paper(gtk_paper_size_new(paperName.c_str()));
-  if (const auto size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper))
-    paper.reset(
-        gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height, GTK_UNIT_INCH));
+  std::optional<print::TzbPaperSize> size = ASetup.PaperSize;
+  if (!size) size = print::PaperSizeFromName(ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper);
+  const TzbPaperSizeOwner paper(
+      size ? gtk_paper_size_new_custom(paperName.c_str(), paperName.c_str(), size->Width, size->Height, GTK_UNIT_INCH)
+           : gtk_paper_size_new(paperName.c_str()));
   gtk_page_setup_set_paper_size(page.get(), paper.get());
   gtk_page_setup_set_orientation(
       page.get(), ASetup.Orientation == poLandscape ? GTK_PAGE_ORIENTATION_LANDSCAPE : GTK_PAGE_ORIENTATION_PORTRAIT);
@@ -246,7 +249,7 @@ bool AskPrintDialog(const print::TzbPageSetup& ASetup, TDialogChoice& AChoice, c
 
 struct TJobRun {
   bool Done = false;
-  std::u16string Error;
+  bool Failed = false;
 };
 
 // Sends the finished PDF to the printer the dialog chose, with its settings (copies, ranges …).
@@ -262,15 +265,21 @@ void SendToChosenPrinter(const TDialogChoice& AChoice, const std::u16string& APd
       job.get(),
       +[](GtkPrintJob*, gpointer AData, const GError* AError) noexcept {
         auto& r = *static_cast<std::shared_ptr<TJobRun>*>(AData);
-        GuardCallback([&] {
-          if (AError) r->Error = Utf8ToUtf16(AError->message ? AError->message : "?");
-        });
+        r->Failed = AError != nullptr;
         r->Done = true;
       },
       new std::shared_ptr<TJobRun>(run),
       +[](gpointer AData) noexcept { delete static_cast<std::shared_ptr<TJobRun>*>(AData); });
-  WaitOnMainContext([&] { return run->Done; }, 0);
-  if (!run->Error.empty()) throw EzbException(u"Der Druckauftrag wurde abgelehnt: %s", {run->Error});
+  // GTK's print backend talks to the print service on the main loop; a frozen one never calls back.
+  const int boundSeconds = print::TzbPrintJobOptions{}.TimeoutSeconds;
+  if (!WaitOnMainContext([&] { return run->Done; }, boundSeconds * 1000)) {
+    print::TzbPrintBatch::NoteServiceStalled();
+    throw print::EzbPrintError(u"Der Druckdienst hat den Druckauftrag '%s' nicht innerhalb von %d Sekunden angenommen",
+                               {print::PrintJobName(ATitle), boundSeconds});
+  }
+  // GTK's reason is English text of its own or of the print service; the user gets the fact in German.
+  if (run->Failed)
+    throw print::EzbPrintError(u"Der Druckauftrag '%s' wurde vom Druckdienst abgelehnt", {print::PrintJobName(ATitle)});
 }
 
 }  // namespace
@@ -368,9 +377,12 @@ HRESULT PrintCommand(WebKitWebView* AView, std::uint32_t AExecOpt, const TVarian
         const bool prompt = AExecOpt == OLECMDEXECOPT_PROMPTUSER;
         if (prompt) {
           if (!AskPrintDialog(setup, choice, AContext)) return S_OK;  // cancelled: nothing is printed
-          // Paper and orientation as confirmed in the dialog; the margins stay the page setup's.
+          // Paper and orientation as confirmed in the dialog; the margins stay the page setup's. The
+          // paper goes on whole: a printer's own or a custom paper has a name nobody else knows.
           GtkPaperSize* paper = gtk_page_setup_get_paper_size(choice.Page.get());
           setup.Paper = Utf8ToUtf16(gtk_paper_size_get_name(paper));
+          setup.PaperSize = print::TzbPaperSize{gtk_paper_size_get_width(paper, GTK_UNIT_INCH),
+                                                gtk_paper_size_get_height(paper, GTK_UNIT_INCH)};
           setup.Orientation = gtk_page_setup_get_orientation(choice.Page.get()) == GTK_PAGE_ORIENTATION_LANDSCAPE
                                   ? poLandscape
                                   : poPortrait;

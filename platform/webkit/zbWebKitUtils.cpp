@@ -59,21 +59,15 @@ gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer 
 
 void TWebViewSignals::Connect(WebKitWebView* AView) {
   Disconnect();
-  FView = AView;
-  FIds.push_back(g_signal_connect(AView, "load-changed", G_CALLBACK(OnLoadChangedCb), this));
-  FIds.push_back(g_signal_connect(AView, "load-failed", G_CALLBACK(OnLoadFailedCb), this));
-  FIds.push_back(g_signal_connect(AView, "web-process-terminated", G_CALLBACK(OnTerminatedCb), this));
-  FIds.push_back(g_signal_connect(AView, "decide-policy", G_CALLBACK(OnDecidePolicyCb), this));
-  FIds.push_back(g_signal_connect(AView, "context-menu", G_CALLBACK(OnContextMenuCb), this));
-  FIds.push_back(g_signal_connect(AView, "script-dialog", G_CALLBACK(OnScriptDialogCb), this));
+  FSignals.emplace_back(AView, "load-changed", G_CALLBACK(OnLoadChangedCb), this);
+  FSignals.emplace_back(AView, "load-failed", G_CALLBACK(OnLoadFailedCb), this);
+  FSignals.emplace_back(AView, "web-process-terminated", G_CALLBACK(OnTerminatedCb), this);
+  FSignals.emplace_back(AView, "decide-policy", G_CALLBACK(OnDecidePolicyCb), this);
+  FSignals.emplace_back(AView, "context-menu", G_CALLBACK(OnContextMenuCb), this);
+  FSignals.emplace_back(AView, "script-dialog", G_CALLBACK(OnScriptDialogCb), this);
 }
 
-void TWebViewSignals::Disconnect() {
-  if (FView)
-    for (gulong Id : FIds) g_signal_handler_disconnect(FView, Id);
-  FIds.clear();
-  FView = nullptr;
-}
+void TWebViewSignals::Disconnect() { FSignals.clear(); }
 
 TVariant ValueFromJsc(JSCValue* AValue) {
   if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
@@ -173,8 +167,8 @@ std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8))
 namespace {
 
 // Boxed, not a GObject.
-using TzbFilterOwner = TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref>;
-TzbFilterOwner GFilter;
+using TzbContentFilter = TzbOwner<WebKitUserContentFilter, webkit_user_content_filter_unref>;
+TzbContentFilter GFilter;
 // The store the offline filter went to; the folders' filters go there too.
 std::string GStoreFolder;
 constexpr char OfflineName[] = "zb-offline";
@@ -184,7 +178,7 @@ constexpr char OfflineName[] = "zb-offline";
 struct TFolderFilter {
   std::string Folder;
   std::string Name;
-  TzbFilterOwner Filter;
+  TzbContentFilter Filter;
 };
 std::list<TFolderFilter> GFolderFilters;
 
@@ -219,9 +213,10 @@ std::string FilterRules(const std::string& AFolderUri) {
   return Rules;
 }
 
+// Owns its filter: one that is compiled only after its wait gave up goes with the call.
 struct TFilterCall {
   bool Done = false;
-  WebKitUserContentFilter* Filter = nullptr;
+  TzbContentFilter Filter;
   std::u16string Error;
 };
 
@@ -240,8 +235,8 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, const char* ANam
         std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
         GuardCallback([&] {
           TzbGError Error;
-          (*C)->Filter = webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore), AResult,
-                                                                      Error.Out());
+          (*C)->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                          AResult, Error.Out()));
           if (!(*C)->Filter) (*C)->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
         });
         (*C)->Done = true;
@@ -344,7 +339,7 @@ WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
                {Utf8ToUtf16(Folder.get()), Utf8ToUtf16(g_get_tmp_dir()),
                 Call->Done ? Call->Error : std::u16string(u"Zeitüberschreitung")}));
   }
-  GFilter.reset(Call->Filter);
+  GFilter = std::move(Call->Filter);
   GStoreFolder = StoreFolder;
   return GFilter.get();
 }
@@ -369,7 +364,7 @@ WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATi
   auto Call = CompileFilter(GStoreFolder.c_str(), Name.get(), FilterRules(Folder), ATimeoutMs);
   // Without its own filter a document still loads, only without any local resource.
   if (!Call->Filter) return Fallback;
-  GFolderFilters.push_front({Folder, Name.get(), TzbFilterOwner(Call->Filter)});
+  GFolderFilters.push_front({Folder, Name.get(), std::move(Call->Filter)});
   if (GFolderFilters.size() > MaxFolderFilters) {
     // A view that still holds the filter keeps it; only its stored copy goes.
     TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
@@ -377,7 +372,7 @@ WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATi
                                             nullptr);
     GFolderFilters.pop_back();
   }
-  return Call->Filter;
+  return GFolderFilters.front().Filter.get();
 }
 
 namespace {

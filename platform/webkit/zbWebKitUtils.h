@@ -38,8 +38,7 @@ class TWebViewSignals {
   void Disconnect();
 
  private:
-  WebKitWebView* FView = nullptr;
-  std::vector<gulong> FIds;
+  std::vector<TzbSignal> FSignals;
 };
 
 // The outcome of one script: a value or the engine's error.

@@ -20,6 +20,7 @@
 #include "support/zbRegistry.h"
 #include "support/zbSound.h"
 #include "support/zbStr.h"
+#include "tests/XdoTool.h"
 
 using namespace zb;
 namespace fs = std::filesystem;
@@ -31,15 +32,9 @@ const char16_t Title[] = u"Vestrum Plumadesk 5.0 - HTML Service";
 std::string U8(std::u16string_view s) { return Utf16ToUtf8(s); }
 
 void Keys(const std::string& Combo, const std::string& Window = "") {
-  std::vector<std::string> args{"xdotool", "key"};
-  if (!Window.empty()) args.insert(args.end(), {"--window", Window});
-  args.push_back(Combo);
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  gint status = 0;
-  ASSERT_TRUE(g_spawn_sync(nullptr, argv.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                           &status, nullptr));
+  ASSERT_TRUE(Window.empty() ? zb::test::xdo::Run(zb::test::xdo::WithKeys({"key"}, Combo))
+                             : zb::test::xdo::KeyTo(Window, Combo))
+      << Combo;
 }
 
 void Screenshot(GtkWidget* Window, const std::string& Name) {
@@ -248,7 +243,7 @@ TEST_F(ExceptDlgForm, DetailsToggleRemembersHeightCopiesAndClosesWithEnter) {
       .Then([] { return true; },
             [] {
               // The user makes it taller: the focused window is the dialog.
-              ASSERT_EQ(std::system("xdotool getwindowfocus windowsize 520 420"), 0);
+              ASSERT_TRUE(zb::test::xdo::Run({"getwindowfocus", "windowsize", "520", "420"}));
             })
       .Then([] { return Height(GTK_WIDGET(TScript::Dialog()->Window())) == 420; }, [] {})
       .Key("alt+d")
@@ -277,9 +272,8 @@ TEST_F(ExceptDlgForm, LongMessageGetsScrollBarAlsoAfterResize) {
       .Then(
           [] { return TScript::Dialog()->MessageHasScrollBar() && gtk_window_is_active(TScript::Dialog()->Window()); },
           [] {
-            const std::string resize =
-                "xdotool getwindowfocus windowsize 700 " + std::to_string(TScript::Dialog()->NonDetailsHeight());
-            ASSERT_EQ(std::system(resize.c_str()), 0);
+            ASSERT_TRUE(zb::test::xdo::Run(
+                {"getwindowfocus", "windowsize", "700", std::to_string(TScript::Dialog()->NonDetailsHeight())}));
           })
       .Then([] { return gtk_widget_get_allocated_width(GTK_WIDGET(TScript::Dialog()->Window())) == 700; }, [] {})
       .Then([] { return TScript::Dialog()->MessageHasScrollBar(); }, [] {})
@@ -384,11 +378,10 @@ TEST_F(ExceptDlgForm, LogEntryReadBackAndShownByTheTool) {
   char* argv[] = {const_cast<char*>(ZB_ERRORVIEW), nullptr};
   ASSERT_TRUE(g_spawn_async(nullptr, argv, nullptr, G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
   // Typed once the window has the keyboard: a window manager gives it only after mapping it.
-  ASSERT_EQ(
-      std::system("id=$(xdotool search --sync --onlyvisible --name 'HTML Service - Anwendungsfehler' | head -1); "
-                  "for i in $(seq 50); do [ \"$(xdotool getactivewindow)\" = \"$id\" ] && break; sleep 0.1; done; "
-                  "xdotool key Return"),
-      0);
+  const std::string id = zb::test::xdo::FindWindow("HTML Service - Anwendungsfehler");
+  ASSERT_FALSE(id.empty());
+  zb::test::xdo::BecomesActive(id);
+  ASSERT_TRUE(zb::test::xdo::Key("Return"));
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
@@ -415,18 +408,17 @@ TEST_F(ExceptDlgForm, TheViewersSaveProposesTheLogFolder) {
   ASSERT_TRUE(g_spawn_async(nullptr, argv, env.get(), G_SPAWN_DO_NOT_REAP_CHILD, nullptr, nullptr, &pid, nullptr));
   // Save is enabled once the report is built; the chooser comes up in front, Return saves there.
   const auto typeWhenActive = [](const std::string& ATitle, const std::string& AKeys) {
-    return std::system(("id=$(xdotool search --sync --onlyvisible --name '" + ATitle + "' | head -1); " +
-                        "for i in $(seq 50); do [ \"$(xdotool getactivewindow)\" = \"$id\" ] && break; sleep 0.1; "
-                        "done; sleep 1; xdotool key " +
-                        AKeys)
-                           .c_str());
+    const std::string id = zb::test::xdo::FindWindow(ATitle);
+    zb::test::xdo::BecomesActive(id);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    return !id.empty() && zb::test::xdo::Key(AKeys);
   };
-  ASSERT_EQ(typeWhenActive("HTML Service - Anwendungsfehler", "alt+s"), 0);
-  ASSERT_EQ(typeWhenActive("^Speichern unter$", "Return"), 0);
+  ASSERT_TRUE(typeWhenActive("HTML Service - Anwendungsfehler", "alt+s"));
+  ASSERT_TRUE(typeWhenActive("^Speichern unter$", "Return"));
   for (int i = 0; i < 50 && logs() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(logs(), 1u) << "the report was not saved into the log folder";
   for (const auto& e : fs::recursive_directory_iterator(home)) EXPECT_NE(e.path().extension(), ".log") << e.path();
-  ASSERT_EQ(typeWhenActive("HTML Service - Anwendungsfehler", "Return"), 0);
+  ASSERT_TRUE(typeWhenActive("HTML Service - Anwendungsfehler", "Return"));
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);

@@ -12,6 +12,7 @@
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "tests/XdoTool.h"
 
 namespace zb::print::test {
 
@@ -29,14 +30,10 @@ inline bool Focus(GtkWindow* AWindow) {
 // Key presses as a user makes them, e.g. "Page_Down", "ctrl+plus", "alt+o"; to the focused window.
 inline void Key(const std::string& AKeys) {
   gdk_display_sync(gdk_display_get_default());
-  const std::string cmd = "xdotool key --clearmodifiers " + AKeys;
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+  ASSERT_TRUE(zb::test::xdo::Key(AKeys)) << AKeys;
 }
 
-inline void Type(const std::string& AText) {
-  const std::string cmd = "xdotool type --clearmodifiers '" + AText + "'";
-  ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
-}
+inline void Type(const std::string& AText) { ASSERT_TRUE(zb::test::xdo::Type(AText)) << AText; }
 
 // The first widget below ARoot (internal children included) that APredicate accepts.
 inline GtkWidget* FindWidget(GtkWidget* ARoot, const std::function<bool(GtkWidget*)>& APredicate) {

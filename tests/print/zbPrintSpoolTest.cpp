@@ -12,6 +12,8 @@
 #include <future>
 #include <thread>
 
+#include <cups/cups.h>
+
 #include "platform/print/zbPrintError.h"
 #include "support/zbUnicode.h"
 #include "tests/print/PdfTestUtil.h"
@@ -103,8 +105,7 @@ TEST_F(PrintSpoolTest, RefusalsNameTheirCause) {
   TzbPrintJobOptions refusing;
   refusing.Destination = Utf8ToUtf16(Env("ZB_TEST_PRINT_REFUSING"));
   std::u16string e = ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", refusing); });
-  EXPECT_TRUE(e.starts_with(u"Druckauftrag für 'Brief' wurde abgelehnt: ")) << Utf16ToUtf8(e);
-  EXPECT_NE(e.find(u"not accepting"), std::u16string::npos) << Utf16ToUtf8(e);
+  EXPECT_EQ(e, u"Druckauftrag für 'Brief' wurde abgelehnt: Der Drucker nimmt zurzeit keine Aufträge an");
 
   TzbPrintJobOptions unknown;
   unknown.Destination = u"gibtsnicht";
@@ -114,32 +115,48 @@ TEST_F(PrintSpoolTest, RefusalsNameTheirCause) {
   TzbPrintJobOptions empty;  // a running scheduler without any queue
   empty.Server = Utf8ToUtf16(Env("ZB_TEST_CUPS_EMPTY"));
   EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", empty); }), u"Kein Standarddrucker eingerichtet");
+
+  // The user's choice of a default names the printer that is missing, LPDEST before PRINTER.
+  ::setenv("PRINTER", "druckerausprinter", 1);
+  EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief"); }),
+            u"Der Drucker 'druckerausprinter' ist nicht eingerichtet");
+  ::setenv("LPDEST", "druckerauslpdest", 1);
+  EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief"); }),
+            u"Der Drucker 'druckerauslpdest' ist nicht eingerichtet");
+  ::unsetenv("LPDEST");
+  ::unsetenv("PRINTER");
+}
+
+TEST(IppStatusTextTest, EveryStatusIsAGermanSentence) {
+  EXPECT_EQ(IppStatusText(IPP_STATUS_ERROR_NOT_ACCEPTING_JOBS), u"Der Drucker nimmt zurzeit keine Aufträge an");
+  EXPECT_EQ(IppStatusText(IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED),
+            u"Der Drucker kann das Dokument nicht verarbeiten");
+  EXPECT_EQ(IppStatusText(IPP_STATUS_ERROR_NOT_AUTHENTICATED), u"Der Druckdienst verlangt eine Anmeldung");
+  EXPECT_EQ(IppStatusText(0x0BAD), u"Der Druckdienst meldet den Fehler 0x0BAD");
 }
 
 TEST_F(PrintSpoolTest, NoServiceOrASilentOneFailsInsteadOfHanging) {
   std::u16string pdf = MakePdf(1);
   TzbPrintJobOptions gone;
   gone.Server = Utf8ToUtf16(FDir / "no-cupsd.sock");
-  std::u16string e = ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", gone); });
-  EXPECT_TRUE(e.starts_with(u"Der Druckdienst ist nicht erreichbar (" + gone.Server + u"): ")) << Utf16ToUtf8(e);
+  EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", gone); }),
+            u"Der Druckdienst ist nicht erreichbar (" + gone.Server + u"): Er läuft nicht (die Verbindung '" +
+                gone.Server + u"' gibt es nicht)");
 
   {
     TSilentServer stopped(FDir / "stopped.sock");  // closed again: the socket file of a scheduler that ended
   }
   gone.Server = Utf8ToUtf16(FDir / "stopped.sock");
-  e = ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", gone); });
-  EXPECT_TRUE(e.starts_with(u"Der Druckdienst ist nicht erreichbar (" + gone.Server + u"): ")) << Utf16ToUtf8(e);
+  EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", gone); }),
+            u"Der Druckdienst ist nicht erreichbar (" + gone.Server + u"): Er nimmt keine Verbindungen an");
 
   TSilentServer silent(FDir / "silent.sock");
   ASSERT_TRUE(silent.Ok());
   TzbPrintJobOptions stuck;
   stuck.Server = Utf8ToUtf16(FDir / "silent.sock");
   stuck.TimeoutSeconds = 1;
-  auto answer =
-      std::async(std::launch::async, [&] { return ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", stuck); }); });
-  // Only a guard against hanging the run, far beyond the timeout.
-  ASSERT_EQ(answer.wait_for(120s), std::future_status::ready);
-  EXPECT_EQ(answer.get(), u"Der Druckdienst antwortet nicht (" + stuck.Server + u")");
+  EXPECT_EQ(ErrorOf([&] { SendPdfToPrinter(pdf, u"Brief", stuck); }),
+            u"Der Druckdienst antwortet nicht (" + stuck.Server + u")");
 }
 
 TEST_F(PrintSpoolTest, TheFileIsCheckedBeforeTheServiceIsAsked) {

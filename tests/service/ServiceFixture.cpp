@@ -9,11 +9,14 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
 
+#include "platform/glib/zbMainWait.h"
 #include "service/HtmlServiceConst.h"
+#include "tests/XdoTool.h"
 
 namespace zb::test {
 
@@ -211,5 +214,41 @@ bool TLocalListener::Contacted() const {
   ::close(peer);
   return true;
 }
+
+TPendingCall::TPendingCall(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters) {
+  g_dbus_connection_call(ABus.Connection(), "com.vestrum.Plumadesk5.HtmlService", "/com/vestrum/Plumadesk5/HtmlService",
+                         "com.vestrum.Plumadesk5.HtmlService", AMethod, AParameters, G_VARIANT_TYPE("(i)"),
+                         G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, &Done, this);
+}
+
+std::optional<std::int32_t> TPendingCall::Answer() {
+  WaitOnMainContext([this] { return FDone; }, 60000);
+  return FAnswer;
+}
+
+void TPendingCall::Done(GObject* AConnection, GAsyncResult* AResult, gpointer ASelf) noexcept {
+  auto* self = static_cast<TPendingCall*>(ASelf);
+  TzbGVariant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(AConnection), AResult, nullptr));
+  if (reply) {
+    std::int32_t value = 0;
+    g_variant_get(reply.get(), "(i)", &value);
+    self->FAnswer = value;
+  }
+  self->FDone = true;
+}
+
+std::string Shell(const std::string& ACommand) {
+  std::string out;
+  if (FILE* p = ::popen(ACommand.c_str(), "r")) {
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
+    ::pclose(p);
+  }
+  return out;
+}
+
+std::string WaitForWindow(const std::string& APattern) { return xdo::WaitForWindow(APattern); }
+
+void Keys(const std::string& AKeys) { xdo::Key(AKeys); }
 
 }  // namespace zb::test

@@ -82,4 +82,25 @@ class TLocalListener {
   std::string FBase;
 };
 
+// A request whose answer comes when its window has been closed.
+class TPendingCall {
+ public:
+  TPendingCall(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters);
+  // The answer, once it came (waits up to a minute for it).
+  std::optional<std::int32_t> Answer();
+
+ private:
+  static void Done(GObject* AConnection, GAsyncResult* AResult, gpointer ASelf) noexcept;
+  bool FDone = false;
+  std::optional<std::int32_t> FAnswer;
+};
+
+// The keyboard tests' driver of the display (xdotool). The window whose title matches APattern once it
+// is on screen, given the keyboard; empty when none came within 30 s.
+std::string WaitForWindow(const std::string& APattern);
+// Real key presses ("Return", "alt+s") on whichever window has the keyboard.
+void Keys(const std::string& AKeys);
+// A shell command's standard output.
+std::string Shell(const std::string& ACommand);
+
 }  // namespace zb::test

@@ -12,6 +12,7 @@
 
 #include "ServiceFixture.h"
 #include "platform/glib/zbMainWait.h"
+#include "tests/XdoTool.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -27,57 +28,10 @@ std::string Env(const char* AName) {
   return value ? value : "";
 }
 
-std::string Shell(const std::string& ACommand) {
-  std::string out;
-  if (FILE* p = ::popen(ACommand.c_str(), "r")) {
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, p)) out.append(buffer, n);
-    ::pclose(p);
-  }
-  return out;
-}
-
-std::string Trimmed(std::string AText) {
-  if (const auto end = AText.find('\n'); end != std::string::npos) AText.resize(end);
-  return AText;
-}
-
-// The window that has the keyboard, as the window manager says.
-std::string ActiveWindow() { return Trimmed(Shell("xdotool getactivewindow 2>/dev/null")); }
-
 std::string ReadAll(const fs::path& APath) {
   std::ifstream in(APath, std::ios::binary);
   return std::string((std::istreambuf_iterator<char>(in)), {});
 }
-
-// A request whose answer comes when its window has been closed.
-class TPendingCall {
- public:
-  TPendingCall(const TPrivateBus& ABus, const char* AMethod, GVariant* AParameters) {
-    g_dbus_connection_call(ABus.Connection(), "com.vestrum.Plumadesk5.HtmlService",
-                           "/com/vestrum/Plumadesk5/HtmlService", "com.vestrum.Plumadesk5.HtmlService", AMethod,
-                           AParameters, G_VARIANT_TYPE("(i)"), G_DBUS_CALL_FLAGS_NONE, G_MAXINT, nullptr, &Done, this);
-  }
-  // The answer, once it came (waits up to a minute for it).
-  std::optional<std::int32_t> Answer() {
-    WaitOnMainContext([this] { return FDone; }, 60000);
-    return FAnswer;
-  }
-
- private:
-  static void Done(GObject* AConnection, GAsyncResult* AResult, gpointer ASelf) noexcept {
-    auto* self = static_cast<TPendingCall*>(ASelf);
-    TzbGVariant reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(AConnection), AResult, nullptr));
-    if (reply) {
-      std::int32_t value = 0;
-      g_variant_get(reply.get(), "(i)", &value);
-      self->FAnswer = value;
-    }
-    self->FDone = true;
-  }
-  bool FDone = false;
-  std::optional<std::int32_t> FAnswer;
-};
 
 class Dialogs : public ::testing::Test {
  protected:
@@ -85,18 +39,9 @@ class Dialogs : public ::testing::Test {
     fs::create_directories(ZB_TEST_OUTPUT);
     Bus.StartService();
   }
-  // The window whose title matches APattern once it is on screen; it has the keyboard.
-  std::string WaitForWindow(const std::string& APattern) {
-    std::string id = Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + APattern + "' 2>/dev/null");
-    if (const auto end = id.find('\n'); end != std::string::npos) id.resize(end);
-    if (!id.empty()) Shell("xdotool windowfocus --sync " + id + " 2>/dev/null");
-    std::this_thread::sleep_for(500ms);  // the first frame is drawn before anybody looks at it
-    return id;
-  }
   void Photograph(const std::string& AName) {
     Shell(std::string(ZB_SCREENSHOT) + " '" + ZB_TEST_OUTPUT + "/" + AName + ".png'");
   }
-  static void Keys(const std::string& AKeys) { Shell("xdotool key --clearmodifiers " + AKeys); }
   TRun Reg(const std::vector<std::string>& AArgs) {
     std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
     argv.insert(argv.end(), AArgs.begin(), AArgs.end());
@@ -194,17 +139,10 @@ TEST_F(Dialogs, ADialogOpenedForARequestGetsTheKeyboardFromAnotherProgram) {
   const std::string keys = Bus.Folder() + "/other-keys";
   GPid other = 0;
   const char* argv[] = {ZB_OTHER_WINDOW, keys.c_str(), nullptr};
-  ASSERT_TRUE(
-      g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other, nullptr));
-  const std::string otherId =
-      Trimmed(Shell("timeout 30 xdotool search --sync --onlyvisible --name '^Anderes Programm$'"));
+  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other,
+                            nullptr));
+  const std::string otherId = xdo::FindWindow("^Anderes Programm$");
   ASSERT_FALSE(otherId.empty());
-  // The user types in the other program, which holds the keyboard.
-  for (int i = 0; i < 50 && ActiveWindow() != otherId; ++i) {
-    Shell("xdotool windowactivate --sync " + otherId + " 2>/dev/null");
-    std::this_thread::sleep_for(100ms);
-  }
-  ASSERT_EQ(ActiveWindow(), otherId);
   const fs::path mail = Mail("fokus.htm", "Fokusbrief", "<p>Vorschau über einem anderen Programm</p>");
   struct TCase {
     const char* Method;
@@ -214,20 +152,18 @@ TEST_F(Dialogs, ADialogOpenedForARequestGetsTheKeyboardFromAnotherProgram) {
   for (const TCase& c : {TCase{"PageSetup", "^Seite einrichten$", "service-page-setup-over-another-program"},
                          TCase{"PrintPreview", "^Druckvorschau", "service-preview-over-another-program"}}) {
     SCOPED_TRACE(c.Method);
-    const auto method = c.Method;
-    const auto title = c.Title;
-    // The user goes back to the other program before the suite sends its next request.
-    Shell("xdotool windowactivate --sync " + otherId + " 2>/dev/null");
-    Keys("a");
-    TPendingCall call(Bus, method, std::string(method) == "PageSetup" ? nullptr : g_variant_new("(s)", mail.c_str()));
-    const std::string id =
-        Trimmed(Shell("timeout 30 xdotool search --sync --onlyvisible --name '" + std::string(title) + "'"));
+    // The user works in the other program before the suite sends its next request.
+    xdo::Run({"windowactivate", "--sync", otherId});
+    ASSERT_TRUE(xdo::BecomesActive(otherId));
+    xdo::Key("a");
+    TPendingCall call(Bus, c.Method,
+                      std::string(c.Method) == "PageSetup" ? nullptr : g_variant_new("(s)", mail.c_str()));
+    const std::string id = xdo::FindWindow(c.Title);
     ASSERT_FALSE(id.empty());
-    for (int i = 0; i < 50 && ActiveWindow() != id; ++i) std::this_thread::sleep_for(100ms);
-    EXPECT_EQ(ActiveWindow(), id) << "the dialog did not get the keyboard";
-    std::this_thread::sleep_for(500ms);
+    EXPECT_TRUE(xdo::BecomesActive(id)) << "the dialog did not get the keyboard";
+    std::this_thread::sleep_for(500ms);  // the first frame is drawn before anybody looks
     Photograph(c.Photo);
-    Keys("Escape");
+    xdo::Key("Escape");
     EXPECT_EQ(call.Answer(), 1);
   }
   ::kill(other, SIGTERM);

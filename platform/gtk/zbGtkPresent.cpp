@@ -1,4 +1,4 @@
-#include "platform/glib/zbGtkPresent.h"
+#include "platform/gtk/zbGtkPresent.h"
 
 #ifdef GDK_WINDOWING_X11
 #include <gdk/gdkx.h>
