@@ -187,16 +187,6 @@ TEST_F(ServiceErrors, AConversionWhoseTextIsNotWrittenAnswersFailure) {
 }
 
 // Kills the service's web processes, as an out-of-memory kill would.
-void KillWebProcessesOf(pid_t AService) {
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string pid, name, state, ppid;
-    if ((stat >> pid >> name >> state >> ppid) && ppid == std::to_string(AService) &&
-        name.rfind("(WebKitWebProce", 0) == 0)
-      ::kill(std::stoi(pid), SIGKILL);
-  }
-}
-
 TEST_F(ServiceErrors, AnEngineKilledDuringASavePasteOrCommandIsAnAnswerWithAGermanReport) {
   // Large enough that each request keeps the engine busy for a while.
   const fs::path source = fs::path(Bus.Folder()) / "mail.htm";
