@@ -139,8 +139,8 @@ TEST_F(Dialogs, ADialogOpenedForARequestGetsTheKeyboardFromAnotherProgram) {
   const std::string keys = Bus.Folder() + "/other-keys";
   GPid other = 0;
   const char* argv[] = {ZB_OTHER_WINDOW, keys.c_str(), nullptr};
-  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other,
-                            nullptr));
+  ASSERT_TRUE(
+      g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other, nullptr));
   const std::string otherId = xdo::FindWindow("^Anderes Programm$");
   ASSERT_FALSE(otherId.empty());
   const fs::path mail = Mail("fokus.htm", "Fokusbrief", "<p>Vorschau über einem anderen Programm</p>");

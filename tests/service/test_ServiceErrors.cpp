@@ -336,14 +336,18 @@ TEST_F(ServiceErrors, AServiceThatWebKitAbortsIsBackAtTheNextCallWithWhatWasSave
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
 
-  // A web process that dies before it has reported to WebKit makes WebKit end the whole service
-  // (a fatal GLib error); the caller's request is lost with it.
+  // A web process that dies before it has reported to WebKit may make WebKit end the whole service (a
+  // fatal GLib error), and the caller's request is lost with it. In the engine's sandbox the kill may
+  // also meet bubblewrap first; then the load fails and is answered like any engine death.
   Bus.StartService({{"HTMLSERVICE_TEST_KILL_ENGINE_AT_LAUNCH", "1"}});
   const TAnswer lost = Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str()));
-  EXPECT_FALSE(lost.Value);
-  EXPECT_NE(lost.Error.find("NoReply"), std::string::npos) << lost.Error;
-  EXPECT_EQ(Bus.WaitService(), -1);  // ended by a signal
-  EXPECT_FALSE(Bus.NameOwned());
+  if (!lost.Value) {
+    EXPECT_NE(lost.Error.find("NoReply"), std::string::npos) << lost.Error;
+    EXPECT_EQ(Bus.WaitService(), -1);  // ended by a signal
+    EXPECT_FALSE(Bus.NameOwned());
+  } else {
+    EXPECT_TRUE(*lost.Value == 1 || *lost.Value == -1) << *lost.Value;
+  }
 
   // The suite's next call starts a new instance through the bus and is answered.
   EXPECT_EQ(CallStarting(Bus, "Ping", nullptr).Value, 1);
