@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "platform/glib/zbCallbackGuard.h"
-#include "platform/gtk/zbGtkPresent.h"
 #include "platform/glib/zbMainWait.h"
+#include "platform/gtk/zbGtkPresent.h"
 #include "platform/gtk/zbModalRun.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbRegistry.h"
