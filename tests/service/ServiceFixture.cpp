@@ -281,4 +281,26 @@ void KillWebProcessesOf(pid_t APid) {
   for (const pid_t pid : WebProcessesOf(APid)) ::kill(pid, SIGKILL);
 }
 
+std::string Env(const char* AName) {
+  const char* value = std::getenv(AName);
+  return value ? value : "";
+}
+
+std::string ReadAll(const std::filesystem::path& APath) {
+  std::ifstream in(APath, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), {});
+}
+
+std::filesystem::path WaitForJob(const std::string& ATitle) {
+  for (int i = 0; i < 300; ++i) {
+    for (const auto& e : std::filesystem::directory_iterator(Env("ZB_TEST_PRINT_OUT"))) {
+      if (e.path().extension() != ".title" || ReadAll(e.path()) != ATitle) continue;
+      std::filesystem::path pdf = e.path();
+      if (std::filesystem::exists(pdf.replace_extension(".pdf"))) return pdf;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return {};
+}
+
 }  // namespace zb::test

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
@@ -64,6 +65,19 @@ class TPrivateBus {
 };
 
 TAnswer AnswerOf(GVariant* AReply, const GError* AError);
+
+// An environment variable's value, empty when unset.
+std::string Env(const char* AName);
+// A whole file's bytes, empty when it cannot be read.
+std::string ReadAll(const std::filesystem::path& APath);
+
+// Printing tests need the private print service of scripts/with-cups; without it they skip.
+#define NEEDS_CUPS()                                                                            \
+  if (::zb::test::Env("CUPS_SERVER").empty() || ::zb::test::Env("ZB_TEST_PRINT_OUT").empty()) { \
+    GTEST_SKIP() << "needs the private print service of scripts/with-cups";                     \
+  }
+// The job of the test queues titled ATitle once the scheduler has handed it on (its PDF); empty after 30 s.
+std::filesystem::path WaitForJob(const std::string& ATitle);
 
 // The engine's web processes below the service APid (in its sandbox bubblewrap's processes stand in
 // between), and killing them as an out-of-memory kill would.

@@ -23,16 +23,6 @@ using namespace std::chrono_literals;
 
 constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 class Dialogs : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -93,8 +83,7 @@ TEST_F(Dialogs, ThePreviewShowsTheStampedPagesAndEscapeAnswersOne) {
 }
 
 TEST_F(Dialogs, ReturnOnThePrintDialogPrintsOneJobAndEscapePrintsNone) {
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  NEEDS_CUPS();
   const std::string tag = "Druckdialog " + std::to_string(::getpid());
   const fs::path mail = Mail("dialog.htm", tag, "<p>Gedruckt über den Dialog</p>");
   const auto jobs = [&] {

@@ -23,35 +23,6 @@ using namespace std::chrono_literals;
 using print::test::TBox;
 using print::test::TPdf;
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-#define NEEDS_CUPS()                                                        \
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty()) {     \
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups"; \
-  }
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
-// The job of the test queues titled ATitle, once the scheduler has handed it on; empty after 30 s.
-fs::path WaitForJob(const std::string& ATitle) {
-  for (int i = 0; i < 300; ++i) {
-    for (const auto& e : fs::directory_iterator(Env("ZB_TEST_PRINT_OUT"))) {
-      if (e.path().extension() != ".title" || ReadAll(e.path()) != ATitle) continue;
-      fs::path pdf = e.path();
-      pdf.replace_extension(".pdf");
-      if (fs::exists(pdf)) return pdf;
-    }
-    std::this_thread::sleep_for(100ms);
-  }
-  return {};
-}
-
 std::string Mail(const std::string& ATitle, const std::string& AHead, const std::string& ABody) {
   return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>" + ATitle + "</title>" + AHead + "</head><body>" +
          ABody + "</body></html>";

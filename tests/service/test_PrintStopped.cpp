@@ -20,16 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 std::size_t Count(const std::u16string& AText, std::u16string_view APart) {
   std::size_t n = 0;
   for (auto at = AText.find(APart); at != std::u16string::npos; at = AText.find(APart, at + 1)) ++n;

@@ -21,11 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteAll(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
 
 struct TMail {
@@ -127,27 +122,8 @@ TEST_F(RealMail, AnXmlFileThatIsNotWellFormedIsNeitherConvertedNorPrinted) {
   EXPECT_EQ(Text(HS_PING, ""), 1);
 }
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-// The printed job of the mail titled ATitle, once the queue has handed it on.
-fs::path WaitForJob(const std::string& ATitle) {
-  for (int i = 0; i < 300; ++i) {
-    for (const auto& e : fs::directory_iterator(Env("ZB_TEST_PRINT_OUT")))
-      if (e.path().extension() == ".title" && ReadAll(e.path()) == ATitle) {
-        fs::path pdf = e.path();
-        if (fs::exists(pdf.replace_extension(".pdf"))) return pdf;
-      }
-    std::this_thread::sleep_for(100ms);
-  }
-  return {};
-}
-
 TEST_F(RealMail, PrintsHoldTheMailsWords) {
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  NEEDS_CUPS();
   const std::string run = std::to_string(::getpid());
   std::string list;
   for (const TMail& m : Mails) {
