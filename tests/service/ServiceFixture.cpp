@@ -303,4 +303,22 @@ std::filesystem::path WaitForJob(const std::string& ATitle) {
   return {};
 }
 
+std::filesystem::path TPrintingTest::Write(const std::string& AName, const std::string& AText) const {
+  const std::filesystem::path path = std::filesystem::path(Bus.Folder()) / AName;
+  std::ofstream(path, std::ios::binary) << AText;
+  return path;
+}
+
+std::int32_t TPrintingTest::PrintFiles(const std::string& AList) const {
+  return Bus.Call("PrintFiles", g_variant_new("(s)", AList.c_str())).Value.value_or(-99);
+}
+
+TRun TPrintingTest::Reg(const std::vector<std::string>& AArgs) const {
+  std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
+  argv.insert(argv.end(), AArgs.begin(), AArgs.end());
+  return Bus.Run(argv);
+}
+
+std::string TPrintingTest::Tag() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
+
 }  // namespace zb::test

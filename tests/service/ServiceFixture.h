@@ -2,6 +2,7 @@
 #pragma once
 
 #include <gio/gio.h>
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <cstdint>
@@ -78,6 +79,19 @@ std::string ReadAll(const std::filesystem::path& APath);
   }
 // The job of the test queues titled ATitle once the scheduler has handed it on (its PDF); empty after 30 s.
 std::filesystem::path WaitForJob(const std::string& ATitle);
+
+// A test with the service on its private bus, and the requests and tools printing tests use.
+class TPrintingTest : public ::testing::Test {
+ protected:
+  // A file AName in the test's folder holding AText.
+  std::filesystem::path Write(const std::string& AName, const std::string& AText) const;
+  std::int32_t PrintFiles(const std::string& AList) const;
+  // htmlservice-reg with AArgs, on the test's own store.
+  TRun Reg(const std::vector<std::string>& AArgs) const;
+  // A unique title prefix per test, since the print queue is shared by the whole run.
+  static std::string Tag();
+  TPrivateBus Bus;
+};
 
 // The engine's web processes below the service APid (in its sandbox bubblewrap's processes stand in
 // between), and killing them as an out-of-memory kill would.
