@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "support/zbCOwner.h"
 #include "support/zbLocale.h"
 #include "support/zbRegistry.h"
 
@@ -112,12 +113,10 @@ void LoadPageSetup(THtmlPrintOptions& AOptions) {
 
 bool LocaleUsesUSMeasure() {
   // The user's default locale from the environment, whatever the process's own locale is set to.
-  locale_t loc = newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr));
+  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
   if (!loc) return false;
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc);
-  bool us = m && m[0] == MeasureUS;
-  freelocale(loc);
-  return us;
+  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
+  return m && m[0] == MeasureUS;
 }
 
 TMeasure RuntimeMeasureFromLocale() { return LocaleUsesUSMeasure() ? mUS : mMetric; }

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <optional>
 
+#include "support/zbCOwner.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -35,21 +36,14 @@ std::u16string ShortTimeFrom(std::u16string longTime) {
   return longTime;
 }
 
-struct TLocaleHandle {
-  locale_t loc = static_cast<locale_t>(nullptr);
-  ~TLocaleHandle() {
-    if (loc) freelocale(loc);
-  }
-};
-
 // Converts a text of the locale's own character set to UTF-16.
 std::u16string LocaleText(locale_t loc, nl_item item) {
   const char* raw = nl_langinfo_l(item, loc);
   const char* codeset = nl_langinfo_l(CODESET, loc);
   if (!raw) return {};
   if (!codeset || g_ascii_strcasecmp(codeset, "UTF-8") == 0) return U(raw);
-  g_autofree gchar* utf8 = g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr);
-  return utf8 ? U(utf8) : FromLatin1Bytes(raw);
+  const TzbOwner<gchar, g_free> utf8(g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr));
+  return utf8 ? U(utf8.get()) : FromLatin1Bytes(raw);
 }
 
 }  // namespace
@@ -130,12 +124,11 @@ const TzbLocale& GermanLocale() {
 }
 
 TzbLocale LocaleFromEnvironment() {
-  TLocaleHandle handle;
-  handle.loc = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-  if (!handle.loc) handle.loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  TzbLocaleOwner handle(newlocale(LC_TIME_MASK | LC_NUMERIC_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr)));
+  if (!handle) handle.reset(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr)));
   TzbLocale l;
-  if (!handle.loc) return GermanLocale();
-  const locale_t loc = handle.loc;
+  if (!handle) return GermanLocale();
+  const locale_t loc = handle.get();
   const std::string dateFmt = Utf16ToUtf8(LocaleText(loc, D_FMT));
   const std::string timeFmt = Utf16ToUtf8(LocaleText(loc, T_FMT));
   l.ShortDateFormat = PatternFromStrftime(dateFmt);

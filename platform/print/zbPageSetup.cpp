@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/print/zbPrintError.h"
+#include "support/zbCOwner.h"
 #include "support/zbRegistry.h"
 #include "support/zbStr.h"
 
@@ -104,10 +105,9 @@ std::optional<TzbPaperSize> PaperSizeFromName(std::u16string_view AName) {
 
 std::u16string DefaultPaperName() {
   unsigned w = 210, h = 297;
-  if (locale_t loc = newlocale(LC_PAPER_MASK, "", static_cast<locale_t>(nullptr))) {
-    w = PaperDimension(loc, _NL_PAPER_WIDTH);
-    h = PaperDimension(loc, _NL_PAPER_HEIGHT);
-    freelocale(loc);
+  if (const TzbLocaleOwner loc(newlocale(LC_PAPER_MASK, "", static_cast<locale_t>(nullptr))); loc) {
+    w = PaperDimension(loc.get(), _NL_PAPER_WIDTH);
+    h = PaperDimension(loc.get(), _NL_PAPER_HEIGHT);
   }
   if (w == 216 && h == 279) return u"na_letter_8.5x11in";
   if (w == 0 || h == 0 || (w == 210 && h == 297)) return u"iso_a4_210x297mm";

@@ -121,13 +121,11 @@ GtkEntry* TextField(const char* AName) {
 }  // namespace
 
 TMeasure LocaleMeasure() {
-  locale_t loc = newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr));
+  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
   if (!loc) return mMetric;
   // glibc gives the number as the first byte of the answer.
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc);
-  const bool us = m && m[0] == MeasureUS;
-  freelocale(loc);
-  return us ? mUS : mMetric;
+  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
+  return m && m[0] == MeasureUS ? mUS : mMetric;
 }
 
 std::u16string MarginStoreText(double AInches) {
