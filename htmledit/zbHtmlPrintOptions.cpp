@@ -1,23 +1,18 @@
 #include "htmledit/zbHtmlPrintOptions.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <charconv>
 #include <cmath>
 
-#include "support/zbCOwner.h"
+#include "platform/print/zbPageSetup.h"
 #include "support/zbLocale.h"
 #include "support/zbRegistry.h"
 
 namespace zb {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
 // What the engine assumes for a margin it cannot read: 0.3937 inch (10 mm).
 constexpr double FallbackMarginInches = 0.3937;
 constexpr double FallbackMarginMillimetres = 9.99998;
-constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 
 constexpr std::u16string_view SInvalidRegType = u"Ungültiger Datentyp für '%s'";
 
@@ -111,13 +106,7 @@ void LoadPageSetup(THtmlPrintOptions& AOptions) {
   reg.CloseKey();
 }
 
-bool LocaleUsesUSMeasure() {
-  // The user's default locale from the environment, whatever the process's own locale is set to.
-  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
-  if (!loc) return false;
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
-  return m && m[0] == MeasureUS;
-}
+bool LocaleUsesUSMeasure() { return print::LocaleMeasure() == mUS; }
 
 TMeasure RuntimeMeasureFromLocale() { return LocaleUsesUSMeasure() ? mUS : mMetric; }
 

@@ -15,7 +15,7 @@
 namespace zb::print {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
+constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 constexpr std::u16string_view SBadPaper = u"Ungültiges Papierformat '%s'";
 constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
@@ -112,6 +112,14 @@ std::u16string DefaultPaperName() {
   if (w == 216 && h == 279) return u"na_letter_8.5x11in";
   if (w == 0 || h == 0 || (w == 210 && h == 297)) return u"iso_a4_210x297mm";
   return u"custom_" + IntToText(w) + u"x" + IntToText(h) + u"mm";
+}
+
+TMeasure LocaleMeasure() {
+  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
+  if (!loc) return mMetric;
+  // glibc gives the number as the first byte of the answer.
+  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
+  return m && m[0] == MeasureUS ? mUS : mMetric;
 }
 
 TzbMargins ClampMargins(const TzbMargins& AMargins, double APageWidth, double APageHeight) {

@@ -50,6 +50,10 @@ std::optional<TzbPaperSize> PaperSizeFromName(std::u16string_view AName);
 // otherwise "custom_<w>x<h>mm".
 std::u16string DefaultPaperName();
 
+// The measurement system of the user's locale (LC_MEASUREMENT of the environment, whatever the
+// process's own locale is); a locale that is not installed counts as metric.
+TMeasure LocaleMeasure();
+
 // Negative or non-finite margins become 0; when the two margins of a direction take more than half of
 // the page in that direction, both shrink in proportion to exactly half. Page size in inches.
 TzbMargins ClampMargins(const TzbMargins& AMargins, double APageWidth, double APageHeight);

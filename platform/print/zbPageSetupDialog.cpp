@@ -1,8 +1,5 @@
 #include "platform/print/zbPageSetupDialog.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -16,8 +13,6 @@
 namespace zb::print {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
-constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 constexpr int MarginDigits = 2;
 constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
@@ -119,14 +114,6 @@ GtkEntry* TextField(const char* AName) {
 }
 
 }  // namespace
-
-TMeasure LocaleMeasure() {
-  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
-  if (!loc) return mMetric;
-  // glibc gives the number as the first byte of the answer.
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
-  return m && m[0] == MeasureUS ? mUS : mMetric;
-}
 
 std::u16string MarginStoreText(double AInches) {
   char buf[64];

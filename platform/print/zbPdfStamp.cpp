@@ -16,7 +16,6 @@
 namespace zb::print {
 namespace {
 
-constexpr double PointsPerInch = 72;
 constexpr char FontFamily[] = "Sans";
 // Space between two parts of a line, in ems: clearly wider than a word space.
 constexpr double PartGap = 1.5;

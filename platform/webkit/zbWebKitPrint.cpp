@@ -344,7 +344,6 @@ print::TzbMargins DefaultPrinterBands(const print::TzbPageSetup& ASetup) {
 print::TzbMargins ChosenPrinterBands(GtkPrinter* APrinter) {
   double top = 0, bottom = 0, left = 0, right = 0;
   if (!APrinter || !gtk_printer_get_hard_margins(APrinter, &top, &bottom, &left, &right)) return {0, 0, 0, 0};
-  constexpr double PointsPerInch = 72;
   return {left / PointsPerInch, top / PointsPerInch, right / PointsPerInch, bottom / PointsPerInch};
 }
 
