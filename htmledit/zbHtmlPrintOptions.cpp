@@ -65,30 +65,21 @@ double LoadMargin(TzbRegistry& Reg, std::u16string_view Name, TMeasure Measure) 
 
 THtmlPrintOptions::THtmlPrintOptions() : FHTMLHeader{u"<html></html>"} {}
 
-std::u16string MarginToRegistryText(double AValue) {
-  double inches = LocaleUsesUSMeasure() ? AValue : AValue / MillimetresPerInch;
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, inches, std::chars_format::fixed, 5);
-  std::u16string text = ec == std::errc() ? Ascii(buf, end) : std::u16string(u"0.00000");
-  // Written the locale's way, then made the store's way: the engine reads "." on every system.
-  char16_t sep = DecimalSeparator();
-  if (sep != u'.') {
-    text = StringReplace(text, u".", std::u16string(1, sep), 0);
-    text = StringReplace(text, std::u16string(1, sep), u".", 0);
-  }
-  return text;
-}
+namespace {
+// A margin of the options in inches, read in the locale's measurement system.
+double MarginInches(double AValue) { return LocaleUsesUSMeasure() ? AValue : AValue / MillimetresPerInch; }
+}  // namespace
+
+// The engine reads "." on every system, whatever the locale writes.
+std::u16string MarginToRegistryText(double AValue) { return print::MarginStoreText(MarginInches(AValue)); }
 
 void THtmlPrintOptions::SaveToRegistry(bool ACheckNameSpace) {
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   if (!reg.OpenKey(PageSetupKey, true)) return;
   if (ACheckNameSpace && SameTextEx(ReadPageSetupText(reg, u""), FsNameSpace, false, true)) return;
-  reg.WriteString(PageSetupHeader, FHeader);
-  reg.WriteString(PageSetupFooter, FFooter);
-  reg.WriteString(PageSetupMarginLeft, MarginToRegistryText(FMargins.Left()));
-  reg.WriteString(PageSetupMarginRight, MarginToRegistryText(FMargins.Right()));
-  reg.WriteString(PageSetupMarginTop, MarginToRegistryText(FMargins.Top()));
-  reg.WriteString(PageSetupMarginBottom, MarginToRegistryText(FMargins.Bottom()));
+  print::WritePageSetupTexts(reg, FHeader, FFooter,
+                             {MarginInches(FMargins.Left()), MarginInches(FMargins.Top()),
+                              MarginInches(FMargins.Right()), MarginInches(FMargins.Bottom())});
   reg.CloseKey();
 }
 

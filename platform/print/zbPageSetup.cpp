@@ -16,8 +16,6 @@ namespace zb::print {
 namespace {
 
 constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
-constexpr std::u16string_view SBadPaper = u"Ungültiges Papierformat '%s'";
-constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
 // Plain ASCII number text; anything else is refused rather than guessed at.
 std::optional<double> ParseNumber(std::u16string_view AText) {
@@ -157,6 +155,23 @@ TzbPageSetup ReadPageSetup() {
   if (setup.Orientation == poLandscape) std::swap(paper.Width, paper.Height);
   setup.Margins = ClampMargins(setup.Margins, paper.Width, paper.Height);
   return setup;
+}
+
+std::u16string MarginStoreText(double AInches) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, AInches, std::chars_format::fixed, 5);
+  if (ec != std::errc()) return u"0.00000";
+  return std::u16string(buf, end);
+}
+
+void WritePageSetupTexts(TzbRegistry& AKey, std::u16string_view AHeader, std::u16string_view AFooter,
+                         const TzbMargins& AMargins) {
+  AKey.WriteString(PageSetupHeader, AHeader);
+  AKey.WriteString(PageSetupFooter, AFooter);
+  AKey.WriteString(PageSetupMarginLeft, MarginStoreText(AMargins.Left));
+  AKey.WriteString(PageSetupMarginRight, MarginStoreText(AMargins.Right));
+  AKey.WriteString(PageSetupMarginTop, MarginStoreText(AMargins.Top));
+  AKey.WriteString(PageSetupMarginBottom, MarginStoreText(AMargins.Bottom));
 }
 
 void WritePageLayout(TPrintOrientationOption AOrientation, std::u16string_view APaper) {

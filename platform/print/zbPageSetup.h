@@ -9,6 +9,10 @@
 
 #include "platform/print/zbPageSetupStore.h"
 
+namespace zb {
+class TzbRegistry;
+}
+
 namespace zb::print {
 
 // Our own values in the page-setup key (HKEY_CURRENT_USER), both texts.
@@ -60,6 +64,13 @@ TzbMargins ClampMargins(const TzbMargins& AMargins, double APageWidth, double AP
 
 // The page setup from the store; margins clamped against the paper in its orientation.
 TzbPageSetup ReadPageSetup();
+
+// The store's margin text: inches with exactly five decimals and ".", whatever the locale.
+std::u16string MarginStoreText(double AInches);
+
+// Writes the engine's values (header, footer, the four margins in inches) into the open page-setup key.
+void WritePageSetupTexts(TzbRegistry& AKey, std::u16string_view AHeader, std::u16string_view AFooter,
+                         const TzbMargins& AMargins);
 
 // Writes our two values, creating the key. Raises EzbPrintError for a paper name without a size and
 // the store's errors.

@@ -1,7 +1,6 @@
 #include "platform/print/zbPageSetupDialog.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -14,7 +13,6 @@ namespace zb::print {
 namespace {
 
 constexpr int MarginDigits = 2;
-constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
 // The papers people print mails on; any other stored paper joins the list.
 constexpr const char* CommonPapers[] = {
@@ -114,13 +112,6 @@ GtkEntry* TextField(const char* AName) {
 }
 
 }  // namespace
-
-std::u16string MarginStoreText(double AInches) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, AInches, std::chars_format::fixed, 5);
-  if (ec != std::errc()) return u"0.00000";
-  return std::u16string(buf, end);
-}
 
 TzbPageSetupDialog::TzbPageSetupDialog(GtkWindow* AParent) : FUnit(LocaleMeasure()) {
   Build(AParent);
@@ -228,7 +219,7 @@ void TzbPageSetupDialog::Fill(const TzbPageSetup& ASetup) {
 }
 
 void TzbPageSetupDialog::SetPaper(std::u16string_view APwgName) {
-  if (!PaperSizeFromName(APwgName)) throw EzbPrintError(u"Ungültiges Papierformat '%s'", {APwgName});
+  if (!PaperSizeFromName(APwgName)) throw EzbPrintError(SBadPaper, {APwgName});
   const std::u16string name(APwgName);
   if (std::find(FPaperNames.begin(), FPaperNames.end(), name) == FPaperNames.end()) AddPaper(name);
   gtk_combo_box_set_active_id(GTK_COMBO_BOX(FPaper), Utf16ToUtf8(name).c_str());
@@ -288,12 +279,7 @@ void TzbPageSetupDialog::WriteStore() const {
   const TzbPageSetup v = Values();
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   if (!reg.OpenKey(PageSetupKey, true)) throw EzbPrintError(std::u16string(SPageSetupNotWritable));
-  reg.WriteString(PageSetupHeader, v.Header);
-  reg.WriteString(PageSetupFooter, v.Footer);
-  reg.WriteString(PageSetupMarginLeft, MarginStoreText(v.Margins.Left));
-  reg.WriteString(PageSetupMarginRight, MarginStoreText(v.Margins.Right));
-  reg.WriteString(PageSetupMarginTop, MarginStoreText(v.Margins.Top));
-  reg.WriteString(PageSetupMarginBottom, MarginStoreText(v.Margins.Bottom));
+  WritePageSetupTexts(reg, v.Header, v.Footer, v.Margins);
   reg.CloseKey();
   WritePageLayout(v.Orientation, v.Paper);
 }

@@ -17,9 +17,6 @@
 
 namespace zb::print {
 
-// The store's margin text: inches with exactly five decimals and ".", whatever the locale.
-std::u16string MarginStoreText(double AInches);
-
 // One shown dialog. Built from the store; nothing is written before OK.
 class TzbPageSetupDialog {
  public:
