@@ -13,6 +13,9 @@
 namespace zb {
 namespace {
 
+// The German long date, also the pattern of any locale whose dates are written with dots.
+constexpr std::u16string_view GermanLongDate = u"dddd, d. mmmm yyyy";
+
 std::u16string U(const char* utf8) { return Utf8ToUtf16(utf8 ? utf8 : ""); }
 
 // Letters of a literal must not act as pattern elements.
@@ -106,7 +109,7 @@ const TzbLocale& GermanLocale() {
   static const TzbLocale german = [] {
     TzbLocale l;
     l.ShortDateFormat = u"dd.mm.yyyy";
-    l.LongDateFormat = u"dddd, d. mmmm yyyy";
+    l.LongDateFormat = GermanLongDate;
     l.ShortTimeFormat = u"hh:nn";
     l.LongTimeFormat = u"hh:nn:ss";
     l.DateSeparator = u'.';
@@ -167,7 +170,7 @@ TzbLocale LocaleFromEnvironment() {
   else if (monthPos < dayPos)
     l.LongDateFormat = u"dddd, mmmm d, yyyy";
   else
-    l.LongDateFormat = l.DateSeparator == u'.' ? u"dddd, d. mmmm yyyy" : u"dddd, d mmmm yyyy";
+    l.LongDateFormat = l.DateSeparator == u'.' ? GermanLongDate : u"dddd, d mmmm yyyy";
   return l;
 }
 
