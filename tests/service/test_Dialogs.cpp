@@ -12,6 +12,7 @@
 
 #include "ServiceFixture.h"
 #include "platform/glib/zbMainWait.h"
+#include "tests/TestEnv.h"
 #include "tests/XdoTool.h"
 #include "tests/print/PdfTestUtil.h"
 
@@ -22,16 +23,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
-
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 class Dialogs : public ::testing::Test {
  protected:
@@ -93,8 +84,7 @@ TEST_F(Dialogs, ThePreviewShowsTheStampedPagesAndEscapeAnswersOne) {
 }
 
 TEST_F(Dialogs, ReturnOnThePrintDialogPrintsOneJobAndEscapePrintsNone) {
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  if (!PrivateCupsRuns()) GTEST_SKIP() << "needs the private print service of scripts/with-cups";
   const std::string tag = "Druckdialog " + std::to_string(::getpid());
   const fs::path mail = Mail("dialog.htm", tag, "<p>Gedruckt über den Dialog</p>");
   const auto jobs = [&] {
@@ -139,8 +129,8 @@ TEST_F(Dialogs, ADialogOpenedForARequestGetsTheKeyboardFromAnotherProgram) {
   const std::string keys = Bus.Folder() + "/other-keys";
   GPid other = 0;
   const char* argv[] = {ZB_OTHER_WINDOW, keys.c_str(), nullptr};
-  ASSERT_TRUE(g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other,
-                            nullptr));
+  ASSERT_TRUE(
+      g_spawn_async(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_DEFAULT, nullptr, nullptr, &other, nullptr));
   const std::string otherId = xdo::FindWindow("^Anderes Programm$");
   ASSERT_FALSE(otherId.empty());
   const fs::path mail = Mail("fokus.htm", "Fokusbrief", "<p>Vorschau über einem anderen Programm</p>");

@@ -17,16 +17,12 @@
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 
 namespace zb::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadFile(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteFile(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
 
@@ -72,7 +68,7 @@ class Documents : public ::testing::Test {
     const fs::path folder = Dir() / "XDG_STATE_HOME" / "Vestrum-Logs" / "Plumadesk 5.0";
     if (fs::is_directory(folder))
       for (const auto& e : fs::directory_iterator(folder)) {
-        const std::string bytes = ReadFile(e.path());
+        const std::string bytes = ReadAll(e.path());
         std::u16string text;
         for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
           text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) | static_cast<unsigned char>(bytes[i + 1])
@@ -107,7 +103,7 @@ TEST_F(Documents, TheSuitesSequenceLoadPasteExecSaveReload) {
   EXPECT_EQ(Text(HS_PASTEPLAINEND, "<i>Ende</i>"), 1);
   EXPECT_EQ(Exec(Command(6)), 1);  // Bold over the whole document
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
-  const std::string saved = ReadFile(Path("saved.htm"));
+  const std::string saved = ReadAll(Path("saved.htm"));
   const auto first = saved.find("Anfang"), middle = saved.find("Mitte"), end = saved.find("&lt;i&gt;Ende&lt;/i&gt;");
   ASSERT_NE(first, std::string::npos) << saved;
   ASSERT_NE(middle, std::string::npos) << saved;
@@ -119,7 +115,7 @@ TEST_F(Documents, TheSuitesSequenceLoadPasteExecSaveReload) {
 
   // The saved file loads again with the same text (the parser may tidy the markup).
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("saved.htm") + ";DST:" + Path("saved.txt")), 1);
-  const std::string text = ReadFile(Path("saved.txt"));
+  const std::string text = ReadAll(Path("saved.txt"));
   EXPECT_LT(text.find("Anfang"), text.find("Mitte"));
   EXPECT_NE(text.find("Mitte<i>Ende</i>"), std::string::npos) << text;
   // A save into a folder that does not exist fails and leaves nothing behind.
@@ -135,7 +131,7 @@ TEST_F(Documents, ConcatAndPasteAtTheEndGiveTheSameDocument) {
     EXPECT_EQ(Text(HS_LOADFROMFILE, Path("a.htm")), 1);
     EXPECT_EQ(Text(codes[i], "<b>x</b>"), 1);
     EXPECT_EQ(Text(HS_SAVETOFILE, Path("r" + std::to_string(i) + ".htm")), 1);
-    results[i] = ReadFile(Path("r" + std::to_string(i) + ".htm"));
+    results[i] = ReadAll(Path("r" + std::to_string(i) + ".htm"));
   }
   EXPECT_EQ(results[0], results[1]);
   EXPECT_NE(results[0].find("<b>x</b>"), std::string::npos) << results[0];
@@ -169,7 +165,7 @@ TEST_F(Documents, InsertionAtTheEdgesGoesBeforeTheFirstAndAfterTheLastContentOfA
     EXPECT_EQ(Text(HS_PASTEHTMLEND, "<i>E</i>"), 1);
     EXPECT_EQ(Text(HS_PASTEHTMLSTART, "<i>S</i>"), 1);
     EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
-    const std::string saved = ReadFile(Path("saved.htm"));
+    const std::string saved = ReadAll(Path("saved.htm"));
     EXPECT_NE(saved.find(c.Start), std::string::npos) << saved;
     EXPECT_NE(saved.find(c.End), std::string::npos) << saved;
   }
@@ -181,7 +177,7 @@ TEST_F(Documents, InsertionAtTheEdgesGoesBeforeTheFirstAndAfterTheLastContentOfA
   EXPECT_EQ(Text(HS_PASTEPLAINEND, "Ende"), 1);
   EXPECT_EQ(Text(HS_PASTEPLAINSTART, "Anfang"), 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
-  const std::string saved = ReadFile(Path("saved.htm"));
+  const std::string saved = ReadAll(Path("saved.htm"));
   EXPECT_NE(saved.find("<body>Anfang<img src=\"a.gif\">"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<img src=\"sig.gif\">Ende</p>"), std::string::npos) << saved;
 }
@@ -193,7 +189,7 @@ TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
       "e");
   EXPECT_EQ(Bus.Request(HS_PASTEPLAINEND, MakeTextBlock(misread)).Value, 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("blank.htm")), 1);
-  const std::string saved = ReadFile(Path("blank.htm"));
+  const std::string saved = ReadAll(Path("blank.htm"));
   const std::u16string decoded = FromAnsiBytes(saved);
   EXPECT_TRUE(saved.find("Gr\xC3\xBC\xC3\x9F"
                          "e") != std::string::npos ||          // saved as UTF-8
@@ -204,28 +200,28 @@ TEST_F(Documents, AFirstRequestRightAfterStartUsesTheBlankDocument) {
 TEST_F(Documents, PlainTextConversionKeysAndTargets) {
   WriteFile(Path("a.htm"),
             "<html><body><p>Gr&uuml;&szlig;e &euro;</p><script>document.body.innerHTML='x'</script></body></html>");
-  WriteFile(Path("b.htm"), ReadFile(Path("a.htm")));
+  WriteFile(Path("b.htm"), ReadAll(Path("a.htm")));
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("b.txt") + ";SRC:" + Path("a.htm")), 1);
-  EXPECT_EQ(ReadFile(Path("b.txt")).substr(0, 10),
+  EXPECT_EQ(ReadAll(Path("b.txt")).substr(0, 10),
             "Gr\xFC\xDF"
             "e \x80");  // Windows-1252, no preamble
   // A character the code page lacks is one "?", also outside the Basic Multilingual Plane.
   WriteFile(Path("astral.htm"), "<html><body>a&#x1F600;b&#x10348;c&#x4E2D;d</body></html>");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("astral.htm") + ";DST:" + Path("astral.txt")), 1);
-  EXPECT_EQ(ReadFile(Path("astral.txt")), "a?b?c?d");
+  EXPECT_EQ(ReadAll(Path("astral.txt")), "a?b?c?d");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "src:" + Path("a.htm") + ";dst:" + Path("c.txt")), 1);
-  EXPECT_EQ(ReadFile(Path("c.txt")), ReadFile(Path("b.txt")));
+  EXPECT_EQ(ReadAll(Path("c.txt")), ReadAll(Path("b.txt")));
   fs::create_directory(Dir() / "semi;colon");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.htm") + ";DST:\"" + Path("semi;colon/d.txt") + "\""), 1);
   EXPECT_TRUE(fs::exists(Path("semi;colon/d.txt")));
   // Without DST the source is replaced by its own plain text.
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("b.htm")), 1);
-  EXPECT_EQ(ReadFile(Path("b.htm")), ReadFile(Path("b.txt")));
+  EXPECT_EQ(ReadAll(Path("b.htm")), ReadAll(Path("b.txt")));
   // A source the engine cannot show is never replaced by the empty page it shows instead.
   const std::string pdf = "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n";
   WriteFile(Path("a.pdf"), pdf);
   Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("a.pdf"));
-  EXPECT_EQ(ReadFile(Path("a.pdf")), pdf);
+  EXPECT_EQ(ReadAll(Path("a.pdf")), pdf);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("missing.htm") + ";DST:" + Path("e.txt")), -1);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "DST:" + Path("e.txt")), -1);
   EXPECT_FALSE(fs::exists(Path("e.txt")));
@@ -244,9 +240,9 @@ TEST_F(Documents, AConversionNeverReplacesAFileByAnEmptyText) {
   WriteFile(Path("sig.gif"), png);  // a misleading name: the engine sniffs the image all the same
   // An image document: refused in place and with a target, the image stays, no target appears.
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png")), -1);
-  EXPECT_EQ(ReadFile(Path("sig.png")), png);
+  EXPECT_EQ(ReadAll(Path("sig.png")), png);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.gif")), -1);
-  EXPECT_EQ(ReadFile(Path("sig.gif")), png);
+  EXPECT_EQ(ReadAll(Path("sig.gif")), png);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("sig.png") + ";DST:" + Path("sig.txt")), -1);
   EXPECT_FALSE(fs::exists(Path("sig.txt")));
   EXPECT_NE(Log().find("kein HTML- oder Textdokument (image/png)"), std::string::npos) << Log();
@@ -254,14 +250,14 @@ TEST_F(Documents, AConversionNeverReplacesAFileByAnEmptyText) {
   const std::string pictures = "<html><body><img src=\"sig.png\"><br></body></html>";
   WriteFile(Path("pictures.htm"), pictures);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm")), -1);
-  EXPECT_EQ(ReadFile(Path("pictures.htm")), pictures);
+  EXPECT_EQ(ReadAll(Path("pictures.htm")), pictures);
   EXPECT_NE(Log().find("enthält keinen Text"), std::string::npos);
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("pictures.htm") + ";DST:" + Path("pictures.txt")), 1);
   EXPECT_TRUE(fs::exists(Path("pictures.txt")));
   // Plain text is a text document: converted in place as before.
   WriteFile(Path("note.txt"), "Hallo\n");
   EXPECT_EQ(Text(HS_CONVERTHTMLTOPLAIN, "SRC:" + Path("note.txt")), 1);
-  EXPECT_NE(ReadFile(Path("note.txt")).find("Hallo"), std::string::npos);
+  EXPECT_NE(ReadAll(Path("note.txt")).find("Hallo"), std::string::npos);
 }
 
 TEST_F(Documents, ImagesAndBackgroundCounts) {
@@ -284,7 +280,7 @@ TEST_F(Documents, ImagesAndBackgroundCounts) {
   // The counted document stays loaded.
   EXPECT_EQ(Text(HS_COUNTIMAGES, Path("two.htm")), 3);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("counted.htm")), 1);
-  EXPECT_NE(ReadFile(Path("counted.htm")).find("a.png"), std::string::npos);
+  EXPECT_NE(ReadAll(Path("counted.htm")).find("a.png"), std::string::npos);
 }
 
 TEST_F(Documents, CommandsWithValuesAndBadIdentifiers) {
@@ -296,7 +292,7 @@ TEST_F(Documents, CommandsWithValuesAndBadIdentifiers) {
   auto color = Bus.Call("ExecCmd", g_variant_new("(ibv)", 18, FALSE, g_variant_new_string("#ff0000")));
   EXPECT_EQ(color.Value, 1) << color.Error;
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("styled.htm")), 1);
-  const std::string styled = ReadFile(Path("styled.htm"));
+  const std::string styled = ReadAll(Path("styled.htm"));
   EXPECT_NE(styled.find("Courier New"), std::string::npos) << styled;
   EXPECT_TRUE(styled.find("#ff0000") != std::string::npos || styled.find("rgb(255, 0, 0)") != std::string::npos)
       << styled;
@@ -342,7 +338,7 @@ TEST_F(Documents, IntegerColoursAreWindowsColourValues) {
     cmd.oleValue = MakeOleVariant(c.Value);
     EXPECT_EQ(Exec(cmd), 1);
     EXPECT_EQ(Text(HS_SAVETOFILE, Path("c.htm")), 1);
-    const std::string saved = ReadFile(Path("c.htm"));
+    const std::string saved = ReadAll(Path("c.htm"));
     EXPECT_TRUE(colourIn(saved, c.R, c.G, c.B)) << saved;
   }
   // Texts stay what they say.
@@ -350,7 +346,7 @@ TEST_F(Documents, IntegerColoursAreWindowsColourValues) {
   auto named = Bus.Call("ExecCmd", g_variant_new("(ibv)", 18, FALSE, g_variant_new_string("red")));
   EXPECT_EQ(named.Value, 1) << named.Error;
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("n.htm")), 1);
-  const std::string saved = ReadFile(Path("n.htm"));
+  const std::string saved = ReadAll(Path("n.htm"));
   EXPECT_TRUE(saved.find("\"red\"") != std::string::npos || colourIn(saved, 255, 0, 0)) << saved;
 }
 
@@ -367,7 +363,7 @@ TEST_F(Documents, HostileDocumentsNeitherRunScriptsNorReachTheNetwork) {
   EXPECT_EQ(Text(HS_COUNTALLIMAGES, Path("evil.htm")), 2);
   EXPECT_EQ(Text(HS_PASTEHTMLEND, "<img src=\"" + base + "/pasted.png\"><script>document.title='x'</script>"), 1);
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const std::string plain = ReadFile(Path("evil.txt"));
+  const std::string plain = ReadAll(Path("evil.txt"));
   EXPECT_NE(plain.find("sicher"), std::string::npos) << plain;
   EXPECT_EQ(plain.find("Skript lief"), std::string::npos);
   EXPECT_FALSE(listener.Contacted()) << "a document reached the network";
@@ -388,7 +384,7 @@ TEST_F(Documents, ADocumentLostWithTheEngineIsNeverReportedAsSaved) {
   ASSERT_EQ(Text(HS_LOADFROMFILE, Path("mail.htm")), 1);
   EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Anhang</p>"), 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("saved.htm")), 1);
-  const std::string saved = ReadFile(Path("saved.htm"));
+  const std::string saved = ReadAll(Path("saved.htm"));
   EXPECT_NE(saved.find("Originaltext"), std::string::npos);
   EXPECT_NE(saved.find("Anhang"), std::string::npos);
 }
@@ -398,7 +394,7 @@ TEST_F(Documents, TheStartUpBlankDocumentIsNotALostDocument) {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Neu</p>"), 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("neu.htm")), 1);
-  EXPECT_NE(ReadFile(Path("neu.htm")).find("Neu"), std::string::npos);
+  EXPECT_NE(ReadAll(Path("neu.htm")).find("Neu"), std::string::npos);
 }
 
 TEST_F(Documents, ATransformedDocumentIsNeverSavedEmpty) {
@@ -412,7 +408,7 @@ TEST_F(Documents, ATransformedDocumentIsNeverSavedEmpty) {
   WriteFile(Path("target.htm"), "alt");
   Text(HS_LOADFROMFILE, Path("brief.xml"));
   const std::int32_t saved = Text(HS_SAVETOFILE, Path("target.htm"));
-  const std::string content = ReadFile(Path("target.htm"));
+  const std::string content = ReadAll(Path("target.htm"));
   if (saved == 1) {
     EXPECT_NE(content.find("Umgewandelt"), std::string::npos) << content;
   } else {
@@ -466,7 +462,7 @@ TEST_F(BoundedDocuments, TheEnginesWorkEndsWithTheWaitSoTheNextRequestIsServed) 
   EXPECT_EQ(Text(HS_LOADFROMFILE, Path("small.htm")), 1);
   EXPECT_EQ(Exec(Command(6)), 1);
   EXPECT_EQ(Text(HS_SAVETOFILE, Path("small-bold.htm")), 1);
-  EXPECT_NE(ReadFile(Path("small-bold.htm")).find("<b>klein</b>"), std::string::npos);
+  EXPECT_NE(ReadAll(Path("small-bold.htm")).find("<b>klein</b>"), std::string::npos);
 }
 
 // A mail of about ABytes in many short lines; with AInvalid, bytes that are not UTF-8 in every line.
@@ -506,13 +502,13 @@ TEST_F(RunawayCommands, ACommandPastItsBoundLosesNothingButItself) {
     EXPECT_NE(Log().find("nicht rechtzeitig geantwortet"), std::string::npos);
     // The document is back as it was before the command, edits included.
     EXPECT_EQ(Text(HS_SAVETOFILE, Path("after.htm")), 1);
-    const std::string before = ReadFile(Path("before.htm"));
-    const std::string after = ReadFile(Path("after.htm"));
+    const std::string before = ReadAll(Path("before.htm"));
+    const std::string after = ReadAll(Path("after.htm"));
     EXPECT_EQ(after, before);
     EXPECT_EQ(after.find("<blockquote"), std::string::npos);
     EXPECT_EQ(Text(HS_PASTEHTMLEND, "<p>Nachtrag</p>"), 1);
     EXPECT_EQ(Text(HS_SAVETOFILE, Path("after.htm")), 1);
-    const std::string edited = ReadFile(Path("after.htm"));
+    const std::string edited = ReadAll(Path("after.htm"));
     for (const char* part : {"Anrede", "Zeile 0 mit Grüßen", "Ende der Mail", "Nachtrag"})
       EXPECT_NE(edited.find(part), std::string::npos) << part;
   }

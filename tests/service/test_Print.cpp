@@ -10,6 +10,7 @@
 
 #include "ServiceFixture.h"
 #include "service/HtmlServiceConst.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -18,21 +19,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using print::test::TPdf;
-
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-#define NEEDS_CUPS()                                                        \
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty()) {     \
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups"; \
-  }
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // The jobs of the test queue whose title starts with APrefix, in the order they were printed.
 std::vector<fs::path> Jobs(const std::string& APrefix) {

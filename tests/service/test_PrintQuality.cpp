@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "ServiceFixture.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -22,21 +23,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using print::test::TBox;
 using print::test::TPdf;
-
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-#define NEEDS_CUPS()                                                        \
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty()) {     \
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups"; \
-  }
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 // The job of the test queues titled ATitle, once the scheduler has handed it on; empty after 30 s.
 fs::path WaitForJob(const std::string& ATitle) {

@@ -13,6 +13,7 @@
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -20,11 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string ReadAll(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 void WriteAll(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
 
@@ -127,11 +123,6 @@ TEST_F(RealMail, AnXmlFileThatIsNotWellFormedIsNeitherConvertedNorPrinted) {
   EXPECT_EQ(Text(HS_PING, ""), 1);
 }
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
 // The printed job of the mail titled ATitle, once the queue has handed it on.
 fs::path WaitForJob(const std::string& ATitle) {
   for (int i = 0; i < 300; ++i) {
@@ -146,8 +137,7 @@ fs::path WaitForJob(const std::string& ATitle) {
 }
 
 TEST_F(RealMail, PrintsHoldTheMailsWords) {
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  if (!PrivateCupsRuns()) GTEST_SKIP() << "needs the private print service of scripts/with-cups";
   const std::string run = std::to_string(::getpid());
   std::string list;
   for (const TMail& m : Mails) {

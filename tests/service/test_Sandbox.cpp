@@ -17,6 +17,7 @@
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -25,19 +26,9 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-std::string ReadFile(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 void WriteFile(const fs::path& APath, const std::string& AText) {
   fs::create_directories(APath.parent_path());
   std::ofstream(APath, std::ios::binary) << AText;
-}
-
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
 }
 
 // The engine's web processes below the service APid (bubblewrap's processes in between).
@@ -69,7 +60,7 @@ std::string LogText(const fs::path& AFolder) {
   std::string all;
   if (fs::is_directory(AFolder))
     for (const auto& e : fs::directory_iterator(AFolder)) {
-      const std::string bytes = ReadFile(e.path());
+      const std::string bytes = ReadAll(e.path());
       std::u16string text;
       for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
         text +=
@@ -118,7 +109,7 @@ TEST_F(Sandbox, TheWebProcessHasItsOwnMountsAndSeesNoneOfTheUsersOrTheServicesFi
   WriteFile(mail, "<html><body><p>Hallo aus Wien</p></body></html>");
   const pid_t service = Bus.StartService({{"HOME", home.string()}, {"TMPDIR", temp.string()}});
   ASSERT_EQ(Convert(mail, Dir() / "mail" / "brief.txt"), 1);
-  EXPECT_EQ(ReadFile(Dir() / "mail" / "brief.txt"), "Hallo aus Wien");
+  EXPECT_EQ(ReadAll(Dir() / "mail" / "brief.txt"), "Hallo aus Wien");
 
   const std::vector<pid_t> webs = WebProcessesOf(service);
   ASSERT_FALSE(webs.empty());
@@ -157,7 +148,7 @@ TEST_F(Sandbox, WithoutBubblewrapTheServiceSaysSoOnceAndServes) {
   const pid_t service = Bus.StartService({{"HTMLSERVICE_TEST_BWRAP", (Dir() / "no-bwrap").string()}});
   for (int i = 0; i < 3; ++i) {
     ASSERT_EQ(Convert(mail, Dir() / "brief.txt"), 1);
-    EXPECT_EQ(ReadFile(Dir() / "brief.txt"), "Hallo aus Wien");
+    EXPECT_EQ(ReadAll(Dir() / "brief.txt"), "Hallo aus Wien");
   }
   EXPECT_EQ(Bus.Call("Ping", nullptr).Value, 1);
   const std::vector<pid_t> webs = WebProcessesOf(service);
@@ -192,7 +183,7 @@ TEST_F(LocalReferences, ShowNothingInAConversionOrASave) {
   Bus.StartService();
   const fs::path text = Dir() / "mail" / "brief.txt";
   ASSERT_EQ(Convert(Mail, text), 1);
-  const std::string converted = ReadFile(text);
+  const std::string converted = ReadAll(text);
   EXPECT_NE(converted.find("FAR"), std::string::npos) << converted;
   EXPECT_NE(converted.find("IMPORTED"), std::string::npos) << converted;
   EXPECT_EQ(converted.find("OWN"), std::string::npos) << converted;
@@ -200,21 +191,20 @@ TEST_F(LocalReferences, ShowNothingInAConversionOrASave) {
   ASSERT_EQ(Text(HS_LOADFROMFILE, Mail), 1);
   const fs::path saved = Dir() / "mail" / "saved.htm";
   ASSERT_EQ(Text(HS_SAVETOFILE, saved), 1);
-  const std::string html = ReadFile(saved);
+  const std::string html = ReadAll(saved);
   EXPECT_NE(html.find("<p id=\"far\">FAR</p>"), std::string::npos) << html;
   for (const char* never : {"FREMDER", "IMPORTIERT", "display:none", "display: none"})
     EXPECT_EQ(html.find(never), std::string::npos) << never << "\n" << html;
 }
 
 TEST_F(LocalReferences, ShowNothingInAPrint) {
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty())
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";
+  if (!PrivateCupsRuns()) GTEST_SKIP() << "needs the private print service of scripts/with-cups";
   Bus.StartService();
   ASSERT_EQ(Bus.Call("PrintFiles", g_variant_new("(s)", Mail.c_str())).Value, 1);
   fs::path job;
   for (int i = 0; i < 300 && job.empty(); ++i) {
     for (const auto& e : fs::directory_iterator(Env("ZB_TEST_PRINT_OUT")))
-      if (e.path().extension() == ".title" && ReadFile(e.path()) == Title())
+      if (e.path().extension() == ".title" && ReadAll(e.path()) == Title())
         job = fs::path(e.path()).replace_extension(".pdf");
     if (job.empty() || !fs::exists(job)) job.clear(), std::this_thread::sleep_for(100ms);
   }

@@ -15,6 +15,7 @@
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 
 namespace zb::test {
 namespace {
@@ -92,11 +93,6 @@ TEST_F(ServiceErrors, AnUnwritableLogFolderDoesNotStopTheService) {
   EXPECT_EQ(Bus.WaitService(), 0);
 }
 
-std::string ReadFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 TEST_F(ServiceErrors, AnEngineKilledWhileAConversionCompletesAnswersFailureLogsAndServesOn) {
   // Before, the engine's error left the document-complete handler through WebKit's signal emission
   // and ended the whole process. A text file is read from the engine after its load; an HTML file
@@ -111,14 +107,14 @@ TEST_F(ServiceErrors, AnEngineKilledWhileAConversionCompletesAnswersFailureLogsA
 
   const auto files = LogFiles(LogFolder());
   std::string all;
-  for (const auto& f : files) all += f.string() + ":\n" + Utf16ToUtf8(Utf16(ReadFile(f)).substr(0, 1500)) + "\n";
+  for (const auto& f : files) all += f.string() + ":\n" + Utf16ToUtf8(Utf16(ReadAll(f)).substr(0, 1500)) + "\n";
   ASSERT_EQ(files.size(), 1u) << all;
-  const std::u16string text = Utf16(ReadFile(files[0]));
+  const std::u16string text = Utf16(ReadAll(files[0]));
   EXPECT_NE(text.find(u"HtmlEditDocumentComplete"), std::u16string::npos) << Utf16ToUtf8(text.substr(0, 2000));
 
   // The next request gets a fresh engine.
   EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
-  EXPECT_NE(ReadFile(target).find("aus Wien"), std::string::npos);
+  EXPECT_NE(ReadAll(target).find("aus Wien"), std::string::npos);
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
 }
@@ -130,20 +126,20 @@ TEST_F(ServiceErrors, AnHtmlConversionWhoseTextArrivedSurvivesTheEnginesEnd) {
   Bus.StartService({{"HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", "1"}});
   const std::string request = "SRC:" + source.string() + ";DST:" + target.string();
   EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
-  EXPECT_EQ(ReadFile(target), "Grüße aus Wien");  // the file's bytes, read and written as windows-1252
+  EXPECT_EQ(ReadAll(target), "Grüße aus Wien");  // the file's bytes, read and written as windows-1252
   fs::remove(target);
   // The engine's end may only be noticed while the next load runs; that load starts once more in a
   // fresh engine.
   EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
   EXPECT_EQ(LogFiles(LogFolder()).size(), 0u);
-  EXPECT_EQ(ReadFile(target), "Grüße aus Wien");
+  EXPECT_EQ(ReadAll(target), "Grüße aus Wien");
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
 }
 
 std::u16string AllLogText(const fs::path& folder) {
   std::u16string all;
-  for (const auto& f : LogFiles(folder)) all += Utf16(ReadFile(f));
+  for (const auto& f : LogFiles(folder)) all += Utf16(ReadAll(f));
   return all;
 }
 
@@ -160,7 +156,7 @@ TEST_F(ServiceErrors, AConversionWhoseTextIsNotWrittenAnswersFailure) {
   ASSERT_EQ(::lchown(link.c_str(), 65534, 65534), 0);
   std::string request = "SRC:" + source.string() + ";DST:" + link.string();
   EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, -1);
-  EXPECT_EQ(ReadFile(victim), "unberührt");
+  EXPECT_EQ(ReadAll(victim), "unberührt");
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_NE(AllLogText(LogFolder()).find(u"konnte nicht in die Datei"), std::u16string::npos);
 
@@ -181,7 +177,7 @@ TEST_F(ServiceErrors, AConversionWhoseTextIsNotWrittenAnswersFailure) {
   const fs::path target = fs::path(Bus.Folder()) / "mail.txt";
   request = "SRC:" + source.string() + ";DST:" + target.string();
   EXPECT_EQ(Bus.Call("ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
-  EXPECT_NE(ReadFile(target).find("Ende"), std::string::npos);
+  EXPECT_NE(ReadAll(target).find("Ende"), std::string::npos);
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
 }
@@ -249,7 +245,7 @@ TEST_F(ServiceErrors, AnEngineKilledDuringASavePasteOrCommandIsAnAnswerWithAGerm
         if (std::string(name) == "save") {
           // Either the whole document or no file.
           if (*answer.Value == 1) {
-            EXPECT_NE(ReadFile(saved).find("<p>Ende</p>"), std::string::npos);
+            EXPECT_NE(ReadAll(saved).find("<p>Ende</p>"), std::string::npos);
           } else {
             EXPECT_FALSE(fs::exists(saved));
           }
@@ -267,7 +263,7 @@ TEST_F(ServiceErrors, AnEngineKilledDuringASavePasteOrCommandIsAnAnswerWithAGerm
   ASSERT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
   EXPECT_EQ(Bus.Call("PasteHtmlAtEnd", g_variant_new("(s)", "<p>Nachtrag</p>")).Value, 1);
   EXPECT_EQ(Bus.Call("SaveToFile", g_variant_new("(s)", saved.c_str())).Value, 1);
-  EXPECT_NE(ReadFile(saved).find("Nachtrag"), std::string::npos);
+  EXPECT_NE(ReadAll(saved).find("Nachtrag"), std::string::npos);
 }
 
 // A tiny file system, filled up; unmounted at the end. Needs the right to mount (root, as in CI).
@@ -321,7 +317,7 @@ TEST_F(ServiceErrors, ASaveRefusedByAFullDiskIsLoggedAndTheOldFileStays) {
   EXPECT_EQ(fs::file_size(target), before);
   const auto files = LogFiles(LogFolder());
   ASSERT_EQ(files.size(), 1u);
-  EXPECT_NE(Utf16(ReadFile(files[0])).find(u"konnte nicht als"), std::u16string::npos);
+  EXPECT_NE(Utf16(ReadAll(files[0])).find(u"konnte nicht als"), std::u16string::npos);
 }
 
 // A call as the suite makes it: the bus starts the service when no one owns the name.
@@ -342,7 +338,7 @@ TEST_F(ServiceErrors, AServiceThatWebKitAbortsIsBackAtTheNextCallWithWhatWasSave
   EXPECT_EQ(Bus.Call("LoadFromFile", g_variant_new("(s)", source.c_str())).Value, 1);
   EXPECT_EQ(Bus.Call("PasteHtmlAtEnd", g_variant_new("(s)", "<p>gesichert</p>")).Value, 1);
   EXPECT_EQ(Bus.Call("SaveToFile", g_variant_new("(s)", saved.c_str())).Value, 1);
-  const std::string before = ReadFile(saved);
+  const std::string before = ReadAll(saved);
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
 
@@ -358,12 +354,12 @@ TEST_F(ServiceErrors, AServiceThatWebKitAbortsIsBackAtTheNextCallWithWhatWasSave
   // The suite's next call starts a new instance through the bus and is answered.
   EXPECT_EQ(CallStarting(Bus, "Ping", nullptr).Value, 1);
   EXPECT_TRUE(Bus.NameOwned());
-  EXPECT_EQ(ReadFile(saved), before);
+  EXPECT_EQ(ReadAll(saved), before);
   EXPECT_EQ(CallStarting(Bus, "LoadFromFile", g_variant_new("(s)", saved.c_str())).Value, 1);
   const fs::path text = fs::path(Bus.Folder()) / "saved.txt";
   const std::string request = "SRC:" + saved.string() + ";DST:" + text.string();
   EXPECT_EQ(CallStarting(Bus, "ConvertHtmlToPlain", g_variant_new("(s)", request.c_str())).Value, 1);
-  EXPECT_NE(ReadFile(text).find("gesichert"), std::string::npos);
+  EXPECT_NE(ReadAll(text).find("gesichert"), std::string::npos);
   // Still one instance: another start ends at once and silently.
   ASSERT_TRUE(Bus.NameOwned());  // else the start below would serve and never end
   const TRun second = Bus.Run({HTMLSERVICE_PATH});

@@ -14,17 +14,13 @@
 
 #include "ServiceFixture.h"
 #include "platform/print/zbPrintFolder.h"
+#include "tests/TestEnv.h"
 
 namespace zb::test {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string ReadFile(const fs::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
 
 pid_t DeadPid() {
   const pid_t child = ::fork();
@@ -75,8 +71,8 @@ TEST_F(TempFiles, ManyPrintsLeaveOneBlankDocumentAtMostAndNoneOnceEnded) {
   EXPECT_EQ(Bus.Call("Terminate", nullptr).Value, 1);
   EXPECT_EQ(Bus.WaitService(), 0);
   EXPECT_EQ(Named("AS_about_blank").size(), 2u);
-  EXPECT_EQ(ReadFile(Temp() / "AS_about_blank.htm"), "<html><div>&nbsp;</div></html>");
-  EXPECT_EQ(ReadFile(Temp() / "AS_about_blank [1].htm"), "fremd");
+  EXPECT_EQ(ReadAll(Temp() / "AS_about_blank.htm"), "<html><div>&nbsp;</div></html>");
+  EXPECT_EQ(ReadAll(Temp() / "AS_about_blank [1].htm"), "fremd");
 }
 
 TEST_F(TempFiles, PrintFoldersOfDeadProcessesGoAtStartAndBeforeEachPrint) {
