@@ -4,13 +4,17 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
+#include <map>
 #include <stdexcept>
 #include <thread>
 
@@ -34,9 +38,12 @@ pid_t Spawn(std::vector<std::string> AArgv, std::vector<std::string> AEnv, int* 
   auto envp = CArgv(AEnv);
   GPid pid = 0;
   TzbGError error;
-  if (!g_spawn_async_with_pipes(nullptr, argv.data(), envp.data(),
-                                static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH), nullptr,
-                                nullptr, &pid, nullptr, AStdout, nullptr, error.Out())) {
+  if (!g_spawn_async_with_pipes(
+          nullptr, argv.data(), envp.data(), static_cast<GSpawnFlags>(G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH),
+          // A test ended by ctest's time limit takes its bus and service along, so
+          // nothing holds its output open and the run goes on.
+          +[](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGKILL); }, nullptr, &pid, nullptr, AStdout, nullptr,
+          error.Out())) {
     throw std::runtime_error(std::string("cannot start ") + AArgv[0] + ": " + error.Message());
   }
   return pid;
@@ -250,5 +257,28 @@ std::string Shell(const std::string& ACommand) {
 std::string WaitForWindow(const std::string& APattern) { return xdo::WaitForWindow(APattern); }
 
 void Keys(const std::string& AKeys) { xdo::Key(AKeys); }
+
+std::vector<pid_t> WebProcessesOf(pid_t APid) {
+  std::map<pid_t, std::pair<pid_t, std::string>> processes;  // pid -> parent, name
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    std::ifstream stat(entry.path() / "stat");
+    std::string pid, name, state, ppid;
+    if ((stat >> pid >> name >> state >> ppid) && std::isdigit(static_cast<unsigned char>(pid[0])))
+      processes[std::stoi(pid)] = {std::stoi(ppid), name};
+  }
+  std::vector<pid_t> found;
+  for (const auto& [pid, process] : processes) {
+    if (process.second.rfind("(WebKitWebProce", 0) != 0) continue;  // the kernel keeps 15 characters
+    pid_t parent = process.first;
+    for (int depth = 0; depth < 8 && parent != APid && processes.count(parent); ++depth)
+      parent = processes[parent].first;
+    if (parent == APid) found.push_back(pid);
+  }
+  return found;
+}
+
+void KillWebProcessesOf(pid_t APid) {
+  for (const pid_t pid : WebProcessesOf(APid)) ::kill(pid, SIGKILL);
+}
 
 }  // namespace zb::test

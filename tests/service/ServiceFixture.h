@@ -65,6 +65,11 @@ class TPrivateBus {
 
 TAnswer AnswerOf(GVariant* AReply, const GError* AError);
 
+// The engine's web processes below the service APid (in its sandbox bubblewrap's processes stand in
+// between), and killing them as an out-of-memory kill would.
+std::vector<pid_t> WebProcessesOf(pid_t APid);
+void KillWebProcessesOf(pid_t APid);
+
 // A listening socket on the loopback: documents pointed at it must never connect.
 class TLocalListener {
  public:

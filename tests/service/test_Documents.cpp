@@ -26,24 +26,6 @@ namespace fs = std::filesystem;
 
 void WriteFile(const fs::path& APath, const std::string& AText) { std::ofstream(APath, std::ios::binary) << AText; }
 
-// Kills the engine's web processes below the service APid (in its sandbox bubblewrap's processes stand
-// in between), as an out-of-memory kill would.
-void KillWebProcessesOf(std::int32_t APid) {
-  std::map<std::string, std::pair<std::string, std::string>> processes;  // pid -> parent, name
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string pid, name, state, ppid;
-    if (stat >> pid >> name >> state >> ppid) processes[pid] = {ppid, name};
-  }
-  for (const auto& [pid, process] : processes) {
-    if (process.second.rfind("(WebKitWebProce", 0) != 0) continue;
-    std::string parent = process.first;
-    for (int depth = 0; depth < 8 && parent != std::to_string(APid) && processes.count(parent); ++depth)
-      parent = processes[parent].first;
-    if (parent == std::to_string(APid)) ::kill(std::stoi(pid), SIGKILL);
-  }
-}
-
 THtmlExecCmd Command(std::int32_t AId) {
   THtmlExecCmd cmd;
   cmd.iCmdID = AId;

@@ -31,26 +31,6 @@ void WriteFile(const fs::path& APath, const std::string& AText) {
   std::ofstream(APath, std::ios::binary) << AText;
 }
 
-// The engine's web processes below the service APid (bubblewrap's processes in between).
-std::vector<pid_t> WebProcessesOf(pid_t APid) {
-  std::map<pid_t, std::pair<pid_t, std::string>> processes;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    std::ifstream stat(entry.path() / "stat");
-    std::string pid, name, state, ppid;
-    if ((stat >> pid >> name >> state >> ppid) && std::isdigit(static_cast<unsigned char>(pid[0])))
-      processes[std::stoi(pid)] = {std::stoi(ppid), name};
-  }
-  std::vector<pid_t> found;
-  for (const auto& [pid, process] : processes) {
-    if (process.second.rfind("(WebKitWebProce", 0) != 0) continue;
-    pid_t parent = process.first;
-    for (int depth = 0; depth < 8 && parent != APid && processes.count(parent); ++depth)
-      parent = processes[parent].first;
-    if (parent == APid) found.push_back(pid);
-  }
-  return found;
-}
-
 std::string MountNamespace(const std::string& APid) {
   std::error_code error;
   return fs::read_symlink("/proc/" + APid + "/ns/mnt", error).string();
