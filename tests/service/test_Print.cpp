@@ -8,6 +8,7 @@
 #include <fstream>
 #include <thread>
 
+#include "PrintFixture.h"
 #include "ServiceFixture.h"
 #include "service/HtmlServiceConst.h"
 #include "tests/TestEnv.h"
@@ -46,32 +47,12 @@ std::string Mail(const std::string& ATitle, const std::string& ABody) {
   return "<html><head><meta charset=\"utf-8\"><title>" + ATitle + "</title></head><body>" + ABody + "</body></html>";
 }
 
-class Printing : public ::testing::Test {
+class Printing : public TPrintTest {
  protected:
-  fs::path Write(const std::string& AName, const std::string& AText) {
-    const fs::path path = fs::path(Bus.Folder()) / AName;
-    std::ofstream(path, std::ios::binary) << AText;
-    return path;
-  }
-  std::int32_t PrintFiles(const std::string& AList) {
-    return Bus.Call("PrintFiles", g_variant_new("(s)", AList.c_str())).Value.value_or(-99);
-  }
   std::int32_t SetDefaultPageOptions(const std::string& ANameSpace) {
     return Bus.Call("SetDefaultPageOptions", g_variant_new("(s)", ANameSpace.c_str())).Value.value_or(-99);
   }
-  TRun Reg(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    return Bus.Run(argv);
-  }
-  // A unique title prefix per test, since the queue is shared by the whole run.
-  std::string Tag() const { return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
-
-  TPrivateBus Bus;
 };
-
-constexpr double PointsPerInch = 72;
-constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
 
 TEST_F(Printing, AMailComesOutWithTheStoredMarginsAndTheFooterInTheBottomMargin) {
   NEEDS_CUPS();

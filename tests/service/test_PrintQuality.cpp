@@ -12,6 +12,7 @@
 #include <regex>
 #include <thread>
 
+#include "PrintFixture.h"
 #include "ServiceFixture.h"
 #include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
@@ -76,22 +77,8 @@ std::string NewsletterBody(int ASections) {
          cell + "</td></tr></table></td></tr></table>";
 }
 
-class PrintQuality : public ::testing::Test {
+class PrintQuality : public TPrintTest {
  protected:
-  fs::path Write(const std::string& AName, const std::string& AText) {
-    const fs::path path = fs::path(Bus.Folder()) / AName;
-    std::ofstream(path, std::ios::binary) << AText;
-    return path;
-  }
-  std::int32_t PrintFiles(const std::string& AList) {
-    return Bus.Call("PrintFiles", g_variant_new("(s)", AList.c_str())).Value.value_or(-99);
-  }
-  TRun Reg(const std::vector<std::string>& AArgs) {
-    std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
-    argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-    return Bus.Run(argv);
-  }
-  std::string Tag() const { return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
   // Prints ADocument with the title Tag() + ASuffix and answers the PDF that reached the queue, also
   // kept in the test output folder.
   fs::path PrintAndFetch(const std::string& AHead, const std::string& ABody, const std::string& ASuffix = "") {
@@ -119,12 +106,7 @@ class PrintQuality : public ::testing::Test {
       text += static_cast<char16_t>(static_cast<unsigned char>(log[i]) | static_cast<unsigned char>(log[i + 1]) << 8);
     return text;
   }
-
-  TPrivateBus Bus;
 };
-
-constexpr double PointsPerInch = 72;
-constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
 
 bool IsFooterWord(const std::string& AWord) {
   static const std::regex footer(R"(Seite|von|\d+)");
