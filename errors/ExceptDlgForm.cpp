@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/gtk/zbGtkPresent.h"
 #include "platform/gtk/zbModalRun.h"
@@ -261,12 +262,12 @@ TExceptionDialog::TExceptionDialog() : FForm(gtk_window_new(GTK_WINDOW_TOPLEVEL)
   gtk_grid_attach(GTK_GRID(grid), FshpDetails, 0, 3, 3, 1);
 
   // Tab order: message, OK, Details, report, Save.
-  GList* chain = nullptr;
-  for (GtkWidget* w : {FMessageScroll, FbtnOk, FbtnDetails, FshpDetails, FbtnSave}) chain = g_list_append(chain, w);
+  TzbOwner<GList, g_list_free> chain;
+  for (GtkWidget* w : {FMessageScroll, FbtnOk, FbtnDetails, FshpDetails, FbtnSave})
+    chain.reset(g_list_append(chain.release(), w));
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-  gtk_container_set_focus_chain(GTK_CONTAINER(grid), chain);
+  gtk_container_set_focus_chain(GTK_CONTAINER(grid), chain.get());
   G_GNUC_END_IGNORE_DEPRECATIONS
-  g_list_free(chain);
   gtk_widget_show_all(grid);
   gtk_widget_grab_focus(FbtnOk);
 

@@ -10,6 +10,8 @@
 namespace zb {
 namespace {
 
+constexpr std::u16string_view SNoLogEntry = u"Keine Fehlermeldung im Protokoll gefunden";
+
 TStrings SplitCrLf(std::u16string_view Text) {
   TStrings lines;
   std::size_t start = 0;
@@ -39,7 +41,7 @@ std::u16string FromUtf16LE(std::string_view Bytes) {
 TzbLogEntry ParseNewestLogEntry(std::u16string_view Text) {
   const TStrings lines = SplitCrLf(Text);
   const std::u16string head(19, u'='), body(100, u'='), next(100, u'*');
-  if (lines.size() < 4 || lines[1] != head) throw EzbFileError(u"Keine Fehlermeldung im Protokoll gefunden");
+  if (lines.size() < 4 || lines[1] != head) throw EzbFileError(std::u16string(SNoLogEntry));
   TzbLogEntry entry;
   entry.Written = lines[0];
   std::size_t i = 2;
@@ -47,7 +49,7 @@ TzbLogEntry ParseNewestLogEntry(std::u16string_view Text) {
     if (i > 2) entry.Message += u"\r\n";
     entry.Message += lines[i];
   }
-  if (i == lines.size()) throw EzbFileError(u"Keine Fehlermeldung im Protokoll gefunden");
+  if (i == lines.size()) throw EzbFileError(std::u16string(SNoLogEntry));
   for (++i; i < lines.size() && lines[i] != next; ++i) entry.Details.push_back(lines[i]);
   // The entry closes with empty lines of its own; a report never ends with one.
   while (!entry.Details.empty() && entry.Details.back().empty()) entry.Details.pop_back();

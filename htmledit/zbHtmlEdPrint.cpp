@@ -12,10 +12,6 @@ bool ApplyPrintOptionsToDialog = false;
 bool HidePageSetupDialog = false;
 
 namespace {
-// The engine's browser command group's commands.
-constexpr std::uint32_t BrowserFind = 1;
-constexpr std::uint32_t BrowserViewSource = 2;
-constexpr std::uint32_t BrowserOptions = 3;
 constexpr std::uint16_t VT_ARRAY_OF_BYTES = 0x2011;
 
 // The engine's answer as an integer, as the variant conversion gives it.
@@ -23,7 +19,7 @@ std::int32_t VarToInt(const TVariant& AValue) {
   if (const auto* i = std::get_if<std::int32_t>(&AValue)) return *i;
   if (const auto* d = std::get_if<double>(&AValue); d && *d >= INT32_MIN && *d <= INT32_MAX)
     return static_cast<std::int32_t>(*d);
-  throw EzbConvertError(u"'%s' ist kein gültiger Integerwert", {VarToText(AValue)});
+  throw EzbConvertError(SInvalidInteger, {VarToText(AValue)});
 }
 }  // namespace
 

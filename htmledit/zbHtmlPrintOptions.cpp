@@ -1,22 +1,18 @@
 #include "htmledit/zbHtmlPrintOptions.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <charconv>
 #include <cmath>
 
+#include "platform/print/zbPageSetup.h"
 #include "support/zbLocale.h"
 #include "support/zbRegistry.h"
 
 namespace zb {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
 // What the engine assumes for a margin it cannot read: 0.3937 inch (10 mm).
 constexpr double FallbackMarginInches = 0.3937;
 constexpr double FallbackMarginMillimetres = 9.99998;
-constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 
 constexpr std::u16string_view SInvalidRegType = u"Ungültiger Datentyp für '%s'";
 
@@ -69,30 +65,21 @@ double LoadMargin(TzbRegistry& Reg, std::u16string_view Name, TMeasure Measure) 
 
 THtmlPrintOptions::THtmlPrintOptions() : FHTMLHeader{u"<html></html>"} {}
 
-std::u16string MarginToRegistryText(double AValue) {
-  double inches = LocaleUsesUSMeasure() ? AValue : AValue / MillimetresPerInch;
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, inches, std::chars_format::fixed, 5);
-  std::u16string text = ec == std::errc() ? Ascii(buf, end) : std::u16string(u"0.00000");
-  // Written the locale's way, then made the store's way: the engine reads "." on every system.
-  char16_t sep = DecimalSeparator();
-  if (sep != u'.') {
-    text = StringReplace(text, u".", std::u16string(1, sep), 0);
-    text = StringReplace(text, std::u16string(1, sep), u".", 0);
-  }
-  return text;
-}
+namespace {
+// A margin of the options in inches, read in the locale's measurement system.
+double MarginInches(double AValue) { return LocaleUsesUSMeasure() ? AValue : AValue / MillimetresPerInch; }
+}  // namespace
+
+// The engine reads "." on every system, whatever the locale writes.
+std::u16string MarginToRegistryText(double AValue) { return print::MarginStoreText(MarginInches(AValue)); }
 
 void THtmlPrintOptions::SaveToRegistry(bool ACheckNameSpace) {
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   if (!reg.OpenKey(PageSetupKey, true)) return;
   if (ACheckNameSpace && SameTextEx(ReadPageSetupText(reg, u""), FsNameSpace, false, true)) return;
-  reg.WriteString(PageSetupHeader, FHeader);
-  reg.WriteString(PageSetupFooter, FFooter);
-  reg.WriteString(PageSetupMarginLeft, MarginToRegistryText(FMargins.Left()));
-  reg.WriteString(PageSetupMarginRight, MarginToRegistryText(FMargins.Right()));
-  reg.WriteString(PageSetupMarginTop, MarginToRegistryText(FMargins.Top()));
-  reg.WriteString(PageSetupMarginBottom, MarginToRegistryText(FMargins.Bottom()));
+  print::WritePageSetupTexts(reg, FHeader, FFooter,
+                             {MarginInches(FMargins.Left()), MarginInches(FMargins.Top()),
+                              MarginInches(FMargins.Right()), MarginInches(FMargins.Bottom())});
   reg.CloseKey();
 }
 
@@ -110,15 +97,7 @@ void LoadPageSetup(THtmlPrintOptions& AOptions) {
   reg.CloseKey();
 }
 
-bool LocaleUsesUSMeasure() {
-  // The user's default locale from the environment, whatever the process's own locale is set to.
-  locale_t loc = newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr));
-  if (!loc) return false;
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc);
-  bool us = m && m[0] == MeasureUS;
-  freelocale(loc);
-  return us;
-}
+bool LocaleUsesUSMeasure() { return print::LocaleMeasure() == mUS; }
 
 TMeasure RuntimeMeasureFromLocale() { return LocaleUsesUSMeasure() ? mUS : mMetric; }
 

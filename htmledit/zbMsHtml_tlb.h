@@ -61,6 +61,11 @@ constexpr TGUID CGID_Explorer{0x000214D0, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x0
 constexpr TGUID CGID_DocHostCommandHandler{
     0xF38BC242, 0xB950, 0x11D1, {0x89, 0x18, 0x00, 0xC0, 0x4F, 0xC2, 0xC8, 0x36}};
 
+// The commands of the browser group (CGID_IWebBrowser).
+constexpr std::uint32_t BrowserFind = 1;
+constexpr std::uint32_t BrowserViewSource = 2;
+constexpr std::uint32_t BrowserOptions = 3;
+
 // Standard command ids (no group) and options.
 enum : std::uint32_t {
   OLECMDID_OPEN = 1,

@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "support/zbCOwner.h"
 #include "support/zbDateUtils.h"
 #include "support/zbException.h"
 #include "support/zbShellAPI.h"
@@ -492,10 +493,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
     // Write through a link to its target, so the link survives; but not through another user's link,
     // which may have been planted in a shared folder.
     if (link.st_uid != ::geteuid() && link.st_uid != 0) ThrowFileError(CannotCreate, FileName, EPERM);
-    if (char* real = ::realpath(target.c_str(), nullptr)) {
-      target = real;
-      std::free(real);
-    }
+    if (const TzbCMemory<char> real(::realpath(target.c_str(), nullptr)); real) target = real.get();
   }
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;

@@ -7,10 +7,14 @@
 #include <mutex>
 #include <optional>
 
+#include "support/zbCOwner.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
 namespace {
+
+// The German long date, also the pattern of any locale whose dates are written with dots.
+constexpr std::u16string_view GermanLongDate = u"dddd, d. mmmm yyyy";
 
 std::u16string U(const char* utf8) { return Utf8ToUtf16(utf8 ? utf8 : ""); }
 
@@ -35,21 +39,14 @@ std::u16string ShortTimeFrom(std::u16string longTime) {
   return longTime;
 }
 
-struct TLocaleHandle {
-  locale_t loc = static_cast<locale_t>(nullptr);
-  ~TLocaleHandle() {
-    if (loc) freelocale(loc);
-  }
-};
-
 // Converts a text of the locale's own character set to UTF-16.
 std::u16string LocaleText(locale_t loc, nl_item item) {
   const char* raw = nl_langinfo_l(item, loc);
   const char* codeset = nl_langinfo_l(CODESET, loc);
   if (!raw) return {};
   if (!codeset || g_ascii_strcasecmp(codeset, "UTF-8") == 0) return U(raw);
-  g_autofree gchar* utf8 = g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr);
-  return utf8 ? U(utf8) : FromLatin1Bytes(raw);
+  const TzbOwner<gchar, g_free> utf8(g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr));
+  return utf8 ? U(utf8.get()) : FromLatin1Bytes(raw);
 }
 
 }  // namespace
@@ -112,7 +109,7 @@ const TzbLocale& GermanLocale() {
   static const TzbLocale german = [] {
     TzbLocale l;
     l.ShortDateFormat = u"dd.mm.yyyy";
-    l.LongDateFormat = u"dddd, d. mmmm yyyy";
+    l.LongDateFormat = GermanLongDate;
     l.ShortTimeFormat = u"hh:nn";
     l.LongTimeFormat = u"hh:nn:ss";
     l.DateSeparator = u'.';
@@ -130,12 +127,11 @@ const TzbLocale& GermanLocale() {
 }
 
 TzbLocale LocaleFromEnvironment() {
-  TLocaleHandle handle;
-  handle.loc = newlocale(LC_TIME_MASK | LC_NUMERIC_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr));
-  if (!handle.loc) handle.loc = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
+  TzbLocaleOwner handle(newlocale(LC_TIME_MASK | LC_NUMERIC_MASK | LC_CTYPE_MASK, "", static_cast<locale_t>(nullptr)));
+  if (!handle) handle.reset(newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr)));
   TzbLocale l;
-  if (!handle.loc) return GermanLocale();
-  const locale_t loc = handle.loc;
+  if (!handle) return GermanLocale();
+  const locale_t loc = handle.get();
   const std::string dateFmt = Utf16ToUtf8(LocaleText(loc, D_FMT));
   const std::string timeFmt = Utf16ToUtf8(LocaleText(loc, T_FMT));
   l.ShortDateFormat = PatternFromStrftime(dateFmt);
@@ -174,7 +170,7 @@ TzbLocale LocaleFromEnvironment() {
   else if (monthPos < dayPos)
     l.LongDateFormat = u"dddd, mmmm d, yyyy";
   else
-    l.LongDateFormat = l.DateSeparator == u'.' ? u"dddd, d. mmmm yyyy" : u"dddd, d mmmm yyyy";
+    l.LongDateFormat = l.DateSeparator == u'.' ? GermanLongDate : u"dddd, d mmmm yyyy";
   return l;
 }
 

@@ -358,8 +358,7 @@ bool TryStrToIntHex(std::u16string_view Text, std::int32_t& Value) {
 
 std::int32_t StrToIntHex(std::u16string_view Text) {
   std::int32_t value = 0;
-  if (!TryStrToIntHex(Text, value))
-    throw EzbConvertError(u"'%s' ist kein gültiger Integerwert", {std::u16string(Text)});
+  if (!TryStrToIntHex(Text, value)) throw EzbConvertError(SInvalidInteger, {std::u16string(Text)});
   return value;
 }
 

@@ -75,7 +75,9 @@ std::u16string RepeatText(std::u16string_view Text, int Count);
 std::u16string Dequote(std::u16string_view Text, char16_t Quote = u'"');
 void TruncateAtNul(std::u16string& Text);
 
-// Numbers and digits. StrToIntHex raises EzbConvertError.
+// Numbers and digits. StrToIntHex raises EzbConvertError with SInvalidInteger, as does every other
+// conversion of a text or value to an integer.
+constexpr std::u16string_view SInvalidInteger = u"'%s' ist kein gültiger Integerwert";
 std::int32_t StrToIntHex(std::u16string_view Text);
 std::int32_t StrToIntHexDef(std::u16string_view Text, std::int32_t Default);
 bool IsAllDigits(std::u16string_view Text);

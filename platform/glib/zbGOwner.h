@@ -8,19 +8,9 @@
 #include <string>
 #include <utility>
 
+#include "support/zbCOwner.h"
+
 namespace zb {
-
-// A deleter that calls AFree; the owners below are unique_ptrs with one of these.
-template <auto AFree>
-struct TzbFree {
-  template <typename T>
-  void operator()(T* AHandle) const noexcept {
-    AFree(AHandle);
-  }
-};
-
-template <typename T, auto AFree>
-using TzbOwner = std::unique_ptr<T, TzbFree<AFree>>;
 
 using TzbGVariant = TzbOwner<GVariant, g_variant_unref>;
 using TzbGChars = TzbOwner<char, g_free>;
@@ -90,6 +80,28 @@ class TzbGError {
  private:
   GError* FRaw = nullptr;
 };
+
+// User data of an asynchronous C call: the call holds a reference of its own to the shared state, so a
+// callback that comes after the caller gave up waiting still finds it. AsyncData hands the reference to
+// the call; the callback that ends the call takes it back with TakeAsyncData, or the call drops it with
+// FreeAsyncData<T> as its GDestroyNotify. AsyncState reads it in a callback that may run more than once.
+template <typename T>
+gpointer AsyncData(std::shared_ptr<T> AState) {
+  return new std::shared_ptr<T>(std::move(AState));
+}
+template <typename T>
+std::shared_ptr<T> TakeAsyncData(gpointer AData) noexcept {
+  const std::unique_ptr<std::shared_ptr<T>> held(static_cast<std::shared_ptr<T>*>(AData));
+  return std::move(*held);
+}
+template <typename T>
+void FreeAsyncData(gpointer AData) noexcept {
+  delete static_cast<std::shared_ptr<T>*>(AData);
+}
+template <typename T>
+T& AsyncState(gpointer AData) noexcept {
+  return **static_cast<std::shared_ptr<T>*>(AData);
+}
 
 // A weak reference to a GObject: empty once the object is finalised, never dangling. For remembered
 // widgets that may go before their rememberer.

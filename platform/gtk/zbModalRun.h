@@ -9,6 +9,9 @@
 
 namespace zb {
 
+// The label of the button that closes a window the user only reads.
+constexpr const char* CloseButtonLabel = "_Schließen";
+
 // Shows AWindow modal and in front and serves the main context until AAnswered() holds. AOnShown runs once the
 // window is mapped (or did not map within a short bound), unless it was answered before; it may answer
 // at once. The window's children are the caller's to show.

@@ -8,15 +8,14 @@
 #include <string>
 
 #include "platform/print/zbPrintError.h"
+#include "support/zbCOwner.h"
 #include "support/zbRegistry.h"
 #include "support/zbStr.h"
 
 namespace zb::print {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
-constexpr std::u16string_view SBadPaper = u"Ungültiges Papierformat '%s'";
-constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
+constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 
 // Plain ASCII number text; anything else is refused rather than guessed at.
 std::optional<double> ParseNumber(std::u16string_view AText) {
@@ -104,14 +103,21 @@ std::optional<TzbPaperSize> PaperSizeFromName(std::u16string_view AName) {
 
 std::u16string DefaultPaperName() {
   unsigned w = 210, h = 297;
-  if (locale_t loc = newlocale(LC_PAPER_MASK, "", static_cast<locale_t>(nullptr))) {
-    w = PaperDimension(loc, _NL_PAPER_WIDTH);
-    h = PaperDimension(loc, _NL_PAPER_HEIGHT);
-    freelocale(loc);
+  if (const TzbLocaleOwner loc(newlocale(LC_PAPER_MASK, "", static_cast<locale_t>(nullptr))); loc) {
+    w = PaperDimension(loc.get(), _NL_PAPER_WIDTH);
+    h = PaperDimension(loc.get(), _NL_PAPER_HEIGHT);
   }
   if (w == 216 && h == 279) return u"na_letter_8.5x11in";
   if (w == 0 || h == 0 || (w == 210 && h == 297)) return u"iso_a4_210x297mm";
   return u"custom_" + IntToText(w) + u"x" + IntToText(h) + u"mm";
+}
+
+TMeasure LocaleMeasure() {
+  const TzbLocaleOwner loc(newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr)));
+  if (!loc) return mMetric;
+  // glibc gives the number as the first byte of the answer.
+  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc.get());
+  return m && m[0] == MeasureUS ? mUS : mMetric;
 }
 
 TzbMargins ClampMargins(const TzbMargins& AMargins, double APageWidth, double APageHeight) {
@@ -149,6 +155,23 @@ TzbPageSetup ReadPageSetup() {
   if (setup.Orientation == poLandscape) std::swap(paper.Width, paper.Height);
   setup.Margins = ClampMargins(setup.Margins, paper.Width, paper.Height);
   return setup;
+}
+
+std::u16string MarginStoreText(double AInches) {
+  char buf[64];
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, AInches, std::chars_format::fixed, 5);
+  if (ec != std::errc()) return u"0.00000";
+  return std::u16string(buf, end);
+}
+
+void WritePageSetupTexts(TzbRegistry& AKey, std::u16string_view AHeader, std::u16string_view AFooter,
+                         const TzbMargins& AMargins) {
+  AKey.WriteString(PageSetupHeader, AHeader);
+  AKey.WriteString(PageSetupFooter, AFooter);
+  AKey.WriteString(PageSetupMarginLeft, MarginStoreText(AMargins.Left));
+  AKey.WriteString(PageSetupMarginRight, MarginStoreText(AMargins.Right));
+  AKey.WriteString(PageSetupMarginTop, MarginStoreText(AMargins.Top));
+  AKey.WriteString(PageSetupMarginBottom, MarginStoreText(AMargins.Bottom));
 }
 
 void WritePageLayout(TPrintOrientationOption AOrientation, std::u16string_view APaper) {

@@ -9,6 +9,10 @@
 
 #include "platform/print/zbPageSetupStore.h"
 
+namespace zb {
+class TzbRegistry;
+}
+
 namespace zb::print {
 
 // Our own values in the page-setup key (HKEY_CURRENT_USER), both texts.
@@ -50,12 +54,23 @@ std::optional<TzbPaperSize> PaperSizeFromName(std::u16string_view AName);
 // otherwise "custom_<w>x<h>mm".
 std::u16string DefaultPaperName();
 
+// The measurement system of the user's locale (LC_MEASUREMENT of the environment, whatever the
+// process's own locale is); a locale that is not installed counts as metric.
+TMeasure LocaleMeasure();
+
 // Negative or non-finite margins become 0; when the two margins of a direction take more than half of
 // the page in that direction, both shrink in proportion to exactly half. Page size in inches.
 TzbMargins ClampMargins(const TzbMargins& AMargins, double APageWidth, double APageHeight);
 
 // The page setup from the store; margins clamped against the paper in its orientation.
 TzbPageSetup ReadPageSetup();
+
+// The store's margin text: inches with exactly five decimals and ".", whatever the locale.
+std::u16string MarginStoreText(double AInches);
+
+// Writes the engine's values (header, footer, the four margins in inches) into the open page-setup key.
+void WritePageSetupTexts(TzbRegistry& AKey, std::u16string_view AHeader, std::u16string_view AFooter,
+                         const TzbMargins& AMargins);
 
 // Writes our two values, creating the key. Raises EzbPrintError for a paper name without a size and
 // the store's errors.

@@ -1,10 +1,6 @@
 #include "platform/print/zbPageSetupDialog.h"
 
-#include <langinfo.h>
-#include <locale.h>
-
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -16,10 +12,7 @@
 namespace zb::print {
 namespace {
 
-constexpr double MillimetresPerInch = 25.4;
-constexpr int MeasureUS = 2;  // LC_MEASUREMENT: 1 metric, 2 U.S.
 constexpr int MarginDigits = 2;
-constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
 // The papers people print mails on; any other stored paper joins the list.
 constexpr const char* CommonPapers[] = {
@@ -119,23 +112,6 @@ GtkEntry* TextField(const char* AName) {
 }
 
 }  // namespace
-
-TMeasure LocaleMeasure() {
-  locale_t loc = newlocale(LC_MEASUREMENT_MASK, "", static_cast<locale_t>(nullptr));
-  if (!loc) return mMetric;
-  // glibc gives the number as the first byte of the answer.
-  const char* m = nl_langinfo_l(_NL_MEASUREMENT_MEASUREMENT, loc);
-  const bool us = m && m[0] == MeasureUS;
-  freelocale(loc);
-  return us ? mUS : mMetric;
-}
-
-std::u16string MarginStoreText(double AInches) {
-  char buf[64];
-  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, AInches, std::chars_format::fixed, 5);
-  if (ec != std::errc()) return u"0.00000";
-  return std::u16string(buf, end);
-}
 
 TzbPageSetupDialog::TzbPageSetupDialog(GtkWindow* AParent) : FUnit(LocaleMeasure()) {
   Build(AParent);
@@ -243,7 +219,7 @@ void TzbPageSetupDialog::Fill(const TzbPageSetup& ASetup) {
 }
 
 void TzbPageSetupDialog::SetPaper(std::u16string_view APwgName) {
-  if (!PaperSizeFromName(APwgName)) throw EzbPrintError(u"Ungültiges Papierformat '%s'", {APwgName});
+  if (!PaperSizeFromName(APwgName)) throw EzbPrintError(SBadPaper, {APwgName});
   const std::u16string name(APwgName);
   if (std::find(FPaperNames.begin(), FPaperNames.end(), name) == FPaperNames.end()) AddPaper(name);
   gtk_combo_box_set_active_id(GTK_COMBO_BOX(FPaper), Utf16ToUtf8(name).c_str());
@@ -303,12 +279,7 @@ void TzbPageSetupDialog::WriteStore() const {
   const TzbPageSetup v = Values();
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   if (!reg.OpenKey(PageSetupKey, true)) throw EzbPrintError(std::u16string(SPageSetupNotWritable));
-  reg.WriteString(PageSetupHeader, v.Header);
-  reg.WriteString(PageSetupFooter, v.Footer);
-  reg.WriteString(PageSetupMarginLeft, MarginStoreText(v.Margins.Left));
-  reg.WriteString(PageSetupMarginRight, MarginStoreText(v.Margins.Right));
-  reg.WriteString(PageSetupMarginTop, MarginStoreText(v.Margins.Top));
-  reg.WriteString(PageSetupMarginBottom, MarginStoreText(v.Margins.Bottom));
+  WritePageSetupTexts(reg, v.Header, v.Footer, v.Margins);
   reg.CloseKey();
   WritePageLayout(v.Orientation, v.Paper);
 }

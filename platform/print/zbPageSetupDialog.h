@@ -17,13 +17,6 @@
 
 namespace zb::print {
 
-// The measurement system of the user's locale (LC_MEASUREMENT of the environment, whatever the
-// process's own locale is); a locale that is not installed counts as metric.
-TMeasure LocaleMeasure();
-
-// The store's margin text: inches with exactly five decimals and ".", whatever the locale.
-std::u16string MarginStoreText(double AInches);
-
 // One shown dialog. Built from the store; nothing is written before OK.
 class TzbPageSetupDialog {
  public:

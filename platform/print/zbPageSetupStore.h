@@ -17,6 +17,9 @@ constexpr std::u16string_view PageSetupMarginRight = u"margin_right";
 constexpr std::u16string_view PageSetupMarginTop = u"margin_top";
 constexpr std::u16string_view PageSetupMarginBottom = u"margin_bottom";
 
+constexpr double MillimetresPerInch = 25.4;
+constexpr double PointsPerInch = 72;
+
 // Inches; the engine's margin where none is stored.
 constexpr double DefaultPrintMargin = 0.75;
 

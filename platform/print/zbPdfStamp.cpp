@@ -16,13 +16,10 @@
 namespace zb::print {
 namespace {
 
-constexpr double PointsPerInch = 72;
 constexpr char FontFamily[] = "Sans";
 // Space between two parts of a line, in ems: clearly wider than a word space.
 constexpr double PartGap = 1.5;
 constexpr char Ellipsis[] = "\u2026";
-constexpr std::u16string_view SPdfNotReadable = u"Die PDF-Datei '%s' kann nicht gelesen werden: %s";
-constexpr std::u16string_view SPdfNoPages = u"Die PDF-Datei '%s' enthält keine Seiten";
 constexpr std::u16string_view SPdfNotWritable = u"Die PDF-Datei '%s' kann nicht geschrieben werden: %s";
 
 struct TzbBand {

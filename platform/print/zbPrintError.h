@@ -2,9 +2,17 @@
 // print service does not take. Its messages are German, as every message of the program.
 #pragma once
 
+#include <string_view>
+
 #include "support/zbException.h"
 
 namespace zb::print {
+
+// Texts more than one part of printing raises.
+constexpr std::u16string_view SPdfNotReadable = u"Die PDF-Datei '%s' kann nicht gelesen werden: %s";
+constexpr std::u16string_view SPdfNoPages = u"Die PDF-Datei '%s' enthält keine Seiten";
+constexpr std::u16string_view SBadPaper = u"Ungültiges Papierformat '%s'";
+constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
 class EzbPrintError : public EzbException {
  public:

@@ -13,9 +13,6 @@
 namespace zb::print {
 namespace {
 
-constexpr std::u16string_view SPdfNotReadable = u"Die PDF-Datei '%s' kann nicht gelesen werden: %s";
-constexpr std::u16string_view SPdfNoPages = u"Die PDF-Datei '%s' enthält keine Seiten";
-
 constexpr int Gap = 16;  // pixels of grey around the page
 constexpr double MinScale = 0.05;
 constexpr double ScrollStep = 40;
@@ -116,7 +113,7 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
   gtk_widget_set_tooltip_text(zoomBox, "Vergrößern: Strg+Plus, verkleinern: Strg+Minus");
   GtkWidget* zoomLabel = gtk_label_new_with_mnemonic("_Zoom:");
   gtk_label_set_mnemonic_widget(GTK_LABEL(zoomLabel), zoomBox);
-  GtkWidget* close = gtk_button_new_with_mnemonic("_Schließen");
+  GtkWidget* close = gtk_button_new_with_mnemonic(CloseButtonLabel);
 
   gtk_box_pack_start(GTK_BOX(toolbar), print, FALSE, FALSE, 0);
   gtk_box_pack_start(GTK_BOX(toolbar), setup, FALSE, FALSE, 0);

@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbCupsOwner.h"
 #include "platform/print/zbPrintError.h"
@@ -211,13 +212,13 @@ struct TzbSpoolTalk {
 };
 
 void RunTalk(GTask*, gpointer, gpointer ATalk, GCancellable*) noexcept {
-  auto& talk = *static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk);
+  auto& talk = AsyncState<TzbSpoolTalk>(ATalk);
   try {
-    talk->Result.Job = TalkToService(talk->FileName, talk->JobName, talk->Options, talk->Progress);
+    talk.Result.Job = TalkToService(talk.FileName, talk.JobName, talk.Options, talk.Progress);
   } catch (const EzbException& e) {
-    talk->Result.Error = e.Message();
+    talk.Result.Error = e.Message();
   } catch (...) {
-    talk->Result.Error = Format(SNoService, {u"?", Format(SCauseOther, {0})});
+    talk.Result.Error = Format(SNoService, {u"?", Format(SCauseOther, {0})});
   }
 }
 
@@ -284,12 +285,10 @@ int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, 
   const TzbGObject<GTask> task(g_task_new(
       nullptr, nullptr,
       +[](GObject*, GAsyncResult* AResult, gpointer) noexcept {
-        (*static_cast<std::shared_ptr<TzbSpoolTalk>*>(g_task_get_task_data(G_TASK(AResult))))->Done = true;
+        AsyncState<TzbSpoolTalk>(g_task_get_task_data(G_TASK(AResult))).Done = true;
       },
       nullptr));
-  g_task_set_task_data(
-      task.get(), new std::shared_ptr<TzbSpoolTalk>(talk),
-      +[](gpointer ATalk) noexcept { delete static_cast<std::shared_ptr<TzbSpoolTalk>*>(ATalk); });
+  g_task_set_task_data(task.get(), AsyncData(talk), &FreeAsyncData<TzbSpoolTalk>);
   g_task_run_in_thread(task.get(), &RunTalk);
   // The bound holds for every stretch without progress: a frozen service costs one bound, a large
   // document on a slow line goes on as long as it moves.

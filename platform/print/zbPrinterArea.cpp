@@ -11,8 +11,7 @@
 namespace zb::print {
 namespace {
 
-constexpr double HundredthMmPerInch = 2540;
-constexpr double PointsPerInch = 72;
+constexpr double HundredthMmPerInch = 100 * MillimetresPerInch;
 // Between the header/footer line and the content: a third of the line's 9 pt font.
 constexpr double LineGapPoints = 3;
 

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "platform/sysinfo/zbSysInfo.h"
+#include "support/zbCOwner.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -15,9 +16,8 @@ namespace {
 
 std::string Demangle(const char* name) {
   int status = 0;
-  char* demangled = abi::__cxa_demangle(name, nullptr, nullptr, &status);
-  std::string result = status == 0 && demangled ? demangled : name;
-  std::free(demangled);
+  const TzbCMemory<char> demangled(abi::__cxa_demangle(name, nullptr, nullptr, &status));
+  std::string result = status == 0 && demangled ? demangled.get() : name;
   // The parameter list makes report lines long and says nothing the line number does not: the last
   // balanced "(...)", after any trailing qualifiers, is dropped.
   // Compiler-made copies (" [clone .cold]") are the same function.
@@ -99,11 +99,12 @@ std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address)
   // Code inlined into the function reports the inlined source; the function's own line is the call
   // site of the outermost inlined scope.
   if (cu) {
-    Dwarf_Die* scopes = nullptr;
-    const int n = dwarf_getscopes(cu, pc - bias, &scopes);
+    Dwarf_Die* scopeArray = nullptr;
+    const int n = dwarf_getscopes(cu, pc - bias, &scopeArray);
+    const TzbCMemory<Dwarf_Die> scopes(scopeArray);
     Dwarf_Die* outermost = nullptr;
     for (int i = 0; i < n; ++i)
-      if (dwarf_tag(&scopes[i]) == DW_TAG_inlined_subroutine) outermost = &scopes[i];
+      if (dwarf_tag(&scopeArray[i]) == DW_TAG_inlined_subroutine) outermost = &scopeArray[i];
     Dwarf_Files* files = nullptr;
     std::size_t fileCount = 0;
     Dwarf_Attribute attr;
@@ -116,7 +117,6 @@ std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address)
         lineNo = static_cast<int>(callLine);
       }
     }
-    std::free(scopes);
   }
   if (file) {
     const std::string base = BaseName(file);

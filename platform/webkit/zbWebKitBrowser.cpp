@@ -1026,11 +1026,11 @@ bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t
   webkit_web_view_get_snapshot(
       FView->View.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
       [](GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-        std::unique_ptr<std::shared_ptr<TSnapshotCall>> C(static_cast<std::shared_ptr<TSnapshotCall>*>(AData));
-        (*C)->Surface.reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr));
-        (*C)->Done = true;
+        const std::shared_ptr<TSnapshotCall> C = TakeAsyncData<TSnapshotCall>(AData);
+        C->Surface.reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr));
+        C->Done = true;
       },
-      new std::shared_ptr<TSnapshotCall>(Call));
+      AsyncData(Call));
   TView& V = *FView;
   if (!WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout)) V.EndWebProcess();
   if (!Call->Surface) return false;

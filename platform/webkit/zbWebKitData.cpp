@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "platform/glib/zbCallbackGuard.h"
+#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/webkit/zbWebKitUtils.h"
 
@@ -22,29 +23,29 @@ struct TDataCall {
 using TDataCallPtr = std::shared_ptr<TDataCall>;
 
 void OnFetched(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  std::unique_ptr<TDataCallPtr> Call(static_cast<TDataCallPtr*>(AData));
+  const TDataCallPtr Call = TakeAsyncData<TDataCall>(AData);
   GuardCallback([&] {
     TzbGError Error;
-    GList* List = webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, Error.Out());
-    // The list's elements come with a reference each, which the entries take over.
-    for (GList* I = List; I; I = I->next) (*Call)->Entries.emplace_back(static_cast<WebKitWebsiteData*>(I->data));
-    g_list_free(List);
-    (*Call)->Ok = !Error;
+    // The list's elements come with a reference each, which the entries take over; the list itself goes.
+    const TzbOwner<GList, g_list_free> List(
+        webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, Error.Out()));
+    for (GList* I = List.get(); I; I = I->next) Call->Entries.emplace_back(static_cast<WebKitWebsiteData*>(I->data));
+    Call->Ok = !Error;
   });
-  (*Call)->Done = true;
+  Call->Done = true;
 }
 
 void OnRemoved(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  std::unique_ptr<TDataCallPtr> Call(static_cast<TDataCallPtr*>(AData));
-  (*Call)->Ok = webkit_website_data_manager_remove_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, nullptr);
-  (*Call)->Done = true;
+  const TDataCallPtr Call = TakeAsyncData<TDataCall>(AData);
+  Call->Ok = webkit_website_data_manager_remove_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, nullptr);
+  Call->Done = true;
 }
 
 }  // namespace
 
 bool FetchWebsiteData(WebKitWebsiteDataTypes ATypes, int ATimeoutMs, std::vector<TzbWebsiteData>& AEntries) {
   auto Call = std::make_shared<TDataCall>();
-  webkit_website_data_manager_fetch(DataManager(), ATypes, nullptr, OnFetched, new TDataCallPtr(Call));
+  webkit_website_data_manager_fetch(DataManager(), ATypes, nullptr, OnFetched, AsyncData(Call));
   WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
   if (!Call->Done || !Call->Ok) return false;
   AEntries = std::move(Call->Entries);
@@ -54,7 +55,7 @@ bool FetchWebsiteData(WebKitWebsiteDataTypes ATypes, int ATimeoutMs, std::vector
 bool RemoveWebsiteData(WebKitWebsiteDataTypes ATypes, WebKitWebsiteData* AEntry, int ATimeoutMs) {
   auto Call = std::make_shared<TDataCall>();
   GList Entry{AEntry, nullptr, nullptr};
-  webkit_website_data_manager_remove(DataManager(), ATypes, &Entry, nullptr, OnRemoved, new TDataCallPtr(Call));
+  webkit_website_data_manager_remove(DataManager(), ATypes, &Entry, nullptr, OnRemoved, AsyncData(Call));
   WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
   return Call->Done && Call->Ok;
 }
@@ -91,10 +92,10 @@ void ClearBackForwardHistory(WebKitWebView* AView) {
     if (!Index || Count <= 1) return;
     const gsize Shown = g_variant_get_uint32(Index.get());
     if (Shown >= Count) return;
-    GVariant* Item = g_variant_get_child_value(Items.get(), Shown);
-    GVariant* Children[] = {g_variant_new_uint16(SessionVersions[F]), g_variant_new_array(nullptr, &Item, 1),
+    const TzbGVariant Item(g_variant_get_child_value(Items.get(), Shown));  // the array takes its own reference
+    GVariant* const ItemArray[] = {Item.get()};
+    GVariant* Children[] = {g_variant_new_uint16(SessionVersions[F]), g_variant_new_array(nullptr, ItemArray, 1),
                             g_variant_new_maybe(G_VARIANT_TYPE_UINT32, g_variant_new_uint32(0))};
-    g_variant_unref(Item);  // the array holds its own reference
     TzbGVariant Trimmed(g_variant_ref_sink(g_variant_new_tuple(Children, std::size(Children))));
     TzbGBytes TrimmedBytes(g_variant_get_data_as_bytes(Trimmed.get()));
     TzbSessionState NewState(webkit_web_view_session_state_new(TrimmedBytes.get()));

@@ -171,7 +171,7 @@ HRESULT SaveAsCommand(std::uint32_t AExecOpt, const TVariant& AIn, const TDialog
 HRESULT PropertiesCommand(const TDialogContext& AContext) {
   return GuardCallback(
       [&]() -> HRESULT {
-        const TzbTopLevel dialog = NewDialog("Eigenschaften", {{"_Schließen", GTK_RESPONSE_CLOSE}});
+        const TzbTopLevel dialog = NewDialog("Eigenschaften", {{CloseButtonLabel, GTK_RESPONSE_CLOSE}});
         GtkWidget* grid = gtk_grid_new();
         gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
         gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
@@ -214,7 +214,7 @@ HRESULT FindCommand(const TDialogContext& AContext) {
       [&]() -> HRESULT {
         const TzbTopLevel dialog = NewDialog(
             "Suchen",
-            {{"_Zurück", ResponsePrevious}, {"_Weitersuchen", ResponseNext}, {"_Schließen", GTK_RESPONSE_CLOSE}});
+            {{"_Zurück", ResponsePrevious}, {"_Weitersuchen", ResponseNext}, {CloseButtonLabel, GTK_RESPONSE_CLOSE}});
         GtkWidget* content = gtk_dialog_get_content_area(GTK_DIALOG(dialog.get()));
         GtkWidget* row = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 12);
         GtkWidget* label = gtk_label_new_with_mnemonic("Suchen _nach:");
@@ -293,7 +293,8 @@ HRESULT ViewSourceCommand(const TDialogContext& AContext) {
   return GuardCallback(
       [&]() -> HRESULT {
         const std::string source = Utf16ToUtf8(AContext.Source());
-        const TzbTopLevel dialog = NewDialog("Quelltext – " + TitleOf(AContext), {{"_Schließen", GTK_RESPONSE_CLOSE}});
+        const TzbTopLevel dialog =
+            NewDialog("Quelltext – " + TitleOf(AContext), {{CloseButtonLabel, GTK_RESPONSE_CLOSE}});
         gtk_window_set_default_size(GTK_WINDOW(dialog.get()), 760, 520);
         GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);

@@ -28,11 +28,6 @@ struct TDialogContext {
   std::function<void(GtkWidget*)> Shown;
 };
 
-// The browser group's commands.
-constexpr std::uint32_t BrowserFind = 1;
-constexpr std::uint32_t BrowserViewSource = 2;
-constexpr std::uint32_t BrowserOptions = 3;
-
 HRESULT OpenCommand(const TDialogContext& AContext);
 // AExecOpt OLECMDEXECOPT_DONTPROMPTUSER with a file name in AIn saves there without a dialog.
 HRESULT SaveAsCommand(std::uint32_t AExecOpt, const TVariant& AIn, const TDialogContext& AContext);

@@ -141,18 +141,13 @@ std::string FilePrinterName(int ATimeoutMs) {
   // Not waiting inside GTK: the CUPS backend would hold the whole search for a stalled scheduler.
   gtk_enumerate_printers(
       +[](GtkPrinter* APrinter, gpointer AData) noexcept -> gboolean {
-        auto& s = **static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
+        auto& s = AsyncState<TFilePrinterSearch>(AData);
         GtkPrintBackend* backend = gtk_printer_get_backend(APrinter);
         if (!backend || std::strcmp(G_OBJECT_TYPE_NAME(backend), "GtkPrintBackendFile") != 0) return FALSE;
         s.Name = gtk_printer_get_name(APrinter);
         return TRUE;
       },
-      new std::shared_ptr<TFilePrinterSearch>(search),
-      +[](gpointer AData) noexcept {
-        auto* s = static_cast<std::shared_ptr<TFilePrinterSearch>*>(AData);
-        (*s)->Ended = true;
-        delete s;
-      },
+      AsyncData(search), +[](gpointer AData) noexcept { TakeAsyncData<TFilePrinterSearch>(AData)->Ended = true; },
       FALSE);
   WaitOnMainContext([&] { return !search->Name.empty() || search->Ended; }, ATimeoutMs);
   if (search->Name.empty())
@@ -264,12 +259,11 @@ void SendToChosenPrinter(const TDialogChoice& AChoice, const std::u16string& APd
   gtk_print_job_send(
       job.get(),
       +[](GtkPrintJob*, gpointer AData, const GError* AError) noexcept {
-        auto& r = *static_cast<std::shared_ptr<TJobRun>*>(AData);
-        r->Failed = AError != nullptr;
-        r->Done = true;
+        auto& r = AsyncState<TJobRun>(AData);
+        r.Failed = AError != nullptr;
+        r.Done = true;
       },
-      new std::shared_ptr<TJobRun>(run),
-      +[](gpointer AData) noexcept { delete static_cast<std::shared_ptr<TJobRun>*>(AData); });
+      AsyncData(run), &FreeAsyncData<TJobRun>);
   // GTK's print backend talks to the print service on the main loop; a frozen one never calls back.
   const int boundSeconds = print::TzbPrintJobOptions{}.TimeoutSeconds;
   if (!WaitOnMainContext([&] { return run->Done; }, boundSeconds * 1000)) {
@@ -350,7 +344,6 @@ print::TzbMargins DefaultPrinterBands(const print::TzbPageSetup& ASetup) {
 print::TzbMargins ChosenPrinterBands(GtkPrinter* APrinter) {
   double top = 0, bottom = 0, left = 0, right = 0;
   if (!APrinter || !gtk_printer_get_hard_margins(APrinter, &top, &bottom, &left, &right)) return {0, 0, 0, 0};
-  constexpr double PointsPerInch = 72;
   return {left / PointsPerInch, top / PointsPerInch, right / PointsPerInch, bottom / PointsPerInch};
 }
 

@@ -94,8 +94,8 @@ constexpr int EngineEndNoticeMs = 2000;
 TScriptResult EngineGone() { return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"}; }
 
 void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  std::unique_ptr<std::shared_ptr<TScriptCall>> Call(static_cast<std::shared_ptr<TScriptCall>*>(AData));
-  TScriptCall& C = **Call;
+  const std::shared_ptr<TScriptCall> Call = TakeAsyncData<TScriptCall>(AData);
+  TScriptCall& C = *Call;
   const bool Read = GuardCallback(
       [&] {
         TzbGError Error;
@@ -125,7 +125,7 @@ TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const 
   if (AFailed()) return EngineGone();
   auto Call = std::make_shared<TScriptCall>();
   webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
-                                      nullptr, OnScriptFinished, new std::shared_ptr<TScriptCall>(Call));
+                                      nullptr, OnScriptFinished, AsyncData(Call));
   bool InTime = WaitOnMainContext([&] { return Call->Done || AFailed(); }, ATimeoutMs);
   if (Call->Done) {
     if (Call->Result.Code >= 0) return Call->Result;
@@ -232,16 +232,16 @@ std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, const char* ANam
   webkit_user_content_filter_store_save(
       Store.get(), AName, Source.get(), nullptr,
       [](GObject* AStore, GAsyncResult* AResult, gpointer AData) noexcept {
-        std::unique_ptr<std::shared_ptr<TFilterCall>> C(static_cast<std::shared_ptr<TFilterCall>*>(AData));
+        const std::shared_ptr<TFilterCall> C = TakeAsyncData<TFilterCall>(AData);
         GuardCallback([&] {
           TzbGError Error;
-          (*C)->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
-                                                                          AResult, Error.Out()));
-          if (!(*C)->Filter) (*C)->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
+          C->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                       AResult, Error.Out()));
+          if (!C->Filter) C->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
         });
-        (*C)->Done = true;
+        C->Done = true;
       },
-      new std::shared_ptr<TFilterCall>(Call));
+      AsyncData(Call));
   WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
   return Call;
 }

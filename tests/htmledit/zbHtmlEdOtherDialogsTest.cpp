@@ -10,6 +10,7 @@
 
 #include "htmledit/zbHtmlEd.h"
 #include "platform/glib/zbGOwner.h"
+#include "tests/TestEnv.h"
 #include "tests/htmledit/zbHtmlEdTestEnv.h"
 #include "tests/print/GtkTestUtil.h"
 
@@ -61,13 +62,6 @@ class TDialogScript {
   bool FBusy = false;
   TzbSource FTimer;
 };
-
-std::string ReadFile(const std::string& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class HtmlEditOtherDialogs : public ::testing::Test {
  protected:
@@ -134,7 +128,7 @@ TEST_F(HtmlEditOtherDialogs, SaveAsWritesTheDocument) {
                                            }});
   E.SaveDialog();
   EXPECT_TRUE(script.Finished());
-  const std::string saved = ReadFile(target);
+  const std::string saved = ReadAll(target);
   EXPECT_NE(saved.find("Apfel und Birne"), std::string::npos) << saved;
   EXPECT_NE(saved.find("<title>Brief</title>"), std::string::npos) << saved;
   EXPECT_EQ(Shown, std::vector<std::string>{"Speichern unter"});

@@ -9,15 +9,11 @@
 
 #include "htmledit/zbHtmlCmds.h"
 #include "support/zbFileCtrl.h"
+#include "tests/TestEnv.h"
 #include "tests/htmledit/zbHtmlEdTestEnv.h"
 
 namespace zb::test {
 namespace {
-
-std::string ReadAll(const std::string& AFile) {
-  std::ifstream In(AFile, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(In), {});
-}
 
 // The engine's own crash path: the web process is ended under it.
 bool KillWebProcess(TzbHtmlEdit& AEdit) {

@@ -2,6 +2,7 @@
 // wait's bound and its two modes, and the callback guard with errors that are no std::exception.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -52,6 +53,46 @@ TEST(GOwner, ASignalEndsWithItsOwnerOrWithItsInstanceWhicheverGoesFirst) {
   action.reset();
   signals.clear();
   moved.Disconnect();
+}
+
+// The state an asynchronous call shares with its caller; Seen counts the callbacks outside of it.
+struct TAsyncState {
+  int* Seen = nullptr;
+};
+
+TEST(GOwner, AsyncDataLivesUntilTheCallEndsWhenTheCallerGaveUpAndNoLonger) {
+  int seen = 0;
+  std::weak_ptr<TAsyncState> watch;
+  {
+    auto state = std::make_shared<TAsyncState>(TAsyncState{&seen});
+    watch = state;
+    // A callback that runs more than once; the call drops its reference when its source ends.
+    g_idle_add_full(
+        G_PRIORITY_DEFAULT,
+        +[](gpointer AData) noexcept -> gboolean {
+          return ++*AsyncState<TAsyncState>(AData).Seen < 3 ? G_SOURCE_CONTINUE : G_SOURCE_REMOVE;
+        },
+        AsyncData(state), &FreeAsyncData<TAsyncState>);
+  }
+  EXPECT_FALSE(watch.expired()) << "the caller's end took the state from the call";
+  EXPECT_TRUE(WaitOnMainContext([&] { return watch.expired(); }, 2000)) << "the state outlived its call";
+  EXPECT_EQ(seen, 3);
+
+  // A one-shot GIO call whose callback takes the reference back.
+  auto state = std::make_shared<TAsyncState>(TAsyncState{&seen});
+  watch = state;
+  const TzbGObject<GFile> root(g_file_new_for_path("/"));
+  g_file_query_info_async(
+      root.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE, G_FILE_QUERY_INFO_NONE, G_PRIORITY_DEFAULT, nullptr,
+      +[](GObject* AFile, GAsyncResult* AResult, gpointer AData) noexcept {
+        const std::shared_ptr<TAsyncState> call = TakeAsyncData<TAsyncState>(AData);
+        const TzbGObject<GFileInfo> info(g_file_query_info_finish(G_FILE(AFile), AResult, nullptr));
+        if (info && g_file_info_get_file_type(info.get()) == G_FILE_TYPE_DIRECTORY) ++*call->Seen;
+      },
+      AsyncData(state));
+  state.reset();
+  EXPECT_TRUE(WaitOnMainContext([&] { return watch.expired(); }, 5000));
+  EXPECT_EQ(seen, 4);
 }
 
 TEST(MainWait, TheBoundEndsAWaitThatNeverHolds) {

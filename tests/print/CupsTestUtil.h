@@ -9,9 +9,22 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 
+#include "platform/print/zbPrintError.h"
+
 namespace zb::print::test {
+
+// The message of the print error AAction raises; "<no error>" when it raises none.
+inline std::u16string ErrorOf(const std::function<void()>& AAction) {
+  try {
+    AAction();
+  } catch (const EzbPrintError& e) {
+    return e.Message();
+  }
+  return u"<no error>";
+}
 
 // The pid of the scheduler started with ACupsdConf as its configuration; 0 when none runs.
 inline pid_t SchedulerPid(const std::string& ACupsdConf) {

@@ -11,25 +11,15 @@
 #include "platform/print/zbPrintError.h"
 #include "platform/print/zbPrintSpool.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 #include "tests/print/CupsTestUtil.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::print {
 namespace {
 
-std::string Env(const char* AName) {
-  const char* v = std::getenv(AName);
-  return v ? v : "";
-}
-
-std::u16string ErrorOf(const std::function<void()>& AAction) {
-  try {
-    AAction();
-  } catch (const EzbPrintError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
+using test::ErrorOf;
+using ::zb::test::Env;
 
 // Counts the main loop's turns while a talk is under way.
 class TTicker {

@@ -16,6 +16,8 @@
 
 #include "platform/print/zbPrintError.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
+#include "tests/print/CupsTestUtil.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::print {
@@ -23,24 +25,13 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Set by scripts/with-cups.
-std::string Env(const char* AName) {
-  const char* v = std::getenv(AName);
-  return v ? v : "";
-}
+using test::ErrorOf;
+using ::zb::test::Env;
+
 #define REQUIRE_PRIVATE_CUPS()                                                  \
-  if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty()) {         \
+  if (!::zb::test::PrivateCupsRuns()) {                                         \
     GTEST_SKIP() << "needs the private CUPS: scripts/with-cups ctest -R Spool"; \
   }
-
-std::u16string ErrorOf(const std::function<void()>& AAction) {
-  try {
-    AAction();
-  } catch (const EzbPrintError& e) {
-    return e.Message();
-  }
-  return u"<no error>";
-}
 
 // A listening socket that never accepts: connecting works, no answer ever comes.
 class TSilentServer {

@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "tests/TestEnv.h"
+
 namespace zb::print {
 namespace {
 
@@ -14,10 +16,7 @@ constexpr TzbMargins LaserBands{18 / Pt, 36 / Pt, 18 / Pt, 36 / Pt};
 // The suite's metric default: 0.75 mm all round.
 constexpr TzbMargins SuiteMargins{0.02953, 0.02953, 0.02953, 0.02953};
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
+using ::zb::test::Env;
 
 TEST(PrinterAreaTest, JobMarginsGrowIntoThePrintableAreaWithRoomForTheLines) {
   constexpr double Line = 11;  // points

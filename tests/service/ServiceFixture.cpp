@@ -281,16 +281,6 @@ void KillWebProcessesOf(pid_t APid) {
   for (const pid_t pid : WebProcessesOf(APid)) ::kill(pid, SIGKILL);
 }
 
-std::string Env(const char* AName) {
-  const char* value = std::getenv(AName);
-  return value ? value : "";
-}
-
-std::string ReadAll(const std::filesystem::path& APath) {
-  std::ifstream in(APath, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), {});
-}
-
 std::filesystem::path WaitForJob(const std::string& ATitle) {
   for (int i = 0; i < 300; ++i) {
     for (const auto& e : std::filesystem::directory_iterator(Env("ZB_TEST_PRINT_OUT"))) {
@@ -302,23 +292,5 @@ std::filesystem::path WaitForJob(const std::string& ATitle) {
   }
   return {};
 }
-
-std::filesystem::path TPrintingTest::Write(const std::string& AName, const std::string& AText) const {
-  const std::filesystem::path path = std::filesystem::path(Bus.Folder()) / AName;
-  std::ofstream(path, std::ios::binary) << AText;
-  return path;
-}
-
-std::int32_t TPrintingTest::PrintFiles(const std::string& AList) const {
-  return Bus.Call("PrintFiles", g_variant_new("(s)", AList.c_str())).Value.value_or(-99);
-}
-
-TRun TPrintingTest::Reg(const std::vector<std::string>& AArgs) const {
-  std::vector<std::string> argv{HTMLSERVICE_REG_PATH};
-  argv.insert(argv.end(), AArgs.begin(), AArgs.end());
-  return Bus.Run(argv);
-}
-
-std::string TPrintingTest::Tag() { return ::testing::UnitTest::GetInstance()->current_test_info()->name(); }
 
 }  // namespace zb::test

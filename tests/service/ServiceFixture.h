@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/glib/zbGOwner.h"
+#include "tests/TestEnv.h"
 
 namespace zb::test {
 
@@ -67,31 +68,8 @@ class TPrivateBus {
 
 TAnswer AnswerOf(GVariant* AReply, const GError* AError);
 
-// An environment variable's value, empty when unset.
-std::string Env(const char* AName);
-// A whole file's bytes, empty when it cannot be read.
-std::string ReadAll(const std::filesystem::path& APath);
-
-// Printing tests need the private print service of scripts/with-cups; without it they skip.
-#define NEEDS_CUPS()                                                                            \
-  if (::zb::test::Env("CUPS_SERVER").empty() || ::zb::test::Env("ZB_TEST_PRINT_OUT").empty()) { \
-    GTEST_SKIP() << "needs the private print service of scripts/with-cups";                     \
-  }
 // The job of the test queues titled ATitle once the scheduler has handed it on (its PDF); empty after 30 s.
 std::filesystem::path WaitForJob(const std::string& ATitle);
-
-// A test with the service on its private bus, and the requests and tools printing tests use.
-class TPrintingTest : public ::testing::Test {
- protected:
-  // A file AName in the test's folder holding AText.
-  std::filesystem::path Write(const std::string& AName, const std::string& AText) const;
-  std::int32_t PrintFiles(const std::string& AList) const;
-  // htmlservice-reg with AArgs, on the test's own store.
-  TRun Reg(const std::vector<std::string>& AArgs) const;
-  // A unique title prefix per test, since the print queue is shared by the whole run.
-  static std::string Tag();
-  TPrivateBus Bus;
-};
 
 // The engine's web processes below the service APid (in its sandbox bubblewrap's processes stand in
 // between), and killing them as an out-of-memory kill would.

@@ -12,6 +12,7 @@
 
 #include "ServiceFixture.h"
 #include "platform/glib/zbMainWait.h"
+#include "tests/TestEnv.h"
 #include "tests/XdoTool.h"
 #include "tests/print/PdfTestUtil.h"
 

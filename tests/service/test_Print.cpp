@@ -8,8 +8,10 @@
 #include <fstream>
 #include <thread>
 
+#include "PrintFixture.h"
 #include "ServiceFixture.h"
 #include "service/HtmlServiceConst.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -45,15 +47,12 @@ std::string Mail(const std::string& ATitle, const std::string& ABody) {
   return "<html><head><meta charset=\"utf-8\"><title>" + ATitle + "</title></head><body>" + ABody + "</body></html>";
 }
 
-class Printing : public TPrintingTest {
+class Printing : public TPrintTest {
  protected:
   std::int32_t SetDefaultPageOptions(const std::string& ANameSpace) {
     return Bus.Call("SetDefaultPageOptions", g_variant_new("(s)", ANameSpace.c_str())).Value.value_or(-99);
   }
 };
-
-constexpr double PointsPerInch = 72;
-constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
 
 TEST_F(Printing, AMailComesOutWithTheStoredMarginsAndTheFooterInTheBottomMargin) {
   NEEDS_CUPS();

@@ -12,7 +12,9 @@
 #include <regex>
 #include <thread>
 
+#include "PrintFixture.h"
 #include "ServiceFixture.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {
@@ -61,7 +63,7 @@ std::string NewsletterBody(int ASections) {
          cell + "</td></tr></table></td></tr></table>";
 }
 
-class PrintQuality : public TPrintingTest {
+class PrintQuality : public TPrintTest {
  protected:
   // Prints ADocument with the title Tag() + ASuffix and answers the PDF that reached the queue, also
   // kept in the test output folder.
@@ -91,9 +93,6 @@ class PrintQuality : public TPrintingTest {
     return text;
   }
 };
-
-constexpr double PointsPerInch = 72;
-constexpr char PageSetupKey[] = "HKCU\\Software\\Microsoft\\Internet Explorer\\PageSetup";
 
 bool IsFooterWord(const std::string& AWord) {
   static const std::regex footer(R"(Seite|von|\d+)");

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "ServiceFixture.h"
+#include "tests/TestEnv.h"
 #include "tests/print/CupsTestUtil.h"
 #include "tests/print/PdfTestUtil.h"
 
@@ -29,7 +30,7 @@ std::size_t Count(const std::u16string& AText, std::u16string_view APart) {
 class PrintStopped : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_OUT").empty() || print::test::MainSchedulerPid() == 0)
+    if (!PrivateCupsRuns() || print::test::MainSchedulerPid() == 0)
       GTEST_SKIP() << "needs the private print service of scripts/with-cups";
     Bus.StartService();
   }

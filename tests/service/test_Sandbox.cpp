@@ -17,6 +17,7 @@
 #include "service/HtmlServiceBlocks.h"
 #include "service/HtmlServiceConst.h"
 #include "support/zbUnicode.h"
+#include "tests/TestEnv.h"
 #include "tests/print/PdfTestUtil.h"
 
 namespace zb::test {

@@ -14,6 +14,7 @@
 
 #include "ServiceFixture.h"
 #include "platform/print/zbPrintFolder.h"
+#include "tests/TestEnv.h"
 
 namespace zb::test {
 namespace {
