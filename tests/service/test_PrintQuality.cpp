@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <thread>
 
 #include "PrintFixture.h"
@@ -95,8 +94,8 @@ class PrintQuality : public TPrintTest {
 };
 
 bool IsFooterWord(const std::string& AWord) {
-  static const std::regex footer(R"(Seite|von|\d+)");
-  return std::regex_match(AWord, footer);
+  return AWord == "Seite" || AWord == "von" ||
+         (!AWord.empty() && std::all_of(AWord.begin(), AWord.end(), [](char c) { return c >= '0' && c <= '9'; }));
 }
 
 TEST_F(PrintQuality, ColourEmojiPrintInColour) {
