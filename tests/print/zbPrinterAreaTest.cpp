@@ -45,7 +45,8 @@ TEST(PrinterAreaTest, LandscapeTakesTheWiderBandOfEachPair) {
 TEST(PrinterAreaTest, CupsAnswersTheLaserPrintersBandsAndNoneForOthers) {
   if (Env("CUPS_SERVER").empty() || Env("ZB_TEST_PRINT_LASER").empty())
     GTEST_SKIP() << "needs the private print service of scripts/with-cups";
-  const std::u16string laser(Env("ZB_TEST_PRINT_LASER").begin(), Env("ZB_TEST_PRINT_LASER").end());
+  const std::string laserName = Env("ZB_TEST_PRINT_LASER");
+  const std::u16string laser(laserName.begin(), laserName.end());
   for (const char16_t* paper : {u"iso_a4_210x297mm", u"na_letter_8.5x11in"}) {
     const auto bands = QueryUnprintableBands(laser, paper);
     ASSERT_TRUE(bands.has_value());
