@@ -3,6 +3,8 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,6 +27,14 @@ inline std::string ReadAll(const std::filesystem::path& APath) {
 
 // The private print service of scripts/with-cups runs: its scheduler and its PDF queue's output folder.
 inline bool PrivateCupsRuns() { return !Env("CUPS_SERVER").empty() && !Env("ZB_TEST_PRINT_OUT").empty(); }
+
+// A process id that belonged to a process that has ended: the owner of something left behind.
+inline pid_t DeadPid() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
 
 }  // namespace zb::test
 

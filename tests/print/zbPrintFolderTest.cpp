@@ -13,19 +13,13 @@
 #include <fstream>
 
 #include "platform/glib/zbGOwner.h"
+#include "tests/TestEnv.h"
 
 namespace zb::print {
 namespace {
 
 namespace fs = std::filesystem;
-
-// A process id that belonged to a process that has ended.
-pid_t DeadPid() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
+using zb::test::DeadPid;
 
 class PrintFolder : public ::testing::Test {
  protected:

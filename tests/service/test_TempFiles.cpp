@@ -22,13 +22,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-pid_t DeadPid() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
-}
-
 class TempFiles : public ::testing::Test {
  protected:
   void SetUp() override { fs::create_directory(Temp()); }
