@@ -75,9 +75,11 @@ TzbGBytes HtmlFileBytes(const std::string& AUri, bool AKeepHistory) {
   TzbGChars Lower(g_ascii_strdown(Path.get(), -1));
   if (!g_str_has_suffix(Lower.get(), ".htm") && !g_str_has_suffix(Lower.get(), ".html")) return {};
   TzbGObject<GFile> File(g_file_new_for_path(Path.get()));
+  // The content type is sniffed from the file's first bytes: asked only where it decides the load.
+  static constexpr char KindOnly[] = G_FILE_ATTRIBUTE_STANDARD_TYPE;
+  static constexpr char KindAndType[] = G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE;
   TzbGObject<GFileInfo> Info(
-      g_file_query_info(File.get(), G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE,
-                        G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+      g_file_query_info(File.get(), AKeepHistory ? KindAndType : KindOnly, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
   if (!Info || g_file_info_get_file_type(Info.get()) != G_FILE_TYPE_REGULAR) return {};
   if (AKeepHistory) {
     const char* Type = g_file_info_get_content_type(Info.get());
