@@ -5,6 +5,7 @@
 
 #include <glib.h>
 
+#include <atomic>
 #include <functional>
 
 namespace zb {
@@ -39,5 +40,12 @@ class TzbDeadline {
 // ATimeoutMs <= 0 waits without bound.
 bool WaitOnMainContext(const std::function<bool()>& ADone, int ATimeoutMs,
                        TzbWaitMode AMode = TzbWaitMode::wmOneAtATime);
+
+// Runs AWork in a worker thread while the main context is served (for calls that block, such as
+// libcups's), until it ends (true) or ABoundMs pass without it ending (false). With AProgress, a count
+// the work raises as it moves, the bound holds for every stretch without progress instead. Work given
+// up on runs to its end unseen, so it must own what it touches; it reports through its own state, and
+// an exception it lets out is dropped.
+bool RunInWorker(std::function<void()> AWork, int ABoundMs, const std::atomic<int>* AProgress = nullptr);
 
 }  // namespace zb

@@ -12,6 +12,7 @@ namespace zb::print {
 constexpr std::u16string_view SPdfNotReadable = u"Die PDF-Datei '%s' kann nicht gelesen werden: %s";
 constexpr std::u16string_view SPdfNoPages = u"Die PDF-Datei '%s' enthält keine Seiten";
 constexpr std::u16string_view SBadPaper = u"Ungültiges Papierformat '%s'";
+constexpr std::u16string_view SNoAnswer = u"Der Druckdienst antwortet nicht (%s)";
 constexpr std::u16string_view SPageSetupNotWritable = u"Die Seiteneinrichtung kann nicht gespeichert werden";
 
 class EzbPrintError : public EzbException {

@@ -1,7 +1,6 @@
 #include "platform/print/zbPrintSpool.h"
 
 #include <cups/cups.h>
-#include <gio/gio.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -15,7 +14,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
 #include "platform/print/zbCupsOwner.h"
 #include "platform/print/zbPrintError.h"
@@ -32,7 +30,6 @@ constexpr char PdfMagic[] = "%PDF-";
 constexpr std::u16string_view SFileNotReadable = u"Die Druckdatei '%s' kann nicht gelesen werden";
 constexpr std::u16string_view SNotPdf = u"Die Druckdatei '%s' ist keine PDF-Datei";
 constexpr std::u16string_view SNoService = u"Der Druckdienst ist nicht erreichbar (%s): %s";
-constexpr std::u16string_view SNoAnswer = u"Der Druckdienst antwortet nicht (%s)";
 constexpr std::u16string_view SNoDefaultPrinter = u"Kein Standarddrucker eingerichtet";
 constexpr std::u16string_view SNoSuchPrinter = u"Der Drucker '%s' ist nicht eingerichtet";
 constexpr std::u16string_view SJobRefused = u"Druckauftrag für '%s' wurde abgelehnt: %s";
@@ -66,9 +63,10 @@ void CheckPdfFile(std::u16string_view AFileName) {
   if (std::memcmp(head, PdfMagic, sizeof head) != 0) throw EzbPrintError(SNotPdf, {AFileName});
 }
 
-// "host", "host:port" or "/socket".
-std::pair<std::string, int> SplitServer(const std::string& AServer) {
-  std::size_t colon = AServer.rfind(':');
+}  // namespace
+
+std::pair<std::string, int> SplitCupsServer(const std::string& AServer) {
+  const std::size_t colon = AServer.rfind(':');
   if (AServer.starts_with('/') || colon == std::string::npos || AServer.find(':') != colon ||
       colon + 1 == AServer.size() ||
       !std::all_of(AServer.begin() + static_cast<long>(colon) + 1, AServer.end(),
@@ -76,8 +74,6 @@ std::pair<std::string, int> SplitServer(const std::string& AServer) {
     return {AServer, ippPort()};
   return {AServer.substr(0, colon), std::atoi(AServer.c_str() + colon + 1)};
 }
-
-}  // namespace
 
 std::u16string PrintJobName(std::u16string_view ATitle) {
   std::u16string name(ATitle);
@@ -138,7 +134,7 @@ int TalkToService(const std::u16string& AFileName, const std::u16string& AJobNam
                   std::atomic<int>& AProgress) {
   std::string server = AOptions.Server.empty() ? std::string(cupsServer()) : Utf16ToUtf8(AOptions.Server);
   const std::u16string serverText = Utf8ToUtf16(server);
-  auto [host, port] = SplitServer(server);
+  auto [host, port] = SplitCupsServer(server);
   const int timeout = std::max(1, AOptions.TimeoutSeconds);
   TzbHttp http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, timeout * 1000, nullptr));
   if (!http) throw EzbPrintError(SNoService, {serverText, ConnectionCause(host, port)});
@@ -202,34 +198,36 @@ int TalkToService(const std::u16string& AFileName, const std::u16string& AJobNam
   return job;
 }
 
-// The talk's input and output, owned by the task: a talk given up on ends in the worker unseen.
+// The talk's input and output, shared with the worker: a talk given up on ends there unseen.
 struct TzbSpoolTalk {
   std::u16string FileName, JobName;
   TzbPrintJobOptions Options;
   TzbSpoolResult Result;
   std::atomic<int> Progress = 0;  // steps of the talk so far, counted by the worker
-  bool Done = false;              // main thread only, set when the task's completion reaches the main context
 };
 
-void RunTalk(GTask*, gpointer, gpointer ATalk, GCancellable*) noexcept {
-  auto& talk = AsyncState<TzbSpoolTalk>(ATalk);
+void RunTalk(TzbSpoolTalk& ATalk) noexcept {
   try {
-    talk.Result.Job = TalkToService(talk.FileName, talk.JobName, talk.Options, talk.Progress);
+    ATalk.Result.Job = TalkToService(ATalk.FileName, ATalk.JobName, ATalk.Options, ATalk.Progress);
   } catch (const EzbException& e) {
-    talk.Result.Error = e.Message();
+    ATalk.Result.Error = e.Message();
   } catch (...) {
-    talk.Result.Error = Format(SNoService, {u"?", Format(SCauseOther, {0})});
+    ATalk.Result.Error = Format(SNoService, {u"?", Format(SCauseOther, {0})});
   }
 }
 
 // Only the main thread touches these: a batch stops at the first print service that kept silent.
 int GBatchDepth = 0;
 bool GBatchStalled = false;
+unsigned GBatchSerial = 0;
 
 }  // namespace
 
 TzbPrintBatch::TzbPrintBatch() {
-  if (GBatchDepth++ == 0) GBatchStalled = false;
+  if (GBatchDepth++ == 0) {
+    GBatchStalled = false;
+    ++GBatchSerial;
+  }
 }
 
 TzbPrintBatch::~TzbPrintBatch() {
@@ -237,6 +235,8 @@ TzbPrintBatch::~TzbPrintBatch() {
 }
 
 bool TzbPrintBatch::ServiceStalled() { return GBatchStalled; }
+
+unsigned TzbPrintBatch::Current() { return GBatchDepth > 0 ? GBatchSerial : 0; }
 
 void TzbPrintBatch::NoteServiceStalled() {
   if (GBatchDepth > 0) GBatchStalled = true;
@@ -282,23 +282,9 @@ int SendPdfToPrinter(std::u16string_view AFileName, std::u16string_view ATitle, 
   talk->FileName = AFileName;
   talk->JobName = PrintJobName(ATitle);
   talk->Options = AOptions;
-  const TzbGObject<GTask> task(g_task_new(
-      nullptr, nullptr,
-      +[](GObject*, GAsyncResult* AResult, gpointer) noexcept {
-        AsyncState<TzbSpoolTalk>(g_task_get_task_data(G_TASK(AResult))).Done = true;
-      },
-      nullptr));
-  g_task_set_task_data(task.get(), AsyncData(talk), &FreeAsyncData<TzbSpoolTalk>);
-  g_task_run_in_thread(task.get(), &RunTalk);
   // The bound holds for every stretch without progress: a frozen service costs one bound, a large
   // document on a slow line goes on as long as it moves.
-  const int boundMs = std::max(1, AOptions.TimeoutSeconds) * 1000;
-  for (int seen = talk->Progress; !WaitOnMainContext([&] { return talk->Done; }, boundMs);) {
-    const int now = talk->Progress;
-    if (now != seen) {
-      seen = now;
-      continue;
-    }
+  if (!RunInWorker([talk] { RunTalk(*talk); }, std::max(1, AOptions.TimeoutSeconds) * 1000, &talk->Progress)) {
     TzbPrintBatch::NoteServiceStalled();
     const std::u16string server = AOptions.Server.empty() ? Utf8ToUtf16(cupsServer()) : AOptions.Server;
     throw EzbPrintError(SNoAnswer, {server});

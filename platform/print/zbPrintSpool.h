@@ -38,9 +38,16 @@ class TzbPrintBatch {
   TzbPrintBatch(const TzbPrintBatch&) = delete;
   TzbPrintBatch& operator=(const TzbPrintBatch&) = delete;
   static bool ServiceStalled();
+  // The live batch, different for each request; 0 outside one. What the print service said within
+  // one batch may be kept for its other files.
+  static unsigned Current();
   // A print service kept silent past its bound (the spool's own or GTK's print job).
   static void NoteServiceStalled();
 };
+
+// The host and port (ippPort() when none is given) of a CUPS server as CUPS_SERVER and client.conf
+// name it: "host", "host:port", "[v6]:port" or "/socket" (a socket's port is unused).
+std::pair<std::string, int> SplitCupsServer(const std::string& AServer);
 
 // A German sentence for an IPP status code of the print service.
 std::u16string IppStatusText(int AStatus);

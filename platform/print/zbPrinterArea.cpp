@@ -3,9 +3,14 @@
 #include <cups/cups.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
 #include <string>
 
+#include "platform/glib/zbMainWait.h"
 #include "platform/print/zbCupsOwner.h"
+#include "platform/print/zbPrintError.h"
+#include "platform/print/zbPrintSpool.h"
 #include "support/zbUnicode.h"
 
 namespace zb::print {
@@ -17,38 +22,72 @@ constexpr double LineGapPoints = 3;
 
 using TzbDestInfo = TzbOwner<cups_dinfo_t, cupsFreeDestInfo>;
 
-int GiveUp(http_t*, void*) noexcept { return 0; }
+// One question to the print service, shared with the worker that asks it.
+struct TzbBandsQuery {
+  std::string Destination, Paper;
+  int TimeoutSeconds = 0;
+  std::optional<TzbMargins> Bands;
+  std::atomic<bool> Silent = false;  // libcups gave up on a silent service
+  std::atomic<int> Progress = 0;     // answers so far
+};
 
-std::pair<std::string, int> SplitServer(const std::string& AServer) {
-  const std::size_t colon = AServer.rfind(':');
-  if (AServer.starts_with('/') || colon == std::string::npos || colon + 1 == AServer.size() ||
-      !std::all_of(AServer.begin() + static_cast<long>(colon) + 1, AServer.end(),
-                   [](char c) { return c >= '0' && c <= '9'; }))
-    return {AServer, ippPort()};
-  return {AServer.substr(0, colon), std::atoi(AServer.c_str() + colon + 1)};
+int GiveUp(http_t*, void* AQuery) noexcept {
+  static_cast<TzbBandsQuery*>(AQuery)->Silent = true;
+  return 0;
 }
+
+// Runs in the worker: libcups blocks for as long as the service takes.
+void AskBands(TzbBandsQuery& AQuery) {
+  auto [host, port] = SplitCupsServer(cupsServer());
+  const int timeoutMs = AQuery.TimeoutSeconds * 1000;
+  TzbHttp http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, timeoutMs, nullptr));
+  if (!http) return;
+  ++AQuery.Progress;
+  httpSetTimeout(http.get(), AQuery.TimeoutSeconds, GiveUp, &AQuery);
+  const char* named = AQuery.Destination.empty() ? nullptr : AQuery.Destination.c_str();
+  TzbCupsDests dest(1, cupsGetNamedDest(http.get(), named, nullptr));
+  if (!dest.Get()) return;
+  ++AQuery.Progress;
+  TzbDestInfo info(cupsCopyDestInfo(http.get(), dest.Get()));
+  if (!info) return;
+  cups_size_t size{};
+  if (!cupsGetDestMediaByName(http.get(), dest.Get(), info.get(), AQuery.Paper.c_str(), CUPS_MEDIA_FLAGS_DEFAULT,
+                              &size) &&
+      !cupsGetDestMediaDefault(http.get(), dest.Get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &size))
+    return;
+  AQuery.Bands = TzbMargins{size.left / HundredthMmPerInch, size.top / HundredthMmPerInch,
+                            size.right / HundredthMmPerInch, size.bottom / HundredthMmPerInch};
+}
+
+// The answer within the current batch: the printer does not change between the files of one request.
+struct TzbBandsMemo {
+  unsigned Batch = 0;
+  std::string Destination, Paper;
+  std::optional<TzbMargins> Bands;
+};
+TzbBandsMemo GBandsMemo;  // main thread only
 
 }  // namespace
 
 std::optional<TzbMargins> QueryUnprintableBands(std::u16string_view ADestination, std::u16string_view APaper,
                                                 int ATimeoutSeconds) {
-  auto [host, port] = SplitServer(cupsServer());
-  const int timeout = std::max(1, ATimeoutSeconds);
-  TzbHttp http(httpConnect2(host.c_str(), port, nullptr, AF_UNSPEC, cupsEncryption(), 1, timeout * 1000, nullptr));
-  if (!http) return std::nullopt;
-  httpSetTimeout(http.get(), timeout, GiveUp, nullptr);
-  const std::string destination = Utf16ToUtf8(ADestination);
-  TzbCupsDests dest(1, cupsGetNamedDest(http.get(), destination.empty() ? nullptr : destination.c_str(), nullptr));
-  if (!dest.Get()) return std::nullopt;
-  TzbDestInfo info(cupsCopyDestInfo(http.get(), dest.Get()));
-  if (!info) return std::nullopt;
-  cups_size_t size{};
-  const std::string paper = Utf16ToUtf8(APaper);
-  if (!cupsGetDestMediaByName(http.get(), dest.Get(), info.get(), paper.c_str(), CUPS_MEDIA_FLAGS_DEFAULT, &size) &&
-      !cupsGetDestMediaDefault(http.get(), dest.Get(), info.get(), CUPS_MEDIA_FLAGS_DEFAULT, &size))
-    return std::nullopt;
-  return TzbMargins{size.left / HundredthMmPerInch, size.top / HundredthMmPerInch, size.right / HundredthMmPerInch,
-                    size.bottom / HundredthMmPerInch};
+  if (TzbPrintBatch::ServiceStalled()) return std::nullopt;
+  auto query = std::make_shared<TzbBandsQuery>();
+  query->Destination = Utf16ToUtf8(ADestination);
+  query->Paper = Utf16ToUtf8(APaper);
+  query->TimeoutSeconds = std::max(1, ATimeoutSeconds);
+  const unsigned batch = TzbPrintBatch::Current();
+  if (batch != 0 && GBandsMemo.Batch == batch && GBandsMemo.Destination == query->Destination &&
+      GBandsMemo.Paper == query->Paper)
+    return GBandsMemo.Bands;
+  // The bound holds for each answer: libcups's own timeout does not end every one of its waits.
+  const bool ended = RunInWorker([query] { AskBands(*query); }, query->TimeoutSeconds * 1000, &query->Progress);
+  if (!ended || query->Silent) {
+    TzbPrintBatch::NoteServiceStalled();
+    throw EzbPrintError(SNoAnswer, {Utf8ToUtf16(cupsServer())});
+  }
+  if (batch != 0) GBandsMemo = TzbBandsMemo{batch, query->Destination, query->Paper, query->Bands};
+  return query->Bands;
 }
 
 TzbMargins BandsForOrientation(const TzbMargins& APortrait, TPrintOrientationOption AOrientation) {

@@ -13,7 +13,9 @@ namespace zb::print {
 // The unprintable bands (inches) of ADestination (empty: the default destination, as sending resolves
 // it) for the paper APaper (PWG name) in portrait. Nothing when the service, the destination or any
 // media information is missing: such a printer is treated as one without bands, as a PDF printer is.
-// The only call that asks CUPS; it waits at most ATimeoutSeconds.
+// The only call that asks CUPS. It asks from a worker thread while the main loop goes on, and throws
+// EzbPrintError when the service keeps silent past ATimeoutSeconds; inside a TzbPrintBatch that
+// stalls the batch, and an answer is kept for the batch's other files.
 std::optional<TzbMargins> QueryUnprintableBands(std::u16string_view ADestination, std::u16string_view APaper,
                                                 int ATimeoutSeconds = 5);
 

@@ -334,10 +334,20 @@ std::u16string RenderStamped(WebKitWebView* AView, const print::TzbPageSetup& AS
   return stamped;
 }
 
-// The unprintable bands of the default destination, for printing without the dialog and the preview.
+// The unprintable bands of the default destination, for printing without the dialog. A print service
+// that keeps silent fails the print: nothing could be sent to it either.
 print::TzbMargins DefaultPrinterBands(const print::TzbPageSetup& ASetup) {
   return print::QueryUnprintableBands(u"", ASetup.Paper.empty() ? print::DefaultPaperName() : ASetup.Paper)
       .value_or(print::TzbMargins{0, 0, 0, 0});
+}
+
+// The same for the preview, which shows the pages even while the print service keeps silent.
+print::TzbMargins PreviewPrinterBands(const print::TzbPageSetup& ASetup) {
+  try {
+    return DefaultPrinterBands(ASetup);
+  } catch (const print::EzbPrintError&) {
+    return {0, 0, 0, 0};
+  }
 }
 
 // GTK's hard margins of the printer chosen in the dialog (points, from its PPD), in portrait.
@@ -400,14 +410,14 @@ HRESULT PreviewCommand(WebKitWebView* AView, const TPrintContext& AContext) {
         int renders = 0;
         const print::TzbPageSetup setup = print::ReadPageSetup();
         const std::u16string first =
-            RenderStamped(AView, setup, folder, "preview0", AContext, DefaultPrinterBands(setup));
+            RenderStamped(AView, setup, folder, "preview0", AContext, PreviewPrinterBands(setup));
         print::TzbPreviewActions actions;
         actions.Print = [&](GtkWindow*) { PrintCommand(AView, OLECMDEXECOPT_PROMPTUSER, TVarNull{}, AContext); };
         actions.PageSetup = [&](GtkWindow* APreview) -> std::u16string {
           if (!AskPageSetup(APreview, AContext)) return {};
           const print::TzbPageSetup changed = print::ReadPageSetup();
           return RenderStamped(AView, changed, folder, "preview" + std::to_string(++renders), AContext,
-                               DefaultPrinterBands(changed));
+                               PreviewPrinterBands(changed));
         };
         const std::u16string title = ViewText(webkit_web_view_get_title(AView));
         print::ShowPrintPreview(nullptr, title, first, actions, [&](GtkWindow* AWindow) {

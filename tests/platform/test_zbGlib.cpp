@@ -2,9 +2,12 @@
 // wait's bound and its two modes, and the callback guard with errors that are no std::exception.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/glib/zbCallbackGuard.h"
@@ -139,6 +142,44 @@ TEST(MainWait, OneAtATimeChecksAfterEveryEventProcessAllAfterAllPending) {
   post(3);
   EXPECT_TRUE(WaitOnMainContext([&] { return !order.empty(); }, 10000, TzbWaitMode::wmProcessAll));
   EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+// Blocking work in a worker: the main loop goes on, the bound ends the wait, and progress renews it.
+TEST(MainWait, WorkInAWorkerIsBoundedAndProgressRenewsTheBound) {
+  struct TShared {
+    std::atomic<int> Progress = 0;
+    std::atomic<bool> Release = false, Ended = false;
+  };
+  auto shared = std::make_shared<TShared>();
+  int ticks = 0;
+  const TzbSource ticker(g_timeout_add(
+      10,
+      +[](gpointer ATicks) noexcept -> gboolean {
+        ++*static_cast<int*>(ATicks);
+        return G_SOURCE_CONTINUE;
+      },
+      &ticks));
+  EXPECT_TRUE(RunInWorker([] {}, 5000));
+  EXPECT_TRUE(RunInWorker([] { throw std::runtime_error("dropped"); }, 5000));
+  // A work that never ends by itself is given up on after the bound, while the main loop went on.
+  EXPECT_FALSE(RunInWorker(
+      [shared] {
+        while (!shared->Release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        shared->Ended = true;
+      },
+      200));
+  EXPECT_GT(ticks, 5);
+  shared->Release = true;  // it still owns its state and ends unseen
+  EXPECT_TRUE(WaitOnMainContext([&] { return shared->Ended.load(); }, 5000));
+  // Moving work outlives several bounds.
+  EXPECT_TRUE(RunInWorker(
+      [shared] {
+        for (int i = 0; i < 6; ++i) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(100));
+          ++shared->Progress;
+        }
+      },
+      250, &shared->Progress));
 }
 
 TEST(CallbackGuard, ErrorsThatAreNoStdExceptionReachTheHookAndTheFallbackIsAnswered) {

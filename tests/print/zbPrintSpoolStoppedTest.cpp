@@ -10,6 +10,7 @@
 #include "platform/glib/zbGOwner.h"
 #include "platform/print/zbPrintError.h"
 #include "platform/print/zbPrintSpool.h"
+#include "platform/print/zbPrinterArea.h"
 #include "support/zbUnicode.h"
 #include "tests/TestEnv.h"
 #include "tests/print/CupsTestUtil.h"
@@ -95,6 +96,30 @@ TEST_F(PrintSpoolStopped, ABatchAsksASilentServiceOnce) {
         u"Der Druckdienst hat in diesem Auftrag schon nicht geantwortet; '" + FPdf + u"' wurde nicht an ihn gesendet");
   }
   EXPECT_FALSE(TzbPrintBatch::ServiceStalled());
+  ExpectTheNextJobGoesThrough();
+}
+
+// The printable area is asked for before each file of a batch is rendered: the answer is kept for the
+// batch, and a silent service costs one bound while the main loop goes on, then stalls the batch.
+TEST_F(PrintSpoolStopped, AskingForThePrintableArea) {
+  const std::string laserName = Env("ZB_TEST_PRINT_LASER");
+  if (laserName.empty()) GTEST_SKIP() << "needs the laser queue of scripts/with-cups";
+  const std::u16string laser = Utf8ToUtf16(laserName);
+  {
+    const TzbPrintBatch batch;
+    const auto a4 = QueryUnprintableBands(laser, u"iso_a4_210x297mm", 2);
+    ASSERT_TRUE(a4.has_value());
+    test::TFrozenScheduler frozen;
+    ASSERT_TRUE(frozen.Found());
+    EXPECT_EQ(QueryUnprintableBands(laser, u"iso_a4_210x297mm", 2), a4) << "asked again within the batch";
+    const TTicker ticker;
+    EXPECT_EQ(ErrorOf([&] { QueryUnprintableBands(laser, u"na_letter_8.5x11in", 2); }), Silent());
+    EXPECT_GT(ticker.Ticks(), 5) << "the main loop stood still during the question";
+    EXPECT_TRUE(TzbPrintBatch::ServiceStalled());
+    EXPECT_FALSE(QueryUnprintableBands(laser, u"na_letter_8.5x11in", 2).has_value());
+  }
+  // Outside a batch nothing is kept: the running service is asked again.
+  EXPECT_TRUE(QueryUnprintableBands(laser, u"na_letter_8.5x11in", 2).has_value());
   ExpectTheNextJobGoesThrough();
 }
 
