@@ -13,6 +13,7 @@
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
+#include "support/zbCOwner.h"
 #include "support/zbFileCtrl.h"
 #include "support/zbUnicode.h"
 
@@ -542,20 +543,19 @@ namespace {
 void RemoveBlankDocument(const std::u16string& AName) {
   const std::string Native = Utf16ToUtf8(AName);
   const std::string Expected = Utf16ToUtf8(BlankDocumentText);
-  const int Fd = ::open(Native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (Fd < 0) return;
+  const TzbFd Fd(::open(Native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!Fd) return;
   struct stat St {};
-  bool Ours = ::fstat(Fd, &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid() &&
+  bool Ours = ::fstat(Fd.get(), &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid() &&
               St.st_size == static_cast<off_t>(Expected.size());
   if (Ours) {
     std::string Bytes(Expected.size(), '\0');
-    Ours = ::read(Fd, Bytes.data(), Bytes.size()) == static_cast<ssize_t>(Bytes.size()) && Bytes == Expected;
+    Ours = ::read(Fd.get(), Bytes.data(), Bytes.size()) == static_cast<ssize_t>(Bytes.size()) && Bytes == Expected;
   }
   struct stat Now {};
   // Still the same file under the name: only then is the name ours to remove.
   if (Ours && ::lstat(Native.c_str(), &Now) == 0 && Now.st_dev == St.st_dev && Now.st_ino == St.st_ino)
     ::unlink(Native.c_str());
-  ::close(Fd);
 }
 
 }  // namespace

@@ -3,11 +3,14 @@
 // platform/glib/zbGOwner.h builds the GLib owners on it.
 #pragma once
 
+#include <dirent.h>
 #include <locale.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <memory>
 #include <type_traits>
+#include <utility>
 
 namespace zb {
 
@@ -29,5 +32,37 @@ using TzbCMemory = TzbOwner<T, ::free>;
 
 // A locale of newlocale; empty when the locale is not installed.
 using TzbLocaleOwner = TzbOwner<std::remove_pointer_t<locale_t>, ::freelocale>;
+
+// A folder listing of opendir/fdopendir (which then owns its descriptor).
+using TzbDirOwner = TzbOwner<DIR, ::closedir>;
+
+// A file descriptor (open, socket, mkstemp); -1 is none. Close() is for a written file, whose last
+// write error may only show when it is closed.
+class TzbFd {
+ public:
+  TzbFd() = default;
+  explicit TzbFd(int AFd) noexcept : FFd(AFd) {}
+  TzbFd(TzbFd&& AOther) noexcept : FFd(AOther.release()) {}
+  TzbFd& operator=(TzbFd&& AOther) noexcept {
+    reset(AOther.release());
+    return *this;
+  }
+  TzbFd(const TzbFd&) = delete;
+  TzbFd& operator=(const TzbFd&) = delete;
+  ~TzbFd() { reset(); }
+
+  int get() const noexcept { return FFd; }
+  explicit operator bool() const noexcept { return FFd >= 0; }
+  int release() noexcept { return std::exchange(FFd, -1); }
+  void reset(int AFd = -1) noexcept {
+    if (FFd >= 0 && FFd != AFd) ::close(FFd);
+    FFd = AFd;
+  }
+  // False when there was none or closing it failed (errno tells why).
+  bool Close() noexcept { return FFd >= 0 && ::close(release()) == 0; }
+
+ private:
+  int FFd = -1;
+};
 
 }  // namespace zb

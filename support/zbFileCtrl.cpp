@@ -331,16 +331,14 @@ TzbFileStream::TzbFileStream(std::u16string_view FileName, TzbFileMode Mode, Tzb
     case TzbFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
     case TzbFileMode::fmOpenRead: flags |= O_RDONLY; break;
   }
-  FHandle = ::open(Native(FileName).c_str(), flags, 0666);
-  if (FHandle < 0) ThrowFileError(Mode == TzbFileMode::fmCreate ? CannotCreate : CannotOpen, FileName, errno);
+  FHandle.reset(::open(Native(FileName).c_str(), flags, 0666));
+  if (!FHandle) ThrowFileError(Mode == TzbFileMode::fmCreate ? CannotCreate : CannotOpen, FileName, errno);
 }
 
-TzbFileStream::~TzbFileStream() {
-  if (FHandle >= 0) ::close(FHandle);
-}
+TzbFileStream::~TzbFileStream() = default;
 
 void TzbFileStream::WriteBuffer(const void* Data, std::size_t Count) {
-  if (!WriteAll(FHandle, static_cast<const char*>(Data), Count)) ThrowFileError(WriteFailed, FFileName, errno);
+  if (!WriteAll(FHandle.get(), static_cast<const char*>(Data), Count)) ThrowFileError(WriteFailed, FFileName, errno);
 }
 
 void TzbFileStream::WriteString(std::u16string_view Value) {
@@ -365,26 +363,26 @@ void TzbFileStream::WriteLinebreakW() { WriteWideString(u"\r\n"); }
 void TzbFileStream::WriteUTF8BOM() { WriteAnsiString("\xEF\xBB\xBF"); }
 void TzbFileStream::WriteBOM_LSB_FIRST() { WriteAnsiString("\xFF\xFE"); }
 
-std::int64_t TzbFileStream::Position() const { return ::lseek(FHandle, 0, SEEK_CUR); }
+std::int64_t TzbFileStream::Position() const { return ::lseek(FHandle.get(), 0, SEEK_CUR); }
 
 std::int64_t TzbFileStream::Size() const {
   struct stat st {};
-  return ::fstat(FHandle, &st) == 0 ? st.st_size : 0;
+  return ::fstat(FHandle.get(), &st) == 0 ? st.st_size : 0;
 }
 
 void TzbFileStream::Seek(std::int64_t APosition) {
-  if (::lseek(FHandle, APosition, SEEK_SET) < 0) ThrowFileError(ReadFailed, FFileName, errno);
+  if (::lseek(FHandle.get(), APosition, SEEK_SET) < 0) ThrowFileError(ReadFailed, FFileName, errno);
 }
 
 bool TzbFileStream::Eof() const { return Position() >= Size(); }
 
 void TzbFileStream::Sync() {
-  if (::fsync(FHandle) != 0) ThrowFileError(WriteFailed, FFileName, errno);
+  if (::fsync(FHandle.get()) != 0) ThrowFileError(WriteFailed, FFileName, errno);
 }
 
 std::size_t TzbFileStream::Read(void* Data, std::size_t Count) {
   for (;;) {
-    const ssize_t n = ::read(FHandle, Data, Count);
+    const ssize_t n = ::read(FHandle.get(), Data, Count);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) ThrowFileError(ReadFailed, FFileName, errno);
   }
@@ -438,11 +436,11 @@ std::u16string GetLogFolderWithoutBackslash(bool AppendDate) {
 namespace {
 // The fallback when no file can be made beside the target: it is rewritten where it is.
 void WriteInPlace(const std::string& target, std::u16string_view FileName, std::string_view Bytes) {
-  const int fd = ::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-  if (fd < 0) ThrowFileError(CannotCreate, FileName, errno);
-  bool ok = WriteAll(fd, Bytes.data(), Bytes.size()) && ::fsync(fd) == 0;
+  TzbFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!fd) ThrowFileError(CannotCreate, FileName, errno);
+  bool ok = WriteAll(fd.get(), Bytes.data(), Bytes.size()) && ::fsync(fd.get()) == 0;
   const int err = errno;
-  if (::close(fd) != 0) ok = false;
+  if (!fd.Close()) ok = false;
   if (!ok) ThrowFileError(WriteFailed, FileName, err);
 }
 // The process id in a temporary name of WriteFileAtomic (".zb<pid>-<n>.tmp"), or 0 for other names.
@@ -464,24 +462,21 @@ pid_t TemporaryOwner(const char* AName) {
 // the name is gone and no one holds the lock a writer keeps while it writes (a reused or foreign
 // process id then still protects a live writer).
 void RemoveDeadTemporaries(const std::string& ADir) {
-  const int dirFd = ::open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd < 0) return;
-  DIR* dir = ::fdopendir(dirFd);
-  if (!dir) {
-    ::close(dirFd);
-    return;
-  }
-  while (const dirent* entry = ::readdir(dir)) {
+  TzbFd folder(::open(ADir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!folder) return;
+  const TzbDirOwner dir(::fdopendir(folder.get()));
+  if (!dir) return;
+  const int dirFd = folder.release();  // the listing owns it now
+  while (const dirent* entry = ::readdir(dir.get())) {
     const pid_t owner = TemporaryOwner(entry->d_name);
     if (owner <= 0 || owner == ::getpid() || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
-    const int fd = ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) continue;
+    const TzbFd fd(::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd) continue;
     struct stat st {};
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+        ::flock(fd.get(), LOCK_EX | LOCK_NB) == 0)
       ::unlinkat(dirFd, entry->d_name, 0);
-    ::close(fd);
   }
-  ::closedir(dir);
 }
 
 }  // namespace
@@ -505,29 +500,29 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
   const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
   static std::atomic<unsigned> serial{0};
   std::string temp;
-  int fd = -1;
+  TzbFd fd;
   // A short name: the target's own name may already use up the length a name can have.
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+  for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
     temp = dir + "/.zb" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
-    fd = ::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : NewFileMode);
-    if (fd < 0 && errno != EEXIST) break;
+    fd.reset(::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : NewFileMode));
+    if (!fd && errno != EEXIST) break;
   }
-  if (fd < 0) {
+  if (!fd) {
     const int err = errno;
     // A writable file in a folder that takes no new names can still be saved, in place.
     if (exists && (err == EACCES || err == EPERM || err == EROFS) && ::access(target.c_str(), W_OK) == 0)
       return WriteInPlace(target, FileName, Bytes);
     ThrowFileError(CannotCreate, FileName, err);
   }
-  ::flock(fd, LOCK_EX | LOCK_NB);  // tells other writers' clean-up that this file is alive
-  bool ok = WriteAll(fd, Bytes.data(), Bytes.size());
+  ::flock(fd.get(), LOCK_EX | LOCK_NB);  // tells other writers' clean-up that this file is alive
+  bool ok = WriteAll(fd.get(), Bytes.data(), Bytes.size());
   int err = ok ? 0 : errno;
-  if (ok && exists) ::fchmod(fd, existing.st_mode & 07777);
-  if (ok && ::fsync(fd) != 0) {
+  if (ok && exists) ::fchmod(fd.get(), existing.st_mode & 07777);
+  if (ok && ::fsync(fd.get()) != 0) {
     ok = false;
     err = errno;
   }
-  if (::close(fd) != 0 && ok) {
+  if (!fd.Close() && ok) {
     ok = false;
     err = errno;
   }
@@ -539,11 +534,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
     ::unlink(temp.c_str());
     ThrowFileError(exists ? WriteFailed : CannotCreate, FileName, err);
   }
-  const int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
+  if (const TzbFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) ::fsync(folder.get());
   RemoveDeadTemporaries(dir);
 }
 

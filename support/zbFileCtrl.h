@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "support/zbCOwner.h"
 #include "support/zbStr.h"
 
 namespace zb {
@@ -93,7 +94,7 @@ class TzbFileStream {
   std::size_t Read(void* Data, std::size_t Count);
 
  private:
-  int FHandle = -1;
+  TzbFd FHandle;
   TzbEncoding FEncoding;
   std::u16string FFileName;
 };

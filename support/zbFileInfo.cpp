@@ -1,4 +1,5 @@
 #include "support/zbFileInfo.h"
+#include "support/zbCOwner.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -248,8 +249,8 @@ constexpr off_t MaxImageSize = off_t{512} * 1024 * 1024;
 
 std::string ReadPeImage(std::u16string_view FileName, int& err) {
   // Non-blocking, so that a pipe of that name cannot hold the caller; only regular files are read.
-  const int fd = ::open(Utf16ToUtf8(FileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
+  const TzbFd fd(::open(Utf16ToUtf8(FileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) {
     err = errno;
     return {};
   }
@@ -257,18 +258,17 @@ std::string ReadPeImage(std::u16string_view FileName, int& err) {
   std::string image;
   struct stat st {};
   char magic[2] = {};
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxImageSize && ::read(fd, magic, 2) == 2 &&
-      magic[0] == 'M' && magic[1] == 'Z') {
+  if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= MaxImageSize &&
+      ::read(fd.get(), magic, 2) == 2 && magic[0] == 'M' && magic[1] == 'Z') {
     image.resize(static_cast<std::size_t>(st.st_size));
     std::size_t done = 0;
     while (done < image.size()) {
-      const ssize_t n = ::pread(fd, image.data() + done, image.size() - done, static_cast<off_t>(done));
+      const ssize_t n = ::pread(fd.get(), image.data() + done, image.size() - done, static_cast<off_t>(done));
       if (n <= 0) break;
       done += static_cast<std::size_t>(n);
     }
     image.resize(done);
   }
-  ::close(fd);
   return image;
 }
 

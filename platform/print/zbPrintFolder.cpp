@@ -36,35 +36,30 @@ bool ProcessGone(pid_t APid) { return ::kill(APid, 0) != 0 && errno == ESRCH; }
 
 // Whether no one holds the folder's lock. A folder without a lock file is one its owner died making.
 bool LockFree(int AFolder) {
-  const int fd = ::openat(AFolder, LockName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT;
-  const bool free = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-  ::close(fd);
-  return free;
+  const TzbFd lock(::openat(AFolder, LockName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!lock) return errno == ENOENT;
+  return ::flock(lock.get(), LOCK_EX | LOCK_NB) == 0;
 }
 
 }  // namespace
 
 void RemoveDeadPrintFolders(const std::string& ATempFolder) {
   const std::string temp = ATempFolder.empty() ? g_get_tmp_dir() : ATempFolder;
-  DIR* dir = ::opendir(temp.c_str());
+  const TzbDirOwner dir(::opendir(temp.c_str()));
   if (!dir) return;
-  while (const dirent* entry = ::readdir(dir)) {
+  while (const dirent* entry = ::readdir(dir.get())) {
     const pid_t owner = FolderOwner(entry->d_name);
     // The process id is checked first: a live owner's folder is never opened, let alone removed.
     if (owner <= 0 || owner == ::getpid() || !ProcessGone(owner)) continue;
     const std::string path = temp + "/" + entry->d_name;
-    const int folder = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (folder < 0) continue;  // a link or a file under our name is not ours to touch
+    const TzbFd folder(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder) continue;  // a link or a file under our name is not ours to touch
     struct stat st {};
     // The lock also protects a live owner whose process id means nothing here (another pid namespace).
-    const bool ours = ::fstat(folder, &st) == 0 && st.st_uid == ::geteuid() && LockFree(folder);
-    ::close(folder);
-    if (!ours) continue;
+    if (::fstat(folder.get(), &st) != 0 || st.st_uid != ::geteuid() || !LockFree(folder.get())) continue;
     std::error_code ignored;
     std::filesystem::remove_all(path, ignored);
   }
-  ::closedir(dir);
 }
 
 TPrintFolder::TPrintFolder() {
@@ -73,14 +68,13 @@ TPrintFolder::TPrintFolder() {
   const TzbGChars made(g_dir_make_tmp(pattern.c_str(), nullptr));
   if (!made) throw EzbException(std::u16string(u"Für den Druck konnte kein temporärer Ordner angelegt werden"));
   FPath = made.get();
-  FLock = ::open(File(LockName).c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (FLock >= 0) ::flock(FLock, LOCK_EX | LOCK_NB);
+  FLock.reset(::open(File(LockName).c_str(), O_CREAT | O_EXCL | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (FLock) ::flock(FLock.get(), LOCK_EX | LOCK_NB);
 }
 
 TPrintFolder::~TPrintFolder() {
   std::error_code ignored;
   std::filesystem::remove_all(FPath, ignored);
-  if (FLock >= 0) ::close(FLock);
 }
 
 }  // namespace zb::print

@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "support/zbCOwner.h"
+
 namespace zb::print {
 
 // The prefix of every print folder in the temporary folder: prefix, process id, "-", six characters.
@@ -22,7 +24,7 @@ class TPrintFolder {
 
  private:
   std::string FPath;
-  int FLock = -1;
+  TzbFd FLock;  // held while the folder is in use
 };
 
 // Removes the print folders in ATempFolder (the temporary folder when empty) whose process is gone:

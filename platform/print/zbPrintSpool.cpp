@@ -95,12 +95,11 @@ std::u16string ConnectionCause(const std::string& AHost, int APort) {
   if (AHost.starts_with('/')) {
     struct stat st {};
     if (::stat(AHost.c_str(), &st) != 0) return Format(SCauseNoSocket, {Utf8ToUtf16(AHost)});
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const TzbFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     AHost.copy(address.sun_path, sizeof address.sun_path - 1);
-    const int error = fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
-    if (fd >= 0) ::close(fd);
+    const int error = fd && ::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
     if (error == ECONNREFUSED) return std::u16string(SCauseRefused);
     if (error == EACCES || error == EPERM) return std::u16string(SCauseNoAccess);
     return Format(SCauseOther, {error});

@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "support/zbCOwner.h"
 #include "support/zbUnicode.h"
 
 namespace zb {
@@ -169,26 +170,31 @@ struct THive {
   std::string Path;
   dev_t Dev = 0;
   ino_t Ino = 0;
-  sqlite3* Db = nullptr;
+  TzbOwner<sqlite3, sqlite3_close_v2> Connection;  // goes after the statements below
   bool ReadOnly = false;
   REGSAM Grant = KEY_ALL_ACCESS;
   int Batch = 0;
   std::uint64_t LocalWrites = 0;
-  std::unordered_map<const char*, sqlite3_stmt*> Stmts;
+  std::unordered_map<const char*, TzbOwner<sqlite3_stmt, sqlite3_finalize>> Stmts;
   std::map<std::string, std::int64_t> RootIds;
 
-  ~THive() {
-    for (auto& [sql, st] : Stmts) sqlite3_finalize(st);
-    if (Db) sqlite3_close_v2(Db);
+  sqlite3* Db() const { return Connection.get(); }
+
+  // SQLite hands out a connection even when opening fails; it then only tells why.
+  int Open(const char* AName, int AFlags) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(AName, &db, AFlags, nullptr);
+    Connection.reset(db);
+    return rc;
   }
 
-  int Exec(const char* Sql) { return sqlite3_exec(Db, Sql, nullptr, nullptr, nullptr); }
+  int Exec(const char* Sql) { return sqlite3_exec(Db(), Sql, nullptr, nullptr, nullptr); }
 
   sqlite3_stmt* Prepare(const char* Sql) {
     auto it = Stmts.find(Sql);
-    if (it != Stmts.end()) return it->second;
+    if (it != Stmts.end()) return it->second.get();
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v3(Db, Sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
+    if (sqlite3_prepare_v3(Db(), Sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
     Stmts.emplace(Sql, st);
     return st;
   }
@@ -197,7 +203,7 @@ struct THive {
 // A prepared statement in use; reset when the scope ends so it never holds a read snapshot.
 class TQuery {
  public:
-  TQuery(THive& H, const char* Sql) : FStmt(H.Prepare(Sql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(H.Db)) {}
+  TQuery(THive& H, const char* Sql) : FStmt(H.Prepare(Sql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(H.Db())) {}
   ~TQuery() {
     if (FStmt) {
       sqlite3_reset(FStmt);
@@ -367,7 +373,7 @@ LSTATUS InsertKey(THive& H, std::int64_t Parent, const TName& N, std::int64_t& I
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
   int rc = q.Bind(1, Parent).Bind(2, N.Utf8).Bind(3, N.Fold).Bind(4, static_cast<std::int64_t>(FileTimeNow())).Step();
   if (rc != SQLITE_DONE) return MapSqliteError(rc);
-  Id = sqlite3_last_insert_rowid(H.Db);
+  Id = sqlite3_last_insert_rowid(H.Db());
   return TouchKey(H, Parent);
 }
 
@@ -397,8 +403,8 @@ std::string SqliteMessage(sqlite3* Db, int Rc) {
 }
 
 void SetupConnection(THive& H) {
-  sqlite3_busy_timeout(H.Db, BusyTimeoutMs);
-  sqlite3_extended_result_codes(H.Db, 1);
+  sqlite3_busy_timeout(H.Db(), BusyTimeoutMs);
+  sqlite3_extended_result_codes(H.Db(), 1);
 }
 
 // Opens an existing file. Anything unexpected leaves the file exactly as it was and the hive closed.
@@ -408,36 +414,36 @@ std::shared_ptr<THive> OpenExisting(const std::string& Path, bool Writable, std:
   h->ReadOnly = !Writable;
   h->Grant = Writable ? KEY_ALL_ACCESS : KEY_READ;
   int flags = (Writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-  int rc = sqlite3_open_v2(Path.c_str(), &h->Db, flags, nullptr);
+  int rc = h->Open(Path.c_str(), flags);
   if (rc != SQLITE_OK) {
-    Error = SqliteMessage(h->Db, rc);
+    Error = SqliteMessage(h->Db(), rc);
     return nullptr;
   }
   SetupConnection(*h);
   auto check = [&]() -> std::string {
     TQuery app(*h, "PRAGMA application_id");
-    if (!app.Ok()) return SqliteMessage(h->Db, app.PrepareRc());
+    if (!app.Ok()) return SqliteMessage(h->Db(), app.PrepareRc());
     int src = app.Step();
-    if (src != SQLITE_ROW) return SqliteMessage(h->Db, src);
+    if (src != SQLITE_ROW) return SqliteMessage(h->Db(), src);
     if (app.Int(0) != HiveApplicationId) return "not a registry store file";
     TQuery ver(*h, "PRAGMA user_version");
     if (!ver.Ok() || ver.Step() != SQLITE_ROW || ver.Int(0) != HiveSchemaVersion) return "unknown store version";
     TQuery qc(*h, "PRAGMA quick_check");
-    if (!qc.Ok()) return SqliteMessage(h->Db, qc.PrepareRc());
+    if (!qc.Ok()) return SqliteMessage(h->Db(), qc.PrepareRc());
     if (qc.Step() != SQLITE_ROW || qc.Text(0) != "ok") return "damaged: " + qc.Text(0);
     return {};
   };
   std::string bad = check();
-  if (!bad.empty() && !Writable && sqlite3_errcode(h->Db) == SQLITE_CANTOPEN) {
+  if (!bad.empty() && !Writable && sqlite3_errcode(h->Db()) == SQLITE_CANTOPEN) {
     // A read-only folder cannot take the WAL index; nobody can write there, so read it as immutable.
     h = std::make_shared<THive>();
     h->Path = Path;
     h->ReadOnly = true;
     h->Grant = KEY_READ;
     std::string uri = "file:" + UriEscape(Path) + "?immutable=1";
-    rc = sqlite3_open_v2(uri.c_str(), &h->Db, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX, nullptr);
+    rc = h->Open(uri.c_str(), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) {
-      Error = SqliteMessage(h->Db, rc);
+      Error = SqliteMessage(h->Db(), rc);
       return nullptr;
     }
     SetupConnection(*h);
@@ -465,43 +471,37 @@ bool CreateHiveFile(const std::string& Path, const std::vector<std::string>& Roo
   std::string tmpl = Path + ".new-XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
-  int fd = ::mkstemp(name.data());
-  if (fd < 0) {
-    Error = std::string("cannot create ") + Path + ": " + std::strerror(errno);
-    return false;
+  {
+    const TzbFd made(::mkstemp(name.data()));
+    if (!made) {
+      Error = std::string("cannot create ") + Path + ": " + std::strerror(errno);
+      return false;
+    }
+    ::fchmod(made.get(), Mode);
   }
-  ::fchmod(fd, Mode);
-  ::close(fd);
   std::string tmp(name.data());
   bool ok = false;
   {
     THive h;
     h.Path = tmp;
-    int rc = sqlite3_open_v2(tmp.c_str(), &h.Db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    int rc = h.Open(tmp.c_str(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK) {
       SetupConnection(h);
       LSTATUS e = InitSchema(h, Roots);
       ok = e == ERROR_SUCCESS;
-      if (!ok) Error = SqliteMessage(h.Db, rc);
+      if (!ok) Error = SqliteMessage(h.Db(), rc);
     } else {
-      Error = SqliteMessage(h.Db, rc);
+      Error = SqliteMessage(h.Db(), rc);
     }
   }
   if (ok) {
-    int fdSync = ::open(tmp.c_str(), O_RDONLY);
-    if (fdSync >= 0) {
-      ::fsync(fdSync);
-      ::close(fdSync);
-    }
+    if (const TzbFd written(::open(tmp.c_str(), O_RDONLY | O_CLOEXEC)); written) ::fsync(written.get());
     if (::link(tmp.c_str(), Path.c_str()) != 0 && errno != EEXIST) {
       Error = std::string("cannot create ") + Path + ": " + std::strerror(errno);
       ok = false;
     }
-    int dfd = ::open(DirOf(Path).c_str(), O_RDONLY | O_DIRECTORY);
-    if (dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
+    if (const TzbFd folder(::open(DirOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder)
+      ::fsync(folder.get());
   }
   ::unlink(tmp.c_str());
   ::unlink((tmp + "-wal").c_str());
@@ -661,7 +661,7 @@ class TSqliteRegStore final : public IRegStore {
       if (!q.Ok()) return MapSqliteError(q.PrepareRc());
       if (int rc = q.Bind(1, ref.Key).Bind(2, n.Fold).Step(); rc != SQLITE_DONE) return MapSqliteError(rc);
     }
-    if (sqlite3_changes(h.Db) == 0) return ERROR_FILE_NOT_FOUND;
+    if (sqlite3_changes(h.Db()) == 0) return ERROR_FILE_NOT_FOUND;
     if (LSTATUS e = TouchKey(h, ref.Key)) return e;
     return tx.Commit();
   }

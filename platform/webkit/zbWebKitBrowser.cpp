@@ -207,8 +207,10 @@ struct TRef {
 
 struct TView : std::enable_shared_from_this<TView> {
   IzbBrowserHost& Host;
-  TzbGObject<WebKitWebView> View;
+  // In this order: the signals go first, then the view (out of the host's container, if any), then the
+  // window of its own.
   TzbTopLevel OwnWindow;
+  TzbOwnedWidget<WebKitWebView> View;
   TWebViewSignals Signals;
   int ReadyState = READYSTATE_UNINITIALIZED;
   bool HasDocument = false;
@@ -242,11 +244,6 @@ struct TView : std::enable_shared_from_this<TView> {
   std::map<std::uint32_t, IWebBrowser2::TStandardCommand> BrowserCommands;
 
   explicit TView(IzbBrowserHost& AHost) : Host(AHost) {}
-  ~TView() {
-    Signals.Disconnect();
-    if (View) gtk_widget_destroy(GTK_WIDGET(View.get()));
-    OwnWindow.reset();
-  }
 
   void Create(GtkContainer* AParent) {
     Content = TzbGObject<WebKitUserContentManager>(webkit_user_content_manager_new());
@@ -269,7 +266,7 @@ struct TView : std::enable_shared_from_this<TView> {
     GtkWidget* Widget =
         GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(), "user-content-manager",
                                 Content.get(), "settings", Settings.get(), nullptr));
-    View = TzbGObject<WebKitWebView>(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
+    View.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
     gtk_widget_set_size_request(Widget, 800, 600);
     if (AParent) {
       gtk_container_add(AParent, Widget);

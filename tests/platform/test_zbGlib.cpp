@@ -1,5 +1,6 @@
 // The GLib toolkit under everything else: owners that end in either order with what they hold, the one
 // wait's bound and its two modes, and the callback guard with errors that are no std::exception.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -96,6 +97,27 @@ TEST(GOwner, AsyncDataLivesUntilTheCallEndsWhenTheCallerGaveUpAndNoLonger) {
   state.reset();
   EXPECT_TRUE(WaitOnMainContext([&] { return watch.expired(); }, 5000));
   EXPECT_EQ(seen, 4);
+}
+
+// The descriptor goes with its owner or its last move target; Close() reports what close() said.
+TEST(COwner, AFileDescriptorIsClosedOnceByWhoeverHoldsItLast) {
+  const auto open = [](int AFd) { return ::fcntl(AFd, F_GETFD) != -1; };
+  int raw = -1;
+  {
+    TzbFd first(::open("/dev/null", O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(first);
+    raw = first.get();
+    TzbFd second(std::move(first));
+    EXPECT_FALSE(first);
+    EXPECT_EQ(second.get(), raw);
+    EXPECT_TRUE(open(raw));
+  }
+  EXPECT_FALSE(open(raw));
+  TzbFd written(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  raw = written.get();
+  EXPECT_TRUE(written.Close());
+  EXPECT_FALSE(open(raw));
+  EXPECT_FALSE(written.Close()) << "closing nothing is no success";
 }
 
 TEST(MainWait, TheBoundEndsAWaitThatNeverHolds) {
