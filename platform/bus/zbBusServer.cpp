@@ -116,7 +116,7 @@ struct TzbBusServer::TImpl {
   TzbGObject<GDBusConnection> Connection;
   TzbGNodeInfo Node;
   guint Registration = 0;
-  guint IdleSource = 0;
+  TzbSource IdleSource;
   bool OwnsName = false;
   bool Serving = false;
   bool Stopped = false;
@@ -147,7 +147,7 @@ struct TzbBusServer::TImpl {
 
   static gboolean OnIdle(gpointer AData) noexcept {
     auto* self = static_cast<TImpl*>(AData);
-    self->IdleSource = 0;
+    self->IdleSource.Ended();
     GuardCallback([&] { self->Serve(); });
     return G_SOURCE_REMOVE;
   }
@@ -290,7 +290,7 @@ TzbBusServer::TzbBusServer(TzbBusNames ANames, std::vector<TzbBusMethod> AMethod
 
 TzbBusServer::~TzbBusServer() {
   auto& d = *FImpl;
-  if (d.IdleSource) g_source_remove(d.IdleSource);
+  d.IdleSource.Remove();
   d.Stopped = true;
   d.RefuseQueued();
   if (d.Registration) g_dbus_connection_unregister_object(d.Connection.get(), d.Registration);
@@ -326,7 +326,7 @@ void TzbBusServer::ReleaseName() {
 void TzbBusServer::SetHandler(IzbBusHandler* AHandler) {
   auto& d = *FImpl;
   d.Handler = AHandler;
-  if (d.Handler && !d.Queue.empty() && !d.IdleSource) d.IdleSource = g_idle_add(&TImpl::OnIdle, &d);
+  if (d.Handler && !d.Queue.empty() && !d.IdleSource) d.IdleSource = TzbSource(g_idle_add(&TImpl::OnIdle, &d));
 }
 
 void TzbBusServer::Stop() {
