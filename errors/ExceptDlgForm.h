@@ -99,20 +99,27 @@ class TExceptionDialog {
 
  private:
   void FormShow();
-  bool FormKeyDown(const GdkEventKey& Key);
+  bool FormKeyDown(const GdkEventKey& AKey);
+  void OkClick();
+  void CancelClick();
+  void DetailsClick();
   void SaveClick();
+  void CopyClick();
   void ApplySizeLimits();
   int ScreenHeight() const;
 
+  // The actions "report.ok", "report.cancel", "report.details", "report.save" and "report.copy": the
+  // buttons, their mnemonics, the keys and the close box all act through them.
+  template <void (TExceptionDialog::*AClick)()>
+  static void OnAction(GSimpleAction*, GVariant*, gpointer ASelf) noexcept;
+  static const GActionEntry ReportActions[5];
   static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept;
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey* AKey, gpointer ASelf) noexcept;
   static gboolean OnDrawn(GtkWidget*, cairo_t*, gpointer ASelf) noexcept;
   static gboolean OnPostedBuild(gpointer ASelf) noexcept;
-  static void OnOkClicked(GtkButton*, gpointer ASelf) noexcept;
-  static void OnDetailsClicked(GtkButton*, gpointer ASelf) noexcept;
-  static void OnSaveClicked(GtkButton*, gpointer ASelf) noexcept;
 
   TzbTopLevel FForm;
+  TzbGObject<GSimpleActionGroup> FActions;
   GtkWidget* FbtnOk = nullptr;
   GtkWidget* FmemDetails = nullptr;
   GtkWidget* FbtnDetails = nullptr;
@@ -129,7 +136,7 @@ class TExceptionDialog {
   TModalResult FModalResult = mrNone;
   bool FBuildPosted = false;
   TzbSource FPostedBuild;
-  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal, FOkSignal, FDetailsSignal, FSaveSignal;
+  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal;
 };
 
 }  // namespace zb
