@@ -62,25 +62,25 @@ class TActiveScope {
   TActiveScope& operator=(const TActiveScope&) = delete;
 };
 
-std::string U8(std::u16string_view Text) { return Utf16ToUtf8(Text); }
+std::string U8(std::u16string_view AText) { return Utf16ToUtf8(AText); }
 
 // A hint's tooltip is its part before "|"; the long help after it has no place on this desktop.
-void SetHint(GtkWidget* Widget, std::u16string_view Hint) {
-  const std::string tip = U8(Hint.substr(0, Hint.find(u'|')));
-  if (!tip.empty()) gtk_widget_set_tooltip_text(Widget, tip.c_str());
+void SetHint(GtkWidget* AWidget, std::u16string_view AHint) {
+  const std::string tip = U8(AHint.substr(0, AHint.find(u'|')));
+  if (!tip.empty()) gtk_widget_set_tooltip_text(AWidget, tip.c_str());
 }
 
-std::u16string BufferText(GtkWidget* TextView) {
-  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(TextView));
+std::u16string BufferText(GtkWidget* ATextView) {
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(ATextView));
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(buffer, &start, &end);
   const TzbGChars text(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
   return Utf8ToUtf16(text.get());
 }
 
-void SetBufferText(GtkWidget* TextView, std::u16string_view Text) {
-  const std::string text = U8(Text);
-  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(TextView)), text.c_str(),
+void SetBufferText(GtkWidget* ATextView, std::u16string_view AText) {
+  const std::string text = U8(AText);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(ATextView)), text.c_str(),
                            static_cast<int>(text.size()));
 }
 
@@ -93,21 +93,21 @@ bool DebuggerPresent() {
 }
 
 // The user's own editor for text, where the original named Notepad.
-void OpenInTextEditor(GtkWindow* Window, const std::u16string& FileName) {
+void OpenInTextEditor(GtkWindow* AWindow, const std::u16string& AFileName) {
   const TzbGObject<GAppInfo> editor(g_app_info_get_default_for_type("text/plain", FALSE));
   const char* program = editor ? g_app_info_get_executable(editor.get()) : nullptr;
   if (program && *program) {
-    const TzbGChars quoted(g_shell_quote(U8(FileName).c_str()));
-    ShellExecuteOrOpenWith(Window, u"OPEN", Utf8ToUtf16(program), Utf8ToUtf16(quoted.get()), u"", SwShow);
+    const TzbGChars quoted(g_shell_quote(U8(AFileName).c_str()));
+    ShellExecuteOrOpenWith(AWindow, u"OPEN", Utf8ToUtf16(program), Utf8ToUtf16(quoted.get()), u"", SwShow);
   } else {
-    ShellExecuteOrOpenWith(Window, u"OPEN", FileName, u"", u"", SwShow);
+    ShellExecuteOrOpenWith(AWindow, u"OPEN", AFileName, u"", u"", SwShow);
   }
 }
 
 // The hourglass of the report's build: the screen cursor's count and, visibly, the watch on the dialog.
 class TWatchCursor {
  public:
-  explicit TWatchCursor(GtkWidget* Form) : FWindow(gtk_widget_get_window(Form)) {
+  explicit TWatchCursor(GtkWidget* AForm) : FWindow(gtk_widget_get_window(AForm)) {
     BeginWaitCursor(crHourGlass);
     if (!FWindow) return;
     GdkDisplay* display = gdk_window_get_display(FWindow);
@@ -189,8 +189,8 @@ bool KeyMatches(const TReportKey& AReportKey, const GdkEventKey& AKey, GdkKeymap
   if (keyval == 0) return false;
   if (gdk_keyval_to_lower(AKey.keyval) == keyval) return true;
   guint base = 0;
-  return gdk_keymap_translate_keyboard_state(AKeymap, AKey.hardware_keycode, static_cast<GdkModifierType>(0), 0,
-                                             &base, nullptr, nullptr, nullptr) &&
+  return gdk_keymap_translate_keyboard_state(AKeymap, AKey.hardware_keycode, static_cast<GdkModifierType>(0), 0, &base,
+                                             nullptr, nullptr, nullptr) &&
          gdk_keyval_to_lower(base) == keyval;
 }
 
@@ -200,15 +200,15 @@ void EnableAction(GSimpleActionGroup* AGroup, const char* AName, bool AEnabled) 
 
 }  // namespace
 
-void SetHostRegistryKey(std::u16string_view Key) { State().HostKey = Key; }
+void SetHostRegistryKey(std::u16string_view AKey) { State().HostKey = AKey; }
 std::u16string HostRegistryKey() { return State().HostKey; }
 std::u16string ExceptionDialogRegistryKey() { return HostRegistryKey() + u"\\ExceptionDialog"; }
 
-std::string CaptionToMnemonic(std::u16string_view Caption) {
+std::string CaptionToMnemonic(std::u16string_view ACaption) {
   std::u16string out;
-  for (std::size_t i = 0; i < Caption.size(); ++i) {
-    const char16_t c = Caption[i];
-    if (c == u'&' && i + 1 < Caption.size() && Caption[i + 1] == u'&') {
+  for (std::size_t i = 0; i < ACaption.size(); ++i) {
+    const char16_t c = ACaption[i];
+    if (c == u'&' && i + 1 < ACaption.size() && ACaption[i + 1] == u'&') {
       out += u'&';
       ++i;
     } else if (c == u'&') {
@@ -222,8 +222,8 @@ std::string CaptionToMnemonic(std::u16string_view Caption) {
   return U8(out);
 }
 
-std::u16string ProposedReportFileName(TDateTime When) {
-  return FormatDateTimeEx(u"\"ERR \"yyyy-mm-dd hhnnss\".log\"", When);
+std::u16string ProposedReportFileName(TDateTime AWhen) {
+  return FormatDateTimeEx(u"\"ERR \"yyyy-mm-dd hhnnss\".log\"", AWhen);
 }
 
 std::u16string ReportSaveFolder() {
@@ -232,9 +232,9 @@ std::u16string ReportSaveFolder() {
   return folder;
 }
 
-void ShowErrorMessageBox(std::u16string_view Message) {
+void ShowErrorMessageBox(std::u16string_view AMessage) {
   TExceptionDialog* owner = State().Current;
-  const std::string text = U8(NormaliseErrorMessage(Message));
+  const std::string text = U8(NormaliseErrorMessage(AMessage));
   const TzbTopLevel box(gtk_message_dialog_new(owner ? owner->Window() : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                                GTK_BUTTONS_NONE, "%s", text.c_str()));
   gtk_window_set_title(GTK_WINDOW(box.get()), U8(ApplicationTitle()).c_str());
@@ -245,20 +245,17 @@ void ShowErrorMessageBox(std::u16string_view Message) {
 }
 
 void InstallExceptionDialog() {
-  SetShowExceptionHook([](const std::exception& E) { TExceptionDialog::OnExceptionHandler(nullptr, E); });
+  SetShowExceptionHook([](const std::exception& AError) { TExceptionDialog::OnExceptionHandler(nullptr, AError); });
 }
 
 const GActionEntry TExceptionDialog::ReportActions[] = {
-    {"ok", OnAction<&TExceptionDialog::OkClick>},
-    {"cancel", OnAction<&TExceptionDialog::CancelClick>},
-    {"details", OnAction<&TExceptionDialog::DetailsClick>},
-    {"save", OnAction<&TExceptionDialog::SaveClick>},
+    {"ok", OnAction<&TExceptionDialog::OkClick>},           {"cancel", OnAction<&TExceptionDialog::CancelClick>},
+    {"details", OnAction<&TExceptionDialog::DetailsClick>}, {"save", OnAction<&TExceptionDialog::SaveClick>},
     {"copy", OnAction<&TExceptionDialog::CopyClick>},
 };
 
 TExceptionDialog::TExceptionDialog()
-    : FForm(GTK_WIDGET(g_object_new(zb_exception_window_get_type(), nullptr))),
-      FActions(g_simple_action_group_new()) {
+    : FForm(GTK_WIDGET(g_object_new(zb_exception_window_get_type(), nullptr))), FActions(g_simple_action_group_new()) {
   const TzbExceptionWindow* form = ExceptionWindow(FForm.get());
   FbtnOk = form->btnOk;
   FbtnSave = form->btnSave;
@@ -308,11 +305,11 @@ TExceptionDialog::TExceptionDialog()
 // The window may outlive the dialog while someone holds it: its actions must no longer reach this one.
 TExceptionDialog::~TExceptionDialog() { gtk_widget_insert_action_group(FForm.get(), ActionPrefix, nullptr); }
 
-void TExceptionDialog::ShowException(const std::exception& E, const std::exception_ptr& /*AThreadError*/,
+void TExceptionDialog::ShowException(const std::exception& AError, const std::exception_ptr& /*AThreadError*/,
                                      TNotifyEvent AOnDetails) {
   TDialogState& state = State();
   if (state.Current) {
-    ShowErrorMessageBox(ExceptionMessage(E));
+    ShowErrorMessageBox(ExceptionMessage(AError));
     return;
   }
   const std::unique_ptr<TExceptionDialog> dialog =
@@ -324,18 +321,18 @@ void TExceptionDialog::ShowException(const std::exception& E, const std::excepti
   dialog->FOnDetails = std::move(AOnDetails);
   dialog->FIsMainThread = std::this_thread::get_id() == MainThread;
   dialog->FLastActiveControl = ActiveReportControl();
-  dialog->SetMessageText(NormaliseErrorMessage(ExceptionMessage(E)));
+  dialog->SetMessageText(NormaliseErrorMessage(ExceptionMessage(AError)));
   dialog->FormShow();
   RunModalWindow(dialog->Window(), [&] { return dialog->FModalResult != mrNone; });
 }
 
-void TExceptionDialog::OnExceptionHandler(const void* /*Sender*/, const std::exception& E) {
+void TExceptionDialog::OnExceptionHandler(const void* /*ASender*/, const std::exception& AError) {
   if (ReportDialogActive()) {
-    ShowErrorMessageBox(ExceptionMessage(E));
+    ShowErrorMessageBox(ExceptionMessage(AError));
     return;
   }
   const TActiveScope active;
-  ShowException(E, nullptr, nullptr);
+  ShowException(AError, nullptr, nullptr);
 }
 
 void TExceptionDialog::OnExceptionThreadHandler(const std::exception_ptr& AThreadError) {
@@ -355,7 +352,7 @@ void TExceptionDialog::OnExceptionThreadHandler(const std::exception_ptr& AThrea
   }
 }
 
-void TExceptionDialog::SetDialogClass(TDialogFactory Factory) { State().Factory = std::move(Factory); }
+void TExceptionDialog::SetDialogClass(TDialogFactory AFactory) { State().Factory = std::move(AFactory); }
 TExceptionDialog* TExceptionDialog::Current() { return State().Current; }
 bool TExceptionDialog::ReportDialogActive() { return State().ReportDialogActive; }
 
@@ -399,18 +396,18 @@ void TExceptionDialog::AfterBuildDetails() {
   if (FOnDetails) FOnDetails(*this);
 }
 
-void TExceptionDialog::MessageBeep(TBeep /*Kind*/) {
+void TExceptionDialog::MessageBeep(TBeep /*AKind*/) {
   // The desktop's bell, as the user set it up (it may be switched off).
   gtk_widget_error_bell(FForm.get());
 }
 
-void TExceptionDialog::SetDetailsLines(const TStrings& Lines) {
+void TExceptionDialog::SetDetailsLines(const TStrings& ALines) {
   std::u16string text;
-  for (const auto& line : Lines) text += line + std::u16string(CRLF);
+  for (const auto& line : ALines) text += line + std::u16string(CRLF);
   SetBufferText(FmemDetails, text);
 }
 
-void TExceptionDialog::SetMessageText(std::u16string_view Text) { SetBufferText(FTextLabel, Text); }
+void TExceptionDialog::SetMessageText(std::u16string_view AText) { SetBufferText(FTextLabel, AText); }
 std::u16string TExceptionDialog::MessageText() const { return BufferText(FTextLabel); }
 std::u16string TExceptionDialog::DetailsText() const { return BufferText(FmemDetails); }
 
@@ -419,11 +416,11 @@ bool TExceptionDialog::MessageHasScrollBar() const {
   return bar && gtk_widget_get_visible(bar) && gtk_widget_get_child_visible(bar);
 }
 
-std::u16string TExceptionDialog::GetReportText(int Mode) const {
+std::u16string TExceptionDialog::GetReportText(int AMode) const {
   std::u16string text = MessageText();
   if (!text.empty() && !EndsWithText(u"\r\n\r\n", text, true)) text += u"\r\n\r\n";
   text += DetailsText();
-  if (Mode == 1) text = StringReplaceMulti(text, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
+  if (AMode == 1) text = StringReplaceMulti(text, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
   return text;
 }
 
@@ -462,12 +459,12 @@ void TExceptionDialog::ApplySizeLimits() {
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
 }
 
-void TExceptionDialog::SetDetailsShown(bool Value) {
-  FDetailsVisible = Value;
+void TExceptionDialog::SetDetailsShown(bool AValue) {
+  FDetailsVisible = AValue;
   int width = 0, height = 0;
   gtk_window_get_size(Window(), &width, &height);
-  gtk_widget_set_sensitive(FmemDetails, Value);
-  if (Value) {
+  gtk_widget_set_sensitive(FmemDetails, AValue);
+  if (AValue) {
     gtk_button_set_label(GTK_BUTTON(FbtnDetails), CaptionToMnemonic(u"<< " + std::u16string(CaptionDetails)).c_str());
     gtk_widget_show(FshpDetails);
     ApplySizeLimits();
@@ -487,8 +484,8 @@ void TExceptionDialog::SetDetailsShown(bool Value) {
   gtk_window_resize(Window(), width, FNonDetailsHeight);
 }
 
-void TExceptionDialog::Close(TModalResult Result) {
-  FModalResult = Result;
+void TExceptionDialog::Close(TModalResult AResult) {
+  FModalResult = AResult;
   gtk_widget_hide(FForm.get());
 }
 
