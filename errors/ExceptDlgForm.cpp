@@ -249,9 +249,11 @@ void InstallExceptionDialog() {
 }
 
 const GActionEntry TExceptionDialog::ReportActions[] = {
-    {"ok", OnAction<&TExceptionDialog::OkClick>},           {"cancel", OnAction<&TExceptionDialog::CancelClick>},
-    {"details", OnAction<&TExceptionDialog::DetailsClick>}, {"save", OnAction<&TExceptionDialog::SaveClick>},
-    {"copy", OnAction<&TExceptionDialog::CopyClick>},
+    {"ok", OnAction<&TExceptionDialog::OkClick>},            // OK, Alt+O, Enter
+    {"cancel", OnAction<&TExceptionDialog::CancelClick>},    // Escape, the close box
+    {"details", OnAction<&TExceptionDialog::DetailsClick>},  // Details, Alt+D
+    {"save", OnAction<&TExceptionDialog::SaveClick>},        // Speichern, Alt+S
+    {"copy", OnAction<&TExceptionDialog::CopyClick>},        // Ctrl+C
 };
 
 TExceptionDialog::TExceptionDialog()
