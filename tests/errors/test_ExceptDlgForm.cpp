@@ -320,6 +320,26 @@ TEST_F(ExceptDlgForm, CloseBoxCancels) {
   EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrCancel);
 }
 
+// With a second, non-Latin layout switched on, Ctrl and the key that is C in the first one still copies.
+TEST_F(ExceptDlgForm, CopyKeyOnANonLatinLayout) {
+  const auto layout = [](const char* ALayouts) {
+    const char* argv[] = {"setxkbmap", "-layout", ALayouts, nullptr};
+    int status = 0;
+    return g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                        nullptr, &status, nullptr) &&
+           g_spawn_check_wait_status(status, nullptr);
+  };
+  if (!layout("us,ru")) GTEST_SKIP() << "setxkbmap cannot set the layouts";
+  TScript script;
+  auto text = std::make_shared<std::string>();
+  script.Then([] { return gtk_widget_get_sensitive(TScript::Dialog()->SaveButton()); }, [] {});
+  ExpectClipboardCopy(script, "ctrl+Cyrillic_es", text);
+  script.Key("Escape");
+  Run(u"Kyrillisch", script);
+  EXPECT_TRUE(layout("us"));
+  EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrCancel);
+}
+
 TEST_F(ExceptDlgForm, LongMessageGetsScrollBarAlsoAfterResize) {
   std::u16string message;
   for (int i = 1; i <= 30; ++i) message += u"Zeile " + IntToText(i) + u" der Fehlermeldung\n";
