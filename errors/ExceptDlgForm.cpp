@@ -15,19 +15,16 @@
 #include "support/zbStr.h"
 #include "support/zbUnicode.h"
 
+extern "C" GResource* zberrorsdlg_get_resource();
+
 namespace zb {
 namespace {
 
-// The stored layout at 96 pixels per inch; GTK maps logical pixels to the screen's scale. Buttons may
-// come out taller than 25 in a theme with more padding: the collapsed height is measured, not assumed.
-constexpr int FormWidth = 400;
-constexpr int FormHeight = 255;
+// The stored layout (ExceptDlgForm.ui) is 400 x 255 logical pixels at 96 pixels per inch. Buttons may come
+// out taller than 25 in a theme with more padding: the collapsed height is measured, not assumed.
 constexpr int MinFormWidth = 200;
-constexpr int ButtonWidth = 75;
-constexpr int ButtonHeight = 25;
-constexpr int MessageHeight = 75;
+constexpr int FormHeight = 255;
 constexpr int ExpandedMinExtra = 100;
-constexpr int IconSize = 32;
 
 constexpr std::u16string_view CaptionOk = u"&OK";
 constexpr std::u16string_view CaptionDetails = u"&Details";
@@ -38,6 +35,10 @@ constexpr std::u16string_view DetailsButtonHint = u"Detailierte Fehler-Informati
 constexpr std::u16string_view CRLF = u"\r\n";
 
 constexpr int SwShow = 5;
+
+constexpr const char* TemplateResource = "/com/vestrum/Plumadesk5/HtmlService/errors/ExceptDlgForm.ui";
+constexpr const char* CssResource = "/com/vestrum/Plumadesk5/HtmlService/errors/ExceptDlgForm.css";
+constexpr const char* ActionPrefix = "report";
 
 const std::thread::id MainThread = std::this_thread::get_id();
 
@@ -61,39 +62,25 @@ class TActiveScope {
   TActiveScope& operator=(const TActiveScope&) = delete;
 };
 
-std::string U8(std::u16string_view Text) { return Utf16ToUtf8(Text); }
+std::string U8(std::u16string_view AText) { return Utf16ToUtf8(AText); }
 
 // A hint's tooltip is its part before "|"; the long help after it has no place on this desktop.
-void SetHint(GtkWidget* Widget, std::u16string_view Hint) {
-  const std::string tip = U8(Hint.substr(0, Hint.find(u'|')));
-  if (!tip.empty()) gtk_widget_set_tooltip_text(Widget, tip.c_str());
+void SetHint(GtkWidget* AWidget, std::u16string_view AHint) {
+  const std::string tip = U8(AHint.substr(0, AHint.find(u'|')));
+  if (!tip.empty()) gtk_widget_set_tooltip_text(AWidget, tip.c_str());
 }
 
-void AddCss(GtkWidget* Widget, const char* Css) {
-  TzbGObject<GtkCssProvider> provider(gtk_css_provider_new());
-  gtk_css_provider_load_from_data(provider.get(), Css, -1, nullptr);
-  gtk_style_context_add_provider(gtk_widget_get_style_context(Widget), GTK_STYLE_PROVIDER(provider.get()),
-                                 GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-}
-
-void SetMargins(GtkWidget* Widget, int Start, int Top, int End, int Bottom) {
-  gtk_widget_set_margin_start(Widget, Start);
-  gtk_widget_set_margin_top(Widget, Top);
-  gtk_widget_set_margin_end(Widget, End);
-  gtk_widget_set_margin_bottom(Widget, Bottom);
-}
-
-std::u16string BufferText(GtkWidget* TextView) {
-  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(TextView));
+std::u16string BufferText(GtkWidget* ATextView) {
+  GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(ATextView));
   GtkTextIter start, end;
   gtk_text_buffer_get_bounds(buffer, &start, &end);
   const TzbGChars text(gtk_text_buffer_get_text(buffer, &start, &end, TRUE));
   return Utf8ToUtf16(text.get());
 }
 
-void SetBufferText(GtkWidget* TextView, std::u16string_view Text) {
-  const std::string text = U8(Text);
-  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(TextView)), text.c_str(),
+void SetBufferText(GtkWidget* ATextView, std::u16string_view AText) {
+  const std::string text = U8(AText);
+  gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(ATextView)), text.c_str(),
                            static_cast<int>(text.size()));
 }
 
@@ -106,21 +93,21 @@ bool DebuggerPresent() {
 }
 
 // The user's own editor for text, where the original named Notepad.
-void OpenInTextEditor(GtkWindow* Window, const std::u16string& FileName) {
+void OpenInTextEditor(GtkWindow* AWindow, const std::u16string& AFileName) {
   const TzbGObject<GAppInfo> editor(g_app_info_get_default_for_type("text/plain", FALSE));
   const char* program = editor ? g_app_info_get_executable(editor.get()) : nullptr;
   if (program && *program) {
-    const TzbGChars quoted(g_shell_quote(U8(FileName).c_str()));
-    ShellExecuteOrOpenWith(Window, u"OPEN", Utf8ToUtf16(program), Utf8ToUtf16(quoted.get()), u"", SwShow);
+    const TzbGChars quoted(g_shell_quote(U8(AFileName).c_str()));
+    ShellExecuteOrOpenWith(AWindow, u"OPEN", Utf8ToUtf16(program), Utf8ToUtf16(quoted.get()), u"", SwShow);
   } else {
-    ShellExecuteOrOpenWith(Window, u"OPEN", FileName, u"", u"", SwShow);
+    ShellExecuteOrOpenWith(AWindow, u"OPEN", AFileName, u"", u"", SwShow);
   }
 }
 
 // The hourglass of the report's build: the screen cursor's count and, visibly, the watch on the dialog.
 class TWatchCursor {
  public:
-  explicit TWatchCursor(GtkWidget* Form) : FWindow(gtk_widget_get_window(Form)) {
+  explicit TWatchCursor(GtkWidget* AForm) : FWindow(gtk_widget_get_window(AForm)) {
     BeginWaitCursor(crHourGlass);
     if (!FWindow) return;
     GdkDisplay* display = gdk_window_get_display(FWindow);
@@ -140,17 +127,88 @@ class TWatchCursor {
   GdkWindow* FWindow;
 };
 
+// The dialog's window, declared in ExceptDlgForm.ui; the fields are the children TExceptionDialog fills.
+struct TzbExceptionWindow {
+  GtkWindow Parent;
+  GtkWidget* grid;
+  GtkWidget* TextLabel;
+  GtkWidget* MessageScroll;
+  GtkWidget* btnOk;
+  GtkWidget* btnSave;
+  GtkWidget* btnDetails;
+  GtkWidget* shpDetails;
+  GtkWidget* memDetails;
+};
+struct TzbExceptionWindowClass {
+  GtkWindowClass ParentClass;
+};
+
+G_DEFINE_TYPE(TzbExceptionWindow, zb_exception_window, GTK_TYPE_WINDOW)
+
+void zb_exception_window_init(TzbExceptionWindow* AWindow) { gtk_widget_init_template(GTK_WIDGET(AWindow)); }
+
+void zb_exception_window_class_init(TzbExceptionWindowClass* AClass) {
+  // The static library's unit that registers the resource is linked only when something refers to it.
+  zberrorsdlg_get_resource();
+  GtkWidgetClass* widgetClass = GTK_WIDGET_CLASS(AClass);
+  gtk_widget_class_set_template_from_resource(widgetClass, TemplateResource);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, grid);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, TextLabel);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, MessageScroll);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, btnOk);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, btnSave);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, btnDetails);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, shpDetails);
+  gtk_widget_class_bind_template_child(widgetClass, TzbExceptionWindow, memDetails);
+}
+
+TzbExceptionWindow* ExceptionWindow(GtkWidget* AWidget) {
+  return G_TYPE_CHECK_INSTANCE_CAST(AWidget, zb_exception_window_get_type(), TzbExceptionWindow);
+}
+
+// The keys of the report actions, beside the buttons' mnemonics and Enter for the default button (OK).
+// A key with MoreModifiers acts also with further modifiers held: Ctrl+Shift+C and Ctrl+Alt+C copy too.
+struct TReportKey {
+  const char* Action;
+  const char* Accelerator;
+  bool MoreModifiers;
+};
+constexpr TReportKey ReportKeys[] = {
+    {"cancel", "Escape", false},
+    {"copy", "<Control>c", true},
+};
+
+// On a layout without Latin letters the key is also the one that is the accelerator's in the first group.
+bool KeyMatches(const TReportKey& AReportKey, const GdkEventKey& AKey, GdkKeymap* AKeymap) {
+  guint keyval = 0;
+  GdkModifierType modifiers{};
+  gtk_accelerator_parse(AReportKey.Accelerator, &keyval, &modifiers);
+  keyval = gdk_keyval_to_lower(keyval);
+  const guint held = AKey.state & gtk_accelerator_get_default_mod_mask();
+  if (AReportKey.MoreModifiers ? (held & modifiers) != modifiers : held != modifiers) return false;
+  if (keyval == 0) return false;
+  if (gdk_keyval_to_lower(AKey.keyval) == keyval) return true;
+  guint base = 0;
+  return gdk_keymap_translate_keyboard_state(AKeymap, AKey.hardware_keycode, static_cast<GdkModifierType>(0), 0, &base,
+                                             nullptr, nullptr, nullptr) &&
+         gdk_keyval_to_lower(base) == keyval;
+}
+
+void EnableAction(GSimpleActionGroup* AGroup, const char* AName, bool AEnabled) {
+  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(AGroup), AName)), AEnabled);
+}
+
 }  // namespace
 
-void SetHostRegistryKey(std::u16string_view Key) { State().HostKey = Key; }
+void SetHostRegistryKey(std::u16string_view AKey) { State().HostKey = AKey; }
 std::u16string HostRegistryKey() { return State().HostKey; }
 std::u16string ExceptionDialogRegistryKey() { return HostRegistryKey() + u"\\ExceptionDialog"; }
 
-std::string CaptionToMnemonic(std::u16string_view Caption) {
+std::string CaptionToMnemonic(std::u16string_view ACaption) {
   std::u16string out;
-  for (std::size_t i = 0; i < Caption.size(); ++i) {
-    const char16_t c = Caption[i];
-    if (c == u'&' && i + 1 < Caption.size() && Caption[i + 1] == u'&') {
+  for (std::size_t i = 0; i < ACaption.size(); ++i) {
+    const char16_t c = ACaption[i];
+    if (c == u'&' && i + 1 < ACaption.size() && ACaption[i + 1] == u'&') {
       out += u'&';
       ++i;
     } else if (c == u'&') {
@@ -164,8 +222,8 @@ std::string CaptionToMnemonic(std::u16string_view Caption) {
   return U8(out);
 }
 
-std::u16string ProposedReportFileName(TDateTime When) {
-  return FormatDateTimeEx(u"\"ERR \"yyyy-mm-dd hhnnss\".log\"", When);
+std::u16string ProposedReportFileName(TDateTime AWhen) {
+  return FormatDateTimeEx(u"\"ERR \"yyyy-mm-dd hhnnss\".log\"", AWhen);
 }
 
 std::u16string ReportSaveFolder() {
@@ -174,9 +232,9 @@ std::u16string ReportSaveFolder() {
   return folder;
 }
 
-void ShowErrorMessageBox(std::u16string_view Message) {
+void ShowErrorMessageBox(std::u16string_view AMessage) {
   TExceptionDialog* owner = State().Current;
-  const std::string text = U8(NormaliseErrorMessage(Message));
+  const std::string text = U8(NormaliseErrorMessage(AMessage));
   const TzbTopLevel box(gtk_message_dialog_new(owner ? owner->Window() : nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR,
                                                GTK_BUTTONS_NONE, "%s", text.c_str()));
   gtk_window_set_title(GTK_WINDOW(box.get()), U8(ApplicationTitle()).c_str());
@@ -187,110 +245,73 @@ void ShowErrorMessageBox(std::u16string_view Message) {
 }
 
 void InstallExceptionDialog() {
-  SetShowExceptionHook([](const std::exception& E) { TExceptionDialog::OnExceptionHandler(nullptr, E); });
+  SetShowExceptionHook([](const std::exception& AError) { TExceptionDialog::OnExceptionHandler(nullptr, AError); });
 }
 
-TExceptionDialog::TExceptionDialog() : FForm(gtk_window_new(GTK_WINDOW_TOPLEVEL)) {
-  GtkWindow* form = Window();
-  gtk_window_set_type_hint(form, GDK_WINDOW_TYPE_HINT_DIALOG);
-  gtk_window_set_position(form, GTK_WIN_POS_CENTER);
-  gtk_window_set_modal(form, TRUE);
-  gtk_window_set_default_size(form, FormWidth, FormHeight);
+const GActionEntry TExceptionDialog::ReportActions[] = {
+    {"ok", OnAction<&TExceptionDialog::OkClick>},            // OK, Alt+O, Enter
+    {"cancel", OnAction<&TExceptionDialog::CancelClick>},    // Escape, the close box
+    {"details", OnAction<&TExceptionDialog::DetailsClick>},  // Details, Alt+D
+    {"save", OnAction<&TExceptionDialog::SaveClick>},        // Speichern, Alt+S
+    {"copy", OnAction<&TExceptionDialog::CopyClick>},        // Ctrl+C
+};
 
-  GtkWidget* grid = gtk_grid_new();
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 3);
-  gtk_container_add(GTK_CONTAINER(form), grid);
+TExceptionDialog::TExceptionDialog()
+    : FForm(GTK_WIDGET(g_object_new(zb_exception_window_get_type(), nullptr))), FActions(g_simple_action_group_new()) {
+  const TzbExceptionWindow* form = ExceptionWindow(FForm.get());
+  FbtnOk = form->btnOk;
+  FbtnSave = form->btnSave;
+  FbtnDetails = form->btnDetails;
+  FTextLabel = form->TextLabel;
+  FMessageScroll = form->MessageScroll;
+  FshpDetails = form->shpDetails;
+  FmemDetails = form->memDetails;
 
-  GtkWidget* icon = gtk_image_new_from_icon_name("dialog-error", GTK_ICON_SIZE_DND);
-  gtk_image_set_pixel_size(GTK_IMAGE(icon), IconSize);
-  gtk_widget_set_valign(icon, GTK_ALIGN_START);
-  SetMargins(icon, 9, 8, 15, 0);
-  gtk_grid_attach(GTK_GRID(grid), icon, 0, 0, 1, 3);
+  g_action_map_add_action_entries(G_ACTION_MAP(FActions.get()), ReportActions, G_N_ELEMENTS(ReportActions), this);
+  gtk_widget_insert_action_group(FForm.get(), ActionPrefix, G_ACTION_GROUP(FActions.get()));
+  // Details and Save wait for the report.
+  EnableAction(FActions.get(), "details", false);
+  EnableAction(FActions.get(), "save", false);
 
-  FTextLabel = gtk_text_view_new();
-  gtk_text_view_set_editable(GTK_TEXT_VIEW(FTextLabel), FALSE);
-  gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(FTextLabel), FALSE);
-  gtk_text_view_set_accepts_tab(GTK_TEXT_VIEW(FTextLabel), FALSE);
-  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FTextLabel), GTK_WRAP_WORD_CHAR);
-  AddCss(FTextLabel, "textview, textview text { background-color: transparent; }");
+  const TzbGObject<GtkCssProvider> css(gtk_css_provider_new());
+  gtk_css_provider_load_from_resource(css.get(), CssResource);
+  for (GtkWidget* view : {FTextLabel, FmemDetails})
+    gtk_style_context_add_provider(gtk_widget_get_style_context(view), GTK_STYLE_PROVIDER(css.get()),
+                                   GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
+  gtk_button_set_label(GTK_BUTTON(FbtnOk), CaptionToMnemonic(CaptionOk).c_str());
+  gtk_button_set_label(GTK_BUTTON(FbtnSave), CaptionToMnemonic(CaptionSave).c_str());
   SetHint(FTextLabel, MessageHint);
-  // The scroll bar appears exactly when the message does not fit, also after a resize.
-  FMessageScroll = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(FMessageScroll), GTK_POLICY_NEVER, GTK_POLICY_AUTOMATIC);
-  gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(FMessageScroll), FALSE);
-  gtk_container_add(GTK_CONTAINER(FMessageScroll), FTextLabel);
-  gtk_widget_set_size_request(FMessageScroll, -1, MessageHeight);
-  gtk_widget_set_hexpand(FMessageScroll, TRUE);
-  SetMargins(FMessageScroll, 0, 8, 15, 7);
-  gtk_grid_attach(GTK_GRID(grid), FMessageScroll, 1, 0, 1, 3);
-
-  const auto button = [&](std::u16string_view Caption, int Row) {
-    GtkWidget* b = gtk_button_new_with_mnemonic(CaptionToMnemonic(Caption).c_str());
-    gtk_widget_set_size_request(b, ButtonWidth, ButtonHeight);
-    gtk_widget_set_valign(b, GTK_ALIGN_START);
-    gtk_grid_attach(GTK_GRID(grid), b, 2, Row, 1, 1);
-    return b;
-  };
-  FbtnOk = button(CaptionOk, 0);
-  FbtnSave = button(CaptionSave, 1);
-  FbtnDetails = button(CaptionDetails, 2);
-  SetMargins(FbtnOk, 0, 4, 5, 0);
-  SetMargins(FbtnSave, 0, 0, 5, 0);
-  SetMargins(FbtnDetails, 0, 0, 5, 5);
-  SetHint(FbtnDetails, DetailsButtonHint);
-  gtk_widget_set_sensitive(FbtnDetails, FALSE);
-  gtk_widget_set_sensitive(FbtnSave, FALSE);
-  gtk_widget_set_can_default(FbtnOk, TRUE);
-  gtk_window_set_default(form, FbtnOk);
-
-  FmemDetails = gtk_text_view_new();
-  gtk_text_view_set_editable(GTK_TEXT_VIEW(FmemDetails), FALSE);
-  gtk_text_view_set_accepts_tab(GTK_TEXT_VIEW(FmemDetails), FALSE);
-  gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(FmemDetails), GTK_WRAP_NONE);
-  AddCss(FmemDetails, "textview { font-family: \"Courier New\", monospace; font-size: 12px; }");
   SetHint(FmemDetails, DetailsHint);
-  GtkWidget* detailsScroll = gtk_scrolled_window_new(nullptr, nullptr);
-  gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(detailsScroll), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
-  gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(detailsScroll), FALSE);
-  gtk_container_add(GTK_CONTAINER(detailsScroll), FmemDetails);
-  FshpDetails = gtk_frame_new(nullptr);
-  gtk_frame_set_shadow_type(GTK_FRAME(FshpDetails), GTK_SHADOW_IN);
-  gtk_container_add(GTK_CONTAINER(FshpDetails), detailsScroll);
-  gtk_widget_set_hexpand(FshpDetails, TRUE);
-  gtk_widget_set_vexpand(FshpDetails, TRUE);
-  SetMargins(FshpDetails, 6, 2, 6, 11);
-  gtk_grid_attach(GTK_GRID(grid), FshpDetails, 0, 3, 3, 1);
+  SetHint(FbtnDetails, DetailsButtonHint);
+  gtk_window_set_default(Window(), FbtnOk);
 
   // Tab order: message, OK, Details, report, Save.
   TzbOwner<GList, g_list_free> chain;
-  for (GtkWidget* w : {FMessageScroll, FbtnOk, FbtnDetails, FshpDetails, FbtnSave})
-    chain.reset(g_list_append(chain.release(), w));
+  for (GtkWidget* widget : {FMessageScroll, FbtnOk, FbtnDetails, FshpDetails, FbtnSave})
+    chain.reset(g_list_append(chain.release(), widget));
   G_GNUC_BEGIN_IGNORE_DEPRECATIONS
-  gtk_container_set_focus_chain(GTK_CONTAINER(grid), chain.get());
+  gtk_container_set_focus_chain(GTK_CONTAINER(form->grid), chain.get());
   G_GNUC_END_IGNORE_DEPRECATIONS
-  gtk_widget_show_all(grid);
   gtk_widget_grab_focus(FbtnOk);
 
-  FDeleteSignal = TzbSignal(form, "delete-event", G_CALLBACK(OnDelete), this);
+  FDeleteSignal = TzbSignal(FForm.get(), "delete-event", G_CALLBACK(OnDelete), this);
   // Connected before the window's own handler, so the form sees every key before its controls.
-  FKeySignal = TzbSignal(form, "key-press-event", G_CALLBACK(OnKeyPress), this);
-  FDrawSignal = TzbSignal(form, "draw", G_CALLBACK(OnDrawn), this);
-  FOkSignal = TzbSignal(FbtnOk, "clicked", G_CALLBACK(OnOkClicked), this);
-  FDetailsSignal = TzbSignal(FbtnDetails, "clicked", G_CALLBACK(OnDetailsClicked), this);
-  FSaveSignal = TzbSignal(FbtnSave, "clicked", G_CALLBACK(OnSaveClicked), this);
+  FKeySignal = TzbSignal(FForm.get(), "key-press-event", G_CALLBACK(OnKeyPress), this);
+  FDrawSignal = TzbSignal(FForm.get(), "draw", G_CALLBACK(OnDrawn), this);
 
   FFullHeight = FormHeight;
   SetDetailsShown(false);
-  gtk_window_set_title(form, U8(Format(u"%s - Anwendungsfehler", {ApplicationTitle()})).c_str());
+  gtk_window_set_title(Window(), U8(Format(u"%s - Anwendungsfehler", {ApplicationTitle()})).c_str());
 }
 
-TExceptionDialog::~TExceptionDialog() = default;
+// The window may outlive the dialog while someone holds it: its actions must no longer reach this one.
+TExceptionDialog::~TExceptionDialog() { gtk_widget_insert_action_group(FForm.get(), ActionPrefix, nullptr); }
 
-void TExceptionDialog::ShowException(const std::exception& E, const std::exception_ptr& /*AThreadError*/,
+void TExceptionDialog::ShowException(const std::exception& AError, const std::exception_ptr& /*AThreadError*/,
                                      TNotifyEvent AOnDetails) {
   TDialogState& state = State();
   if (state.Current) {
-    ShowErrorMessageBox(ExceptionMessage(E));
+    ShowErrorMessageBox(ExceptionMessage(AError));
     return;
   }
   const std::unique_ptr<TExceptionDialog> dialog =
@@ -302,18 +323,18 @@ void TExceptionDialog::ShowException(const std::exception& E, const std::excepti
   dialog->FOnDetails = std::move(AOnDetails);
   dialog->FIsMainThread = std::this_thread::get_id() == MainThread;
   dialog->FLastActiveControl = ActiveReportControl();
-  dialog->SetMessageText(NormaliseErrorMessage(ExceptionMessage(E)));
+  dialog->SetMessageText(NormaliseErrorMessage(ExceptionMessage(AError)));
   dialog->FormShow();
   RunModalWindow(dialog->Window(), [&] { return dialog->FModalResult != mrNone; });
 }
 
-void TExceptionDialog::OnExceptionHandler(const void* /*Sender*/, const std::exception& E) {
+void TExceptionDialog::OnExceptionHandler(const void* /*ASender*/, const std::exception& AError) {
   if (ReportDialogActive()) {
-    ShowErrorMessageBox(ExceptionMessage(E));
+    ShowErrorMessageBox(ExceptionMessage(AError));
     return;
   }
   const TActiveScope active;
-  ShowException(E, nullptr, nullptr);
+  ShowException(AError, nullptr, nullptr);
 }
 
 void TExceptionDialog::OnExceptionThreadHandler(const std::exception_ptr& AThreadError) {
@@ -333,7 +354,7 @@ void TExceptionDialog::OnExceptionThreadHandler(const std::exception_ptr& AThrea
   }
 }
 
-void TExceptionDialog::SetDialogClass(TDialogFactory Factory) { State().Factory = std::move(Factory); }
+void TExceptionDialog::SetDialogClass(TDialogFactory AFactory) { State().Factory = std::move(AFactory); }
 TExceptionDialog* TExceptionDialog::Current() { return State().Current; }
 bool TExceptionDialog::ReportDialogActive() { return State().ReportDialogActive; }
 
@@ -354,9 +375,7 @@ void TExceptionDialog::BuildDetails() {
   struct TFinally {
     TExceptionDialog& Dialog;
     ~TFinally() {
-      gtk_widget_set_sensitive(Dialog.FbtnOk, TRUE);
-      gtk_widget_set_sensitive(Dialog.FbtnDetails, TRUE);
-      gtk_widget_set_sensitive(Dialog.FbtnSave, TRUE);
+      for (const char* action : {"ok", "details", "save"}) EnableAction(Dialog.FActions.get(), action, true);
       gtk_widget_grab_focus(Dialog.FbtnOk);
     }
   } enable{*this};
@@ -379,18 +398,18 @@ void TExceptionDialog::AfterBuildDetails() {
   if (FOnDetails) FOnDetails(*this);
 }
 
-void TExceptionDialog::MessageBeep(TBeep /*Kind*/) {
+void TExceptionDialog::MessageBeep(TBeep /*AKind*/) {
   // The desktop's bell, as the user set it up (it may be switched off).
   gtk_widget_error_bell(FForm.get());
 }
 
-void TExceptionDialog::SetDetailsLines(const TStrings& Lines) {
+void TExceptionDialog::SetDetailsLines(const TStrings& ALines) {
   std::u16string text;
-  for (const auto& line : Lines) text += line + std::u16string(CRLF);
+  for (const auto& line : ALines) text += line + std::u16string(CRLF);
   SetBufferText(FmemDetails, text);
 }
 
-void TExceptionDialog::SetMessageText(std::u16string_view Text) { SetBufferText(FTextLabel, Text); }
+void TExceptionDialog::SetMessageText(std::u16string_view AText) { SetBufferText(FTextLabel, AText); }
 std::u16string TExceptionDialog::MessageText() const { return BufferText(FTextLabel); }
 std::u16string TExceptionDialog::DetailsText() const { return BufferText(FmemDetails); }
 
@@ -399,11 +418,11 @@ bool TExceptionDialog::MessageHasScrollBar() const {
   return bar && gtk_widget_get_visible(bar) && gtk_widget_get_child_visible(bar);
 }
 
-std::u16string TExceptionDialog::GetReportText(int Mode) const {
+std::u16string TExceptionDialog::GetReportText(int AMode) const {
   std::u16string text = MessageText();
   if (!text.empty() && !EndsWithText(u"\r\n\r\n", text, true)) text += u"\r\n\r\n";
   text += DetailsText();
-  if (Mode == 1) text = StringReplaceMulti(text, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
+  if (AMode == 1) text = StringReplaceMulti(text, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
   return text;
 }
 
@@ -442,12 +461,12 @@ void TExceptionDialog::ApplySizeLimits() {
                                 static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
 }
 
-void TExceptionDialog::SetDetailsShown(bool Value) {
-  FDetailsVisible = Value;
+void TExceptionDialog::SetDetailsShown(bool AValue) {
+  FDetailsVisible = AValue;
   int width = 0, height = 0;
   gtk_window_get_size(Window(), &width, &height);
-  gtk_widget_set_sensitive(FmemDetails, Value);
-  if (Value) {
+  gtk_widget_set_sensitive(FmemDetails, AValue);
+  if (AValue) {
     gtk_button_set_label(GTK_BUTTON(FbtnDetails), CaptionToMnemonic(u"<< " + std::u16string(CaptionDetails)).c_str());
     gtk_widget_show(FshpDetails);
     ApplySizeLimits();
@@ -467,32 +486,29 @@ void TExceptionDialog::SetDetailsShown(bool Value) {
   gtk_window_resize(Window(), width, FNonDetailsHeight);
 }
 
-void TExceptionDialog::Close(TModalResult Result) {
-  FModalResult = Result;
+void TExceptionDialog::Close(TModalResult AResult) {
+  FModalResult = AResult;
   gtk_widget_hide(FForm.get());
 }
 
-bool TExceptionDialog::FormKeyDown(const GdkEventKey& Key) {
-  const auto modifiers = Key.state & gtk_accelerator_get_default_mod_mask();
-  if (Key.keyval == GDK_KEY_Escape && modifiers == 0) {
-    Close(mrCancel);
+bool TExceptionDialog::FormKeyDown(const GdkEventKey& AKey) {
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(FForm.get()));
+  GActionGroup* actions = G_ACTION_GROUP(FActions.get());
+  for (const TReportKey& key : ReportKeys) {
+    if (!KeyMatches(key, AKey, keymap) || !g_action_group_get_action_enabled(actions, key.Action)) continue;
+    g_action_group_activate_action(actions, key.Action, nullptr);
     return true;
   }
-  // Other modifiers do not matter: Ctrl+Shift+C and Ctrl+Alt+C copy as well.
-  if (!(Key.state & GDK_CONTROL_MASK)) return false;
-  guint key = gdk_keyval_to_upper(Key.keyval);
-  if (key != GDK_KEY_C) {
-    // On a layout without Latin letters the key is the one that is C in the first group.
-    guint base = 0;
-    GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(FForm.get()));
-    if (gdk_keymap_translate_keyboard_state(keymap, Key.hardware_keycode, static_cast<GdkModifierType>(0), 0, &base,
-                                            nullptr, nullptr, nullptr))
-      key = gdk_keyval_to_upper(base);
-  }
-  if (key != GDK_KEY_C) return false;
+  return false;
+}
+
+void TExceptionDialog::OkClick() { Close(mrOk); }
+void TExceptionDialog::CancelClick() { Close(mrCancel); }
+void TExceptionDialog::DetailsClick() { SetDetailsShown(!FDetailsVisible); }
+
+void TExceptionDialog::CopyClick() {
   CopyReportToClipboard();
   MessageBeep(TBeep::bpDefault);
-  return true;
 }
 
 void TExceptionDialog::SaveClick() {
@@ -527,8 +543,17 @@ void TExceptionDialog::SaveClick() {
   if (DebuggerPresent()) OpenInTextEditor(Window(), fileName);
 }
 
+template <void (TExceptionDialog::*AClick)()>
+void TExceptionDialog::OnAction(GSimpleAction*, GVariant*, gpointer ASelf) noexcept {
+  GuardCallback([&] { (static_cast<TExceptionDialog*>(ASelf)->*AClick)(); });
+}
+
+// The close box is Escape.
 gboolean TExceptionDialog::OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept {
-  GuardCallback([&] { static_cast<TExceptionDialog*>(ASelf)->Close(mrCancel); });
+  GuardCallback([&] {
+    g_action_group_activate_action(G_ACTION_GROUP(static_cast<TExceptionDialog*>(ASelf)->FActions.get()), "cancel",
+                                   nullptr);
+  });
   return TRUE;
 }
 
@@ -555,21 +580,6 @@ gboolean TExceptionDialog::OnPostedBuild(gpointer ASelf) noexcept {
     self->BuildDetails();
   });
   return G_SOURCE_REMOVE;
-}
-
-void TExceptionDialog::OnOkClicked(GtkButton*, gpointer ASelf) noexcept {
-  GuardCallback([&] { static_cast<TExceptionDialog*>(ASelf)->Close(mrOk); });
-}
-
-void TExceptionDialog::OnDetailsClicked(GtkButton*, gpointer ASelf) noexcept {
-  GuardCallback([&] {
-    auto* self = static_cast<TExceptionDialog*>(ASelf);
-    self->SetDetailsShown(!self->FDetailsVisible);
-  });
-}
-
-void TExceptionDialog::OnSaveClicked(GtkButton*, gpointer ASelf) noexcept {
-  GuardCallback([&] { static_cast<TExceptionDialog*>(ASelf)->SaveClick(); });
 }
 
 }  // namespace zb

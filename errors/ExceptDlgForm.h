@@ -27,19 +27,19 @@ class EzbAbort : public EzbException {
 // The remembered save folder is the value "SavePath" of HKEY_CURRENT_USER\<host key>\ExceptionDialog.
 inline constexpr std::u16string_view DefaultHostRegistryKey = u"Software\\Vestrum\\Plumadesk 5.0";
 inline constexpr std::u16string_view SavePathValueName = u"SavePath";
-void SetHostRegistryKey(std::u16string_view Key);
+void SetHostRegistryKey(std::u16string_view AKey);
 std::u16string HostRegistryKey();
 std::u16string ExceptionDialogRegistryKey();
 
 // "&" marks the next letter as the accelerator, "&&" is an "&": GTK's "_" form, in UTF-8.
-std::string CaptionToMnemonic(std::u16string_view Caption);
+std::string CaptionToMnemonic(std::u16string_view ACaption);
 // "ERR yyyy-mm-dd hhnnss.log".
-std::u16string ProposedReportFileName(TDateTime When);
+std::u16string ProposedReportFileName(TDateTime AWhen);
 // The remembered folder when it exists, else the log folder (created when missing); no trailing "/".
 std::u16string ReportSaveFolder();
 
 // The standard error message box (modal, one OK button), in front of the open dialog if there is one.
-void ShowErrorMessageBox(std::u16string_view Message);
+void ShowErrorMessageBox(std::u16string_view AMessage);
 
 // Makes TzbExceptionHandler::ShowException show this dialog.
 void InstallExceptionDialog();
@@ -56,25 +56,26 @@ class TExceptionDialog {
   TExceptionDialog(const TExceptionDialog&) = delete;
   TExceptionDialog& operator=(const TExceptionDialog&) = delete;
 
-  // Shows E modally and returns when the dialog is closed. AThreadError: the error that ended a worker
-  // thread, if that is where E comes from; it does not change what is shown.
-  static void ShowException(const std::exception& E, const std::exception_ptr& AThreadError, TNotifyEvent AOnDetails);
+  // Shows AError modally and returns when the dialog is closed. AThreadError: the error that ended a worker
+  // thread, if that is where AError comes from; it does not change what is shown.
+  static void ShowException(const std::exception& AError, const std::exception_ptr& AThreadError,
+                            TNotifyEvent AOnDetails);
   // Error-hook entries: a second error while a dialog is showing goes to the message box.
-  static void OnExceptionHandler(const void* Sender, const std::exception& E);
+  static void OnExceptionHandler(const void* ASender, const std::exception& AError);
   static void OnExceptionThreadHandler(const std::exception_ptr& AThreadError);
   // The class of the dialogs ShowException creates; empty: TExceptionDialog.
-  static void SetDialogClass(TDialogFactory Factory);
+  static void SetDialogClass(TDialogFactory AFactory);
   static TExceptionDialog* Current();
   static bool ReportDialogActive();
 
-  // Mode 1 masks "<" and ">" as "(" and ")".
-  std::u16string GetReportText(int Mode) const;
+  // AMode 1 masks "<" and ">" as "(" and ")".
+  std::u16string GetReportText(int AMode) const;
   void CopyReportToClipboard();
-  void SetDetailsShown(bool Value);
+  void SetDetailsShown(bool AValue);
   bool DetailsShown() const { return FDetailsVisible; }
   void BuildDetails();
-  void SetMessageText(std::u16string_view Text);
-  void Close(TModalResult Result);
+  void SetMessageText(std::u16string_view AText);
+  void Close(TModalResult AResult);
 
   GtkWindow* Window() const { return GTK_WINDOW(FForm.get()); }
   GtkWidget* OkButton() const { return FbtnOk; }
@@ -94,25 +95,32 @@ class TExceptionDialog {
   // The report of this process; a derived dialog may show another.
   virtual void FillDetails();
   virtual void AfterBuildDetails();
-  virtual void MessageBeep(TBeep Kind);
-  void SetDetailsLines(const TStrings& Lines);
+  virtual void MessageBeep(TBeep AKind);
+  void SetDetailsLines(const TStrings& ALines);
 
  private:
   void FormShow();
-  bool FormKeyDown(const GdkEventKey& Key);
+  bool FormKeyDown(const GdkEventKey& AKey);
+  void OkClick();
+  void CancelClick();
+  void DetailsClick();
   void SaveClick();
+  void CopyClick();
   void ApplySizeLimits();
   int ScreenHeight() const;
 
+  // The actions "report.ok", "report.cancel", "report.details", "report.save" and "report.copy": the
+  // buttons, their mnemonics, the keys and the close box all act through them.
+  template <void (TExceptionDialog::*AClick)()>
+  static void OnAction(GSimpleAction*, GVariant*, gpointer ASelf) noexcept;
+  static const GActionEntry ReportActions[5];
   static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept;
   static gboolean OnKeyPress(GtkWidget*, GdkEventKey* AKey, gpointer ASelf) noexcept;
   static gboolean OnDrawn(GtkWidget*, cairo_t*, gpointer ASelf) noexcept;
   static gboolean OnPostedBuild(gpointer ASelf) noexcept;
-  static void OnOkClicked(GtkButton*, gpointer ASelf) noexcept;
-  static void OnDetailsClicked(GtkButton*, gpointer ASelf) noexcept;
-  static void OnSaveClicked(GtkButton*, gpointer ASelf) noexcept;
 
   TzbTopLevel FForm;
+  TzbGObject<GSimpleActionGroup> FActions;
   GtkWidget* FbtnOk = nullptr;
   GtkWidget* FmemDetails = nullptr;
   GtkWidget* FbtnDetails = nullptr;
@@ -129,7 +137,7 @@ class TExceptionDialog {
   TModalResult FModalResult = mrNone;
   bool FBuildPosted = false;
   TzbSource FPostedBuild;
-  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal, FOkSignal, FDetailsSignal, FSaveSignal;
+  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal;
 };
 
 }  // namespace zb

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -137,6 +138,17 @@ GtkWindow* ActiveDialog(GType Type) {
   return found;
 }
 
+// A real mouse click in the middle of AWidget.
+void Click(GtkWidget* AWidget) {
+  int x = 0, y = 0;
+  gdk_window_get_origin(gtk_widget_get_window(gtk_widget_get_toplevel(AWidget)), &x, &y);
+  int left = 0, top = 0;
+  ASSERT_TRUE(gtk_widget_translate_coordinates(AWidget, gtk_widget_get_toplevel(AWidget), 0, 0, &left, &top));
+  x += left + gtk_widget_get_allocated_width(AWidget) / 2;
+  y += top + gtk_widget_get_allocated_height(AWidget) / 2;
+  ASSERT_TRUE(zb::test::xdo::Run({"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"}));
+}
+
 class ExceptDlgForm : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -262,6 +274,70 @@ TEST_F(ExceptDlgForm, DetailsToggleRemembersHeightCopiesAndClosesWithEnter) {
   script.Key("Return");
   Run(u"  Die Datei \"a.htm\" wurde nicht gefunden ", script);
   EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrOk);
+}
+
+// The buttons, their keys and the close box reach the same report actions; the actions the report is
+// needed for come on with it.
+TEST_F(ExceptDlgForm, ButtonsAndCloseBoxActThroughTheReportActions) {
+  TScript script;
+  script
+      .Then(
+          [] {
+            return gtk_widget_get_sensitive(TScript::Dialog()->SaveButton()) &&
+                   gtk_window_is_active(TScript::Dialog()->Window());
+          },
+          [] {
+            TTestDialog* d = TScript::Dialog();
+            GActionGroup* actions = gtk_widget_get_action_group(GTK_WIDGET(d->Window()), "report");
+            ASSERT_NE(actions, nullptr);
+            const TzbGStrv names(g_action_group_list_actions(actions));
+            std::vector<std::string> listed(names.get(), names.get() + g_strv_length(names.get()));
+            std::sort(listed.begin(), listed.end());
+            EXPECT_EQ(listed, (std::vector<std::string>{"cancel", "copy", "details", "ok", "save"}));
+            EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(d->OkButton())), "report.ok");
+            EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(d->SaveButton())), "report.save");
+            EXPECT_STREQ(gtk_actionable_get_action_name(GTK_ACTIONABLE(d->DetailsButton())), "report.details");
+            Click(d->DetailsButton());
+          })
+      .Then([] { return TScript::Dialog()->DetailsShown(); }, [] { Click(TScript::Dialog()->SaveButton()); })
+      .Then([] { return ActiveDialog(GTK_TYPE_FILE_CHOOSER_DIALOG) != nullptr; }, [] { Keys("Escape"); })
+      .Then([] { return gtk_window_is_active(TScript::Dialog()->Window()); },
+            [] {
+              // Escape closed the chooser only.
+              EXPECT_EQ(TScript::Dialog()->ModalResult(), TExceptionDialog::mrNone);
+              Click(TScript::Dialog()->DetailsButton());
+            })
+      .Then([] { return !TScript::Dialog()->DetailsShown(); }, [] { Click(TScript::Dialog()->OkButton()); });
+  Run(u"Knopf", script);
+  EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrOk);
+}
+
+TEST_F(ExceptDlgForm, CloseBoxCancels) {
+  TScript script;
+  script.Then([] { return gtk_window_is_active(TScript::Dialog()->Window()); },
+              [] { gtk_window_close(TScript::Dialog()->Window()); });
+  Run(u"Schließen", script);
+  EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrCancel);
+}
+
+// With a second, non-Latin layout switched on, Ctrl and the key that is C in the first one still copies.
+TEST_F(ExceptDlgForm, CopyKeyOnANonLatinLayout) {
+  const auto layout = [](const char* ALayouts) {
+    const char* argv[] = {"setxkbmap", "-layout", ALayouts, nullptr};
+    int status = 0;
+    return g_spawn_sync(nullptr, const_cast<char**>(argv), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr,
+                        nullptr, &status, nullptr) &&
+           g_spawn_check_wait_status(status, nullptr);
+  };
+  if (!layout("us,ru")) GTEST_SKIP() << "setxkbmap cannot set the layouts";
+  TScript script;
+  auto text = std::make_shared<std::string>();
+  script.Then([] { return gtk_widget_get_sensitive(TScript::Dialog()->SaveButton()); }, [] {});
+  ExpectClipboardCopy(script, "ctrl+Cyrillic_es", text);
+  script.Key("Escape");
+  Run(u"Kyrillisch", script);
+  EXPECT_TRUE(layout("us"));
+  EXPECT_EQ(TTestDialog::Closed, TExceptionDialog::mrCancel);
 }
 
 TEST_F(ExceptDlgForm, LongMessageGetsScrollBarAlsoAfterResize) {
