@@ -13,6 +13,7 @@
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/gtk/zbWindowActions.h"
 #include "platform/print/zbPageSetup.h"
 
 namespace zb::print {
@@ -48,6 +49,7 @@ class TzbPageSetupDialog {
 
  private:
   enum TSide { sLeft, sTop, sRight, sBottom };
+  friend void BindPageSetupTemplate(GtkWidgetClass* AClass);  // the window of zbPageSetupDialog.ui
   void Build(GtkWindow* AParent);
   void AddPaper(const std::u16string& AName);
   void Fill(const TzbPageSetup& ASetup);
@@ -55,7 +57,7 @@ class TzbPageSetupDialog {
   void WriteStore() const;
 
   TMeasure FUnit;
-  TzbTopLevel FDialog;
+  TzbTopLevel FDialog;  // a TzbPageSetupWindow of zbPageSetupDialog.ui
   GtkComboBoxText* FPaper = nullptr;
   GtkToggleButton* FPortrait = nullptr;
   GtkToggleButton* FLandscape = nullptr;
@@ -66,7 +68,7 @@ class TzbPageSetupDialog {
   std::array<double, 4> FStoredInches{};
   std::vector<std::u16string> FPaperNames;
   gint FResponse = GTK_RESPONSE_NONE;
-  std::vector<TzbSignal> FSignals;
+  TzbWindowActions FWindowActions;
 };
 
 // Shows the page-setup dialog modally over AParent (may be null); AOnShow runs once it is on screen
