@@ -170,7 +170,7 @@ void TzbPageSetupDialog::Build(GtkWindow* AParent) {
   const TzbGChars heading(g_markup_printf_escaped("<b>%s</b>", FUnit == mUS ? "Ränder (Zoll)" : "Ränder (Millimeter)"));
   gtk_label_set_markup(dialog->MarginsHeading, heading.get());
   for (GtkSpinButton* margin : FMargins) ConfigureMargin(margin, FUnit);
-  constexpr int LegendColumns = 5;
+  constexpr int legendColumns = 5;
   int i = 0;
   for (auto [code, meaning] : CodeLegend) {
     GtkWidget* label = gtk_label_new(nullptr);
@@ -178,15 +178,15 @@ void TzbPageSetupDialog::Build(GtkWindow* AParent) {
     gtk_label_set_markup(GTK_LABEL(label), markup.get());
     gtk_widget_set_halign(label, GTK_ALIGN_START);
     gtk_style_context_add_class(gtk_widget_get_style_context(label), "dim-label");
-    gtk_grid_attach(dialog->Legend, label, i % LegendColumns, i / LegendColumns, 1, 1);
+    gtk_grid_attach(dialog->Legend, label, i % legendColumns, i / legendColumns, 1, 1);
     ++i;
   }
 
-  static constexpr GActionEntry Entries[] = {
+  static constexpr GActionEntry entries[] = {
       {"ok", Activate<&TzbPageSetupDialog::Confirm>},
       {"cancel", Activate<&TzbPageSetupDialog::Cancel>},
   };
-  FWindowActions.Install(window, "setup", Entries, this, SetupKeys);
+  FWindowActions.Install(window, "setup", entries, this, SetupKeys);
 }
 
 void TzbPageSetupDialog::AddPaper(const std::u16string& AName) {

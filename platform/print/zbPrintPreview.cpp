@@ -194,7 +194,7 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
     gtk_combo_box_text_append(preview->ZoomBox, ZoomId(entry.Zoom).c_str(), entry.Text);
   gtk_button_set_label(preview->CloseButton, CloseButtonLabel);
 
-  static constexpr GActionEntry Entries[] = {
+  static constexpr GActionEntry entries[] = {
       {"close", Activate<&TzbPrintPreview::Close>},
       {"print", Activate<&TzbPrintPreview::RequestPrint>},
       {"page-setup", Activate<&TzbPrintPreview::RequestPageSetup>},
@@ -209,7 +209,7 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
       {"scroll-left", Activate<&TzbPrintPreview::ScrollLeft>},
       {"scroll-right", Activate<&TzbPrintPreview::ScrollRight>},
   };
-  FWindowActions.Install(window, "preview", Entries, this, PreviewKeys);
+  FWindowActions.Install(window, "preview", entries, this, PreviewKeys);
   // A missing action leaves its button off and its key without effect.
   FWindowActions.SetEnabled("print", static_cast<bool>(FActions.Print));
   FWindowActions.SetEnabled("page-setup", static_cast<bool>(FActions.PageSetup));

@@ -8,7 +8,6 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
