@@ -241,7 +241,7 @@ void TzbPrintPreview::Relayout() {
   height *= PixelsPerPoint();
   const double roomX = FViewWidth - 2 * Gap, roomY = FViewHeight - 2 * Gap;
   const auto* entry = std::find_if(std::begin(ZoomEntries), std::end(ZoomEntries),
-                                   [this](const TZoomEntry& e) { return e.Zoom == FZoom; });
+                                   [this](const TZoomEntry& AEntry) { return AEntry.Zoom == FZoom; });
   if (FZoom == pzWholePage && FViewWidth > 0)
     FScale = std::max(MinScale, std::min(roomX / width, roomY / height));
   else if (FZoom == pzPageWidth && FViewWidth > 0)
