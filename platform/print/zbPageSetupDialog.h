@@ -1,6 +1,7 @@
 // The page-setup dialog: paper, orientation, header, footer and the four margins, filled from the
 // page-setup store and written back to it when confirmed. Margins are shown in the unit of the user's
-// locale (LC_MEASUREMENT); the store keeps inches.
+// locale (LC_MEASUREMENT); the store keeps inches. Laid out in zbPageSetupDialog.ui; OK and Abbrechen
+// are the actions of the window's "setup" group.
 #pragma once
 
 #include <gtk/gtk.h>

@@ -1,5 +1,6 @@
 // The print preview: a modal window of our own showing the pages of a finished (stamped) PDF, one
-// page at a time, with page navigation, zoom, and the actions printing and page setup.
+// page at a time, with page navigation, zoom, and the actions printing and page setup. Laid out in
+// zbPrintPreview.ui; its buttons and keys are the actions of the window's "preview" group.
 #pragma once
 
 #include <gtk/gtk.h>
