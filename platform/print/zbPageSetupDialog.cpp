@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/gtk/zbModalRun.h"
+#include "platform/gtk/zbWindowActions.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbRegistry.h"
 #include "support/zbUnicode.h"
@@ -54,28 +56,121 @@ std::string PaperLabel(const std::string& AName) {
   return text.get();
 }
 
-GtkWidget* Heading(const char* AText) {
-  GtkWidget* label = gtk_label_new(nullptr);
-  const TzbGChars markup(g_markup_printf_escaped("<b>%s</b>", AText));
-  gtk_label_set_markup(GTK_LABEL(label), markup.get());
-  gtk_widget_set_halign(label, GTK_ALIGN_START);
-  return label;
+void ConfigureMargin(GtkSpinButton* ASpin, TMeasure AUnit) {
+  const bool us = AUnit == mUS;
+  const double step = us ? 0.05 : 1;
+  gtk_spin_button_configure(ASpin, gtk_adjustment_new(0, 0, us ? 10 : 250, step, 10 * step, 0), step, MarginDigits);
+  gtk_spin_button_set_increments(ASpin, step, us ? 0.5 : 10);
 }
 
-// A field's label, indented under its heading; the mnemonic moves to AField.
-GtkWidget* FieldLabel(const char* AText, GtkWidget* AField, bool AIndent = true) {
-  GtkWidget* label = gtk_label_new_with_mnemonic(AText);
-  gtk_label_set_mnemonic_widget(GTK_LABEL(label), AField);
-  gtk_widget_set_halign(label, GTK_ALIGN_START);
-  if (AIndent) gtk_widget_set_margin_start(label, 12);
-  return label;
+// Each action of the dialog's "setup" group; the buttons of zbPageSetupDialog.ui name them.
+template <void (TzbPageSetupDialog::*AStep)()>
+void Activate(GSimpleAction*, GVariant*, gpointer ADialog) noexcept {
+  GuardCallback([&] { (static_cast<TzbPageSetupDialog*>(ADialog)->*AStep)(); });
 }
 
-GtkWidget* Legend() {
-  GtkWidget* grid = gtk_grid_new();
-  gtk_grid_set_column_spacing(GTK_GRID(grid), 18);
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 2);
-  constexpr int Columns = 5;
+// OK is the default button besides: Return in any field confirms.
+constexpr TzbActionKeys SetupKeys[] = {
+    {"cancel", {"Escape"}},
+};
+
+}  // namespace
+
+// The window of zbPageSetupDialog.ui.
+struct TzbPageSetupWindow {
+  GtkDialog Parent;
+  TzbPageSetupDialog* Owner;
+  GtkComboBoxText* Paper;
+  GtkToggleButton* Portrait;
+  GtkToggleButton* Landscape;
+  GtkLabel* MarginsHeading;
+  std::array<GtkSpinButton*, 4> Margins;  // left, top, right, bottom
+  GtkEntry* Header;
+  GtkEntry* Footer;
+  GtkGrid* Legend;
+  GtkWidget* Ok;
+};
+
+struct TzbPageSetupWindowClass {
+  GtkDialogClass ParentClass;
+};
+
+extern "C" GResource* zbprintdlg_get_resource();
+
+G_DEFINE_TYPE(TzbPageSetupWindow, zb_page_setup_window, GTK_TYPE_DIALOG)
+
+void BindPageSetupTemplate(GtkWidgetClass* AClass);
+
+void zb_page_setup_window_init(TzbPageSetupWindow* AWindow) { gtk_widget_init_template(GTK_WIDGET(AWindow)); }
+
+void zb_page_setup_window_class_init(TzbPageSetupWindowClass* AClass) {
+  zbprintdlg_get_resource();
+  BindPageSetupTemplate(GTK_WIDGET_CLASS(AClass));
+}
+
+void BindPageSetupTemplate(GtkWidgetClass* AClass) {
+  gtk_widget_class_set_template_from_resource(AClass, "/com/vestrum/Plumadesk5/HtmlService/print/zbPageSetupDialog.ui");
+  const auto bind = [AClass](const char* AId, std::size_t AOffset) {
+    gtk_widget_class_bind_template_child_full(AClass, AId, FALSE, static_cast<gssize>(AOffset));
+  };
+  bind("paper", offsetof(TzbPageSetupWindow, Paper));
+  bind("portrait", offsetof(TzbPageSetupWindow, Portrait));
+  bind("landscape", offsetof(TzbPageSetupWindow, Landscape));
+  bind("margins-heading", offsetof(TzbPageSetupWindow, MarginsHeading));
+  const std::size_t margins = offsetof(TzbPageSetupWindow, Margins);
+  bind("margin-left", margins + TzbPageSetupDialog::sLeft * sizeof(GtkSpinButton*));
+  bind("margin-top", margins + TzbPageSetupDialog::sTop * sizeof(GtkSpinButton*));
+  bind("margin-right", margins + TzbPageSetupDialog::sRight * sizeof(GtkSpinButton*));
+  bind("margin-bottom", margins + TzbPageSetupDialog::sBottom * sizeof(GtkSpinButton*));
+  bind("header", offsetof(TzbPageSetupWindow, Header));
+  bind("footer", offsetof(TzbPageSetupWindow, Footer));
+  bind("legend", offsetof(TzbPageSetupWindow, Legend));
+  bind("ok", offsetof(TzbPageSetupWindow, Ok));
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnResponse", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer AWindow) noexcept {
+        GuardCallback([&] {
+          if (TzbPageSetupDialog* owner = static_cast<TzbPageSetupWindow*>(AWindow)->Owner)
+            owner->FResponse = AResponse;
+        });
+      }));
+  // The dialog answers a close with a response of its own; the window itself stays until we let go of it.
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnDelete", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) noexcept -> gboolean { return TRUE; }));
+}
+
+TzbPageSetupDialog::TzbPageSetupDialog(GtkWindow* AParent) : FUnit(LocaleMeasure()) {
+  Build(AParent);
+  Fill(ReadPageSetup());
+}
+
+TzbPageSetupDialog::~TzbPageSetupDialog() {
+  if (FDialog) reinterpret_cast<TzbPageSetupWindow*>(FDialog.get())->Owner = nullptr;
+}
+
+GtkWindow* TzbPageSetupDialog::Window() const { return GTK_WINDOW(FDialog.get()); }
+
+void TzbPageSetupDialog::Build(GtkWindow* AParent) {
+  // A header bar would put the buttons out of the keyboard order people expect in a form.
+  auto* dialog =
+      static_cast<TzbPageSetupWindow*>(g_object_new(zb_page_setup_window_get_type(), "use-header-bar", FALSE, nullptr));
+  FDialog.reset(GTK_WIDGET(dialog));
+  dialog->Owner = this;
+  FPaper = dialog->Paper;
+  FPortrait = dialog->Portrait;
+  FLandscape = dialog->Landscape;
+  FHeader = dialog->Header;
+  FFooter = dialog->Footer;
+  FMargins = dialog->Margins;
+
+  GtkWindow* window = Window();
+  if (AParent) gtk_window_set_transient_for(window, AParent);
+  gtk_window_set_position(window, AParent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
+  gtk_widget_grab_default(dialog->Ok);
+  for (const char* name : CommonPapers) AddPaper(Utf8ToUtf16(name));
+  const TzbGChars heading(g_markup_printf_escaped("<b>%s</b>", FUnit == mUS ? "Ränder (Zoll)" : "Ränder (Millimeter)"));
+  gtk_label_set_markup(dialog->MarginsHeading, heading.get());
+  for (GtkSpinButton* margin : FMargins) ConfigureMargin(margin, FUnit);
+  constexpr int legendColumns = 5;
   int i = 0;
   for (auto [code, meaning] : CodeLegend) {
     GtkWidget* label = gtk_label_new(nullptr);
@@ -83,123 +178,15 @@ GtkWidget* Legend() {
     gtk_label_set_markup(GTK_LABEL(label), markup.get());
     gtk_widget_set_halign(label, GTK_ALIGN_START);
     gtk_style_context_add_class(gtk_widget_get_style_context(label), "dim-label");
-    gtk_grid_attach(GTK_GRID(grid), label, i % Columns, i / Columns, 1, 1);
+    gtk_grid_attach(dialog->Legend, label, i % legendColumns, i / legendColumns, 1, 1);
     ++i;
   }
-  gtk_widget_set_margin_start(grid, 12);
-  return grid;
-}
 
-GtkSpinButton* MarginField(TMeasure AUnit, const char* AName) {
-  const bool us = AUnit == mUS;
-  GtkWidget* spin = gtk_spin_button_new_with_range(0, us ? 10 : 250, us ? 0.05 : 1);
-  gtk_spin_button_set_digits(GTK_SPIN_BUTTON(spin), MarginDigits);
-  gtk_spin_button_set_increments(GTK_SPIN_BUTTON(spin), us ? 0.05 : 1, us ? 0.5 : 10);
-  gtk_spin_button_set_numeric(GTK_SPIN_BUTTON(spin), TRUE);
-  gtk_entry_set_activates_default(GTK_ENTRY(spin), TRUE);
-  gtk_entry_set_width_chars(GTK_ENTRY(spin), 7);
-  gtk_widget_set_name(spin, AName);
-  return GTK_SPIN_BUTTON(spin);
-}
-
-GtkEntry* TextField(const char* AName) {
-  GtkWidget* entry = gtk_entry_new();
-  gtk_entry_set_activates_default(GTK_ENTRY(entry), TRUE);
-  gtk_entry_set_width_chars(GTK_ENTRY(entry), 40);
-  gtk_widget_set_hexpand(entry, TRUE);
-  gtk_widget_set_name(entry, AName);
-  return GTK_ENTRY(entry);
-}
-
-}  // namespace
-
-TzbPageSetupDialog::TzbPageSetupDialog(GtkWindow* AParent) : FUnit(LocaleMeasure()) {
-  Build(AParent);
-  Fill(ReadPageSetup());
-}
-
-TzbPageSetupDialog::~TzbPageSetupDialog() = default;
-
-GtkWindow* TzbPageSetupDialog::Window() const { return GTK_WINDOW(FDialog.get()); }
-
-void TzbPageSetupDialog::Build(GtkWindow* AParent) {
-  // A header bar would put the buttons out of the keyboard order people expect in a form.
-  FDialog.reset(GTK_WIDGET(g_object_new(GTK_TYPE_DIALOG, "use-header-bar", FALSE, nullptr)));
-  GtkWindow* window = Window();
-  gtk_window_set_title(window, "Seite einrichten");
-  gtk_window_set_modal(window, TRUE);
-  if (AParent) gtk_window_set_transient_for(window, AParent);
-  gtk_window_set_position(window, AParent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
-  gtk_window_set_resizable(window, FALSE);
-  gtk_window_set_type_hint(window, GDK_WINDOW_TYPE_HINT_DIALOG);
-
-  GtkDialog* dialog = GTK_DIALOG(FDialog.get());
-  gtk_dialog_add_button(dialog, "_Abbrechen", GTK_RESPONSE_CANCEL);
-  gtk_dialog_add_button(dialog, "_OK", GTK_RESPONSE_OK);
-  gtk_dialog_set_default_response(dialog, GTK_RESPONSE_OK);
-
-  GtkWidget* grid = gtk_grid_new();
-  gtk_grid_set_row_spacing(GTK_GRID(grid), 6);
-  gtk_grid_set_column_spacing(GTK_GRID(grid), 12);
-  gtk_container_set_border_width(GTK_CONTAINER(grid), 12);
-  int row = 0;
-
-  gtk_grid_attach(GTK_GRID(grid), Heading("Papier"), 0, row++, 4, 1);
-  FPaper = GTK_COMBO_BOX_TEXT(gtk_combo_box_text_new());
-  gtk_widget_set_name(GTK_WIDGET(FPaper), "paper");
-  for (const char* name : CommonPapers) AddPaper(Utf8ToUtf16(name));
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("_Papiergröße:", GTK_WIDGET(FPaper)), 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FPaper), 1, row++, 3, 1);
-
-  GtkWidget* portrait = gtk_radio_button_new_with_mnemonic(nullptr, "_Hochformat");
-  GtkWidget* landscape = gtk_radio_button_new_with_mnemonic_from_widget(GTK_RADIO_BUTTON(portrait), "_Querformat");
-  FPortrait = GTK_TOGGLE_BUTTON(portrait);
-  FLandscape = GTK_TOGGLE_BUTTON(landscape);
-  GtkWidget* orientation = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 18);
-  gtk_box_pack_start(GTK_BOX(orientation), portrait, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(orientation), landscape, FALSE, FALSE, 0);
-  GtkWidget* orientationLabel = gtk_label_new("Ausrichtung:");
-  gtk_widget_set_halign(orientationLabel, GTK_ALIGN_START);
-  gtk_widget_set_margin_start(orientationLabel, 12);
-  gtk_grid_attach(GTK_GRID(grid), orientationLabel, 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), orientation, 1, row++, 3, 1);
-
-  GtkWidget* margins = Heading(FUnit == mUS ? "Ränder (Zoll)" : "Ränder (Millimeter)");
-  gtk_widget_set_margin_top(margins, 12);
-  gtk_grid_attach(GTK_GRID(grid), margins, 0, row++, 4, 1);
-  FMargins = {MarginField(FUnit, "margin-left"), MarginField(FUnit, "margin-top"), MarginField(FUnit, "margin-right"),
-              MarginField(FUnit, "margin-bottom")};
-  // Left beside right, top beside bottom: each row one direction of the page.
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("_Links:", GTK_WIDGET(FMargins[sLeft])), 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FMargins[sLeft]), 1, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("_Rechts:", GTK_WIDGET(FMargins[sRight]), false), 2, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FMargins[sRight]), 3, row++, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("O_ben:", GTK_WIDGET(FMargins[sTop])), 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FMargins[sTop]), 1, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("U_nten:", GTK_WIDGET(FMargins[sBottom]), false), 2, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FMargins[sBottom]), 3, row++, 1, 1);
-
-  GtkWidget* lines = Heading("Kopf- und Fußzeile");
-  gtk_widget_set_margin_top(lines, 12);
-  gtk_grid_attach(GTK_GRID(grid), lines, 0, row++, 4, 1);
-  FHeader = TextField("header");
-  FFooter = TextField("footer");
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("_Kopfzeile:", GTK_WIDGET(FHeader)), 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FHeader), 1, row++, 3, 1);
-  gtk_grid_attach(GTK_GRID(grid), FieldLabel("F_ußzeile:", GTK_WIDGET(FFooter)), 0, row, 1, 1);
-  gtk_grid_attach(GTK_GRID(grid), GTK_WIDGET(FFooter), 1, row++, 3, 1);
-  gtk_grid_attach(GTK_GRID(grid), Legend(), 0, row++, 4, 1);
-
-  gtk_box_pack_start(GTK_BOX(gtk_dialog_get_content_area(dialog)), grid, TRUE, TRUE, 0);
-
-  FSignals.emplace_back(FDialog.get(), "response", G_CALLBACK(+[](GtkDialog*, gint AResponse, gpointer ASelf) noexcept {
-                          GuardCallback([&] { static_cast<TzbPageSetupDialog*>(ASelf)->FResponse = AResponse; });
-                        }),
-                        this);
-  // The dialog answers a close with a response of its own; the window itself stays until we let go of it.
-  FSignals.emplace_back(FDialog.get(), "delete-event",
-                        G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer) noexcept -> gboolean { return TRUE; }),
-                        nullptr);
+  static constexpr GActionEntry entries[] = {
+      {"ok", Activate<&TzbPageSetupDialog::Confirm>},
+      {"cancel", Activate<&TzbPageSetupDialog::Cancel>},
+  };
+  FWindowActions.Install(window, "setup", entries, this, SetupKeys);
 }
 
 void TzbPageSetupDialog::AddPaper(const std::u16string& AName) {

@@ -1,6 +1,7 @@
 // The page-setup dialog: paper, orientation, header, footer and the four margins, filled from the
 // page-setup store and written back to it when confirmed. Margins are shown in the unit of the user's
-// locale (LC_MEASUREMENT); the store keeps inches.
+// locale (LC_MEASUREMENT); the store keeps inches. Laid out in zbPageSetupDialog.ui; OK and Abbrechen
+// are the actions of the window's "setup" group.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -13,6 +14,7 @@
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/gtk/zbWindowActions.h"
 #include "platform/print/zbPageSetup.h"
 
 namespace zb::print {
@@ -48,6 +50,7 @@ class TzbPageSetupDialog {
 
  private:
   enum TSide { sLeft, sTop, sRight, sBottom };
+  friend void BindPageSetupTemplate(GtkWidgetClass* AClass);  // the window of zbPageSetupDialog.ui
   void Build(GtkWindow* AParent);
   void AddPaper(const std::u16string& AName);
   void Fill(const TzbPageSetup& ASetup);
@@ -55,7 +58,7 @@ class TzbPageSetupDialog {
   void WriteStore() const;
 
   TMeasure FUnit;
-  TzbTopLevel FDialog;
+  TzbTopLevel FDialog;  // a TzbPageSetupWindow of zbPageSetupDialog.ui
   GtkComboBoxText* FPaper = nullptr;
   GtkToggleButton* FPortrait = nullptr;
   GtkToggleButton* FLandscape = nullptr;
@@ -66,7 +69,7 @@ class TzbPageSetupDialog {
   std::array<double, 4> FStoredInches{};
   std::vector<std::u16string> FPaperNames;
   gint FResponse = GTK_RESPONSE_NONE;
-  std::vector<TzbSignal> FSignals;
+  TzbWindowActions FWindowActions;
 };
 
 // Shows the page-setup dialog modally over AParent (may be null); AOnShow runs once it is on screen

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <utility>
 
 #include "platform/glib/zbCallbackGuard.h"
 #include "platform/gtk/zbModalRun.h"
+#include "platform/gtk/zbWindowActions.h"
 #include "platform/print/zbPrintError.h"
 #include "support/zbUnicode.h"
 
@@ -40,12 +42,102 @@ TzbGObject<PopplerDocument> OpenPdf(std::u16string_view APdf) {
 
 std::string ZoomId(TzbPreviewZoom AZoom) { return std::to_string(static_cast<int>(AZoom)); }
 
-GtkWidget* ToolbarSeparator() {
-  GtkWidget* separator = gtk_separator_new(GTK_ORIENTATION_VERTICAL);
-  gtk_widget_set_margin_start(separator, 6);
-  gtk_widget_set_margin_end(separator, 6);
-  return separator;
+}  // namespace
+
+// The window of zbPrintPreview.ui. Its handlers reach the preview through Owner, which the preview
+// clears before it lets go of the window.
+struct TzbPreviewWindow {
+  GtkWindow Parent;
+  TzbPrintPreview* Owner;
+  GtkWidget* View;
+  GtkWidget* Canvas;
+  GtkScrolledWindow* Scroller;
+  GtkLabel* PageLabel;
+  GtkComboBoxText* ZoomBox;
+  GtkButton* CloseButton;
+};
+
+struct TzbPreviewWindowClass {
+  GtkWindowClass ParentClass;
+};
+
+extern "C" GResource* zbprintdlg_get_resource();
+
+G_DEFINE_TYPE(TzbPreviewWindow, zb_preview_window, GTK_TYPE_WINDOW)
+
+void BindPreviewTemplate(GtkWidgetClass* AClass);
+
+namespace {
+
+// Runs AWork with the preview while the window has one; no exception leaves the C callback.
+template <typename F>
+void WithOwner(gpointer AWindow, F&& AWork) noexcept {
+  GuardCallback([&] {
+    if (TzbPrintPreview* owner = static_cast<TzbPreviewWindow*>(AWindow)->Owner) AWork(*owner);
+  });
 }
+
+}  // namespace
+
+void zb_preview_window_init(TzbPreviewWindow* AWindow) { gtk_widget_init_template(GTK_WIDGET(AWindow)); }
+
+void zb_preview_window_class_init(TzbPreviewWindowClass* AClass) {
+  zbprintdlg_get_resource();
+  BindPreviewTemplate(GTK_WIDGET_CLASS(AClass));
+}
+
+void BindPreviewTemplate(GtkWidgetClass* AClass) {
+  gtk_widget_class_set_template_from_resource(AClass, "/com/vestrum/Plumadesk5/HtmlService/print/zbPrintPreview.ui");
+  gtk_widget_class_bind_template_child_full(AClass, "view", FALSE, offsetof(TzbPreviewWindow, View));
+  gtk_widget_class_bind_template_child_full(AClass, "pages", FALSE, offsetof(TzbPreviewWindow, Canvas));
+  gtk_widget_class_bind_template_child_full(AClass, "scroller", FALSE, offsetof(TzbPreviewWindow, Scroller));
+  gtk_widget_class_bind_template_child_full(AClass, "page-number", FALSE, offsetof(TzbPreviewWindow, PageLabel));
+  gtk_widget_class_bind_template_child_full(AClass, "zoom", FALSE, offsetof(TzbPreviewWindow, ZoomBox));
+  gtk_widget_class_bind_template_child_full(AClass, "close", FALSE, offsetof(TzbPreviewWindow, CloseButton));
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnDelete", G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer AWindow) noexcept -> gboolean {
+        WithOwner(AWindow, [](TzbPrintPreview& APreview) { APreview.Close(); });
+        return TRUE;  // the window goes with its owner
+      }));
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnZoomChanged", G_CALLBACK(+[](GtkComboBox* ABox, gpointer AWindow) noexcept {
+        WithOwner(AWindow, [&](TzbPrintPreview& APreview) { APreview.ZoomChosen(gtk_combo_box_get_active_id(ABox)); });
+      }));
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnDraw", G_CALLBACK(+[](GtkWidget*, cairo_t* ACairo, gpointer AWindow) noexcept -> gboolean {
+        WithOwner(AWindow, [&](TzbPrintPreview& APreview) { APreview.Draw(ACairo); });
+        return TRUE;
+      }));
+  gtk_widget_class_bind_template_callback_full(
+      AClass, "OnViewAllocated", G_CALLBACK(+[](GtkWidget*, GdkRectangle* AArea, gpointer AWindow) noexcept {
+        WithOwner(AWindow, [&](TzbPrintPreview& APreview) { APreview.ViewAllocated(AArea->width, AArea->height); });
+      }));
+}
+
+namespace {
+
+// Each action of the window's "preview" group; the buttons of zbPrintPreview.ui name them.
+template <void (TzbPrintPreview::*AStep)()>
+void Activate(GSimpleAction*, GVariant*, gpointer APreview) noexcept {
+  GuardCallback([&] { (static_cast<TzbPrintPreview*>(APreview)->*AStep)(); });
+}
+
+// The keys of the preview's actions. The arrows scroll the page while it has the focus; elsewhere
+// they move the focus. Shift may come with plus, depending on the keyboard; it is no part of the key.
+constexpr TzbActionKeys PreviewKeys[] = {
+    {"close", {"Escape"}},
+    {"print", {"<Control>p"}},
+    {"previous-page", {"Page_Up", "KP_Page_Up"}},
+    {"next-page", {"Page_Down", "KP_Page_Down"}},
+    {"first-page", {"Home", "KP_Home"}},
+    {"last-page", {"End", "KP_End"}},
+    {"zoom-in", {"<Control>plus", "<Control>equal", "<Control>KP_Add"}},
+    {"zoom-out", {"<Control>minus", "<Control>KP_Subtract"}},
+    {"scroll-up", {"Up"}, "pages"},
+    {"scroll-down", {"Down"}, "pages"},
+    {"scroll-left", {"Left"}, "pages"},
+    {"scroll-right", {"Right"}, "pages"},
+};
 
 }  // namespace
 
@@ -57,7 +149,9 @@ TzbPrintPreview::TzbPrintPreview(GtkWindow* AParent, std::u16string_view ATitle,
   UpdateControls();
 }
 
-TzbPrintPreview::~TzbPrintPreview() = default;
+TzbPrintPreview::~TzbPrintPreview() {
+  if (FWindow) reinterpret_cast<TzbPreviewWindow*>(FWindow.get())->Owner = nullptr;
+}
 
 GtkWindow* TzbPrintPreview::Window() const { return GTK_WINDOW(FWindow.get()); }
 
@@ -76,11 +170,18 @@ void TzbPrintPreview::Load(std::u16string_view APdf) {
 }
 
 void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
-  FWindow.reset(gtk_window_new(GTK_WINDOW_TOPLEVEL));
+  auto* preview = static_cast<TzbPreviewWindow*>(g_object_new(zb_preview_window_get_type(), nullptr));
+  FWindow.reset(GTK_WIDGET(preview));
+  preview->Owner = this;
+  FView = preview->View;
+  FCanvas = preview->Canvas;
+  FScroller = preview->Scroller;
+  FPageLabel = preview->PageLabel;
+  FZoomBox = GTK_COMBO_BOX(preview->ZoomBox);
+
   GtkWindow* window = Window();
   const std::string title = ATitle.empty() ? std::string("Druckvorschau") : "Druckvorschau – " + Utf16ToUtf8(ATitle);
   gtk_window_set_title(window, title.c_str());
-  gtk_window_set_modal(window, TRUE);
   if (AParent) gtk_window_set_transient_for(window, AParent);
   gtk_window_set_position(window, AParent ? GTK_WIN_POS_CENTER_ON_PARENT : GTK_WIN_POS_CENTER);
   GdkDisplay* display = gtk_widget_get_display(FWindow.get());
@@ -89,127 +190,41 @@ void TzbPrintPreview::Build(GtkWindow* AParent, std::u16string_view ATitle) {
   GdkRectangle area{0, 0, 1024, 768};
   if (monitor) gdk_monitor_get_workarea(monitor, &area);
   gtk_window_set_default_size(window, std::min(900, area.width * 9 / 10), std::min(1000, area.height * 9 / 10));
+  for (const TZoomEntry& entry : ZoomEntries)
+    gtk_combo_box_text_append(preview->ZoomBox, ZoomId(entry.Zoom).c_str(), entry.Text);
+  gtk_button_set_label(preview->CloseButton, CloseButtonLabel);
 
-  GtkWidget* toolbar = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 6);
-  gtk_container_set_border_width(GTK_CONTAINER(toolbar), 6);
-  GtkWidget* print = gtk_button_new_with_mnemonic("_Drucken…");
-  GtkWidget* setup = gtk_button_new_with_mnemonic("Seite _einrichten…");
-  gtk_widget_set_sensitive(print, static_cast<bool>(FActions.Print));
-  gtk_widget_set_sensitive(setup, static_cast<bool>(FActions.PageSetup));
-  gtk_widget_set_tooltip_text(print, "Drucken (Strg+P)");
-  FPrevious = gtk_button_new_from_icon_name("go-previous-symbolic", GTK_ICON_SIZE_BUTTON);
-  FNext = gtk_button_new_from_icon_name("go-next-symbolic", GTK_ICON_SIZE_BUTTON);
-  gtk_widget_set_name(FPrevious, "previous-page");
-  gtk_widget_set_name(FNext, "next-page");
-  gtk_widget_set_tooltip_text(FPrevious, "Vorherige Seite (Bild auf)");
-  gtk_widget_set_tooltip_text(FNext, "Nächste Seite (Bild ab)");
-  FPageLabel = GTK_LABEL(gtk_label_new(nullptr));
-  gtk_label_set_width_chars(FPageLabel, 16);
-  gtk_widget_set_name(GTK_WIDGET(FPageLabel), "page-number");
-  GtkWidget* zoomBox = gtk_combo_box_text_new();
-  FZoomBox = GTK_COMBO_BOX(zoomBox);
-  for (const TZoomEntry& e : ZoomEntries)
-    gtk_combo_box_text_append(GTK_COMBO_BOX_TEXT(zoomBox), ZoomId(e.Zoom).c_str(), e.Text);
-  gtk_widget_set_tooltip_text(zoomBox, "Vergrößern: Strg+Plus, verkleinern: Strg+Minus");
-  GtkWidget* zoomLabel = gtk_label_new_with_mnemonic("_Zoom:");
-  gtk_label_set_mnemonic_widget(GTK_LABEL(zoomLabel), zoomBox);
-  GtkWidget* close = gtk_button_new_with_mnemonic(CloseButtonLabel);
-
-  gtk_box_pack_start(GTK_BOX(toolbar), print, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), setup, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), ToolbarSeparator(), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), FPrevious, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), GTK_WIDGET(FPageLabel), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), FNext, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), ToolbarSeparator(), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), zoomLabel, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(toolbar), zoomBox, FALSE, FALSE, 0);
-  gtk_box_pack_end(GTK_BOX(toolbar), close, FALSE, FALSE, 0);
-
-  FCanvas = gtk_drawing_area_new();
-  gtk_widget_set_can_focus(FCanvas, TRUE);
-  gtk_widget_set_name(FCanvas, "pages");
-  FView = gtk_viewport_new(nullptr, nullptr);
-  gtk_viewport_set_shadow_type(GTK_VIEWPORT(FView), GTK_SHADOW_NONE);
-  gtk_container_add(GTK_CONTAINER(FView), FCanvas);
-  FScroller = GTK_SCROLLED_WINDOW(gtk_scrolled_window_new(nullptr, nullptr));
-  gtk_container_add(GTK_CONTAINER(FScroller), FView);
-  gtk_widget_set_vexpand(GTK_WIDGET(FScroller), TRUE);
-
-  GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-  gtk_box_pack_start(GTK_BOX(box), toolbar, FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(box), gtk_separator_new(GTK_ORIENTATION_HORIZONTAL), FALSE, FALSE, 0);
-  gtk_box_pack_start(GTK_BOX(box), GTK_WIDGET(FScroller), TRUE, TRUE, 0);
-  gtk_container_add(GTK_CONTAINER(window), box);
-
-  auto clicked = [this](GtkWidget* AButton, void (*AHandler)(GtkButton*, gpointer)) {
-    FSignals.emplace_back(AButton, "clicked", G_CALLBACK(AHandler), this);
+  static constexpr GActionEntry entries[] = {
+      {"close", Activate<&TzbPrintPreview::Close>},
+      {"print", Activate<&TzbPrintPreview::RequestPrint>},
+      {"page-setup", Activate<&TzbPrintPreview::RequestPageSetup>},
+      {"previous-page", Activate<&TzbPrintPreview::PreviousPage>},
+      {"next-page", Activate<&TzbPrintPreview::NextPage>},
+      {"first-page", Activate<&TzbPrintPreview::FirstPage>},
+      {"last-page", Activate<&TzbPrintPreview::LastPage>},
+      {"zoom-in", Activate<&TzbPrintPreview::ZoomIn>},
+      {"zoom-out", Activate<&TzbPrintPreview::ZoomOut>},
+      {"scroll-up", Activate<&TzbPrintPreview::ScrollUp>},
+      {"scroll-down", Activate<&TzbPrintPreview::ScrollDown>},
+      {"scroll-left", Activate<&TzbPrintPreview::ScrollLeft>},
+      {"scroll-right", Activate<&TzbPrintPreview::ScrollRight>},
   };
-  clicked(
-      print, +[](GtkButton*, gpointer ASelf) noexcept {
-        GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->Request(paPrint); });
-      });
-  clicked(
-      setup, +[](GtkButton*, gpointer ASelf) noexcept {
-        GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->Request(paPageSetup); });
-      });
-  clicked(
-      FPrevious, +[](GtkButton*, gpointer ASelf) noexcept {
-        GuardCallback([&] {
-          auto* self = static_cast<TzbPrintPreview*>(ASelf);
-          self->ShowPage(self->Page() - 1);
-        });
-      });
-  clicked(
-      FNext, +[](GtkButton*, gpointer ASelf) noexcept {
-        GuardCallback([&] {
-          auto* self = static_cast<TzbPrintPreview*>(ASelf);
-          self->ShowPage(self->Page() + 1);
-        });
-      });
-  clicked(
-      close, +[](GtkButton*, gpointer ASelf) noexcept {
-        GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->Close(); });
-      });
-  FSignals.emplace_back(zoomBox, "changed", G_CALLBACK(+[](GtkComboBox* ABox, gpointer ASelf) noexcept {
-                          GuardCallback([&] {
-                            auto* self = static_cast<TzbPrintPreview*>(ASelf);
-                            const char* id = gtk_combo_box_get_active_id(ABox);
-                            if (!self->FUpdatingControls && id)
-                              self->SetZoom(static_cast<TzbPreviewZoom>(std::atoi(id)));
-                          });
-                        }),
-                        this);
-  FSignals.emplace_back(FCanvas, "draw", G_CALLBACK(+[](GtkWidget*, cairo_t* ACairo, gpointer ASelf) noexcept {
-                          GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->Draw(ACairo); });
-                          return TRUE;
-                        }),
-                        this);
-  // The fitting zooms follow the visible area, which is the viewport's allocation.
-  FSignals.emplace_back(FView, "size-allocate",
-                        G_CALLBACK(+[](GtkWidget*, GdkRectangle* AArea, gpointer ASelf) noexcept {
-                          GuardCallback([&] {
-                            auto* self = static_cast<TzbPrintPreview*>(ASelf);
-                            if (AArea->width == self->FViewWidth && AArea->height == self->FViewHeight) return;
-                            self->FViewWidth = AArea->width;
-                            self->FViewHeight = AArea->height;
-                            self->Relayout();
-                          });
-                        }),
-                        this);
-  // Connected before GTK's own handling, so the preview's keys win over the focused widget's.
-  FSignals.emplace_back(
-      window, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* AEvent, gpointer ASelf) noexcept -> gboolean {
-        return GuardCallback([&] { return static_cast<TzbPrintPreview*>(ASelf)->KeyPressed(AEvent) ? TRUE : FALSE; },
-                             FALSE);
-      }),
-      this);
-  FSignals.emplace_back(window, "delete-event",
-                        G_CALLBACK(+[](GtkWidget*, GdkEvent*, gpointer ASelf) noexcept -> gboolean {
-                          GuardCallback([&] { static_cast<TzbPrintPreview*>(ASelf)->Close(); });
-                          return TRUE;  // the window goes with its owner
-                        }),
-                        this);
+  FWindowActions.Install(window, "preview", entries, this, PreviewKeys);
+  // A missing action leaves its button off and its key without effect.
+  FWindowActions.SetEnabled("print", static_cast<bool>(FActions.Print));
+  FWindowActions.SetEnabled("page-setup", static_cast<bool>(FActions.PageSetup));
+}
+
+void TzbPrintPreview::ZoomChosen(const char* AId) {
+  if (!FUpdatingControls && AId) SetZoom(static_cast<TzbPreviewZoom>(std::atoi(AId)));
+}
+
+// The fitting zooms follow the visible area, which is the viewport's allocation.
+void TzbPrintPreview::ViewAllocated(int AWidth, int AHeight) {
+  if (AWidth == FViewWidth && AHeight == FViewHeight) return;
+  FViewWidth = AWidth;
+  FViewHeight = AHeight;
+  Relayout();
 }
 
 double TzbPrintPreview::PixelsPerPoint() const {
@@ -226,7 +241,7 @@ void TzbPrintPreview::Relayout() {
   height *= PixelsPerPoint();
   const double roomX = FViewWidth - 2 * Gap, roomY = FViewHeight - 2 * Gap;
   const auto* entry = std::find_if(std::begin(ZoomEntries), std::end(ZoomEntries),
-                                   [this](const TZoomEntry& e) { return e.Zoom == FZoom; });
+                                   [this](const TZoomEntry& AEntry) { return AEntry.Zoom == FZoom; });
   if (FZoom == pzWholePage && FViewWidth > 0)
     FScale = std::max(MinScale, std::min(roomX / width, roomY / height));
   else if (FZoom == pzPageWidth && FViewWidth > 0)
@@ -257,8 +272,8 @@ void TzbPrintPreview::UpdateControls() {
   FUpdatingControls = true;
   const TzbGChars text(g_strdup_printf("Seite %d von %d", Page(), PageCount()));
   gtk_label_set_text(FPageLabel, text.get());
-  gtk_widget_set_sensitive(FPrevious, Page() > 1);
-  gtk_widget_set_sensitive(FNext, Page() < PageCount());
+  FWindowActions.SetEnabled("previous-page", Page() > 1);
+  FWindowActions.SetEnabled("next-page", Page() < PageCount());
   gtk_combo_box_set_active_id(FZoomBox, ZoomId(FZoom).c_str());
   FUpdatingControls = false;
 }
@@ -294,56 +309,22 @@ void TzbPrintPreview::Draw(cairo_t* ACairo) {
   cairo_stroke(ACairo);
 }
 
-bool TzbPrintPreview::KeyPressed(const GdkEventKey* AEvent) {
-  const guint mods = AEvent->state & gtk_accelerator_get_default_mod_mask();
-  // Shift may come with plus, depending on the keyboard; Alt is the mnemonics'.
-  const bool ctrl = (mods & GDK_CONTROL_MASK) && !(mods & GDK_MOD1_MASK);
-  const bool plain = mods == 0;
-  switch (AEvent->keyval) {
-    case GDK_KEY_Escape:
-      if (!plain) return false;
-      Close();
-      return true;
-    case GDK_KEY_Page_Up:
-    case GDK_KEY_KP_Page_Up: ShowPage(Page() - 1); return true;
-    case GDK_KEY_Page_Down:
-    case GDK_KEY_KP_Page_Down: ShowPage(Page() + 1); return true;
-    case GDK_KEY_Home:
-    case GDK_KEY_KP_Home: ShowPage(1); return true;
-    case GDK_KEY_End:
-    case GDK_KEY_KP_End: ShowPage(PageCount()); return true;
-    case GDK_KEY_plus:
-    case GDK_KEY_equal:
-    case GDK_KEY_KP_Add:
-      if (!ctrl) return false;
-      ZoomIn();
-      return true;
-    case GDK_KEY_minus:
-    case GDK_KEY_KP_Subtract:
-      if (!ctrl) return false;
-      ZoomOut();
-      return true;
-    case GDK_KEY_p:
-    case GDK_KEY_P:
-      if (!ctrl || !FActions.Print) return false;
-      Request(paPrint);
-      return true;
-    case GDK_KEY_Up:
-    case GDK_KEY_Down:
-    case GDK_KEY_Left:
-    case GDK_KEY_Right: {
-      // The page scrolls with the arrows while it has the focus; elsewhere they move the focus.
-      if (!plain || gtk_window_get_focus(Window()) != FCanvas) return false;
-      const bool vertical = AEvent->keyval == GDK_KEY_Up || AEvent->keyval == GDK_KEY_Down;
-      const bool back = AEvent->keyval == GDK_KEY_Up || AEvent->keyval == GDK_KEY_Left;
-      GtkAdjustment* adjustment =
-          vertical ? gtk_scrolled_window_get_vadjustment(FScroller) : gtk_scrolled_window_get_hadjustment(FScroller);
-      gtk_adjustment_set_value(adjustment, gtk_adjustment_get_value(adjustment) + (back ? -ScrollStep : ScrollStep));
-      return true;
-    }
-    default: return false;
-  }
+void TzbPrintPreview::Scroll(bool AVertical, double ADelta) {
+  GtkAdjustment* adjustment =
+      AVertical ? gtk_scrolled_window_get_vadjustment(FScroller) : gtk_scrolled_window_get_hadjustment(FScroller);
+  gtk_adjustment_set_value(adjustment, gtk_adjustment_get_value(adjustment) + ADelta);
 }
+
+void TzbPrintPreview::ScrollUp() { Scroll(true, -ScrollStep); }
+void TzbPrintPreview::ScrollDown() { Scroll(true, ScrollStep); }
+void TzbPrintPreview::ScrollLeft() { Scroll(false, -ScrollStep); }
+void TzbPrintPreview::ScrollRight() { Scroll(false, ScrollStep); }
+void TzbPrintPreview::PreviousPage() { ShowPage(Page() - 1); }
+void TzbPrintPreview::NextPage() { ShowPage(Page() + 1); }
+void TzbPrintPreview::FirstPage() { ShowPage(1); }
+void TzbPrintPreview::LastPage() { ShowPage(PageCount()); }
+void TzbPrintPreview::RequestPrint() { Request(paPrint); }
+void TzbPrintPreview::RequestPageSetup() { Request(paPageSetup); }
 
 void TzbPrintPreview::ShowPage(int APage) {
   const int page = std::clamp(APage, 1, PageCount()) - 1;

@@ -1,5 +1,6 @@
 // The print preview: a modal window of our own showing the pages of a finished (stamped) PDF, one
-// page at a time, with page navigation, zoom, and the actions printing and page setup.
+// page at a time, with page navigation, zoom, and the actions printing and page setup. Laid out in
+// zbPrintPreview.ui; its buttons and keys are the actions of the window's "preview" group.
 #pragma once
 
 #include <gtk/gtk.h>
@@ -8,10 +9,10 @@
 #include <functional>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/gtk/zbWindowActions.h"
 
 namespace zb::print {
 
@@ -52,12 +53,26 @@ class TzbPrintPreview {
 
  private:
   enum TAction { paNone, paPrint, paPageSetup };
+  friend void BindPreviewTemplate(GtkWidgetClass* AClass);  // the window of zbPrintPreview.ui
   void Build(GtkWindow* AParent, std::u16string_view ATitle);
   void Load(std::u16string_view APdf);
   void Relayout();
   void UpdateControls();
   void Draw(cairo_t* ACairo);
-  bool KeyPressed(const GdkEventKey* AEvent);
+  void ZoomChosen(const char* AId);
+  void ViewAllocated(int AWidth, int AHeight);
+  void Scroll(bool AVertical, double ADelta);
+  // The steps of the window's actions (zbPrintPreview.ui's buttons, the keys).
+  void PreviousPage();
+  void NextPage();
+  void FirstPage();
+  void LastPage();
+  void ScrollUp();
+  void ScrollDown();
+  void ScrollLeft();
+  void ScrollRight();
+  void RequestPrint();
+  void RequestPageSetup();
   void Request(TAction AAction);
   void RunAction(TAction AAction);
   double PixelsPerPoint() const;
@@ -74,15 +89,13 @@ class TzbPrintPreview {
   TAction FPending = paNone;
   TzbSource FActionIdle;
 
-  TzbTopLevel FWindow;
+  TzbTopLevel FWindow;         // a TzbPreviewWindow of zbPrintPreview.ui
   GtkWidget* FView = nullptr;  // the viewport: its size is what the fitting zooms fill
   GtkWidget* FCanvas = nullptr;
   GtkScrolledWindow* FScroller = nullptr;
   GtkLabel* FPageLabel = nullptr;
-  GtkWidget* FPrevious = nullptr;
-  GtkWidget* FNext = nullptr;
   GtkComboBox* FZoomBox = nullptr;
-  std::vector<TzbSignal> FSignals;
+  TzbWindowActions FWindowActions;
 };
 
 // Shows the preview of APdf modally over AParent (may be null) and returns when it closes. AOnShow

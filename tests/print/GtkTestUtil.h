@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/glib/zbGOwner.h"
 #include "platform/glib/zbMainWait.h"
@@ -61,6 +63,26 @@ inline GtkWidget* LabelStartingWith(GtkWindow* AWindow, const std::string& APref
   return FindWidget(GTK_WIDGET(AWindow), [&](GtkWidget* w) {
     return GTK_IS_LABEL(w) && std::string(gtk_label_get_text(GTK_LABEL(w))).starts_with(APrefix);
   });
+}
+
+// The button that carries AAction ("preview.next-page").
+inline GtkWidget* ButtonFor(GtkWindow* AWindow, const std::string& AAction) {
+  return FindWidget(GTK_WIDGET(AWindow), [&](GtkWidget* AWidget) {
+    if (!GTK_IS_BUTTON(AWidget)) return false;
+    const char* name = gtk_actionable_get_action_name(GTK_ACTIONABLE(AWidget));
+    return name && AAction == name;
+  });
+}
+
+// The actions of AWindow's group under APrefix, sorted.
+inline std::vector<std::string> WindowActions(GtkWindow* AWindow, const char* APrefix) {
+  std::vector<std::string> names;
+  GActionGroup* group = gtk_widget_get_action_group(GTK_WIDGET(AWindow), APrefix);
+  if (!group) return names;
+  const TzbGStrv list(g_action_group_list_actions(group));
+  for (gchar** name = list.get(); *name; ++name) names.emplace_back(*name);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 inline std::string EntryText(GtkWidget* AEntry) { return AEntry ? gtk_entry_get_text(GTK_ENTRY(AEntry)) : "<none>"; }

@@ -153,6 +153,28 @@ TEST_F(PageSetupDialogTest, EscapeWritesNothing) {
   EXPECT_EQ(Stored(PageSetupOrientation), u"<none>");
 }
 
+// The dialog's buttons are its action table: Abbrechen writes nothing, OK writes the store.
+TEST_F(PageSetupDialogTest, TheButtonsAreTheDialogsActions) {
+  const auto press = [](TzbPageSetupDialog& ADialog, const char* AAction) {
+    EXPECT_EQ(test::WindowActions(ADialog.Window(), "setup"), (std::vector<std::string>{"cancel", "ok"}));
+    GtkWidget* button = test::ButtonFor(ADialog.Window(), std::string("setup.") + AAction);
+    ASSERT_NE(button, nullptr) << AAction;
+    ASSERT_TRUE(Focus(ADialog.Window()));
+    gtk_widget_grab_focus(button);
+    Key("space");
+  };
+  EXPECT_FALSE(ShowPageSetupDialog(nullptr, [&](TzbPageSetupDialog& ADialog) {
+    ADialog.SetHeader(u"neu");
+    press(ADialog, "cancel");
+  }));
+  EXPECT_EQ(Stored(PageSetupHeader), u"<none>");
+  EXPECT_TRUE(ShowPageSetupDialog(nullptr, [&](TzbPageSetupDialog& ADialog) {
+    ADialog.SetHeader(u"neu");
+    press(ADialog, "ok");
+  }));
+  EXPECT_EQ(Stored(PageSetupHeader), u"neu");
+}
+
 TEST_F(PageSetupDialogTest, ConfirmWritesWithoutTheUser) {
   Store(PageSetupPaper, u"custom_200x300mm");
   TzbTopLevel parent(gtk_window_new(GTK_WINDOW_TOPLEVEL));

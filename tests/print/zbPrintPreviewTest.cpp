@@ -145,6 +145,85 @@ TEST_F(PrintPreviewTest, KeepingTheOldPdfAndTheFreeFunction) {
   EXPECT_TRUE(shown);
 }
 
+// Each action of the window's table by its key and by its button; an action the test does not know
+// fails it, so that every new one is reached too.
+TEST_F(PrintPreviewTest, EveryActionAnswersItsKeyAndItsButton) {
+  int prints = 0, setups = 0;
+  TzbPreviewActions actions{[&](GtkWindow*) { ++prints; }, [&](GtkWindow*) { return ++setups, std::u16string(); }};
+  TzbPrintPreview preview(nullptr, u"Brief", Pdf("brief.pdf", 3), actions);
+  preview.Run([&](TzbPrintPreview& APreview) {
+    GtkWindow* window = APreview.Window();
+    const auto click = [&](const std::string& AAction) {
+      GtkWidget* button = test::ButtonFor(window, "preview." + AAction);
+      ASSERT_NE(button, nullptr) << AAction;
+      gtk_widget_grab_focus(button);
+      Key("space");
+    };
+    const std::vector<std::string> known{"close",         "first-page", "last-page",   "next-page",   "page-setup",
+                                         "previous-page", "print",      "scroll-down", "scroll-left", "scroll-right",
+                                         "scroll-up",     "zoom-in",    "zoom-out"};
+    EXPECT_EQ(test::WindowActions(window, "preview"), known);
+    ASSERT_TRUE(Focus(window));
+
+    Key("Page_Down");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 2; }));
+    click("next-page");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 3; }));
+    EXPECT_FALSE(gtk_widget_is_sensitive(test::ButtonFor(window, "preview.next-page")));
+    Key("Page_Up");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 2; }));
+    click("previous-page");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 1; }));
+    EXPECT_FALSE(gtk_widget_is_sensitive(test::ButtonFor(window, "preview.previous-page")));
+    Key("End");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 3; }));
+    Key("Home");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Page() == 1; }));
+
+    Key("ctrl+p");
+    ASSERT_TRUE(WaitFor([&] { return prints == 1; }));
+    click("print");
+    ASSERT_TRUE(WaitFor([&] { return prints == 2; }));
+    Key("alt+e");  // the button's mnemonic
+    ASSERT_TRUE(WaitFor([&] { return setups == 1; }));
+    click("page-setup");
+    ASSERT_TRUE(WaitFor([&] { return setups == 2; }));
+
+    Key("ctrl+plus");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Zoom() != pzWholePage; }));
+    const double zoomed = APreview.Scale();
+    Key("ctrl+minus");
+    ASSERT_TRUE(WaitFor([&] { return APreview.Scale() < zoomed; }));
+
+    // The arrows scroll only the focused page; on a button they move the focus.
+    APreview.SetZoom(pz200);
+    GtkWidget* pages = test::WidgetNamed(window, "pages");
+    GtkScrolledWindow* scroller = GTK_SCROLLED_WINDOW(gtk_widget_get_ancestor(pages, GTK_TYPE_SCROLLED_WINDOW));
+    GtkAdjustment* vertical = gtk_scrolled_window_get_vadjustment(scroller);
+    GtkAdjustment* horizontal = gtk_scrolled_window_get_hadjustment(scroller);
+    ASSERT_TRUE(
+        WaitFor([&] { return gtk_adjustment_get_upper(horizontal) > gtk_adjustment_get_page_size(horizontal); }));
+    GtkWidget* print = test::ButtonFor(window, "preview.print");
+    gtk_widget_grab_focus(print);
+    Key("Down");
+    ASSERT_TRUE(WaitFor([&] { return gtk_window_get_focus(window) != print; }));
+    EXPECT_EQ(gtk_adjustment_get_value(vertical), 0);
+    gtk_widget_grab_focus(pages);
+    Key("Down");
+    ASSERT_TRUE(WaitFor([&] { return gtk_adjustment_get_value(vertical) > 0; }));
+    Key("Up");
+    ASSERT_TRUE(WaitFor([&] { return gtk_adjustment_get_value(vertical) == 0; }));
+    Key("Right");
+    ASSERT_TRUE(WaitFor([&] { return gtk_adjustment_get_value(horizontal) > 0; }));
+    Key("Left");
+    ASSERT_TRUE(WaitFor([&] { return gtk_adjustment_get_value(horizontal) == 0; }));
+
+    click("close");
+  });
+  EXPECT_EQ(prints, 2);
+  EXPECT_EQ(setups, 2);
+}
+
 TEST_F(PrintPreviewTest, AFileThatIsNoPdfIsRefused) {
   const std::string path = FDir / "kaputt.pdf";
   std::ofstream(path) << "kein PDF";

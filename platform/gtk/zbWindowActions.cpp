@@ -1,0 +1,78 @@
+#include "platform/gtk/zbWindowActions.h"
+
+#include <cstring>
+
+#include "platform/glib/zbCallbackGuard.h"
+#include "support/zbException.h"
+#include "support/zbUnicode.h"
+
+namespace zb {
+
+TzbWindowActions::~TzbWindowActions() {
+  if (GtkWidget* window = FWindowRef.Get()) gtk_widget_insert_action_group(window, FPrefix.c_str(), nullptr);
+}
+
+void TzbWindowActions::Install(GtkWindow* AWindow, const char* APrefix, std::span<const GActionEntry> AEntries,
+                               gpointer AData, std::span<const TzbActionKeys> AKeys) {
+  FWindow = AWindow;
+  FWindowRef.Set(GTK_WIDGET(AWindow));
+  FPrefix = APrefix;
+  FGroup.reset(g_simple_action_group_new());
+  g_action_map_add_action_entries(G_ACTION_MAP(FGroup.get()), AEntries.data(), static_cast<gint>(AEntries.size()),
+                                  AData);
+  for (const TzbActionKeys& keys : AKeys) {
+    // A table that names no action of the group, or a key GTK cannot read, is the program's own fault.
+    if (!g_action_group_has_action(G_ACTION_GROUP(FGroup.get()), keys.Action))
+      throw EzbException(u"Tastenbelegung ohne Aktion: " + Utf8ToUtf16(keys.Action));
+    for (const char* accel : keys.Accels) {
+      if (!accel) continue;
+      guint key = 0;
+      GdkModifierType modifiers{};
+      gtk_accelerator_parse(accel, &key, &modifiers);
+      if (!key) throw EzbException(u"Unlesbare Taste: " + Utf8ToUtf16(accel));
+      FBindings.push_back({gdk_keyval_to_lower(key), modifiers, keys.Action, keys.Focus});
+    }
+  }
+  gtk_widget_insert_action_group(GTK_WIDGET(AWindow), APrefix, G_ACTION_GROUP(FGroup.get()));
+  // Connected before GTK's own handling (mnemonics, the focused widget), so the window's keys win.
+  FKeyPress = TzbSignal(
+      AWindow, "key-press-event", G_CALLBACK(+[](GtkWidget*, GdkEventKey* AEvent, gpointer ASelf) noexcept -> gboolean {
+        return GuardCallback([&] { return static_cast<TzbWindowActions*>(ASelf)->KeyPressed(AEvent) ? TRUE : FALSE; },
+                             FALSE);
+      }),
+      this);
+}
+
+void TzbWindowActions::SetEnabled(const char* AAction, bool AEnabled) {
+  GAction* action = g_action_map_lookup_action(G_ACTION_MAP(FGroup.get()), AAction);
+  if (action) g_simple_action_set_enabled(G_SIMPLE_ACTION(action), AEnabled);
+}
+
+bool TzbWindowActions::Enabled(const char* AAction) const {
+  return FGroup && g_action_group_get_action_enabled(G_ACTION_GROUP(FGroup.get()), AAction);
+}
+
+bool TzbWindowActions::KeyPressed(const GdkEventKey* AEvent) const {
+  // The modifiers that made the key what it is (Shift for a plus on most keyboards) are no part of the
+  // accelerator; the others must match exactly.
+  guint key = AEvent->keyval;
+  GdkModifierType consumed{};
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(GTK_WIDGET(FWindow)));
+  if (!gdk_keymap_translate_keyboard_state(keymap, AEvent->hardware_keycode,
+                                           static_cast<GdkModifierType>(AEvent->state), AEvent->group, &key, nullptr,
+                                           nullptr, &consumed))
+    key = AEvent->keyval;
+  key = gdk_keyval_to_lower(key);
+  const guint modifiers = AEvent->state & gtk_accelerator_get_default_mod_mask() & ~consumed;
+  GtkWidget* focus = gtk_window_get_focus(FWindow);
+  for (const TBinding& binding : FBindings) {
+    if (binding.Key != key || binding.Modifiers != modifiers) continue;
+    if (binding.Focus && (!focus || std::strcmp(gtk_widget_get_name(focus), binding.Focus) != 0)) continue;
+    if (Enabled(binding.Action.c_str()))
+      g_action_group_activate_action(G_ACTION_GROUP(FGroup.get()), binding.Action.c_str(), nullptr);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace zb
