@@ -167,36 +167,11 @@ TzbExceptionWindow* ExceptionWindow(GtkWidget* AWidget) {
 }
 
 // The keys of the report actions, beside the buttons' mnemonics and Enter for the default button (OK).
-// A key with MoreModifiers acts also with further modifiers held: Ctrl+Shift+C and Ctrl+Alt+C copy too.
-struct TReportKey {
-  const char* Action;
-  const char* Accelerator;
-  bool MoreModifiers;
+// Ctrl+C copies also with further modifiers held: Ctrl+Shift+C and Ctrl+Alt+C copy too.
+constexpr TzbActionKeys ReportKeys[] = {
+    {"cancel", {"Escape"}},
+    {"copy", {"<Control>c"}, nullptr, true},
 };
-constexpr TReportKey ReportKeys[] = {
-    {"cancel", "Escape", false},
-    {"copy", "<Control>c", true},
-};
-
-// On a layout without Latin letters the key is also the one that is the accelerator's in the first group.
-bool KeyMatches(const TReportKey& AReportKey, const GdkEventKey& AKey, GdkKeymap* AKeymap) {
-  guint keyval = 0;
-  GdkModifierType modifiers{};
-  gtk_accelerator_parse(AReportKey.Accelerator, &keyval, &modifiers);
-  keyval = gdk_keyval_to_lower(keyval);
-  const guint held = AKey.state & gtk_accelerator_get_default_mod_mask();
-  if (AReportKey.MoreModifiers ? (held & modifiers) != modifiers : held != modifiers) return false;
-  if (keyval == 0) return false;
-  if (gdk_keyval_to_lower(AKey.keyval) == keyval) return true;
-  guint base = 0;
-  return gdk_keymap_translate_keyboard_state(AKeymap, AKey.hardware_keycode, static_cast<GdkModifierType>(0), 0, &base,
-                                             nullptr, nullptr, nullptr) &&
-         gdk_keyval_to_lower(base) == keyval;
-}
-
-void EnableAction(GSimpleActionGroup* AGroup, const char* AName, bool AEnabled) {
-  g_simple_action_set_enabled(G_SIMPLE_ACTION(g_action_map_lookup_action(G_ACTION_MAP(AGroup), AName)), AEnabled);
-}
 
 }  // namespace
 
@@ -256,8 +231,7 @@ const GActionEntry TExceptionDialog::ReportActions[] = {
     {"copy", OnAction<&TExceptionDialog::CopyClick>},        // Ctrl+C
 };
 
-TExceptionDialog::TExceptionDialog()
-    : FForm(GTK_WIDGET(g_object_new(zb_exception_window_get_type(), nullptr))), FActions(g_simple_action_group_new()) {
+TExceptionDialog::TExceptionDialog() : FForm(GTK_WIDGET(g_object_new(zb_exception_window_get_type(), nullptr))) {
   const TzbExceptionWindow* form = ExceptionWindow(FForm.get());
   FbtnOk = form->btnOk;
   FbtnSave = form->btnSave;
@@ -267,11 +241,10 @@ TExceptionDialog::TExceptionDialog()
   FshpDetails = form->shpDetails;
   FmemDetails = form->memDetails;
 
-  g_action_map_add_action_entries(G_ACTION_MAP(FActions.get()), ReportActions, G_N_ELEMENTS(ReportActions), this);
-  gtk_widget_insert_action_group(FForm.get(), ActionPrefix, G_ACTION_GROUP(FActions.get()));
+  FActions.Install(Window(), ActionPrefix, ReportActions, this, ReportKeys);
   // Details and Save wait for the report.
-  EnableAction(FActions.get(), "details", false);
-  EnableAction(FActions.get(), "save", false);
+  FActions.SetEnabled("details", false);
+  FActions.SetEnabled("save", false);
 
   const TzbGObject<GtkCssProvider> css(gtk_css_provider_new());
   gtk_css_provider_load_from_resource(css.get(), CssResource);
@@ -295,8 +268,6 @@ TExceptionDialog::TExceptionDialog()
   gtk_widget_grab_focus(FbtnOk);
 
   FDeleteSignal = TzbSignal(FForm.get(), "delete-event", G_CALLBACK(OnDelete), this);
-  // Connected before the window's own handler, so the form sees every key before its controls.
-  FKeySignal = TzbSignal(FForm.get(), "key-press-event", G_CALLBACK(OnKeyPress), this);
   FDrawSignal = TzbSignal(FForm.get(), "draw", G_CALLBACK(OnDrawn), this);
 
   FFullHeight = FormHeight;
@@ -305,7 +276,7 @@ TExceptionDialog::TExceptionDialog()
 }
 
 // The window may outlive the dialog while someone holds it: its actions must no longer reach this one.
-TExceptionDialog::~TExceptionDialog() { gtk_widget_insert_action_group(FForm.get(), ActionPrefix, nullptr); }
+TExceptionDialog::~TExceptionDialog() = default;
 
 void TExceptionDialog::ShowException(const std::exception& AError, const std::exception_ptr& /*AThreadError*/,
                                      TNotifyEvent AOnDetails) {
@@ -375,7 +346,7 @@ void TExceptionDialog::BuildDetails() {
   struct TFinally {
     TExceptionDialog& Dialog;
     ~TFinally() {
-      for (const char* action : {"ok", "details", "save"}) EnableAction(Dialog.FActions.get(), action, true);
+      for (const char* action : {"ok", "details", "save"}) Dialog.FActions.SetEnabled(action, true);
       gtk_widget_grab_focus(Dialog.FbtnOk);
     }
   } enable{*this};
@@ -491,17 +462,6 @@ void TExceptionDialog::Close(TModalResult AResult) {
   gtk_widget_hide(FForm.get());
 }
 
-bool TExceptionDialog::FormKeyDown(const GdkEventKey& AKey) {
-  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(FForm.get()));
-  GActionGroup* actions = G_ACTION_GROUP(FActions.get());
-  for (const TReportKey& key : ReportKeys) {
-    if (!KeyMatches(key, AKey, keymap) || !g_action_group_get_action_enabled(actions, key.Action)) continue;
-    g_action_group_activate_action(actions, key.Action, nullptr);
-    return true;
-  }
-  return false;
-}
-
 void TExceptionDialog::OkClick() { Close(mrOk); }
 void TExceptionDialog::CancelClick() { Close(mrCancel); }
 void TExceptionDialog::DetailsClick() { SetDetailsShown(!FDetailsVisible); }
@@ -550,15 +510,8 @@ void TExceptionDialog::OnAction(GSimpleAction*, GVariant*, gpointer ASelf) noexc
 
 // The close box is Escape.
 gboolean TExceptionDialog::OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept {
-  GuardCallback([&] {
-    g_action_group_activate_action(G_ACTION_GROUP(static_cast<TExceptionDialog*>(ASelf)->FActions.get()), "cancel",
-                                   nullptr);
-  });
+  GuardCallback([&] { static_cast<TExceptionDialog*>(ASelf)->FActions.Activate("cancel"); });
   return TRUE;
-}
-
-gboolean TExceptionDialog::OnKeyPress(GtkWidget*, GdkEventKey* AKey, gpointer ASelf) noexcept {
-  return GuardCallback([&] { return static_cast<TExceptionDialog*>(ASelf)->FormKeyDown(*AKey); }, false) ? TRUE : FALSE;
 }
 
 gboolean TExceptionDialog::OnDrawn(GtkWidget*, cairo_t*, gpointer ASelf) noexcept {

@@ -13,6 +13,7 @@
 
 #include "errors/ExceptDlg.h"
 #include "platform/glib/zbGtkOwner.h"
+#include "platform/gtk/zbWindowActions.h"
 #include "support/zbDateUtils.h"
 #include "support/zbException.h"
 
@@ -100,7 +101,6 @@ class TExceptionDialog {
 
  private:
   void FormShow();
-  bool FormKeyDown(const GdkEventKey& AKey);
   void OkClick();
   void CancelClick();
   void DetailsClick();
@@ -115,12 +115,11 @@ class TExceptionDialog {
   static void OnAction(GSimpleAction*, GVariant*, gpointer ASelf) noexcept;
   static const GActionEntry ReportActions[5];
   static gboolean OnDelete(GtkWidget*, GdkEvent*, gpointer ASelf) noexcept;
-  static gboolean OnKeyPress(GtkWidget*, GdkEventKey* AKey, gpointer ASelf) noexcept;
   static gboolean OnDrawn(GtkWidget*, cairo_t*, gpointer ASelf) noexcept;
   static gboolean OnPostedBuild(gpointer ASelf) noexcept;
 
   TzbTopLevel FForm;
-  TzbGObject<GSimpleActionGroup> FActions;
+  TzbWindowActions FActions;  // goes before the form
   GtkWidget* FbtnOk = nullptr;
   GtkWidget* FmemDetails = nullptr;
   GtkWidget* FbtnDetails = nullptr;
@@ -137,7 +136,7 @@ class TExceptionDialog {
   TModalResult FModalResult = mrNone;
   bool FBuildPosted = false;
   TzbSource FPostedBuild;
-  TzbSignal FDeleteSignal, FKeySignal, FDrawSignal;
+  TzbSignal FDeleteSignal, FDrawSignal;
 };
 
 }  // namespace zb

@@ -30,7 +30,7 @@ void TzbWindowActions::Install(GtkWindow* AWindow, const char* APrefix, std::spa
       GdkModifierType modifiers{};
       gtk_accelerator_parse(accel, &key, &modifiers);
       if (!key) throw EzbException(u"Unlesbare Taste: " + Utf8ToUtf16(accel));
-      FBindings.push_back({gdk_keyval_to_lower(key), modifiers, keys.Action, keys.Focus});
+      FBindings.push_back({gdk_keyval_to_lower(key), modifiers, keys.Action, keys.Focus, keys.MoreModifiers});
     }
   }
   gtk_widget_insert_action_group(GTK_WIDGET(AWindow), APrefix, G_ACTION_GROUP(FGroup.get()));
@@ -52,25 +52,39 @@ bool TzbWindowActions::Enabled(const char* AAction) const {
   return FGroup && g_action_group_get_action_enabled(G_ACTION_GROUP(FGroup.get()), AAction);
 }
 
-bool TzbWindowActions::KeyPressed(const GdkEventKey* AEvent) const {
-  // The modifiers that made the key what it is (Shift for a plus on most keyboards) are no part of the
-  // accelerator; the others must match exactly.
-  guint key = AEvent->keyval;
-  GdkModifierType consumed{};
-  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(GTK_WIDGET(FWindow)));
-  if (!gdk_keymap_translate_keyboard_state(keymap, AEvent->hardware_keycode,
-                                           static_cast<GdkModifierType>(AEvent->state), AEvent->group, &key, nullptr,
-                                           nullptr, &consumed))
-    key = AEvent->keyval;
-  key = gdk_keyval_to_lower(key);
-  const guint modifiers = AEvent->state & gtk_accelerator_get_default_mod_mask() & ~consumed;
+void TzbWindowActions::Activate(const char* AAction) {
+  if (Enabled(AAction)) g_action_group_activate_action(G_ACTION_GROUP(FGroup.get()), AAction, nullptr);
+}
+
+bool TzbWindowActions::Matches(const TBinding& ABinding, guint AKey, guint AModifiers) const {
+  if (ABinding.Key != AKey) return false;
+  if (ABinding.MoreModifiers ? (AModifiers & ABinding.Modifiers) != ABinding.Modifiers
+                             : AModifiers != ABinding.Modifiers)
+    return false;
   GtkWidget* focus = gtk_window_get_focus(FWindow);
-  for (const TBinding& binding : FBindings) {
-    if (binding.Key != key || binding.Modifiers != modifiers) continue;
-    if (binding.Focus && (!focus || std::strcmp(gtk_widget_get_name(focus), binding.Focus) != 0)) continue;
-    if (Enabled(binding.Action.c_str()))
-      g_action_group_activate_action(G_ACTION_GROUP(FGroup.get()), binding.Action.c_str(), nullptr);
-    return true;
+  return !ABinding.Focus || (focus && std::strcmp(gtk_widget_get_name(focus), ABinding.Focus) == 0);
+}
+
+bool TzbWindowActions::KeyPressed(const GdkEventKey* AEvent) const {
+  GdkKeymap* keymap = gdk_keymap_get_for_display(gtk_widget_get_display(GTK_WIDGET(FWindow)));
+  // The key in the layout in use, then in the first one: on a layout without Latin letters Ctrl+C is
+  // where the first layout has its C. The modifiers that made the key what it is (Shift for a plus on
+  // most keyboards) are no part of the accelerator; the others must match.
+  for (const int group : {static_cast<int>(AEvent->group), 0}) {
+    guint key = AEvent->keyval;
+    GdkModifierType consumed{};
+    if (!gdk_keymap_translate_keyboard_state(keymap, AEvent->hardware_keycode,
+                                             static_cast<GdkModifierType>(AEvent->state), group, &key, nullptr, nullptr,
+                                             &consumed))
+      key = AEvent->keyval;
+    key = gdk_keyval_to_lower(key);
+    const guint modifiers = AEvent->state & gtk_accelerator_get_default_mod_mask() & ~consumed;
+    for (const TBinding& binding : FBindings) {
+      if (!Matches(binding, key, modifiers)) continue;
+      if (Enabled(binding.Action.c_str()))
+        g_action_group_activate_action(G_ACTION_GROUP(FGroup.get()), binding.Action.c_str(), nullptr);
+      return true;
+    }
   }
   return false;
 }

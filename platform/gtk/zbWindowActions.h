@@ -15,12 +15,14 @@
 
 namespace zb {
 
-// The keys of one action, in gtk_accelerator_parse's syntax ("<Control>p", "Page_Down"). With AFocus
+// The keys of one action, in gtk_accelerator_parse's syntax ("<Control>p", "Page_Down"). With Focus
 // the keys are the action's only while the widget of that name (gtk_widget_get_name) has the focus.
+// With MoreModifiers the key also acts with further modifiers held (Ctrl+Shift+C as Ctrl+C).
 struct TzbActionKeys {
   const char* Action;
   std::array<const char*, 3> Accels;
   const char* Focus = nullptr;
+  bool MoreModifiers = false;
 };
 
 class TzbWindowActions {
@@ -40,6 +42,8 @@ class TzbWindowActions {
   // Buttons follow: an action that is off leaves its buttons insensitive.
   void SetEnabled(const char* AAction, bool AEnabled);
   bool Enabled(const char* AAction) const;
+  // As its button or key would (the close box of a window, for instance).
+  void Activate(const char* AAction);
 
  private:
   struct TBinding {
@@ -47,7 +51,9 @@ class TzbWindowActions {
     GdkModifierType Modifiers;
     std::string Action;
     const char* Focus;
+    bool MoreModifiers;
   };
+  bool Matches(const TBinding& ABinding, guint AKey, guint AModifiers) const;
   bool KeyPressed(const GdkEventKey* AEvent) const;
 
   GtkWindow* FWindow = nullptr;
