@@ -33,6 +33,7 @@
 
 #include "bench/corpus/zbBenchTools.h"
 #include "bench/corpus/zbMailCorpus.h"
+#include "platform/glib/zbGOwner.h"
 #include "service/HtmlServiceConst.h"
 #include "tests/service/ServiceFixture.h"
 
@@ -66,12 +67,12 @@ int PagesOf(const fs::path& APdf) {
   const gchar* argv[] = {"pdfinfo", APdf.c_str(), nullptr};
   gchar* out = nullptr;
   gint status = 0;
-  if (!g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr,
-                    static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr, nullptr, &out,
-                    nullptr, &status, nullptr))
-    return 0;
+  const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr,
+                                static_cast<GSpawnFlags>(G_SPAWN_SEARCH_PATH | G_SPAWN_STDERR_TO_DEV_NULL), nullptr,
+                                nullptr, &out, nullptr, &status, nullptr);
+  const zb::TzbGChars owned(out);
+  if (!ran) return 0;
   const std::string text = out ? out : "";
-  g_free(out);
   const auto at = text.find("\nPages:");
   return at == std::string::npos ? 0 : std::atoi(text.c_str() + at + 7);
 }
