@@ -21,8 +21,8 @@ T GetLE(const std::uint8_t* ASource) {
   return static_cast<T>(v);
 }
 
-constexpr std::size_t kOleTypeOffset = 0;
-constexpr std::size_t kOleValueOffset = 8;
+constexpr std::size_t OleTypeOffset = 0;
+constexpr std::size_t OleValueOffset = 8;
 
 }  // namespace
 
@@ -74,8 +74,8 @@ TBlock MakeExecCmdBlock(const THtmlExecCmd& ACommand) {
 
 TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
   TOleVariantBytes bytes{};
-  std::uint8_t* value = bytes.data() + kOleValueOffset;
-  auto setType = [&](std::uint16_t AType) { PutLE(bytes.data() + kOleTypeOffset, AType); };
+  std::uint8_t* value = bytes.data() + OleValueOffset;
+  auto setType = [&](std::uint16_t AType) { PutLE(bytes.data() + OleTypeOffset, AType); };
   std::visit(
       [&](const auto& v) {
         using T = std::decay_t<decltype(v)>;
@@ -106,11 +106,11 @@ TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
 }
 
 std::uint64_t OleVariantBits(const TOleVariantBytes& AValue) {
-  return GetLE<std::uint64_t>(AValue.data() + kOleValueOffset);
+  return GetLE<std::uint64_t>(AValue.data() + OleValueOffset);
 }
 
 std::uint16_t OleVariantType(const TOleVariantBytes& AValue) {
-  return GetLE<std::uint16_t>(AValue.data() + kOleTypeOffset);
+  return GetLE<std::uint16_t>(AValue.data() + OleTypeOffset);
 }
 
 }  // namespace zb

@@ -29,11 +29,11 @@ namespace zb {
 
 namespace {
 
-constexpr char kPingDelayVariable[] = "HTMLSERVICE_TEST_PING_DELAY_MS";
-constexpr std::int32_t kClientWidth = 484;
-constexpr std::int32_t kClientHeight = 562;
+constexpr char PingDelayVariable[] = "HTMLSERVICE_TEST_PING_DELAY_MS";
+constexpr std::int32_t ClientWidth = 484;
+constexpr std::int32_t ClientHeight = 562;
 // A TPoint coordinate with this value leaves the coordinate unchanged.
-constexpr std::int32_t kUnchanged = INT32_MIN;
+constexpr std::int32_t Unchanged = INT32_MIN;
 
 }  // namespace
 
@@ -76,7 +76,7 @@ TServiceOptions TServiceOptions::FromEnvironment() {
       if (end != text && *end == 0 && value >= AMin && value <= AMax) AValue = static_cast<unsigned>(value);
     }
   };
-  number(kPingDelayVariable, 0, 60000, options.PingDelayMs);
+  number(PingDelayVariable, 0, 60000, options.PingDelayMs);
   number("HTMLSERVICE_DOCUMENT_TIMEOUT_MS", 1, 600000, options.DocumentTimeoutMs);
   unsigned kill = 0;
   number("HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", 0, 1, kill);
@@ -175,9 +175,9 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
     : FApplication(AOwner), FOptions(AOptions) {
   // 1. The form and its layout: the editor fills the whole client area.
   FHost.reset(gtk_offscreen_window_new());
-  gtk_window_set_default_size(GTK_WINDOW(FHost.get()), kClientWidth, kClientHeight);
+  gtk_window_set_default_size(GTK_WINDOW(FHost.get()), ClientWidth, ClientHeight);
   FHtmlEdit = std::make_unique<TzbHtmlEdit>(this, GTK_CONTAINER(FHost.get()));
-  gtk_widget_set_size_request(FHtmlEdit->Widget(), kClientWidth, kClientHeight);
+  gtk_widget_set_size_request(FHtmlEdit->Widget(), ClientWidth, ClientHeight);
   FHtmlEdit->OnDocumentComplete = [this](TWebBrowser&, std::u16string_view AUrl) { HtmlEditDocumentComplete(AUrl); };
   FHtmlEdit->SetEnableDDE(false);
   FHtmlEdit->SetWaitTimeout(static_cast<int>(FOptions.DocumentTimeoutMs));
@@ -247,8 +247,8 @@ std::int32_t TfrmHtmlService::Ping() {
 }
 
 std::int32_t TfrmHtmlService::SetWndPos(const TPoint& Value) {
-  if (Value.X > kUnchanged) FLeft = Value.X;
-  if (Value.Y > kUnchanged) FTop = Value.Y;
+  if (Value.X > Unchanged) FLeft = Value.X;
+  if (Value.Y > Unchanged) FTop = Value.Y;
   gtk_window_move(GTK_WINDOW(FHost.get()), FLeft, FTop);
   return HS_OK;
 }

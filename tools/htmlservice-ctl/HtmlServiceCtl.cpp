@@ -26,9 +26,9 @@ namespace {
 
 using namespace zb;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitBus = 3;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitBus = 3;
 
 struct TUsage {
   std::string Message;
@@ -319,7 +319,7 @@ int main(int argc, char** argv) {
   }
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(args.empty() ? stderr : stdout);
-    return args.empty() ? kExitUsage : 0;
+    return args.empty() ? ExitUsage : 0;
   }
   const TCommand* command = nullptr;
   for (const auto& c : Commands()) {
@@ -327,21 +327,21 @@ int main(int argc, char** argv) {
   }
   if (!command) {
     std::fprintf(stderr, "htmlservice-ctl: unknown command %s (see --help)\n", args[0].c_str());
-    return kExitUsage;
+    return ExitUsage;
   }
   TRequest request;
   try {
     request = command->Build(TArgs(args.begin() + 1, args.end()));
   } catch (const TUsage& e) {
     std::fprintf(stderr, "htmlservice-ctl %s: %s\n", command->Name, e.Message.c_str());
-    return kExitUsage;
+    return ExitUsage;
   }
 
   TzbGError busError;
   TzbGObject<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, busError.Out()));
   if (!bus) {
     std::fprintf(stderr, "htmlservice-ctl: no D-Bus session bus: %s\n", busError.Message());
-    return kExitBus;
+    return ExitBus;
   }
   GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, request.Block.data(), request.Block.size(), 1);
   TzbGError callError;
@@ -351,10 +351,10 @@ int main(int argc, char** argv) {
       autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr, callError.Out()));
   if (!reply) {
     std::fprintf(stderr, "htmlservice-ctl: %s\n", callError.Message());
-    return kExitBus;
+    return ExitBus;
   }
   std::int32_t answer = 0;
   g_variant_get(reply.get(), "(i)", &answer);
   std::printf("%d\n", answer);
-  return request.Success(answer) ? 0 : kExitFailed;
+  return request.Success(answer) ? 0 : ExitFailed;
 }
