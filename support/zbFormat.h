@@ -12,16 +12,16 @@ namespace zb {
 
 class TFormatArg {
  public:
-  TFormatArg(int v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(long long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned long long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(double v) : FValue(v) {}
-  TFormatArg(std::u16string_view v) : FValue(std::u16string(v)) {}
-  TFormatArg(const std::u16string& v) : FValue(v) {}
-  TFormatArg(const char16_t* v) : FValue(std::u16string(v ? v : u"")) {}
+  TFormatArg(int AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(long AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(long long AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(unsigned AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(unsigned long AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(unsigned long long AV) : FValue(static_cast<std::int64_t>(AV)) {}
+  TFormatArg(double AV) : FValue(AV) {}
+  TFormatArg(std::u16string_view AV) : FValue(std::u16string(AV)) {}
+  TFormatArg(const std::u16string& AV) : FValue(AV) {}
+  TFormatArg(const char16_t* AV) : FValue(std::u16string(AV ? AV : u"")) {}
 
   const std::variant<std::int64_t, double, std::u16string>& Value() const { return FValue; }
 
