@@ -34,12 +34,12 @@ class TzbGObject {
  public:
   TzbGObject() = default;
   explicit TzbGObject(T* AObject) noexcept : FObject(AObject) {}
-  TzbGObject(const TzbGObject& A) noexcept : FObject(A.FObject) {
+  TzbGObject(const TzbGObject& A_) noexcept : FObject(A_.FObject) {
     if (FObject) g_object_ref(FObject);
   }
-  TzbGObject(TzbGObject&& A) noexcept : FObject(std::exchange(A.FObject, nullptr)) {}
-  TzbGObject& operator=(TzbGObject A) noexcept {
-    std::swap(FObject, A.FObject);
+  TzbGObject(TzbGObject&& A_) noexcept : FObject(std::exchange(A_.FObject, nullptr)) {}
+  TzbGObject& operator=(TzbGObject A_) noexcept {
+    std::swap(FObject, A_.FObject);
     return *this;
   }
   ~TzbGObject() {
@@ -55,7 +55,7 @@ class TzbGObject {
   void reset(T* AObject = nullptr) noexcept { TzbGObject(AObject).swap(*this); }
   // Hands the reference to a C call that takes it over.
   T* release() noexcept { return std::exchange(FObject, nullptr); }
-  void swap(TzbGObject& A) noexcept { std::swap(FObject, A.FObject); }
+  void swap(TzbGObject& A_) noexcept { std::swap(FObject, A_.FObject); }
 
  private:
   T* FObject = nullptr;
@@ -144,9 +144,9 @@ class TzbSignal {
   TzbSignal() = default;
   TzbSignal(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) noexcept
       : FInstance(G_OBJECT(AInstance)), FId(g_signal_connect(AInstance, ASignal, AHandler, AData)) {}
-  TzbSignal(TzbSignal&& A) noexcept : FInstance(std::move(A.FInstance)), FId(std::exchange(A.FId, 0)) {}
-  TzbSignal& operator=(TzbSignal&& A) noexcept {
-    TzbSignal(std::move(A)).Swap(*this);
+  TzbSignal(TzbSignal&& A_) noexcept : FInstance(std::move(A_.FInstance)), FId(std::exchange(A_.FId, 0)) {}
+  TzbSignal& operator=(TzbSignal&& A_) noexcept {
+    TzbSignal(std::move(A_)).Swap(*this);
     return *this;
   }
   ~TzbSignal() { Disconnect(); }
@@ -158,9 +158,9 @@ class TzbSignal {
       g_signal_handler_disconnect(instance.get(), FId);
     FId = 0;
   }
-  void Swap(TzbSignal& A) noexcept {
-    std::swap(FInstance, A.FInstance);
-    std::swap(FId, A.FId);
+  void Swap(TzbSignal& A_) noexcept {
+    std::swap(FInstance, A_.FInstance);
+    std::swap(FId, A_.FId);
   }
 
  private:
@@ -173,9 +173,9 @@ class TzbSource {
  public:
   TzbSource() = default;
   explicit TzbSource(guint AId) noexcept : FId(AId) {}
-  TzbSource(TzbSource&& A) noexcept : FId(std::exchange(A.FId, 0)) {}
-  TzbSource& operator=(TzbSource&& A) noexcept {
-    std::swap(FId, A.FId);
+  TzbSource(TzbSource&& A_) noexcept : FId(std::exchange(A_.FId, 0)) {}
+  TzbSource& operator=(TzbSource&& A_) noexcept {
+    std::swap(FId, A_.FId);
     return *this;
   }
   ~TzbSource() { Remove(); }
