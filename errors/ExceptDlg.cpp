@@ -240,9 +240,9 @@ std::u16string NormaliseErrorMessage(std::u16string_view AMessage) {
   return out;
 }
 
-std::u16string ExceptionMessage(const std::exception& AE) {
-  if (const auto* zb = dynamic_cast<const EzbException*>(&AE)) return zb->Message();
-  return Utf8ToUtf16(AE.what());
+std::u16string ExceptionMessage(const std::exception& AException) {
+  if (const auto* zb = dynamic_cast<const EzbException*>(&AException)) return zb->Message();
+  return Utf8ToUtf16(AException.what());
 }
 
 std::u16string TzbExceptionHandler::GetLogFilename() {
@@ -287,16 +287,16 @@ void TzbExceptionHandler::SetSilentMode(bool AValue) {
   Settings().Silent = AValue;
 }
 
-void TzbExceptionHandler::OnExceptionHandler(const void*, const std::exception& AE) {
+void TzbExceptionHandler::OnExceptionHandler(const void*, const std::exception& AException) {
   if (SilentMode())
-    SilentException(AE);
+    SilentException(AException);
   else
-    ShowException(AE);
+    ShowException(AException);
 }
 
-void TzbExceptionHandler::SilentException(const std::exception& AE) {
+void TzbExceptionHandler::SilentException(const std::exception& AException) {
   TzbExceptionHandler handler;
-  handler.CatchException(AE);
+  handler.CatchException(AException);
   handler.SaveErrorToLogfile();
 }
 
@@ -306,25 +306,27 @@ void TzbExceptionHandler::SilentException(std::u16string_view AMessage) {
   handler.SaveErrorToLogfile();
 }
 
-std::u16string TzbExceptionHandler::ExceptionReportAsXMP(const std::exception& AE) {
+std::u16string TzbExceptionHandler::ExceptionReportAsXMP(const std::exception& AException) {
   TzbExceptionHandler handler;
-  handler.CatchException(AE);
+  handler.CatchException(AException);
   return handler.GetReportText(1);
 }
 
-void TzbExceptionHandler::ShowException(const std::exception& AE) {
+void TzbExceptionHandler::ShowException(const std::exception& AException) {
   TShowExceptionHook hook;
   {
     std::lock_guard lock(Settings().Lock);
     hook = Settings().ShowHook;
   }
   if (hook)
-    hook(AE);
+    hook(AException);
   else
-    SilentException(AE);
+    SilentException(AException);
 }
 
-void TzbExceptionHandler::CatchException(const std::exception& AE) { CatchMessage(ExceptionMessage(AE)); }
+void TzbExceptionHandler::CatchException(const std::exception& AException) {
+  CatchMessage(ExceptionMessage(AException));
+}
 
 void TzbExceptionHandler::CatchException(std::u16string_view AMessage) { CatchMessage(AMessage); }
 

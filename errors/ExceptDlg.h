@@ -42,7 +42,7 @@ const IzbReportControl* ActiveReportControl();
 
 // A program that links the exception dialog installs it here; without it an error to be shown is
 // logged silently (the service has no dialog).
-using TShowExceptionHook = void (*)(const std::exception& AE);
+using TShowExceptionHook = void (*)(const std::exception& AException);
 void SetShowExceptionHook(TShowExceptionHook AHook);
 
 int RoundToNiceMHz(int AMHz);
@@ -58,7 +58,7 @@ void FillReport(TStrings& ALines, const IzbReportControl* ACtiveControl, TReport
 // Blanks trimmed, a final "." added, every line break made CR LF.
 std::u16string NormaliseErrorMessage(std::u16string_view AMessage);
 // The message an exception carries: EzbException's own text, else what() read as UTF-8.
-std::u16string ExceptionMessage(const std::exception& AE);
+std::u16string ExceptionMessage(const std::exception& AException);
 
 class TzbExceptionHandler {
  public:
@@ -74,16 +74,16 @@ class TzbExceptionHandler {
   static void SetSilentMode(bool AValue);
 
   // The error hook's entry: silent mode logs, otherwise the error is shown.
-  static void OnExceptionHandler(const void* ASender, const std::exception& AE);
+  static void OnExceptionHandler(const void* ASender, const std::exception& AException);
   // Catches the error and adds its report to the log as the newest entry. Errors of the log escape.
-  static void SilentException(const std::exception& AE);
+  static void SilentException(const std::exception& AException);
   static void SilentException(std::u16string_view AMessage);
   // The report as one text with its angle brackets masked; writes nothing.
-  static std::u16string ExceptionReportAsXMP(const std::exception& AE);
+  static std::u16string ExceptionReportAsXMP(const std::exception& AException);
   // Through the installed dialog, else logged silently.
-  static void ShowException(const std::exception& AE);
+  static void ShowException(const std::exception& AException);
 
-  void CatchException(const std::exception& AE);
+  void CatchException(const std::exception& AException);
   void CatchException(std::u16string_view AMessage);
   void SaveErrorToLogfile();
   // Mode 1 masks "<" and ">" as "(" and ")".

@@ -94,13 +94,14 @@ std::u16string HtmlCommandName(std::int32_t AID) {
 }
 
 std::int32_t HtmlCommandID(std::u16string_view AName) {
-  const auto lower = [](char16_t AC) {
-    return AC >= u'A' && AC <= u'Z' ? static_cast<char16_t>(AC - u'A' + u'a') : AC;
+  const auto lower = [](char16_t AChar) {
+    return AChar >= u'A' && AChar <= u'Z' ? static_cast<char16_t>(AChar - u'A' + u'a') : AChar;
   };
   for (std::int32_t i = 0; i < HtmlCommandCount; ++i) {
     const std::u16string_view name = CommandNames[i];
-    if (name.size() == AName.size() && std::equal(name.begin(), name.end(), AName.begin(),
-                                                  [&](char16_t A_, char16_t AB) { return lower(A_) == lower(AB); }))
+    if (name.size() == AName.size() &&
+        std::equal(name.begin(), name.end(), AName.begin(),
+                   [&](char16_t ALeft, char16_t ARight) { return lower(ALeft) == lower(ARight); }))
       return i + 1;
   }
   return 0;

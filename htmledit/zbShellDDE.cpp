@@ -30,7 +30,7 @@ bool SameAtom(std::u16string_view AName, std::u16string_view AIncoming) {
          SameTextEx(AName, AIncoming, false);
 }
 
-bool IsNumberChar(char16_t AC) { return AC == u'+' || AC == u'-' || (AC >= u'0' && AC <= u'9'); }
+bool IsNumberChar(char16_t AChar) { return AChar == u'+' || AChar == u'-' || (AChar >= u'0' && AChar <= u'9'); }
 
 // The first run of number characters from AFrom on, and where it ends.
 std::u16string_view NumberRun(std::u16string_view AText, std::size_t AFrom, std::size_t& AEnd) {

@@ -217,7 +217,7 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
   // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
-  SetCallbackErrorHook([this](const std::exception& AE) { ApplicationException(AE); });
+  SetCallbackErrorHook([this](const std::exception& AException) { ApplicationException(AException); });
   FApplication.Bus().SetHandler(FRequests.get());
   // 8. The engine's sandbox: a system that cannot give it still gets its documents served, and the
   //    log says once per start why the web process runs with the user's full rights.
@@ -259,7 +259,7 @@ std::int32_t TfrmHtmlService::Terminate() {
   return HS_OK;
 }
 
-void TfrmHtmlService::ApplicationException(const std::exception& AE) {
+void TfrmHtmlService::ApplicationException(const std::exception& AException) {
   // Nothing may leave the hook: it runs inside GLib callbacks, where an exception would end the process.
   std::u16string logFile;
   try {
@@ -268,12 +268,12 @@ void TfrmHtmlService::ApplicationException(const std::exception& AE) {
     TzbExceptionHandler::SetApplicationFileage(
         EncodeDateTime(age.Year, age.Month, age.Day, age.Hour, age.Minute, age.Second, age.Millisecond));
     TzbExceptionHandler::SetLogFilename(logFile);
-    TzbExceptionHandler::OnExceptionHandler(this, AE);
+    TzbExceptionHandler::OnExceptionHandler(this, AException);
   } catch (const std::exception& logError) {
     std::fprintf(stderr, "htmlservice: the error report could not be written to %s: %s; the error was: %s\n",
-                 Utf16ToUtf8(logFile).c_str(), logError.what(), AE.what());
+                 Utf16ToUtf8(logFile).c_str(), logError.what(), AException.what());
   } catch (...) {
-    std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", AE.what());
+    std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", AException.what());
   }
 }
 

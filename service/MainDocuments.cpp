@@ -45,10 +45,10 @@ bool IsNonEmptyFile(const std::u16string& AFilename) {
 
 }  // namespace
 
-void TfrmHtmlService::ReportError(const EzbException& AE) {
+void TfrmHtmlService::ReportError(const EzbException& AException) {
   // Raised here so that the report's stack is this one, not whatever the thread raised last.
   try {
-    throw AE;
+    throw AException;
   } catch (const EzbException& raised) {
     ApplicationException(raised);
   }

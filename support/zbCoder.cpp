@@ -124,12 +124,12 @@ void TzbDecoder4to3Ex::DecodeToStream(const TBytes& ASource, TzbStream& AStream)
   if (FBuffer.size() % 4 != 0) return;
 
   // A character code outside 1..127 cannot be looked up: the bytes that need it come out as 0.
-  const auto value = [&](unsigned char AC, bool& AOk) -> unsigned {
-    if (AC == 0 || AC > 127) {
+  const auto value = [&](unsigned char AChar, bool& AOk) -> unsigned {
+    if (AChar == 0 || AChar > 127) {
       AOk = false;
       return 0;
     }
-    return FDecodeTable[AC];
+    return FDecodeTable[AChar];
   };
   TBytes out;
   out.reserve(FBuffer.size() / 4 * 3);

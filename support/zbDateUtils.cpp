@@ -31,7 +31,9 @@ std::u16string Digits(int AValue, int AMinDigits) {
   return AValue < 0 ? u"-" + s : s;
 }
 
-char16_t UpperAscii(char16_t AC) { return (AC >= u'a' && AC <= u'z') ? static_cast<char16_t>(AC - 32) : AC; }
+char16_t UpperAscii(char16_t AChar) {
+  return (AChar >= u'a' && AChar <= u'z') ? static_cast<char16_t>(AChar - 32) : AChar;
+}
 
 bool StartsWithNoCase(std::u16string_view AText, std::size_t AAt, std::u16string_view APrefix) {
   if (AText.size() - AAt < APrefix.size()) return false;

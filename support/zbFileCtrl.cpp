@@ -49,8 +49,8 @@ std::size_t LastSeparator(std::u16string_view APath, char16_t ADriveSep, char16_
   return std::u16string_view::npos;
 }
 
-bool IsSeparator(char16_t AC, char16_t ADriveSep, char16_t APathSep) {
-  return AC == APathSep || (ADriveSep != u'\0' && AC == ADriveSep);
+bool IsSeparator(char16_t AChar, char16_t ADriveSep, char16_t APathSep) {
+  return AChar == APathSep || (ADriveSep != u'\0' && AChar == ADriveSep);
 }
 
 [[noreturn]] void ThrowFileError(const char16_t* AWhat, std::u16string_view AName, int AErr) {
@@ -131,8 +131,9 @@ int IndexOfFileExt(std::u16string_view APath, const TStringList& AExtensions) {
 }
 
 std::u16string ExpandEnvironmentText(std::u16string_view AText) {
-  auto isNameChar = [](char16_t AC) {
-    return (AC >= u'A' && AC <= u'Z') || (AC >= u'a' && AC <= u'z') || (AC >= u'0' && AC <= u'9') || AC == u'_';
+  auto isNameChar = [](char16_t AChar) {
+    return (AChar >= u'A' && AChar <= u'Z') || (AChar >= u'a' && AChar <= u'z') || (AChar >= u'0' && AChar <= u'9') ||
+           AChar == u'_';
   };
   auto lookup = [](std::u16string_view AName, std::u16string& AValue) {
     if (AName.empty()) return false;

@@ -15,7 +15,7 @@ namespace {
                         u"\" ist ungültig oder mit dem Argument nicht vereinbar");
 }
 
-std::u16string Ascii(const std::string& AS) { return std::u16string(AS.begin(), AS.end()); }
+std::u16string Ascii(const std::string& AText) { return std::u16string(AText.begin(), AText.end()); }
 
 std::u16string FormatInteger(std::int64_t AV, int APrec, char AType) {
   std::string digits;

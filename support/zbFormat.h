@@ -12,16 +12,16 @@ namespace zb {
 
 class TFormatArg {
  public:
-  TFormatArg(int AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(long AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(long long AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(unsigned AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(unsigned long AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(unsigned long long AV) : FValue(static_cast<std::int64_t>(AV)) {}
-  TFormatArg(double AV) : FValue(AV) {}
-  TFormatArg(std::u16string_view AV) : FValue(std::u16string(AV)) {}
-  TFormatArg(const std::u16string& AV) : FValue(AV) {}
-  TFormatArg(const char16_t* AV) : FValue(std::u16string(AV ? AV : u"")) {}
+  TFormatArg(int AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(long long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned long long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(double AValue) : FValue(AValue) {}
+  TFormatArg(std::u16string_view AValue) : FValue(std::u16string(AValue)) {}
+  TFormatArg(const std::u16string& AValue) : FValue(AValue) {}
+  TFormatArg(const char16_t* AValue) : FValue(std::u16string(AValue ? AValue : u"")) {}
 
   const std::variant<std::int64_t, double, std::u16string>& Value() const { return FValue; }
 

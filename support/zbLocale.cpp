@@ -19,13 +19,13 @@ constexpr std::u16string_view GermanLongDate = u"dddd, d. mmmm yyyy";
 std::u16string U(const char* AUtf8) { return Utf8ToUtf16(AUtf8 ? AUtf8 : ""); }
 
 // Letters of a literal must not act as pattern elements.
-void AppendLiteral(std::u16string& AOut, char AC) {
-  if (g_ascii_isalpha(AC)) {
+void AppendLiteral(std::u16string& AOut, char AChar) {
+  if (g_ascii_isalpha(AChar)) {
     AOut += u'"';
-    AOut += static_cast<char16_t>(AC);
+    AOut += static_cast<char16_t>(AChar);
     AOut += u'"';
   } else {
-    AOut += static_cast<char16_t>(static_cast<unsigned char>(AC));
+    AOut += static_cast<char16_t>(static_cast<unsigned char>(AChar));
   }
 }
 

@@ -17,7 +17,7 @@ std::u16string Upper(std::u16string_view AS, bool AUnicode) {
 }
 
 bool HasNonAscii(std::u16string_view AS) {
-  return std::any_of(AS.begin(), AS.end(), [](char16_t AC) { return AC > 0x7F; });
+  return std::any_of(AS.begin(), AS.end(), [](char16_t AChar) { return AChar > 0x7F; });
 }
 
 // Positions (0-based) of the non-overlapping occurrences of Old in Source, left to right.
@@ -107,10 +107,10 @@ int LastPos(std::u16string_view ASub, std::u16string_view AText, bool ACaseSensi
   return SearchText(ASub, AText, ACaseSensitive, AStart, AMaxLength, false, 0);
 }
 
-bool SameTextEx(std::u16string_view A_, std::u16string_view AB, bool ACaseSensitive, bool AUnicodeCase) {
-  if (A_.size() != AB.size()) return false;
-  if (ACaseSensitive) return A_ == AB;
-  return Upper(A_, AUnicodeCase) == Upper(AB, AUnicodeCase);
+bool SameTextEx(std::u16string_view ALeft, std::u16string_view ARight, bool ACaseSensitive, bool AUnicodeCase) {
+  if (ALeft.size() != ARight.size()) return false;
+  if (ACaseSensitive) return ALeft == ARight;
+  return Upper(ALeft, AUnicodeCase) == Upper(ARight, AUnicodeCase);
 }
 
 bool StartsWithText(std::u16string_view APrefix, std::u16string_view AText, bool ACaseSensitive, bool AUnicodeCase) {
@@ -373,7 +373,7 @@ std::int32_t StrToIntHexDef(std::u16string_view AText, std::int32_t ADefault) {
 
 bool IsAllDigits(std::u16string_view AText) {
   return !AText.empty() &&
-         std::all_of(AText.begin(), AText.end(), [](char16_t AC) { return AC >= u'0' && AC <= u'9'; });
+         std::all_of(AText.begin(), AText.end(), [](char16_t AChar) { return AChar >= u'0' && AChar <= u'9'; });
 }
 
 int TrailingDigitsStart(std::u16string_view AText) {

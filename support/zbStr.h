@@ -17,14 +17,14 @@ using TStringList = std::vector<std::u16string>;
 constexpr int MaxInt = 2147483647;
 
 // A "blank": below U+0021, or U+00A0.
-constexpr bool IsBlank(char16_t AC) { return AC < 0x21 || AC == 0xA0; }
+constexpr bool IsBlank(char16_t AChar) { return AChar < 0x21 || AChar == 0xA0; }
 
 // Searching and comparing
 int SearchText(std::u16string_view ASub, std::u16string_view AText, bool ACaseSensitive = true, int AStart = 1,
                int AMaxLength = MaxInt, bool AForward = true, int ANotFound = 0);
 int LastPos(std::u16string_view ASub, std::u16string_view AText, bool ACaseSensitive = true, int AStart = 1,
             int AMaxLength = MaxInt);
-bool SameTextEx(std::u16string_view A_, std::u16string_view AB, bool ACaseSensitive, bool AUnicodeCase = true);
+bool SameTextEx(std::u16string_view ALeft, std::u16string_view ARight, bool ACaseSensitive, bool AUnicodeCase = true);
 bool StartsWithText(std::u16string_view APrefix, std::u16string_view AText, bool ACaseSensitive,
                     bool AUnicodeCase = true);
 bool EndsWithText(std::u16string_view ASuffix, std::u16string_view AText, bool ACaseSensitive,

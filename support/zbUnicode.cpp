@@ -161,11 +161,11 @@ std::u16string FromLatin1Bytes(std::string_view ABytes) {
   return out;
 }
 
-char16_t UnicodeUpperChar(char16_t AC) {
-  if (AC < 0x80) return (AC >= u'a' && AC <= u'z') ? static_cast<char16_t>(AC - 32) : AC;
-  if (AC >= 0xD800 && AC <= 0xDFFF) return AC;  // surrogate halves have no case of their own
-  const gunichar upper = g_unichar_toupper(AC);
-  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : AC;
+char16_t UnicodeUpperChar(char16_t AChar) {
+  if (AChar < 0x80) return (AChar >= u'a' && AChar <= u'z') ? static_cast<char16_t>(AChar - 32) : AChar;
+  if (AChar >= 0xD800 && AChar <= 0xDFFF) return AChar;  // surrogate halves have no case of their own
+  const gunichar upper = g_unichar_toupper(AChar);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : AChar;
 }
 
 std::u16string UnicodeUpperCase(std::u16string_view AText) {

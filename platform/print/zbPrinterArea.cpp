@@ -23,7 +23,7 @@ std::pair<std::string, int> SplitServer(const std::string& AServer) {
   const std::size_t colon = AServer.rfind(':');
   if (AServer.starts_with('/') || colon == std::string::npos || colon + 1 == AServer.size() ||
       !std::all_of(AServer.begin() + static_cast<long>(colon) + 1, AServer.end(),
-                   [](char AC) { return AC >= '0' && AC <= '9'; }))
+                   [](char AChar) { return AChar >= '0' && AChar <= '9'; }))
     return {AServer, ippPort()};
   return {AServer.substr(0, colon), std::atoi(AServer.c_str() + colon + 1)};
 }

@@ -16,12 +16,12 @@ std::u16string Ascii(std::string_view AS) { return std::u16string(AS.begin(), AS
   throw EzbRegFileError(u"line %d: %s", {ALine, AWhat});
 }
 
-bool IsHexDigit(char16_t AC) {
-  return (AC >= u'0' && AC <= u'9') || (AC >= u'a' && AC <= u'f') || (AC >= u'A' && AC <= u'F');
+bool IsHexDigit(char16_t AChar) {
+  return (AChar >= u'0' && AChar <= u'9') || (AChar >= u'a' && AChar <= u'f') || (AChar >= u'A' && AChar <= u'F');
 }
-int HexValue(char16_t AC) {
-  if (AC <= u'9') return AC - u'0';
-  return (AC | 0x20) - u'a' + 10;
+int HexValue(char16_t AChar) {
+  if (AChar <= u'9') return AChar - u'0';
+  return (AChar | 0x20) - u'a' + 10;
 }
 
 std::u16string_view TrimView(std::u16string_view AS) {

@@ -51,12 +51,12 @@ struct TName {
   std::string Fold;
 };
 
-bool IsWellFormedUtf16(std::u16string_view AS) {
-  for (std::size_t i = 0; i < AS.size(); ++i) {
-    char16_t c = AS[i];
+bool IsWellFormedUtf16(std::u16string_view AText) {
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    char16_t c = AText[i];
     if (c == 0) return false;
     if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= AS.size() || AS[i + 1] < 0xDC00 || AS[i + 1] > 0xDFFF) return false;
+      if (i + 1 >= AText.size() || AText[i + 1] < 0xDC00 || AText[i + 1] > 0xDFFF) return false;
       ++i;
     } else if (c >= 0xDC00 && c <= 0xDFFF) {
       return false;
@@ -65,11 +65,11 @@ bool IsWellFormedUtf16(std::u16string_view AS) {
   return true;
 }
 
-TName MakeName(std::u16string_view AS) { return {Utf16ToUtf8(AS), Utf16ToUtf8(UnicodeUpperCase(AS))}; }
+TName MakeName(std::u16string_view AName) { return {Utf16ToUtf8(AName), Utf16ToUtf8(UnicodeUpperCase(AName))}; }
 
-LSTATUS ParseValueName(std::u16string_view AS, TName& AOut) {
-  if (AS.size() > MaxValueNameLength || !IsWellFormedUtf16(AS)) return ERROR_INVALID_PARAMETER;
-  AOut = MakeName(AS);
+LSTATUS ParseValueName(std::u16string_view AName, TName& AOut) {
+  if (AName.size() > MaxValueNameLength || !IsWellFormedUtf16(AName)) return ERROR_INVALID_PARAMETER;
+  AOut = MakeName(AName);
   return ERROR_SUCCESS;
 }
 
@@ -78,14 +78,14 @@ constexpr std::size_t MaxKeyDepth = 512;
 
 // "A\B\" → A, B. Empty components, names the registry would refuse and paths deeper than
 // MaxKeyDepth are invalid.
-LSTATUS ParsePath(std::u16string_view AS, std::vector<TName>& AOut) {
+LSTATUS ParsePath(std::u16string_view APath, std::vector<TName>& AOut) {
   AOut.clear();
-  if (!AS.empty() && AS.back() == u'\\') AS.remove_suffix(1);
-  if (AS.empty()) return ERROR_SUCCESS;
+  if (!APath.empty() && APath.back() == u'\\') APath.remove_suffix(1);
+  if (APath.empty()) return ERROR_SUCCESS;
   std::size_t start = 0;
   while (true) {
-    std::size_t end = AS.find(u'\\', start);
-    std::u16string_view part = AS.substr(start, end == std::u16string_view::npos ? AS.npos : end - start);
+    std::size_t end = APath.find(u'\\', start);
+    std::u16string_view part = APath.substr(start, end == std::u16string_view::npos ? APath.npos : end - start);
     if (part.empty() || part.size() > MaxKeyNameLength || !IsWellFormedUtf16(part)) return ERROR_INVALID_PARAMETER;
     AOut.push_back(MakeName(part));
     if (AOut.size() > MaxKeyDepth) return ERROR_INVALID_PARAMETER;
@@ -114,19 +114,19 @@ LSTATUS MapSqliteError(int ARc) {
 }
 
 // The system's rights vocabulary, reduced to the bits a key grant can hold.
-REGSAM NormalizeAccess(REGSAM A_) {
+REGSAM NormalizeAccess(REGSAM AAccess) {
   constexpr REGSAM genericRead = 0x80000000u, genericWrite = 0x40000000u, genericExecute = 0x20000000u,
                    genericAll = 0x10000000u;
-  REGSAM r = A_ & KEY_ALL_ACCESS;
-  if (A_ & (genericRead | genericExecute)) r |= KEY_READ;
-  if (A_ & genericWrite) r |= KEY_WRITE;
-  if (A_ & genericAll) r |= KEY_ALL_ACCESS;
+  REGSAM r = AAccess & KEY_ALL_ACCESS;
+  if (AAccess & (genericRead | genericExecute)) r |= KEY_READ;
+  if (AAccess & genericWrite) r |= KEY_WRITE;
+  if (AAccess & genericAll) r |= KEY_ALL_ACCESS;
   return r;
 }
 
 bool Grants(REGSAM AGranted, REGSAM ARequested) { return (NormalizeAccess(ARequested) & ~AGranted) == 0; }
 
-bool IsPredefinedRoot(HKEY AK) { return AK >= HKEY_CLASSES_ROOT && AK <= HKEY_DYN_DATA; }
+bool IsPredefinedRoot(HKEY AKey) { return AKey >= HKEY_CLASSES_ROOT && AKey <= HKEY_DYN_DATA; }
 
 bool ModeAllowsWrite(const std::string& APath) {
   struct stat st {};
@@ -197,8 +197,8 @@ struct THive {
 // A prepared statement in use; reset when the scope ends so it never holds a read snapshot.
 class TQuery {
  public:
-  TQuery(THive& AH, const char* ASql)
-      : FStmt(AH.Prepare(ASql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(AH.Db)) {}
+  TQuery(THive& AHive, const char* ASql)
+      : FStmt(AHive.Prepare(ASql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(AHive.Db)) {}
   ~TQuery() {
     if (FStmt) {
       sqlite3_reset(FStmt);
@@ -210,27 +210,27 @@ class TQuery {
 
   bool Ok() const { return FStmt != nullptr; }
   int PrepareRc() const { return FPrepareRc; }
-  TQuery& Bind(int AI, std::int64_t AV) {
-    sqlite3_bind_int64(FStmt, AI, AV);
+  TQuery& Bind(int AIndex, std::int64_t AValue) {
+    sqlite3_bind_int64(FStmt, AIndex, AValue);
     return *this;
   }
-  TQuery& Bind(int AI, const std::string& AV) {
-    sqlite3_bind_text(FStmt, AI, AV.data(), static_cast<int>(AV.size()), SQLITE_TRANSIENT);
+  TQuery& Bind(int AIndex, const std::string& AValue) {
+    sqlite3_bind_text(FStmt, AIndex, AValue.data(), static_cast<int>(AValue.size()), SQLITE_TRANSIENT);
     return *this;
   }
-  TQuery& BindBlob(int AI, const void* AD, std::uint32_t AN) {
+  TQuery& BindBlob(int AIndex, const void* AData, std::uint32_t ASize) {
     static const char empty = 0;
-    sqlite3_bind_blob(FStmt, AI, AN ? AD : &empty, static_cast<int>(AN), SQLITE_TRANSIENT);
+    sqlite3_bind_blob(FStmt, AIndex, ASize ? AData : &empty, static_cast<int>(ASize), SQLITE_TRANSIENT);
     return *this;
   }
   int Step() { return sqlite3_step(FStmt); }
-  std::int64_t Int(int AC) { return sqlite3_column_int64(FStmt, AC); }
-  std::string Text(int AC) {
-    auto p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, AC));
-    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, AC))) : std::string();
+  std::int64_t Int(int AColumn) { return sqlite3_column_int64(FStmt, AColumn); }
+  std::string Text(int AColumn) {
+    auto p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, AColumn));
+    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, AColumn))) : std::string();
   }
-  const void* Blob(int AC) { return sqlite3_column_blob(FStmt, AC); }
-  int Bytes(int AC) { return sqlite3_column_bytes(FStmt, AC); }
+  const void* Blob(int AColumn) { return sqlite3_column_blob(FStmt, AColumn); }
+  int Bytes(int AColumn) { return sqlite3_column_bytes(FStmt, AColumn); }
 
  private:
   sqlite3_stmt* FStmt;
@@ -240,7 +240,7 @@ class TQuery {
 // One write: its own IMMEDIATE transaction, or a savepoint inside a caller's transaction.
 class TWriteTx {
  public:
-  explicit TWriteTx(THive& AH) : FHive(AH) {
+  explicit TWriteTx(THive& AHive) : FHive(AHive) {
     FRc = FHive.Exec(FHive.Batch > 0 ? "SAVEPOINT regop" : "BEGIN IMMEDIATE");
     FOpen = FRc == SQLITE_OK;
   }
@@ -274,7 +274,7 @@ class TWriteTx {
 // Several reads that must see one state.
 class TReadTx {
  public:
-  explicit TReadTx(THive& AH) : FHive(AH), FOwn(AH.Batch == 0) {
+  explicit TReadTx(THive& AHive) : FHive(AHive), FOwn(AHive.Batch == 0) {
     if (FOwn) FOwn = FHive.Exec("BEGIN") == SQLITE_OK;
   }
   ~TReadTx() {
@@ -305,14 +305,14 @@ struct TRef {
   THandle* Handle = nullptr;  // null for a predefined root
 };
 
-std::int64_t DataVersion(THive& AH) {
-  TQuery q(AH, "PRAGMA data_version");
+std::int64_t DataVersion(THive& AHive) {
+  TQuery q(AHive, "PRAGMA data_version");
   if (!q.Ok() || q.Step() != SQLITE_ROW) return -2;
   return q.Int(0);
 }
 
-LSTATUS KeyExistsById(THive& AH, std::int64_t AId) {
-  TQuery q(AH, "SELECT 1 FROM keys WHERE id=?1");
+LSTATUS KeyExistsById(THive& AHive, std::int64_t AId) {
+  TQuery q(AHive, "SELECT 1 FROM keys WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
   int rc = q.Bind(1, AId).Step();
   if (rc == SQLITE_ROW) return ERROR_SUCCESS;
@@ -320,87 +320,91 @@ LSTATUS KeyExistsById(THive& AH, std::int64_t AId) {
   return MapSqliteError(rc);
 }
 
-LSTATUS KeyGrant(THive& AH, std::int64_t AId, REGSAM& AGrant) {
-  TQuery q(AH, "SELECT grant_mask FROM keys WHERE id=?1");
+LSTATUS KeyGrant(THive& AHive, std::int64_t AId, REGSAM& AGrant) {
+  TQuery q(AHive, "SELECT grant_mask FROM keys WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
   int rc = q.Bind(1, AId).Step();
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   if (rc != SQLITE_ROW) return MapSqliteError(rc);
-  AGrant = static_cast<REGSAM>(q.Int(0)) & AH.Grant;
+  AGrant = static_cast<REGSAM>(q.Int(0)) & AHive.Grant;
   return ERROR_SUCCESS;
 }
 
 // Follows Names from Start as far as the keys exist. Found counts the components that exist;
 // Id and Grant describe the deepest key reached.
-LSTATUS Walk(THive& AH, std::int64_t AStart, const std::vector<TName>& ANames, std::size_t& AFound, std::int64_t& AId,
-             REGSAM& AGrant) {
+LSTATUS Walk(THive& AHive, std::int64_t AStart, const std::vector<TName>& ANames, std::size_t& AFound,
+             std::int64_t& AId, REGSAM& AGrant) {
   AFound = 0;
   AId = AStart;
-  if (LSTATUS e = KeyGrant(AH, AStart, AGrant)) return e;
+  if (LSTATUS e = KeyGrant(AHive, AStart, AGrant)) return e;
   for (const TName& n : ANames) {
-    TQuery q(AH, "SELECT id, grant_mask FROM keys WHERE parent=?1 AND fold=?2");
+    TQuery q(AHive, "SELECT id, grant_mask FROM keys WHERE parent=?1 AND fold=?2");
     if (!q.Ok()) return MapSqliteError(q.PrepareRc());
     int rc = q.Bind(1, AId).Bind(2, n.Fold).Step();
     if (rc == SQLITE_DONE) return ERROR_SUCCESS;
     if (rc != SQLITE_ROW) return MapSqliteError(rc);
     AId = q.Int(0);
-    AGrant = static_cast<REGSAM>(q.Int(1)) & AH.Grant;
+    AGrant = static_cast<REGSAM>(q.Int(1)) & AHive.Grant;
     ++AFound;
   }
   return ERROR_SUCCESS;
 }
 
 // The existing key at Names below Start; ERROR_FILE_NOT_FOUND when a part of the path is missing.
-LSTATUS FindKey(THive& AH, std::int64_t AStart, const std::vector<TName>& ANames, std::int64_t& AId, REGSAM& AGrant) {
+LSTATUS FindKey(THive& AHive, std::int64_t AStart, const std::vector<TName>& ANames, std::int64_t& AId,
+                REGSAM& AGrant) {
   std::size_t found = 0;
-  if (LSTATUS e = Walk(AH, AStart, ANames, found, AId, AGrant)) return e;
+  if (LSTATUS e = Walk(AHive, AStart, ANames, found, AId, AGrant)) return e;
   return found < ANames.size() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
-LSTATUS TouchKey(THive& AH, std::int64_t AId) {
-  TQuery q(AH, "UPDATE keys SET write_time=?2 WHERE id=?1");
+LSTATUS TouchKey(THive& AHive, std::int64_t AId) {
+  TQuery q(AHive, "UPDATE keys SET write_time=?2 WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
   return MapSqliteError(q.Bind(1, AId).Bind(2, static_cast<std::int64_t>(FileTimeNow())).Step());
 }
 
-LSTATUS InsertKey(THive& AH, std::int64_t AParent, const TName& AN, std::int64_t& AId) {
-  TQuery q(AH, "INSERT INTO keys(parent, name, fold, write_time) VALUES(?1, ?2, ?3, ?4)");
+LSTATUS InsertKey(THive& AHive, std::int64_t AParent, const TName& AName, std::int64_t& AId) {
+  TQuery q(AHive, "INSERT INTO keys(parent, name, fold, write_time) VALUES(?1, ?2, ?3, ?4)");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-  int rc =
-      q.Bind(1, AParent).Bind(2, AN.Utf8).Bind(3, AN.Fold).Bind(4, static_cast<std::int64_t>(FileTimeNow())).Step();
+  int rc = q.Bind(1, AParent)
+               .Bind(2, AName.Utf8)
+               .Bind(3, AName.Fold)
+               .Bind(4, static_cast<std::int64_t>(FileTimeNow()))
+               .Step();
   if (rc != SQLITE_DONE) return MapSqliteError(rc);
-  AId = sqlite3_last_insert_rowid(AH.Db);
-  return TouchKey(AH, AParent);
+  AId = sqlite3_last_insert_rowid(AHive.Db);
+  return TouchKey(AHive, AParent);
 }
 
-LSTATUS InitSchema(THive& AH, const std::vector<std::string>& ARoots) {
+LSTATUS InitSchema(THive& AHive, const std::vector<std::string>& ARoots) {
   char pragmas[160];
   std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id=%d; PRAGMA user_version=%d;", HiveApplicationId,
                 HiveSchemaVersion);
-  if (int rc = AH.Exec("PRAGMA journal_mode=WAL")) return MapSqliteError(rc);
-  if (int rc = AH.Exec("BEGIN IMMEDIATE")) return MapSqliteError(rc);
-  int rc = AH.Exec(pragmas);
-  if (rc == SQLITE_OK) rc = AH.Exec(SchemaSql);
+  if (int rc = AHive.Exec("PRAGMA journal_mode=WAL")) return MapSqliteError(rc);
+  if (int rc = AHive.Exec("BEGIN IMMEDIATE")) return MapSqliteError(rc);
+  int rc = AHive.Exec(pragmas);
+  if (rc == SQLITE_OK) rc = AHive.Exec(SchemaSql);
   for (const std::string& r : ARoots) {
     if (rc != SQLITE_OK) break;
-    TQuery q(AH, "INSERT INTO keys(parent, name, fold, write_time) VALUES(0, ?1, ?1, ?2)");
+    TQuery q(AHive, "INSERT INTO keys(parent, name, fold, write_time) VALUES(0, ?1, ?1, ?2)");
     rc = q.Ok() ? q.Bind(1, r).Bind(2, static_cast<std::int64_t>(FileTimeNow())).Step() : q.PrepareRc();
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc != SQLITE_OK) {
-    AH.Exec("ROLLBACK");
+    AHive.Exec("ROLLBACK");
     return MapSqliteError(rc);
   }
-  return MapSqliteError(AH.Exec("COMMIT"));
+  return MapSqliteError(AHive.Exec("COMMIT"));
 }
 
 std::string SqliteMessage(sqlite3* ADb, int ARc) {
   return ADb ? std::string(sqlite3_errmsg(ADb)) : std::string(sqlite3_errstr(ARc));
 }
 
-void SetupConnection(THive& AH) {
-  sqlite3_busy_timeout(AH.Db, BusyTimeoutMs);
-  sqlite3_extended_result_codes(AH.Db, 1);
+void SetupConnection(THive& AHive) {
+  sqlite3_busy_timeout(AHive.Db, BusyTimeoutMs);
+  sqlite3_extended_result_codes(AHive.Db, 1);
 }
 
 // Opens an existing file. Anything unexpected leaves the file exactly as it was and the hive closed.

@@ -55,9 +55,10 @@ bool IsLocalScheme(const char* AUri) {
 }
 
 // Two spellings of one address: file addresses compare as the files they name.
-bool SameAddress(const char* A_, const std::string& AB) {
-  if (AB == A_) return true;
-  TzbGChars fileA(g_filename_from_uri(A_, nullptr, nullptr)), fileB(g_filename_from_uri(AB.c_str(), nullptr, nullptr));
+bool SameAddress(const char* ALeft, const std::string& ARight) {
+  if (ARight == ALeft) return true;
+  TzbGChars fileA(g_filename_from_uri(ALeft, nullptr, nullptr)),
+      fileB(g_filename_from_uri(ARight.c_str(), nullptr, nullptr));
   return fileA.get() && fileB.get() && std::strcmp(fileA.get(), fileB.get()) == 0;
 }
 

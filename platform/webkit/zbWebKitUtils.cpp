@@ -351,8 +351,8 @@ WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATi
   folder.erase(folder.rfind('/') + 1);
   // "file:" plus the root's slash at least; the root itself would let every file through.
   if (folder.size() <= std::char_traits<char>::length("file:///") || folder.find("/../") != std::string::npos ||
-      folder.find("/./") != std::string::npos || std::any_of(folder.begin(), folder.end(), [](char AC) {
-        return AC <= ' ' || AC > '~' || AC == '"' || AC == '\\';
+      folder.find("/./") != std::string::npos || std::any_of(folder.begin(), folder.end(), [](char AChar) {
+        return AChar <= ' ' || AChar > '~' || AChar == '"' || AChar == '\\';
       }))
     return fallback;
   for (auto it = GFolderFilters.begin(); it != GFolderFilters.end(); ++it)

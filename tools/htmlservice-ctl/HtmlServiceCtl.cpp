@@ -210,74 +210,77 @@ TRequest RawRequest(const TArgs& AArgs) {
 const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> commands = {
       {"ping", "", HS_PING, "Is the service there? Answers 1.",
-       [](const TArgs& AA) {
-         Need(AA, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_PING, {}, Equals(HS_OK)};
        }},
       {"load", "FILE", HS_LOADFROMFILE, "Loads FILE into the engine. 1 loaded, -1 missing.",
-       [](const TArgs& AA) { return FileRequest(HS_LOADFROMFILE, AA); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_LOADFROMFILE, AArgs); }},
       {"save", "FILE", HS_SAVETOFILE, "Saves the loaded document to FILE. 1 saved, -1 failed.",
-       [](const TArgs& AA) { return FileRequest(HS_SAVETOFILE, AA); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_SAVETOFILE, AArgs); }},
       {"print", "FILE...", HS_PRINTFILES, "Prints the files on the default printer, no dialog. Always 1.",
-       [](const TArgs& AA) {
-         if (AA.empty()) throw TUsage{"expects at least one FILE"};
+       [](const TArgs& AArgs) {
+         if (AArgs.empty()) throw TUsage{"expects at least one FILE"};
          std::u16string list;
-         for (const auto& f : AA) list += (list.empty() ? u"" : u",") + FileArg(f);
+         for (const auto& f : AArgs) list += (list.empty() ? u"" : u",") + FileArg(f);
          return TextRequest(HS_PRINTFILES, list, Equals(HS_OK));
        }},
       {"print-dialog", "FILE", HS_PRINTWITHDLG, "Prints FILE through the print dialog. -1 missing, else 1.",
-       [](const TArgs& AA) { return FileRequest(HS_PRINTWITHDLG, AA); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_PRINTWITHDLG, AArgs); }},
       {"preview", "FILE", HS_PRINTPREVIEW, "Shows the print preview of FILE. -1 missing, else 1.",
-       [](const TArgs& AA) { return FileRequest(HS_PRINTPREVIEW, AA); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_PRINTPREVIEW, AArgs); }},
       {"page-setup", "", HS_PAGESETUP, "Shows the page-setup dialog. Always 1.",
-       [](const TArgs& AA) {
-         Need(AA, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_PAGESETUP, {}, Equals(HS_OK)};
        }},
       {"default-page-options", "NAMESPACE", HS_SETDEFAULTPAGEOPTIONS,
        "Writes the suite's default page options unless NAMESPACE is the store's. Always 0.",
-       [](const TArgs& AA) {
-         Need(AA, 1, "one NAMESPACE");
-         return TextRequest(HS_SETDEFAULTPAGEOPTIONS, Utf8ToUtf16(AA[0]), Equals(0));
+       [](const TArgs& AArgs) {
+         Need(AArgs, 1, "one NAMESPACE");
+         return TextRequest(HS_SETDEFAULTPAGEOPTIONS, Utf8ToUtf16(AArgs[0]), Equals(0));
        }},
       {"convert", "SRC [DST]", HS_CONVERTHTMLTOPLAIN,
        "Writes the plain text of SRC to DST (to SRC itself without DST). 1 done, -1 SRC missing or the text not "
        "written.",
-       [](const TArgs& AA) {
-         if (AA.empty() || AA.size() > 2) throw TUsage{"expects SRC and an optional DST"};
-         std::u16string list = u"SRC:" + ListValue(FileArg(AA[0]));
-         if (AA.size() == 2) list += u";DST:" + ListValue(FileArg(AA[1]));
+       [](const TArgs& AArgs) {
+         if (AArgs.empty() || AArgs.size() > 2) throw TUsage{"expects SRC and an optional DST"};
+         std::u16string list = u"SRC:" + ListValue(FileArg(AArgs[0]));
+         if (AArgs.size() == 2) list += u";DST:" + ListValue(FileArg(AArgs[1]));
          return TextRequest(HS_CONVERTHTMLTOPLAIN, list, Equals(HS_OK));
        }},
       {"paste-html", "--start|--end TEXT", 0,
        "Inserts TEXT as HTML at the start (1036) or end (1037) of the document. 1 / -1.",
-       [](const TArgs& AA) { return PasteRequest(false, AA); }},
+       [](const TArgs& AArgs) { return PasteRequest(false, AArgs); }},
       {"paste-text", "--start|--end TEXT", 0,
        "Inserts TEXT as plain text at the start (1038) or end (1039) of the document. 1 / -1.",
-       [](const TArgs& AA) { return PasteRequest(true, AA); }},
+       [](const TArgs& AArgs) { return PasteRequest(true, AArgs); }},
       {"count-images", "FILE", HS_COUNTIMAGES, "Number of images of FILE plus 1; -1 missing.",
-       [](const TArgs& AA) { return FileRequest(HS_COUNTIMAGES, AA, [](std::int32_t AV) { return AV >= 1; }); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_COUNTIMAGES, AArgs, [](std::int32_t AV) { return AV >= 1; }); }},
       {"has-background", "FILE", HS_CONTAINSBACKGROUNDIMAGES,
        "2 the body has an inline background image, 3 it has none; -1 missing.",
-       [](const TArgs& AA) {
-         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, AA, [](std::int32_t AV) { return AV == 2 || AV == 3; });
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, AArgs, [](std::int32_t AV) { return AV == 2 || AV == 3; });
        }},
       {"count-all-images", "FILE", HS_COUNTALLIMAGES,
        "Number of images plus 1, plus 1 more with a background image; -1 missing.",
-       [](const TArgs& AA) { return FileRequest(HS_COUNTALLIMAGES, AA, [](std::int32_t AV) { return AV >= 1; }); }},
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_COUNTALLIMAGES, AArgs, [](std::int32_t AV) { return AV >= 1; });
+       }},
       {"exec", "CMD [--show-ui] [--value V]", HS_EXECCMD,
        "Runs editing command CMD (a name below, any case, or its number) over the whole document. V: true, false, an "
        "integer, a number, empty, or any "
        "other text (a font name, a colour). 1 / -1.",
        ExecRequest},
       {"move", "X Y", HS_SETWNDPOS, "Moves the service's host window; \"keep\" leaves a coordinate. Always 1.",
-       [](const TArgs& AA) {
-         Need(AA, 2, "X and Y");
-         return TRequest{HS_SETWNDPOS, MakePointBlock({ParseCoordinate(AA[0]), ParseCoordinate(AA[1])}), Equals(HS_OK)};
+       [](const TArgs& AArgs) {
+         Need(AArgs, 2, "X and Y");
+         return TRequest{HS_SETWNDPOS, MakePointBlock({ParseCoordinate(AArgs[0]), ParseCoordinate(AArgs[1])}),
+                         Equals(HS_OK)};
        }},
       {"terminate", "", HS_TERMINATE, "Ends the service. Answers 1.",
-       [](const TArgs& AA) {
-         Need(AA, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_TERMINATE, {}, Equals(HS_OK)};
        }},
       {"raw", "CODE [--text T | --hex BYTES | --file F]", 0,

@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
   }
   SetApplicationTitle(ServiceTitle);
   // A failure inside the dialog (a report that cannot be saved) is shown in front of it.
-  SetCallbackErrorHook([](const std::exception& AE) { TExceptionDialog::OnExceptionHandler(nullptr, AE); });
+  SetCallbackErrorHook(
+      [](const std::exception& AException) { TExceptionDialog::OnExceptionHandler(nullptr, AException); });
   TExceptionDialog::SetDialogClass([details = entry.Details] { return std::make_unique<TLogEntryDialog>(details); });
   try {
     TExceptionDialog::OnExceptionHandler(nullptr, EzbException(entry.Message));

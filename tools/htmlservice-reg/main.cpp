@@ -48,7 +48,7 @@ int Usage(const std::string& AMessage) {
   return ExitUsage;
 }
 
-std::string U8(std::u16string_view AS) { return Utf16ToUtf8(AS); }
+std::string U8(std::u16string_view AText) { return Utf16ToUtf8(AText); }
 
 bool ParseKey(const std::string& ARg, HKEY& ARoot, std::u16string& APath) {
   return SplitRegistryPath(Utf8ToUtf16(ARg), ARoot, APath) && !HiveFileName(ARoot).empty();
@@ -60,9 +60,9 @@ std::string Describe(HKEY ARoot, LSTATUS ARc) {
   return text;
 }
 
-bool ParseHexData(const std::string& AS, std::string& AOut) {
+bool ParseHexData(const std::string& AText, std::string& AOut) {
   std::string digits;
-  for (char c : AS) {
+  for (char c : AText) {
     if (c == ',' || c == ' ') continue;
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
     digits += c;
@@ -74,17 +74,17 @@ bool ParseHexData(const std::string& AS, std::string& AOut) {
   return true;
 }
 
-bool ParseNumber(const std::string& AS, unsigned long long AMax, long long AMin, std::uint64_t& AOut) {
-  if (AS.empty()) return false;
+bool ParseNumber(const std::string& AText, unsigned long long AMax, long long AMin, std::uint64_t& AOut) {
+  if (AText.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  bool negative = AS[0] == '-';
+  bool negative = AText[0] == '-';
   if (negative) {
-    long long v = std::strtoll(AS.c_str(), &end, 0);
+    long long v = std::strtoll(AText.c_str(), &end, 0);
     if (errno || *end || v < AMin) return false;
     AOut = static_cast<std::uint64_t>(v);
   } else {
-    unsigned long long v = std::strtoull(AS.c_str(), &end, 0);
+    unsigned long long v = std::strtoull(AText.c_str(), &end, 0);
     if (errno || *end || v > AMax) return false;
     AOut = v;
   }
@@ -129,15 +129,15 @@ bool BuildData(const std::string& ATypeName, const std::string& AData, std::uint
   return true;
 }
 
-int Query(const std::vector<std::string>& A_) {
-  if (A_.size() < 1 || A_.size() > 2) return Usage("query needs KEY [VALUE]");
+int Query(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("query needs KEY [VALUE]");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A_[0], root, path)) return Usage("unknown root in " + A_[0]);
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
   HKEY key = 0;
   LSTATUS rc = RegStore().OpenKey(root, path, KEY_READ, key);
   if (rc == ERROR_ACCESS_DENIED) rc = RegStore().OpenKey(root, path, KEY_QUERY_VALUE, key);
-  if (rc) return Fail(A_[0] + ": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + ": " + Describe(root, rc));
   struct TClose {
     HKEY K;
     ~TClose() { RegStore().CloseKey(K); }
@@ -156,8 +156,8 @@ int Query(const std::vector<std::string>& A_) {
     std::printf("%s\n", U8(FormatRegValue(v)).c_str());
     return ERROR_SUCCESS;
   };
-  if (A_.size() == 2) {
-    if (LSTATUS e = show(Utf8ToUtf16(A_[1]))) return Fail(A_[0] + " \"" + A_[1] + "\": " + Describe(root, e));
+  if (AArgs.size() == 2) {
+    if (LSTATUS e = show(Utf8ToUtf16(AArgs[1]))) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, e));
     return ExitOk;
   }
   std::printf("[%s]\n", U8(FormatRegKeyName(root, path)).c_str());
@@ -174,38 +174,41 @@ int Query(const std::vector<std::string>& A_) {
   return ExitOk;
 }
 
-int Set(const std::vector<std::string>& A_) {
-  if (A_.size() != 4) return Usage("set needs KEY VALUE TYPE DATA");
+int Set(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() != 4) return Usage("set needs KEY VALUE TYPE DATA");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A_[0], root, path)) return Usage("unknown root in " + A_[0]);
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
   std::uint32_t type = 0;
   std::string bytes;
-  if (!BuildData(A_[2], A_[3], type, bytes)) return Usage("DATA \"" + A_[3] + "\" does not fit TYPE " + A_[2]);
+  if (!BuildData(AArgs[2], AArgs[3], type, bytes))
+    return Usage("DATA \"" + AArgs[3] + "\" does not fit TYPE " + AArgs[2]);
   HKEY key = 0;
-  if (LSTATUS rc = RegStore().CreateKey(root, path, KEY_SET_VALUE, key)) return Fail(A_[0] + ": " + Describe(root, rc));
+  if (LSTATUS rc = RegStore().CreateKey(root, path, KEY_SET_VALUE, key))
+    return Fail(AArgs[0] + ": " + Describe(root, rc));
   LSTATUS rc =
-      RegStore().SetValue(key, Utf8ToUtf16(A_[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+      RegStore().SetValue(key, Utf8ToUtf16(AArgs[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   RegStore().CloseKey(key);
-  if (rc) return Fail(A_[0] + " \"" + A_[1] + "\": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, rc));
   return ExitOk;
 }
 
-int Delete(const std::vector<std::string>& A_) {
-  if (A_.size() < 1 || A_.size() > 2) return Usage("delete needs KEY [VALUE]");
+int Delete(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("delete needs KEY [VALUE]");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A_[0], root, path)) return Usage("unknown root in " + A_[0]);
-  if (A_.size() == 1) {
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
+  if (AArgs.size() == 1) {
     if (path.empty()) return Usage("a root key cannot be deleted");
-    if (LSTATUS rc = DeleteKeyTree(RegStore(), root, path)) return Fail(A_[0] + ": " + Describe(root, rc));
+    if (LSTATUS rc = DeleteKeyTree(RegStore(), root, path)) return Fail(AArgs[0] + ": " + Describe(root, rc));
     return ExitOk;
   }
   HKEY key = 0;
-  if (LSTATUS rc = RegStore().OpenKey(root, path, KEY_SET_VALUE, key)) return Fail(A_[0] + ": " + Describe(root, rc));
-  LSTATUS rc = RegStore().DeleteValue(key, Utf8ToUtf16(A_[1]));
+  if (LSTATUS rc = RegStore().OpenKey(root, path, KEY_SET_VALUE, key))
+    return Fail(AArgs[0] + ": " + Describe(root, rc));
+  LSTATUS rc = RegStore().DeleteValue(key, Utf8ToUtf16(AArgs[1]));
   RegStore().CloseKey(key);
-  if (rc) return Fail(A_[0] + " \"" + A_[1] + "\": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, rc));
   return ExitOk;
 }
 
@@ -236,23 +239,23 @@ bool ReadAll(const std::string& AFileName, std::string& ABytes, std::string& AEr
   return ok;
 }
 
-int Export(std::vector<std::string> A_) {
+int Export(std::vector<std::string> AArgs) {
   bool utf16 = false;
-  for (auto it = A_.begin(); it != A_.end();) {
+  for (auto it = AArgs.begin(); it != AArgs.end();) {
     if (*it == "--utf16") {
       utf16 = true;
-      it = A_.erase(it);
+      it = AArgs.erase(it);
     } else {
       ++it;
     }
   }
-  if (A_.size() < 1 || A_.size() > 2) return Usage("export needs [KEY] FILE");
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("export needs [KEY] FILE");
   TRegFile file;
   try {
-    if (A_.size() == 2) {
+    if (AArgs.size() == 2) {
       HKEY root = 0;
       std::u16string path;
-      if (!ParseKey(A_[0], root, path)) return Usage("unknown root in " + A_[0]);
+      if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
       file = ExportKeyTree(RegStore(), root, path);
     } else {
       for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}) {
@@ -269,18 +272,18 @@ int Export(std::vector<std::string> A_) {
     return Fail(U8(e.Message()));
   }
   std::string error;
-  if (!WriteAll(A_.back(), FormatRegFile(file, utf16), error)) return Fail(A_.back() + ": " + error);
+  if (!WriteAll(AArgs.back(), FormatRegFile(file, utf16), error)) return Fail(AArgs.back() + ": " + error);
   return ExitOk;
 }
 
-int Import(const std::vector<std::string>& A_) {
-  if (A_.size() != 1) return Usage("import needs FILE");
+int Import(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() != 1) return Usage("import needs FILE");
   std::string bytes, error;
-  if (!ReadAll(A_[0], bytes, error)) return Fail(A_[0] + ": " + error);
+  if (!ReadAll(AArgs[0], bytes, error)) return Fail(AArgs[0] + ": " + error);
   try {
     ImportRegFile(RegStore(), ParseRegFile(bytes));
   } catch (const EzbException& e) {
-    return Fail(A_[0] + ": " + U8(e.Message()) + "; nothing was changed");
+    return Fail(AArgs[0] + ": " + U8(e.Message()) + "; nothing was changed");
   }
   return ExitOk;
 }
