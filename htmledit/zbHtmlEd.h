@@ -36,9 +36,9 @@ class TzbSet {
     return s;
   }
   constexpr std::uint32_t Bits() const { return FBits; }
-  constexpr bool Contains(E AV) const { return (FBits >> static_cast<int>(AV)) & 1u; }
-  constexpr void Include(E AV) { FBits |= 1u << static_cast<int>(AV); }
-  constexpr void Exclude(E AV) { FBits &= ~(1u << static_cast<int>(AV)); }
+  constexpr bool Contains(E AValue) const { return (FBits >> static_cast<int>(AValue)) & 1u; }
+  constexpr void Include(E AValue) { FBits |= 1u << static_cast<int>(AValue); }
+  constexpr void Exclude(E AValue) { FBits &= ~(1u << static_cast<int>(AValue)); }
   constexpr bool Empty() const { return FBits == 0; }
   constexpr bool operator==(const TzbSet&) const = default;
   static constexpr int Count = N;

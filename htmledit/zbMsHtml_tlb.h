@@ -111,10 +111,10 @@ struct TVarStream {
   std::string Bytes;
 };
 
-inline bool VarIsEmpty(const TVariant& AV) { return std::holds_alternative<std::monostate>(AV); }
-inline bool VarIsNull(const TVariant& AV) { return std::holds_alternative<TVarNull>(AV); }
+inline bool VarIsEmpty(const TVariant& AValue) { return std::holds_alternative<std::monostate>(AValue); }
+inline bool VarIsNull(const TVariant& AValue) { return std::holds_alternative<TVarNull>(AValue); }
 // Text of a value as the engine's variant conversion gives it ("" for empty and null).
-std::u16string VarToText(const TVariant& AV);
+std::u16string VarToText(const TVariant& AValue);
 
 class IHTMLStyle {
  public:

@@ -12,17 +12,17 @@ constexpr std::int64_t MSecsPerDay = 86400000;
 constexpr int UnixEpochSerial = 25569;  // 1970-01-01
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(std::int64_t AZ, int& AY, int& AM, int& AD) {
-  AZ += 719468;
-  const std::int64_t era = (AZ >= 0 ? AZ : AZ - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(AZ - era * 146097);
+void CivilFromDays(std::int64_t ADays, int& AYear, int& AMonth, int& ADay) {
+  ADays += 719468;
+  const std::int64_t era = (ADays >= 0 ? ADays : ADays - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(ADays - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const unsigned mp = (5 * doy + 2) / 153;
-  AD = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  AM = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  AY = static_cast<int>(yy + (AM <= 2));
+  ADay = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  AMonth = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  AYear = static_cast<int>(yy + (AMonth <= 2));
 }
 
 std::u16string Digits(int AValue, int AMinDigits) {
@@ -43,17 +43,17 @@ bool StartsWithNoCase(std::u16string_view AText, std::size_t AAt, std::u16string
 }
 
 // True when an am/pm element stands after 'from', outside quotes, before the next hour element.
-bool AmPmFollows(std::u16string_view AP, std::size_t AFrom) {
-  for (std::size_t i = AFrom; i < AP.size(); ++i) {
-    const char16_t c = UpperAscii(AP[i]);
+bool AmPmFollows(std::u16string_view AFormat, std::size_t AFrom) {
+  for (std::size_t i = AFrom; i < AFormat.size(); ++i) {
+    const char16_t c = UpperAscii(AFormat[i]);
     if (c == u'"' || c == u'\'') {
-      const std::size_t close = AP.find(AP[i], i + 1);
+      const std::size_t close = AFormat.find(AFormat[i], i + 1);
       if (close == std::u16string_view::npos) return false;
       i = close;
     } else if (c == u'H') {
       return false;
-    } else if (c == u'A' && (StartsWithNoCase(AP, i, u"am/pm") || StartsWithNoCase(AP, i, u"a/p") ||
-                             StartsWithNoCase(AP, i, u"ampm"))) {
+    } else if (c == u'A' && (StartsWithNoCase(AFormat, i, u"am/pm") || StartsWithNoCase(AFormat, i, u"a/p") ||
+                             StartsWithNoCase(AFormat, i, u"ampm"))) {
       return true;
     }
   }
@@ -64,19 +64,19 @@ class TFormatter {
  public:
   TFormatter(TDateTime AValue, const TzbLocale& ALocale) : FParts(DecodeDateTime(AValue)), FLocale(ALocale) {}
 
-  void Run(std::u16string_view AP, int ADepth) {
+  void Run(std::u16string_view AFormat, int ADepth) {
     // Locale patterns may refer to each other; two levels are all that real patterns need.
     if (ADepth > 2) return;
     char16_t lastLetter = 0;
     std::size_t i = 0;
-    while (i < AP.size()) {
-      const char16_t raw = AP[i];
+    while (i < AFormat.size()) {
+      const char16_t raw = AFormat[i];
       const char16_t c = UpperAscii(raw);
       if (c == u'"' || c == u'\'') {
-        const std::size_t close = AP.find(raw, i + 1);
-        const std::size_t end = close == std::u16string_view::npos ? AP.size() : close;
-        FOut.append(AP.substr(i + 1, end - i - 1));
-        i = end == AP.size() ? end : end + 1;
+        const std::size_t close = AFormat.find(raw, i + 1);
+        const std::size_t end = close == std::u16string_view::npos ? AFormat.size() : close;
+        FOut.append(AFormat.substr(i + 1, end - i - 1));
+        i = end == AFormat.size() ? end : end + 1;
         continue;
       }
       if (c == u'/') {
@@ -90,14 +90,14 @@ class TFormatter {
         continue;
       }
       if (c == u'A') {
-        if (StartsWithNoCase(AP, i, u"ampm")) {
+        if (StartsWithNoCase(AFormat, i, u"ampm")) {
           FOut += FParts.Hour >= 12 ? FLocale.TimePMString : FLocale.TimeAMString;
           i += 4;
-        } else if (StartsWithNoCase(AP, i, u"am/pm")) {
-          FOut.append(AP.substr(FParts.Hour >= 12 ? i + 3 : i, 2));
+        } else if (StartsWithNoCase(AFormat, i, u"am/pm")) {
+          FOut.append(AFormat.substr(FParts.Hour >= 12 ? i + 3 : i, 2));
           i += 5;
-        } else if (StartsWithNoCase(AP, i, u"a/p")) {
-          FOut += AP[FParts.Hour >= 12 ? i + 2 : i];
+        } else if (StartsWithNoCase(AFormat, i, u"a/p")) {
+          FOut += AFormat[FParts.Hour >= 12 ? i + 2 : i];
           i += 3;
         } else {
           FOut += raw;
@@ -114,7 +114,7 @@ class TFormatter {
         continue;
       }
       std::size_t count = 1;
-      while (i + count < AP.size() && UpperAscii(AP[i + count]) == c) ++count;
+      while (i + count < AFormat.size() && UpperAscii(AFormat[i + count]) == c) ++count;
       const std::size_t next = i + count;
       switch (c) {
         case u'Y': FOut += count <= 2 ? Digits(FParts.Year % 100, 2) : Digits(FParts.Year, 4); break;
@@ -138,7 +138,7 @@ class TFormatter {
           break;
         case u'H': {
           int hour = FParts.Hour;
-          if (AmPmFollows(AP, next)) {
+          if (AmPmFollows(AFormat, next)) {
             hour %= 12;
             if (hour == 0) hour = 12;
           }

@@ -17,30 +17,30 @@ namespace {
 
 std::u16string Ascii(const std::string& AText) { return std::u16string(AText.begin(), AText.end()); }
 
-std::u16string FormatInteger(std::int64_t AV, int APrec, char AType) {
+std::u16string FormatInteger(std::int64_t AValue, int APrec, char AType) {
   std::string digits;
   bool negative = false;
   if (AType == 'x') {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(AV));
+    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(AValue));
     digits = buf;
   } else if (AType == 'u') {
-    digits = std::to_string(static_cast<std::uint32_t>(AV));
+    digits = std::to_string(static_cast<std::uint32_t>(AValue));
   } else {
-    negative = AV < 0;
-    std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(AV) : static_cast<std::uint64_t>(AV);
+    negative = AValue < 0;
+    std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(AValue) : static_cast<std::uint64_t>(AValue);
     digits = std::to_string(mag);
   }
   if (APrec > 0 && static_cast<int>(digits.size()) < APrec) digits.insert(0, APrec - digits.size(), '0');
   return Ascii((negative ? "-" : "") + digits);
 }
 
-std::u16string FormatFloat(double AV, int APrec, char AType) {
+std::u16string FormatFloat(double AValue, int APrec, char AType) {
   if (APrec < 0) APrec = AType == 'g' ? 15 : 2;
-  if (!std::isfinite(AV)) return std::isnan(AV) ? u"NAN" : (AV > 0 ? u"INF" : u"-INF");
+  if (!std::isfinite(AValue)) return std::isnan(AValue) ? u"NAN" : (AValue > 0 ? u"INF" : u"-INF");
   char spec[8] = {'%', '.', '*', AType == 'n' ? 'f' : AType, 0};
   std::vector<char> buf(512);
-  std::snprintf(buf.data(), buf.size(), spec, APrec, AV);
+  std::snprintf(buf.data(), buf.size(), spec, APrec, AValue);
   std::string s = buf.data();
   if (AType == 'n') {  // thousands separators in the integer part
     std::size_t start = s[0] == '-' ? 1 : 0;

@@ -19,10 +19,10 @@ constexpr REGSAM KeyReadEnumerate = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY
 [[noreturn]] void GetDataError(std::u16string_view AName) { throw EzbRegistryError(SRegGetDataFailed, {AName}); }
 [[noreturn]] void SetDataError(std::u16string_view AName) { throw EzbRegistryError(SRegSetDataFailed, {AName}); }
 
-std::int32_t ClampToInt32(std::uint32_t AV) {
-  return AV > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
+std::int32_t ClampToInt32(std::uint32_t AValue) {
+  return AValue > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
              ? std::numeric_limits<std::int32_t>::max()
-             : static_cast<std::int32_t>(AV);
+             : static_cast<std::int32_t>(AValue);
 }
 
 // Runs a cleanup at scope end, also when an exception passes.

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t HexWrapColumn = 77;
 
-std::u16string Ascii(std::string_view AS) { return std::u16string(AS.begin(), AS.end()); }
+std::u16string Ascii(std::string_view AText) { return std::u16string(AText.begin(), AText.end()); }
 
 [[noreturn]] void LineError(int ALine, std::u16string_view AWhat) {
   throw EzbRegFileError(u"line %d: %s", {ALine, AWhat});
@@ -24,15 +24,15 @@ int HexValue(char16_t AChar) {
   return (AChar | 0x20) - u'a' + 10;
 }
 
-std::u16string_view TrimView(std::u16string_view AS) {
-  while (!AS.empty() && (AS.front() == u' ' || AS.front() == u'\t')) AS.remove_prefix(1);
-  while (!AS.empty() && (AS.back() == u' ' || AS.back() == u'\t')) AS.remove_suffix(1);
-  return AS;
+std::u16string_view TrimView(std::u16string_view AText) {
+  while (!AText.empty() && (AText.front() == u' ' || AText.front() == u'\t')) AText.remove_prefix(1);
+  while (!AText.empty() && (AText.back() == u' ' || AText.back() == u'\t')) AText.remove_suffix(1);
+  return AText;
 }
 
-std::u16string Escape(std::u16string_view AS) {
+std::u16string Escape(std::u16string_view AText) {
   std::u16string r;
-  for (char16_t c : AS) {
+  for (char16_t c : AText) {
     if (c == u'\\' || c == u'"') r += u'\\';
     r += c;
   }
@@ -61,15 +61,15 @@ bool AsPlainText(const std::string& AData, std::u16string& AText) {
   return true;
 }
 
-std::string TextBytes(std::u16string_view AS) {
-  std::string r((AS.size() + 1) * 2, '\0');
-  std::memcpy(r.data(), AS.data(), AS.size() * 2);
+std::string TextBytes(std::u16string_view AText) {
+  std::string r((AText.size() + 1) * 2, '\0');
+  std::memcpy(r.data(), AText.data(), AText.size() * 2);
   return r;
 }
 
-std::string EncodeUtf16(std::u16string_view AS) {
+std::string EncodeUtf16(std::u16string_view AText) {
   std::string r = "\xFF\xFE";
-  for (char16_t c : AS) {
+  for (char16_t c : AText) {
     r += static_cast<char>(c & 0xFF);
     r += static_cast<char>(c >> 8);
   }
@@ -104,31 +104,32 @@ std::u16string DecodeFile(std::string_view ABytes) {
 }
 
 // A quoted text starting at S[Pos] == '"'; Pos ends after the closing quote.
-bool ParseQuoted(std::u16string_view AS, std::size_t& APos, std::u16string& AOut) {
+bool ParseQuoted(std::u16string_view AText, std::size_t& APos, std::u16string& AOut) {
   AOut.clear();
-  for (++APos; APos < AS.size(); ++APos) {
-    char16_t c = AS[APos];
+  for (++APos; APos < AText.size(); ++APos) {
+    char16_t c = AText[APos];
     if (c == u'"') {
       ++APos;
       return true;
     }
     if (c == u'\\') {
-      if (APos + 1 >= AS.size() || (AS[APos + 1] != u'\\' && AS[APos + 1] != u'"')) return false;
-      c = AS[++APos];
+      if (APos + 1 >= AText.size() || (AText[APos + 1] != u'\\' && AText[APos + 1] != u'"')) return false;
+      c = AText[++APos];
     }
     AOut += c;
   }
   return false;
 }
 
-bool ParseHexBytes(std::u16string_view AS, std::string& AOut) {
+bool ParseHexBytes(std::u16string_view AText, std::string& AOut) {
   AOut.clear();
-  AS = TrimView(AS);
-  if (AS.empty()) return true;
+  AText = TrimView(AText);
+  if (AText.empty()) return true;
   std::size_t pos = 0;
   while (true) {
-    std::size_t comma = AS.find(u',', pos);
-    std::u16string_view item = TrimView(AS.substr(pos, comma == std::u16string_view::npos ? AS.npos : comma - pos));
+    std::size_t comma = AText.find(u',', pos);
+    std::u16string_view item =
+        TrimView(AText.substr(pos, comma == std::u16string_view::npos ? AText.npos : comma - pos));
     if (item.empty() || item.size() > 2 || !IsHexDigit(item[0]) || (item.size() == 2 && !IsHexDigit(item[1])))
       return false;
     int v = HexValue(item[0]);
@@ -139,49 +140,49 @@ bool ParseHexBytes(std::u16string_view AS, std::string& AOut) {
   }
 }
 
-bool ParseHexNumber(std::u16string_view AS, std::size_t AMaxDigits, std::uint64_t& AV) {
-  if (AS.empty() || AS.size() > AMaxDigits) return false;
-  AV = 0;
-  for (char16_t c : AS) {
+bool ParseHexNumber(std::u16string_view AText, std::size_t AMaxDigits, std::uint64_t& AValue) {
+  if (AText.empty() || AText.size() > AMaxDigits) return false;
+  AValue = 0;
+  for (char16_t c : AText) {
     if (!IsHexDigit(c)) return false;
-    AV = AV * 16 + static_cast<unsigned>(HexValue(c));
+    AValue = AValue * 16 + static_cast<unsigned>(HexValue(c));
   }
   return true;
 }
 
-bool ValidKeyPath(std::u16string_view AP) {
-  if (AP.empty()) return true;
+bool ValidKeyPath(std::u16string_view APath) {
+  if (APath.empty()) return true;
   std::size_t start = 0;
   while (true) {
-    std::size_t end = AP.find(u'\\', start);
-    std::u16string_view part = AP.substr(start, end == std::u16string_view::npos ? AP.npos : end - start);
+    std::size_t end = APath.find(u'\\', start);
+    std::u16string_view part = APath.substr(start, end == std::u16string_view::npos ? APath.npos : end - start);
     if (part.empty() || part.size() > 255) return false;
     if (end == std::u16string_view::npos) return true;
     start = end + 1;
   }
 }
 
-void ParseValueLine(std::u16string_view ALine, int ALineNo, TRegFileValue& AV) {
-  AV.Line = ALineNo;
+void ParseValueLine(std::u16string_view ALine, int ALineNo, TRegFileValue& AValue) {
+  AValue.Line = ALineNo;
   std::size_t pos = 0;
   if (ALine[0] == u'@') {
     pos = 1;
-  } else if (!ParseQuoted(ALine, pos, AV.Name)) {
+  } else if (!ParseQuoted(ALine, pos, AValue.Name)) {
     LineError(ALineNo, u"the value name is not a properly quoted text");
   }
   while (pos < ALine.size() && (ALine[pos] == u' ' || ALine[pos] == u'\t')) ++pos;
   if (pos >= ALine.size() || ALine[pos] != u'=') LineError(ALineNo, u"\"=\" expected after the value name");
   std::u16string_view data = TrimView(ALine.substr(pos + 1));
   if (data == u"-") {
-    AV.Delete = true;
+    AValue.Delete = true;
     return;
   }
   if (!data.empty() && data[0] == u'"') {
     std::size_t p = 0;
     std::u16string text;
     if (!ParseQuoted(data, p, text) || p != data.size()) LineError(ALineNo, u"the text is not properly quoted");
-    AV.Type = REG_SZ;
-    AV.Data = TextBytes(text);
+    AValue.Type = REG_SZ;
+    AValue.Data = TextBytes(text);
     return;
   }
   auto starts = [&](std::u16string_view APrefix) {
@@ -190,14 +191,14 @@ void ParseValueLine(std::u16string_view ALine, int ALineNo, TRegFileValue& AV) {
   if (starts(u"dword:")) {
     std::uint64_t v = 0;
     if (!ParseHexNumber(data.substr(6), 8, v)) LineError(ALineNo, u"dword: needs 1 to 8 hexadecimal digits");
-    AV.Type = REG_DWORD;
-    AV.Data.assign(4, '\0');
-    for (int i = 0; i < 4; ++i) AV.Data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    AValue.Type = REG_DWORD;
+    AValue.Data.assign(4, '\0');
+    for (int i = 0; i < 4; ++i) AValue.Data[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
     return;
   }
   std::u16string_view bytes;
   if (starts(u"hex:")) {
-    AV.Type = REG_BINARY;
+    AValue.Type = REG_BINARY;
     bytes = data.substr(4);
   } else if (starts(u"hex(")) {
     std::size_t close = data.find(u')');
@@ -205,12 +206,12 @@ void ParseValueLine(std::u16string_view ALine, int ALineNo, TRegFileValue& AV) {
     if (close == std::u16string_view::npos || close + 1 >= data.size() || data[close + 1] != u':' ||
         !ParseHexNumber(data.substr(4, close - 4), 8, t))
       LineError(ALineNo, u"hex(N): needs a hexadecimal type number");
-    AV.Type = static_cast<std::uint32_t>(t);
+    AValue.Type = static_cast<std::uint32_t>(t);
     bytes = data.substr(close + 2);
   } else {
     LineError(ALineNo, u"unknown value data (expected \"text\", dword:, hex:, hex(N): or -)");
   }
-  if (!ParseHexBytes(bytes, AV.Data)) LineError(ALineNo, u"hexadecimal bytes separated by commas expected");
+  if (!ParseHexBytes(bytes, AValue.Data)) LineError(ALineNo, u"hexadecimal bytes separated by commas expected");
 }
 
 // A value line whose hex data goes on in the next line.
@@ -228,9 +229,9 @@ bool IsHexContinued(std::u16string_view ALine) {
   return rest.size() >= 3 && AsciiUpperCase(rest.substr(0, 3)) == u"HEX";
 }
 
-std::u16string WithCrLf(std::u16string_view AS) {
+std::u16string WithCrLf(std::u16string_view AText) {
   std::u16string r;
-  for (char16_t c : AS) {
+  for (char16_t c : AText) {
     if (c == u'\n') r += u'\r';
     r += c;
   }

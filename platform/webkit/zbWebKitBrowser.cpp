@@ -104,17 +104,17 @@ std::string ToUri(std::u16string_view AUrl) {
   return uri.get() ? uri.get() : url;
 }
 
-std::string VariantToJs(const TVariant& AV) {
-  switch (AV.index()) {
-    case 2: return std::get<bool>(AV) ? "true" : "false";
-    case 3: return std::to_string(std::get<std::int32_t>(AV));
+std::string VariantToJs(const TVariant& AValue) {
+  switch (AValue.index()) {
+    case 2: return std::get<bool>(AValue) ? "true" : "false";
+    case 3: return std::to_string(std::get<std::int32_t>(AValue));
     case 4: {
-      double d = std::get<double>(AV);
+      double d = std::get<double>(AValue);
       if (!std::isfinite(d)) return "0";
       char buf[G_ASCII_DTOSTR_BUF_SIZE];
       return g_ascii_dtostr(buf, sizeof buf, d);
     }
-    case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(AV)));
+    case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(AValue)));
     default: return "undefined";
   }
 }
@@ -280,14 +280,16 @@ struct TView : std::enable_shared_from_this<TView> {
       gtk_container_add(GTK_CONTAINER(OwnWindow.get()), widget);
       gtk_widget_show_all(OwnWindow.get());
     }
-    Signals.OnLoadChanged = [this](WebKitLoadEvent AE) { LoadChanged(AE); };
+    Signals.OnLoadChanged = [this](WebKitLoadEvent AEvent) { LoadChanged(AEvent); };
     Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
     Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { EngineEnded(); };
-    Signals.OnDecidePolicy = [this](WebKitPolicyDecision* AD, WebKitPolicyDecisionType AT) { return Decide(AD, AT); };
+    Signals.OnDecidePolicy = [this](WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType) {
+      return Decide(ADecision, AType);
+    };
     Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) { return Host.ShowContextMenu(0, TPoint{}) == S_OK; };
-    Signals.OnScriptDialog = [this](WebKitScriptDialog* AD) {
+    Signals.OnScriptDialog = [this](WebKitScriptDialog* ADialog) {
       std::int32_t result = 0;
-      return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(AD)), u"", 0, result) == S_OK;
+      return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(ADialog)), u"", 0, result) == S_OK;
     };
     Signals.Connect(View.get());
     StandardCommands[OLECMDID_PRINT] = [this](std::uint32_t AExecOpt, const TVariant& AIn, TVariant*) {
@@ -597,18 +599,18 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 };
 
-std::u16string AsText(const TVariant& AV) {
-  if (auto* s = std::get_if<std::u16string>(&AV)) return *s;
-  if (auto* d = std::get_if<double>(&AV)) return Utf8ToUtf16(std::to_string(static_cast<long long>(*d)));
-  if (auto* b = std::get_if<bool>(&AV)) return *b ? u"true" : u"false";
+std::u16string AsText(const TVariant& AValue) {
+  if (auto* s = std::get_if<std::u16string>(&AValue)) return *s;
+  if (auto* d = std::get_if<double>(&AValue)) return Utf8ToUtf16(std::to_string(static_cast<long long>(*d)));
+  if (auto* b = std::get_if<bool>(&AValue)) return *b ? u"true" : u"false";
   return u"";
 }
-std::int32_t AsInt(const TVariant& AV) {
-  if (auto* d = std::get_if<double>(&AV)) return static_cast<std::int32_t>(*d);
+std::int32_t AsInt(const TVariant& AValue) {
+  if (auto* d = std::get_if<double>(&AValue)) return static_cast<std::int32_t>(*d);
   return 0;
 }
-bool AsBool(const TVariant& AV) {
-  if (auto* b = std::get_if<bool>(&AV)) return *b;
+bool AsBool(const TVariant& AValue) {
+  if (auto* b = std::get_if<bool>(&AValue)) return *b;
   return false;
 }
 

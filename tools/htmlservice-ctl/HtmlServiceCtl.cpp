@@ -256,16 +256,19 @@ const std::vector<TCommand>& Commands() {
        "Inserts TEXT as plain text at the start (1038) or end (1039) of the document. 1 / -1.",
        [](const TArgs& AArgs) { return PasteRequest(true, AArgs); }},
       {"count-images", "FILE", HS_COUNTIMAGES, "Number of images of FILE plus 1; -1 missing.",
-       [](const TArgs& AArgs) { return FileRequest(HS_COUNTIMAGES, AArgs, [](std::int32_t AV) { return AV >= 1; }); }},
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_COUNTIMAGES, AArgs, [](std::int32_t AAnswer) { return AAnswer >= 1; });
+       }},
       {"has-background", "FILE", HS_CONTAINSBACKGROUNDIMAGES,
        "2 the body has an inline background image, 3 it has none; -1 missing.",
        [](const TArgs& AArgs) {
-         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, AArgs, [](std::int32_t AV) { return AV == 2 || AV == 3; });
+         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, AArgs,
+                            [](std::int32_t AAnswer) { return AAnswer == 2 || AAnswer == 3; });
        }},
       {"count-all-images", "FILE", HS_COUNTALLIMAGES,
        "Number of images plus 1, plus 1 more with a background image; -1 missing.",
        [](const TArgs& AArgs) {
-         return FileRequest(HS_COUNTALLIMAGES, AArgs, [](std::int32_t AV) { return AV >= 1; });
+         return FileRequest(HS_COUNTALLIMAGES, AArgs, [](std::int32_t AAnswer) { return AAnswer >= 1; });
        }},
       {"exec", "CMD [--show-ui] [--value V]", HS_EXECCMD,
        "Runs editing command CMD (a name below, any case, or its number) over the whole document. V: true, false, an "
