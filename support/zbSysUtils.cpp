@@ -109,10 +109,10 @@ int WindowsReleaseFromVersion(const TzbOSVersionInfo& AVersion, const TzbSystemF
 }
 
 std::u16string WindowsVersionTextFrom(const TzbOSVersionInfo& AVersion, const TzbSystemFacts& AFacts,
-                                      std::u16string_view AEdition, bool ANative64) {
+                                      std::u16string_view AEdition, bool AIsNative64Bit) {
   std::u16string text = WindowsNameFromVersion(AVersion, AFacts);
   if (!AEdition.empty()) text += u" " + std::u16string(AEdition);
-  if (ANative64) text += u" 64 Bit";
+  if (AIsNative64Bit) text += u" 64 Bit";
   if (!IsBlankText(AVersion.CSDVersion)) text += u" " + AVersion.CSDVersion;
   text += u" (" + IntToText(AVersion.MajorVersion) + u"." + IntToText(AVersion.MinorVersion) + u"." +
           IntToText(AVersion.BuildNumber) + u")";
