@@ -151,26 +151,26 @@ std::string IconvCharset(const std::string& ACharset) {
 // document gets its byte-order mark, and so does UTF-8 whose markup does not name its set: the next
 // load reads them by the mark, as this one did.
 std::string EncodeDocument(const std::string& AText, const std::string& AWebCharset) {
-  const std::string aCharset = IconvCharset(AWebCharset);
-  const bool utf8 = aCharset.empty() || g_ascii_strcasecmp(aCharset.c_str(), "UTF-8") == 0;
+  const std::string targetCharset = IconvCharset(AWebCharset);
+  const bool utf8 = targetCharset.empty() || g_ascii_strcasecmp(targetCharset.c_str(), "UTF-8") == 0;
   if (utf8) {
     TzbGChars lower(g_ascii_strdown(AText.c_str(), static_cast<gssize>(std::min<std::size_t>(AText.size(), 4096))));
     const bool named = std::strstr(lower.get(), "charset=utf-8") || std::strstr(lower.get(), "charset=\"utf-8");
-    return named || aCharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
+    return named || targetCharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
   }
-  if (g_ascii_strncasecmp(aCharset.c_str(), "UTF-16", 6) == 0) {
-    const bool be = g_ascii_strcasecmp(aCharset.c_str(), "UTF-16BE") == 0;
+  if (g_ascii_strncasecmp(targetCharset.c_str(), "UTF-16", 6) == 0) {
+    const bool be = g_ascii_strcasecmp(targetCharset.c_str(), "UTF-16BE") == 0;
     gsize written = 0;
     TzbGChars wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
                              nullptr, &written, nullptr));
     if (wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(wide.get(), written);
   }
   gsize written = 0;
-  TzbGChars whole(g_convert(AText.data(), static_cast<gssize>(AText.size()), aCharset.c_str(), "UTF-8", nullptr,
+  TzbGChars whole(g_convert(AText.data(), static_cast<gssize>(AText.size()), targetCharset.c_str(), "UTF-8", nullptr,
                             &written, nullptr));
   if (whole) return std::string(whole.get(), written);
   // An unknown set falls back to ASCII with references, which reads right under any ASCII-based label.
-  GIConv conv = g_iconv_open(aCharset.c_str(), "UTF-8");
+  GIConv conv = g_iconv_open(targetCharset.c_str(), "UTF-8");
   if (conv == reinterpret_cast<GIConv>(-1)) conv = g_iconv_open("US-ASCII", "UTF-8");
   if (conv == reinterpret_cast<GIConv>(-1)) return AText;
   std::string r;
