@@ -32,42 +32,42 @@ TSettings& Settings() {
 
 const std::thread::id MainThread = std::this_thread::get_id();
 
-std::u16string Hex8(std::uintptr_t v) { return Format(u"%.8x", {static_cast<unsigned long long>(v)}); }
+std::u16string Hex8(std::uintptr_t AV) { return Format(u"%.8x", {static_cast<unsigned long long>(AV)}); }
 
-std::u16string ReportDateTime(TDateTime Value) {
+std::u16string ReportDateTime(TDateTime AValue) {
   const TzbLocale& locale = CurrentLocale();
-  return FormatDateTimeText(locale.ShortDateFormat + u" " + locale.ShortTimeFormat, Value, locale);
+  return FormatDateTimeText(locale.ShortDateFormat + u" " + locale.ShortTimeFormat, AValue, locale);
 }
 
-std::u16string MaskAngleBrackets(std::u16string_view Text) {
-  return StringReplaceMulti(Text, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
+std::u16string MaskAngleBrackets(std::u16string_view AText) {
+  return StringReplaceMulti(AText, {u"<", u">"}, {u"(", u")"}, rfReplaceAll);
 }
 
-std::u16string IndentLines(int Count, std::u16string_view Text) {
-  const std::u16string indent(static_cast<std::size_t>(Count), u' ');
-  return indent + StringReplace(Text, CRLF, u"\r\n" + indent, rfReplaceAll);
+std::u16string IndentLines(int ACount, std::u16string_view AText) {
+  const std::u16string indent(static_cast<std::size_t>(ACount), u' ');
+  return indent + StringReplace(AText, CRLF, u"\r\n" + indent, rfReplaceAll);
 }
 
-std::u16string StripModulePrefix(const std::u16string& proc, const std::u16string& unit) {
-  if (unit.empty()) return proc;
-  if (StartsWithText(unit + u".", proc, true)) return proc.substr(unit.size() + 1);
-  const auto dot = unit.find(u'.', 1);
+std::u16string StripModulePrefix(const std::u16string& AProc, const std::u16string& AUnit) {
+  if (AUnit.empty()) return AProc;
+  if (StartsWithText(AUnit + u".", AProc, true)) return AProc.substr(AUnit.size() + 1);
+  const auto dot = AUnit.find(u'.', 1);
   if (dot != std::u16string::npos) {
-    const std::u16string tail = unit.substr(dot + 1);
-    if (!tail.empty() && StartsWithText(tail + u".", proc, true)) return proc.substr(tail.size() + 1);
+    const std::u16string tail = AUnit.substr(dot + 1);
+    if (!tail.empty() && StartsWithText(tail + u".", AProc, true)) return AProc.substr(tail.size() + 1);
   }
-  return proc;
+  return AProc;
 }
 
-std::string Utf16LE(std::u16string_view Text) { return EncodeText(Text, TzbEncoding::UTF16LE); }
+std::string Utf16LE(std::u16string_view AText) { return EncodeText(AText, TzbEncoding::UTF16LE); }
 
 }  // namespace
 
 std::u16string ReportSeparator() { return std::u16string(100, u'-'); }
 
-void SetApplicationTitle(std::u16string_view Title) {
+void SetApplicationTitle(std::u16string_view ATitle) {
   std::lock_guard lock(Settings().Lock);
-  Settings().Title = Title;
+  Settings().Title = ATitle;
 }
 
 std::u16string ApplicationTitle() {
@@ -75,9 +75,9 @@ std::u16string ApplicationTitle() {
   return Settings().Title;
 }
 
-void SetActiveControlProvider(TActiveControlProvider Provider) {
+void SetActiveControlProvider(TActiveControlProvider AProvider) {
   std::lock_guard lock(Settings().Lock);
-  Settings().ActiveControl = Provider;
+  Settings().ActiveControl = AProvider;
 }
 
 const IzbReportControl* ActiveReportControl() {
@@ -89,34 +89,34 @@ const IzbReportControl* ActiveReportControl() {
   return provider ? provider() : nullptr;
 }
 
-void SetShowExceptionHook(TShowExceptionHook Hook) {
+void SetShowExceptionHook(TShowExceptionHook AHook) {
   std::lock_guard lock(Settings().Lock);
-  Settings().ShowHook = Hook;
+  Settings().ShowHook = AHook;
 }
 
-int RoundToNiceMHz(int MHz) {
+int RoundToNiceMHz(int AMHz) {
   static constexpr int nice[] = {0, 20, 33, 50, 60, 66, 80, 90, 100};
-  const int r = MHz % 100;
-  const int base = MHz - r;
+  const int r = AMHz % 100;
+  const int base = AMHz - r;
   for (std::size_t i = 1; i < std::size(nice); ++i) {
     if (nice[i] <= r) continue;
     const int lower = nice[i - 1], upper = nice[i];
     return (r - lower < upper - r) ? base + lower : base + upper;
   }
-  return MHz;
+  return AMHz;
 }
 
-std::u16string ImageBasePrefix(const void* Header, std::size_t Size, std::uintptr_t LoadAddress) {
+std::u16string ImageBasePrefix(const void* AHeader, std::size_t ASize, std::uintptr_t ALoadAddress) {
   const std::u16string indent(ReportIndent);
-  const auto* p = static_cast<const unsigned char*>(Header);
-  const auto u16 = [&](std::size_t at) { return static_cast<unsigned>(p[at] | p[at + 1] << 8); };
-  const auto u32 = [&](std::size_t at) {
-    return static_cast<std::uint32_t>(p[at] | p[at + 1] << 8 | p[at + 2] << 16) | static_cast<std::uint32_t>(p[at + 3])
-                                                                                      << 24;
+  const auto* p = static_cast<const unsigned char*>(AHeader);
+  const auto u16 = [&](std::size_t AAt) { return static_cast<unsigned>(p[AAt] | p[AAt + 1] << 8); };
+  const auto u32 = [&](std::size_t AAt) {
+    return static_cast<std::uint32_t>(p[AAt] | p[AAt + 1] << 8 | p[AAt + 2] << 16) |
+           static_cast<std::uint32_t>(p[AAt + 3]) << 24;
   };
-  if (!p || Size < 64 || p[0] != 'M' || p[1] != 'Z') return indent;
+  if (!p || ASize < 64 || p[0] != 'M' || p[1] != 'Z') return indent;
   const std::uint32_t nt = u32(0x3C);
-  if (nt == 0 || nt > Size || Size - nt < 24 + 32) return indent;
+  if (nt == 0 || nt > ASize || ASize - nt < 24 + 32) return indent;
   if (std::memcmp(p + nt, "PE\0\0", 4) != 0) return indent;
   const unsigned machine = u16(nt + 4);
   const std::size_t opt = nt + 24;
@@ -128,47 +128,47 @@ std::u16string ImageBasePrefix(const void* Header, std::size_t Size, std::uintpt
   } else {
     return indent;
   }
-  if (base == LoadAddress) return indent;
+  if (base == ALoadAddress) return indent;
   return u"<" + Format(u"%.8x", {static_cast<unsigned long long>(base)}) + u"> ";
 }
 
-std::u16string FormatStackLine(std::uintptr_t Address, std::uintptr_t ModuleCode, const TzbLocationInfo* Location,
-                               unsigned ProcedureStartLine) {
-  const std::uintptr_t relative = ModuleCode && Address >= ModuleCode ? Address - ModuleCode : Address;
-  std::u16string line = u"(" + Hex8(relative) + u") [" + Hex8(Address) + u"]";
-  if (!Location || Location->ProcedureName.empty()) return line;
-  const std::u16string proc = StripModulePrefix(Location->ProcedureName, Location->UnitName);
-  if (Location->LineNumber > 0) {
+std::u16string FormatStackLine(std::uintptr_t ADdress, std::uintptr_t AModuleCode, const TzbLocationInfo* ALocation,
+                               unsigned AProcedureStartLine) {
+  const std::uintptr_t relative = AModuleCode && ADdress >= AModuleCode ? ADdress - AModuleCode : ADdress;
+  std::u16string line = u"(" + Hex8(relative) + u") [" + Hex8(ADdress) + u"]";
+  if (!ALocation || ALocation->ProcedureName.empty()) return line;
+  const std::u16string proc = StripModulePrefix(ALocation->ProcedureName, ALocation->UnitName);
+  if (ALocation->LineNumber > 0) {
     std::u16string offset;
     // A start line after the line (inlined code from elsewhere) gives no offset worth printing.
-    if (ProcedureStartLine > 0 && ProcedureStartLine <= Location->LineNumber)
-      offset = Format(u" + %d", {static_cast<long long>(Location->LineNumber) - ProcedureStartLine});
+    if (AProcedureStartLine > 0 && AProcedureStartLine <= ALocation->LineNumber)
+      offset = Format(u" + %d", {static_cast<long long>(ALocation->LineNumber) - AProcedureStartLine});
     return line + Format(u" %s.%s (Line %u, \"%s\"%s)%s",
-                         {Location->UnitName, proc, Location->LineNumber, Location->SourceName, offset, u""});
+                         {ALocation->UnitName, proc, ALocation->LineNumber, ALocation->SourceName, offset, u""});
   }
-  if (!Location->UnitName.empty()) return line + Format(u" %s.%s%s", {Location->UnitName, proc, u""});
+  if (!ALocation->UnitName.empty()) return line + Format(u" %s.%s%s", {ALocation->UnitName, proc, u""});
   return line + Format(u" %s%s", {proc, u""});
 }
 
-void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportSections Sections) {
+void FillReport(TStrings& ALines, const IzbReportControl* ACtiveControl, TReportSections ASections) {
   // Taken first: the report's own facilities may raise and catch errors, which records new stacks.
   const std::optional<TzbStackList> stack = LastExceptionStack();
-  Lines.clear();
+  ALines.clear();
   const std::u16string separator = ReportSeparator();
 
-  if (Sections & rsHeader) {
-    Lines.push_back(
+  if (ASections & rsHeader) {
+    ALines.push_back(
         Format(u"%0:s vom %1:s", {ApplicationTitle(), ReportDateTime(TzbExceptionHandler::ApplicationFileage())}));
-    Lines.push_back(separator);
+    ALines.push_back(separator);
   }
 
   std::vector<TzbModuleInfo> modules;
   const bool haveModules = GetModuleList(modules);
   std::sort(modules.begin(), modules.end(),
-            [](const TzbModuleInfo& a, const TzbModuleInfo& b) { return a.LoadAddress < b.LoadAddress; });
+            [](const TzbModuleInfo& AA, const TzbModuleInfo& AB) { return AA.LoadAddress < AB.LoadAddress; });
 
-  if ((Sections & rsStack) && stack) {
-    Lines.push_back(Format(u"Stackliste, erzeugt am %s", {ReportDateTime(stack->RecordedAt)}));
+  if ((ASections & rsStack) && stack) {
+    ALines.push_back(Format(u"Stackliste, erzeugt am %s", {ReportDateTime(stack->RecordedAt)}));
     const TzbLocationLookup lookup;
     for (const std::uintptr_t address : *stack) {
       std::uintptr_t code = 0;
@@ -180,49 +180,49 @@ void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportS
         // The procedure's own first line: look up the start address as a call site one byte later.
         if (const auto start = lookup.Lookup(location->ProcedureStart + 1)) startLine = start->LineNumber;
       }
-      Lines.push_back(FormatStackLine(address, code, location ? &*location : nullptr, startLine));
+      ALines.push_back(FormatStackLine(address, code, location ? &*location : nullptr, startLine));
     }
-    Lines.push_back(separator);
+    ALines.push_back(separator);
   }
 
-  if (Sections & rsSystem) {
-    Lines.push_back(u"System:     " + WindowsVersionText());
+  if (ASections & rsSystem) {
+    ALines.push_back(u"System:     " + WindowsVersionText());
     const TzbProcessorInfo cpu = GetProcessorInfo();
-    Lines.push_back(
+    ALines.push_back(
         Format(u"Prozessor:  %s, %s, %d MHz %s%s", {cpu.Manufacturer, cpu.Name, RoundToNiceMHz(cpu.MHz),
                                                     cpu.HasMMX ? u"MMX" : u"", cpu.FDivBug ? u" [FDIV Bug]" : u""}));
     const TzbScreenInfo screen = GetScreenInfo();
-    Lines.push_back(Format(u"Bildschirm: %dx%d pixels, %d bpp", {screen.Width, screen.Height, screen.BitsPerPixel}));
-    Lines.push_back(separator);
+    ALines.push_back(Format(u"Bildschirm: %dx%d pixels, %d bpp", {screen.Width, screen.Height, screen.BitsPerPixel}));
+    ALines.push_back(separator);
   }
 
-  if ((Sections & rsModules) && haveModules) {
-    Lines.push_back(u"Liste geladener Module:");
+  if ((ASections & rsModules) && haveModules) {
+    ALines.push_back(u"Liste geladener Module:");
     for (const auto& m : modules) {
-      Lines.push_back(Format(u"[%.8x] %s", {static_cast<unsigned long long>(m.LoadAddress), m.FileName}));
+      ALines.push_back(Format(u"[%.8x] %s", {static_cast<unsigned long long>(m.LoadAddress), m.FileName}));
       // The first page of every mapped module is readable: it holds the image's own header.
       const std::u16string prefix = ImageBasePrefix(reinterpret_cast<const void*>(m.LoadAddress), 4096, m.LoadAddress);
       if (HasVersionResource(m.FileName)) {
         const TzbFileVersionInfo info(m.FileName);
-        Lines.push_back(prefix + info.BinFileVersion() + u" - " + info.FileVersion());
-        if (!info.FileDescription().empty()) Lines.push_back(std::u16string(ReportIndent) + info.FileDescription());
+        ALines.push_back(prefix + info.BinFileVersion() + u" - " + info.FileVersion());
+        if (!info.FileDescription().empty()) ALines.push_back(std::u16string(ReportIndent) + info.FileDescription());
       } else {
-        Lines.push_back(prefix + u"(keine Versionsinformationen)");
+        ALines.push_back(prefix + u"(keine Versionsinformationen)");
       }
     }
-    Lines.push_back(separator);
+    ALines.push_back(separator);
   }
 
-  if ((Sections & rsControls) && ActiveControl) {
-    Lines.push_back(u"Hierarchie aktiver Controls:");
-    for (const IzbReportControl* c = ActiveControl; c; c = c->Parent())
-      Lines.push_back(c->ClassName() + u" \"" + c->Name() + u"\"");
-    Lines.push_back(separator);
+  if ((ASections & rsControls) && ACtiveControl) {
+    ALines.push_back(u"Hierarchie aktiver Controls:");
+    for (const IzbReportControl* c = ACtiveControl; c; c = c->Parent())
+      ALines.push_back(c->ClassName() + u" \"" + c->Name() + u"\"");
+    ALines.push_back(separator);
   }
 }
 
-std::u16string NormaliseErrorMessage(std::u16string_view Message) {
-  std::u16string text = TrimBlanks(Message);
+std::u16string NormaliseErrorMessage(std::u16string_view AMessage) {
+  std::u16string text = TrimBlanks(AMessage);
   if (!text.empty() && text.back() != u'.') text += u'.';
   std::u16string out;
   out.reserve(text.size());
@@ -240,9 +240,9 @@ std::u16string NormaliseErrorMessage(std::u16string_view Message) {
   return out;
 }
 
-std::u16string ExceptionMessage(const std::exception& E) {
-  if (const auto* zb = dynamic_cast<const EzbException*>(&E)) return zb->Message();
-  return Utf8ToUtf16(E.what());
+std::u16string ExceptionMessage(const std::exception& AException) {
+  if (const auto* zb = dynamic_cast<const EzbException*>(&AException)) return zb->Message();
+  return Utf8ToUtf16(AException.what());
 }
 
 std::u16string TzbExceptionHandler::GetLogFilename() {
@@ -255,21 +255,21 @@ std::u16string TzbExceptionHandler::GetLogFilename() {
   return Settings().LogFilename;
 }
 
-void TzbExceptionHandler::SetLogFilename(std::u16string_view Value) {
+void TzbExceptionHandler::SetLogFilename(std::u16string_view AValue) {
   std::u16string name;
-  if (Value.empty())
+  if (AValue.empty())
     name = GetLogFolder(false) + u"Error.log";
-  else if (ExtractFilePathEx(Value).empty())
-    name = GetLogFolder(false) + std::u16string(Value);
+  else if (ExtractFilePathEx(AValue).empty())
+    name = GetLogFolder(false) + std::u16string(AValue);
   else
-    name = Value;
+    name = AValue;
   std::lock_guard lock(Settings().Lock);
   Settings().LogFilename = std::move(name);
 }
 
-void TzbExceptionHandler::SetApplicationFileage(TDateTime Value) {
+void TzbExceptionHandler::SetApplicationFileage(TDateTime AValue) {
   std::lock_guard lock(Settings().Lock);
-  Settings().Fileage = Value;
+  Settings().Fileage = AValue;
 }
 
 TDateTime TzbExceptionHandler::ApplicationFileage() {
@@ -282,56 +282,58 @@ bool TzbExceptionHandler::SilentMode() {
   return Settings().Silent;
 }
 
-void TzbExceptionHandler::SetSilentMode(bool Value) {
+void TzbExceptionHandler::SetSilentMode(bool AValue) {
   std::lock_guard lock(Settings().Lock);
-  Settings().Silent = Value;
+  Settings().Silent = AValue;
 }
 
-void TzbExceptionHandler::OnExceptionHandler(const void*, const std::exception& E) {
+void TzbExceptionHandler::OnExceptionHandler(const void*, const std::exception& AException) {
   if (SilentMode())
-    SilentException(E);
+    SilentException(AException);
   else
-    ShowException(E);
+    ShowException(AException);
 }
 
-void TzbExceptionHandler::SilentException(const std::exception& E) {
+void TzbExceptionHandler::SilentException(const std::exception& AException) {
   TzbExceptionHandler handler;
-  handler.CatchException(E);
+  handler.CatchException(AException);
   handler.SaveErrorToLogfile();
 }
 
-void TzbExceptionHandler::SilentException(std::u16string_view Message) {
+void TzbExceptionHandler::SilentException(std::u16string_view AMessage) {
   TzbExceptionHandler handler;
-  handler.CatchException(Message);
+  handler.CatchException(AMessage);
   handler.SaveErrorToLogfile();
 }
 
-std::u16string TzbExceptionHandler::ExceptionReportAsXMP(const std::exception& E) {
+std::u16string TzbExceptionHandler::ExceptionReportAsXMP(const std::exception& AException) {
   TzbExceptionHandler handler;
-  handler.CatchException(E);
+  handler.CatchException(AException);
   return handler.GetReportText(1);
 }
 
-void TzbExceptionHandler::ShowException(const std::exception& E) {
+void TzbExceptionHandler::ShowException(const std::exception& AException) {
   TShowExceptionHook hook;
   {
     std::lock_guard lock(Settings().Lock);
     hook = Settings().ShowHook;
   }
   if (hook)
-    hook(E);
+    hook(AException);
   else
-    SilentException(E);
+    SilentException(AException);
 }
 
-void TzbExceptionHandler::CatchException(const std::exception& E) { CatchMessage(ExceptionMessage(E)); }
+void TzbExceptionHandler::CatchException(const std::exception& AException) {
+  CatchMessage(ExceptionMessage(AException));
+}
 
-void TzbExceptionHandler::CatchException(std::u16string_view Message) { CatchMessage(Message); }
+void TzbExceptionHandler::CatchException(std::u16string_view AMessage) { CatchMessage(AMessage); }
 
-void TzbExceptionHandler::CatchMessage(std::u16string_view Message) {
+void TzbExceptionHandler::CatchMessage(std::u16string_view AMessage) {
   FIsMainThread = std::this_thread::get_id() == MainThread;
   FLastActiveControl = ActiveReportControl();
-  FsErrorText = NormaliseErrorMessage(Message);
+  FsErrorText = NormaliseErrorMessage(AMessage);
   BuildDetails();
 }
 
@@ -343,12 +345,12 @@ void TzbExceptionHandler::BuildDetails() {
   FillReport(FsltDetails, FLastActiveControl, AllReportSections);
 }
 
-std::u16string TzbExceptionHandler::GetReportText(int Mode) const {
+std::u16string TzbExceptionHandler::GetReportText(int AMode) const {
   std::u16string text = FsErrorText;
   if (!text.empty() && !EndsWithText(u"\r\n\r\n", text, true)) text += u"\r\n\r\n";
   for (const auto& line : FsltDetails) text += line + u"\r\n";
   text = TrimRightBlanks(text);
-  if (Mode == 1) text = MaskAngleBrackets(text);
+  if (AMode == 1) text = MaskAngleBrackets(text);
   return text;
 }
 
@@ -361,9 +363,9 @@ void TzbExceptionHandler::SaveErrorToLogfile() {
     WritePlainEntry(fileName, now);
 }
 
-std::string TzbExceptionHandler::PlainEntry(const std::u16string& NowText) const {
+std::string TzbExceptionHandler::PlainEntry(const std::u16string& ANowText) const {
   std::u16string entry;
-  entry += NowText + u"\r\n";
+  entry += ANowText + u"\r\n";
   entry += std::u16string(19, u'=') + u"\r\n";
   entry += FsErrorText + u"\r\n";
   entry += std::u16string(100, u'=') + u"\r\n";
@@ -378,46 +380,46 @@ namespace {
 constexpr unsigned LogFileMode = 0600;
 
 // The earlier content, or nothing for a new file (whose folder is made sure of).
-std::optional<std::string> EarlierLog(const std::u16string& FileName) {
-  if (FileExists(FileName)) return ReadFileBytes(FileName);
-  EnsureFolder(ExtractFileDirEx(FileName));
+std::optional<std::string> EarlierLog(const std::u16string& AFileName) {
+  if (FileExists(AFileName)) return ReadFileBytes(AFileName);
+  EnsureFolder(ExtractFileDirEx(AFileName));
   return std::nullopt;
 }
 
 }  // namespace
 
-void TzbExceptionHandler::WritePlainEntry(const std::u16string& FileName, const std::u16string& NowText) {
-  const std::optional<std::string> earlier = EarlierLog(FileName);
-  std::string bytes = PlainEntry(NowText);
+void TzbExceptionHandler::WritePlainEntry(const std::u16string& AFileName, const std::u16string& ANowText) {
+  const std::optional<std::string> earlier = EarlierLog(AFileName);
+  std::string bytes = PlainEntry(ANowText);
   if (earlier) {
     bytes += Utf16LE(u"\r\n\r\n" + std::u16string(100, u'*') + u"\r\n\r\n\r\n");
     bytes += *earlier;
   }
   // Written aside and renamed over the log, so a failed write never loses earlier entries.
-  WriteFileAtomic(FileName, bytes, LogFileMode);
+  WriteFileAtomic(AFileName, bytes, LogFileMode);
 }
 
-void TzbExceptionHandler::WriteXmpEntry(const std::u16string& FileName, const std::u16string& NowText) {
+void TzbExceptionHandler::WriteXmpEntry(const std::u16string& AFileName, const std::u16string& ANowText) {
   const std::u16string header =
       Format(u"<?xmp version=\"1.0\" encoding=\"iso-8859-1\"?>\r\n<!-- %0:s Logfile -->\r\n<XMP>\r\n  <Exceptions>",
-             {ExtractFileBaseName(FileName)});
-  std::optional<std::string> rest = EarlierLog(FileName);
+             {ExtractFileBaseName(AFileName)});
+  std::optional<std::string> rest = EarlierLog(AFileName);
   if (rest) {
     const std::size_t skip = (header.size() + 2) * 2;
     rest = rest->size() > skip ? std::optional<std::string>(rest->substr(skip)) : std::nullopt;
   }
   std::u16string out;
-  const auto line = [&](std::u16string_view text) {
-    out += text;
+  const auto line = [&](std::u16string_view AText) {
+    out += AText;
     out += CRLF;
   };
-  const auto comment = [&](std::u16string text, bool dropColon) {
-    if (dropColon && !text.empty() && text.back() == u':') text.pop_back();
-    line(u"    <!-- " + text + u" -->");
+  const auto comment = [&](std::u16string AText, bool ADropColon) {
+    if (ADropColon && !AText.empty() && AText.back() == u':') AText.pop_back();
+    line(u"    <!-- " + AText + u" -->");
   };
   line(header);
   line(u"  <Exception>");
-  line(u"    <Date type=\"timestamp\">" + NowText + u"</Date>");
+  line(u"    <Date type=\"timestamp\">" + ANowText + u"</Date>");
   line(u"    <Message type=\"plain\">");
   line(IndentLines(4, MaskAngleBrackets(FsErrorText)));
   line(u"    </Message>");
@@ -464,7 +466,7 @@ void TzbExceptionHandler::WriteXmpEntry(const std::u16string& FileName, const st
     bytes += *rest;
   else
     bytes += Utf16LE(u"  </Exceptions>\r\n</XMP>");
-  WriteFileAtomic(FileName, bytes, LogFileMode);
+  WriteFileAtomic(AFileName, bytes, LogFileMode);
 }
 
 }  // namespace zb

@@ -32,33 +32,33 @@ inline constexpr std::u16string_view ReportIndent = u"           ";  // 11 blank
 std::u16string ReportSeparator();                                    // 100 "-"
 
 // The application's title, the first word of every report.
-void SetApplicationTitle(std::u16string_view Title);
+void SetApplicationTitle(std::u16string_view ATitle);
 std::u16string ApplicationTitle();
 
 // The focused control when an error is caught; none when nothing has the focus.
 using TActiveControlProvider = const IzbReportControl* (*)();
-void SetActiveControlProvider(TActiveControlProvider Provider);
+void SetActiveControlProvider(TActiveControlProvider AProvider);
 const IzbReportControl* ActiveReportControl();
 
 // A program that links the exception dialog installs it here; without it an error to be shown is
 // logged silently (the service has no dialog).
-using TShowExceptionHook = void (*)(const std::exception& E);
-void SetShowExceptionHook(TShowExceptionHook Hook);
+using TShowExceptionHook = void (*)(const std::exception& AException);
+void SetShowExceptionHook(TShowExceptionHook AHook);
 
-int RoundToNiceMHz(int MHz);
+int RoundToNiceMHz(int AMHz);
 // The module-line prefix: "<preferred base> " for a relocated PE image, else the indent.
-std::u16string ImageBasePrefix(const void* Header, std::size_t Size, std::uintptr_t LoadAddress);
+std::u16string ImageBasePrefix(const void* AHeader, std::size_t ASize, std::uintptr_t ALoadAddress);
 // One stack line (without the relative prefix when Lookup finds nothing, the addresses alone).
-std::u16string FormatStackLine(std::uintptr_t Address, std::uintptr_t ModuleCode, const TzbLocationInfo* Location,
-                               unsigned ProcedureStartLine);
+std::u16string FormatStackLine(std::uintptr_t ADdress, std::uintptr_t AModuleCode, const TzbLocationInfo* ALocation,
+                               unsigned AProcedureStartLine);
 
 // Empties Lines and fills the selected sections; errors of the facilities are not caught.
-void FillReport(TStrings& Lines, const IzbReportControl* ActiveControl, TReportSections Sections);
+void FillReport(TStrings& ALines, const IzbReportControl* ACtiveControl, TReportSections ASections);
 
 // Blanks trimmed, a final "." added, every line break made CR LF.
-std::u16string NormaliseErrorMessage(std::u16string_view Message);
+std::u16string NormaliseErrorMessage(std::u16string_view AMessage);
 // The message an exception carries: EzbException's own text, else what() read as UTF-8.
-std::u16string ExceptionMessage(const std::exception& E);
+std::u16string ExceptionMessage(const std::exception& AException);
 
 class TzbExceptionHandler {
  public:
@@ -67,27 +67,27 @@ class TzbExceptionHandler {
   // Process-wide settings.
   static std::u16string GetLogFilename();
   // Empty: log folder + "Error.log"; a bare name goes into the log folder.
-  static void SetLogFilename(std::u16string_view Value);
-  static void SetApplicationFileage(TDateTime Value);
+  static void SetLogFilename(std::u16string_view AValue);
+  static void SetApplicationFileage(TDateTime AValue);
   static TDateTime ApplicationFileage();
   static bool SilentMode();
-  static void SetSilentMode(bool Value);
+  static void SetSilentMode(bool AValue);
 
   // The error hook's entry: silent mode logs, otherwise the error is shown.
-  static void OnExceptionHandler(const void* Sender, const std::exception& E);
+  static void OnExceptionHandler(const void* ASender, const std::exception& AException);
   // Catches the error and adds its report to the log as the newest entry. Errors of the log escape.
-  static void SilentException(const std::exception& E);
-  static void SilentException(std::u16string_view Message);
+  static void SilentException(const std::exception& AException);
+  static void SilentException(std::u16string_view AMessage);
   // The report as one text with its angle brackets masked; writes nothing.
-  static std::u16string ExceptionReportAsXMP(const std::exception& E);
+  static std::u16string ExceptionReportAsXMP(const std::exception& AException);
   // Through the installed dialog, else logged silently.
-  static void ShowException(const std::exception& E);
+  static void ShowException(const std::exception& AException);
 
-  void CatchException(const std::exception& E);
-  void CatchException(std::u16string_view Message);
+  void CatchException(const std::exception& AException);
+  void CatchException(std::u16string_view AMessage);
   void SaveErrorToLogfile();
   // Mode 1 masks "<" and ">" as "(" and ")".
-  std::u16string GetReportText(int Mode) const;
+  std::u16string GetReportText(int AMode) const;
   void BuildDetails();
 
   const std::u16string& ErrorText() const { return FsErrorText; }
@@ -95,10 +95,10 @@ class TzbExceptionHandler {
   bool IsMainThread() const { return FIsMainThread; }
 
  private:
-  void CatchMessage(std::u16string_view Message);
-  std::string PlainEntry(const std::u16string& Now) const;
-  void WritePlainEntry(const std::u16string& FileName, const std::u16string& Now);
-  void WriteXmpEntry(const std::u16string& FileName, const std::u16string& Now);
+  void CatchMessage(std::u16string_view AMessage);
+  std::string PlainEntry(const std::u16string& ANow) const;
+  void WritePlainEntry(const std::u16string& AFileName, const std::u16string& ANow);
+  void WriteXmpEntry(const std::u16string& AFileName, const std::u16string& ANow);
 
   std::u16string FsErrorText;
   TStrings FsltDetails;

@@ -12,34 +12,34 @@ namespace {
 
 constexpr std::u16string_view SNoLogEntry = u"Keine Fehlermeldung im Protokoll gefunden";
 
-TStrings SplitCrLf(std::u16string_view Text) {
+TStrings SplitCrLf(std::u16string_view AText) {
   TStrings lines;
   std::size_t start = 0;
-  while (start <= Text.size()) {
-    const std::size_t end = Text.find(u"\r\n", start);
+  while (start <= AText.size()) {
+    const std::size_t end = AText.find(u"\r\n", start);
     if (end == std::u16string_view::npos) {
-      lines.emplace_back(Text.substr(start));
+      lines.emplace_back(AText.substr(start));
       break;
     }
-    lines.emplace_back(Text.substr(start, end - start));
+    lines.emplace_back(AText.substr(start, end - start));
     start = end + 2;
   }
   return lines;
 }
 
-std::u16string FromUtf16LE(std::string_view Bytes) {
+std::u16string FromUtf16LE(std::string_view ABytes) {
   std::u16string text;
-  text.reserve(Bytes.size() / 2);
-  for (std::size_t i = 0; i + 1 < Bytes.size(); i += 2)
-    text += static_cast<char16_t>(static_cast<unsigned char>(Bytes[i]) |
-                                  static_cast<unsigned>(static_cast<unsigned char>(Bytes[i + 1])) << 8);
+  text.reserve(ABytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < ABytes.size(); i += 2)
+    text += static_cast<char16_t>(static_cast<unsigned char>(ABytes[i]) |
+                                  static_cast<unsigned>(static_cast<unsigned char>(ABytes[i + 1])) << 8);
   return text;
 }
 
 }  // namespace
 
-TzbLogEntry ParseNewestLogEntry(std::u16string_view Text) {
-  const TStrings lines = SplitCrLf(Text);
+TzbLogEntry ParseNewestLogEntry(std::u16string_view AText) {
+  const TStrings lines = SplitCrLf(AText);
   const std::u16string head(19, u'='), body(100, u'='), next(100, u'*');
   if (lines.size() < 4 || lines[1] != head) throw EzbFileError(std::u16string(SNoLogEntry));
   TzbLogEntry entry;
@@ -56,14 +56,14 @@ TzbLogEntry ParseNewestLogEntry(std::u16string_view Text) {
   return entry;
 }
 
-TzbLogEntry ReadNewestLogEntry(std::u16string_view FileName) {
-  return ParseNewestLogEntry(FromUtf16LE(ReadFileBytes(FileName)));
+TzbLogEntry ReadNewestLogEntry(std::u16string_view AFileName) {
+  return ParseNewestLogEntry(FromUtf16LE(ReadFileBytes(AFileName)));
 }
 
-std::u16string NewestLogFile(std::u16string_view Folder) {
+std::u16string NewestLogFile(std::u16string_view AFolder) {
   namespace fs = std::filesystem;
   std::error_code ec;
-  fs::directory_iterator it(fs::path(Utf16ToUtf8(Folder)), ec);
+  fs::directory_iterator it(fs::path(Utf16ToUtf8(AFolder)), ec);
   std::u16string newest;
   fs::file_time_type newestTime{};
   for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {

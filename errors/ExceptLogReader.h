@@ -17,10 +17,10 @@ struct TzbLogEntry {
 
 // The newest entry of a plain log (UTF-16LE, CR LF). Raises EzbFileError when the file cannot be read
 // or holds no entry.
-TzbLogEntry ReadNewestLogEntry(std::u16string_view FileName);
-TzbLogEntry ParseNewestLogEntry(std::u16string_view Text);
+TzbLogEntry ReadNewestLogEntry(std::u16string_view AFileName);
+TzbLogEntry ParseNewestLogEntry(std::u16string_view AText);
 
 // The most recently changed "*.log" file in Folder; empty when there is none.
-std::u16string NewestLogFile(std::u16string_view Folder);
+std::u16string NewestLogFile(std::u16string_view AFolder);
 
 }  // namespace zb

@@ -94,12 +94,15 @@ std::u16string HtmlCommandName(std::int32_t AID) {
 }
 
 std::int32_t HtmlCommandID(std::u16string_view AName) {
-  const auto lower = [](char16_t C) { return C >= u'A' && C <= u'Z' ? static_cast<char16_t>(C - u'A' + u'a') : C; };
-  for (std::int32_t I = 0; I < HtmlCommandCount; ++I) {
-    const std::u16string_view Name = CommandNames[I];
-    if (Name.size() == AName.size() && std::equal(Name.begin(), Name.end(), AName.begin(),
-                                                  [&](char16_t A, char16_t B) { return lower(A) == lower(B); }))
-      return I + 1;
+  const auto lower = [](char16_t AChar) {
+    return AChar >= u'A' && AChar <= u'Z' ? static_cast<char16_t>(AChar - u'A' + u'a') : AChar;
+  };
+  for (std::int32_t i = 0; i < HtmlCommandCount; ++i) {
+    const std::u16string_view name = CommandNames[i];
+    if (name.size() == AName.size() &&
+        std::equal(name.begin(), name.end(), AName.begin(),
+                   [&](char16_t ALeft, char16_t ARight) { return lower(ALeft) == lower(ARight); }))
+      return i + 1;
   }
   return 0;
 }

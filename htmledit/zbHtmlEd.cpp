@@ -58,18 +58,18 @@ std::fenv_t GSavedFloatEnv;
 }  // namespace
 
 std::int32_t DownloadControlMask(TDownloadControlOptions AOptions) {
-  std::uint32_t Mask = 0;
-  for (int I = 0; I < TDownloadControlOptions::Count; ++I)
-    if (AOptions.Contains(static_cast<TDownloadControlOption>(I)))
-      Mask += static_cast<std::uint32_t>(DownloadConstants[I]);
-  return static_cast<std::int32_t>(Mask);
+  std::uint32_t mask = 0;
+  for (int i = 0; i < TDownloadControlOptions::Count; ++i)
+    if (AOptions.Contains(static_cast<TDownloadControlOption>(i)))
+      mask += static_cast<std::uint32_t>(DownloadConstants[i]);
+  return static_cast<std::int32_t>(mask);
 }
 
 std::uint32_t UserInterfaceMask(TUserInterfaceOptions AOptions) {
-  std::uint32_t Mask = 0;
-  for (int I = 0; I < TUserInterfaceOptions::Count; ++I)
-    if (AOptions.Contains(static_cast<TUserInterfaceOption>(I))) Mask += UserInterfaceConstants[I];
-  return Mask;
+  std::uint32_t mask = 0;
+  for (int i = 0; i < TUserInterfaceOptions::Count; ++i)
+    if (AOptions.Contains(static_cast<TUserInterfaceOption>(i))) mask += UserInterfaceConstants[i];
+  return mask;
 }
 
 bool HtmlEdModuleStart() {
@@ -93,13 +93,13 @@ void HtmlEdModuleEnd() {
 namespace {
 
 std::u16string DecodeCharset(const std::string& ABytes, const std::u16string& ACharset) {
-  std::string Charset = Utf16ToUtf8(ACharset);
-  if (Charset.empty() || g_ascii_strcasecmp(Charset.c_str(), "UTF-8") == 0) return Utf8ToUtf16(ABytes);
-  gsize Written = 0;
-  TzbGChars Utf8(g_convert(ABytes.data(), static_cast<gssize>(ABytes.size()), "UTF-8", Charset.c_str(), nullptr,
-                           &Written, nullptr));
-  if (!Utf8) return FromAnsiBytes(ABytes);
-  return Utf8ToUtf16(std::string_view(Utf8.get(), Written));
+  std::string charset = Utf16ToUtf8(ACharset);
+  if (charset.empty() || g_ascii_strcasecmp(charset.c_str(), "UTF-8") == 0) return Utf8ToUtf16(ABytes);
+  gsize written = 0;
+  TzbGChars utf8(g_convert(ABytes.data(), static_cast<gssize>(ABytes.size()), "UTF-8", charset.c_str(), nullptr,
+                           &written, nullptr));
+  if (!utf8) return FromAnsiBytes(ABytes);
+  return Utf8ToUtf16(std::string_view(utf8.get(), written));
 }
 
 }  // namespace
@@ -160,12 +160,12 @@ std::shared_ptr<IOleCommandTarget> TzbCustomHtmlEdit::CmdTarget() {
 }
 
 bool TzbCustomHtmlEdit::WaitForComplete() {
-  IWebBrowser2& B = ControlInterface();
+  IWebBrowser2& b = ControlInterface();
   // Nothing loaded and nothing loading: there is nothing to wait for.
-  if (B.ReadyState() == READYSTATE_UNINITIALIZED) return false;
-  if (!WaitOnMainContext([&] { return B.ReadyState() == READYSTATE_COMPLETE || B.EngineFailed(); }, FWaitTimeoutMs))
-    B.EndEngineWork();  // the engine would go on with it behind every later request
-  return B.ReadyState() == READYSTATE_COMPLETE;
+  if (b.ReadyState() == READYSTATE_UNINITIALIZED) return false;
+  if (!WaitOnMainContext([&] { return b.ReadyState() == READYSTATE_COMPLETE || b.EngineFailed(); }, FWaitTimeoutMs))
+    b.EndEngineWork();  // the engine would go on with it behind every later request
+  return b.ReadyState() == READYSTATE_COMPLETE;
 }
 
 void TzbCustomHtmlEdit::Go(std::u16string_view AUrl) { ControlInterface().Navigate(AUrl, 0); }
@@ -177,189 +177,189 @@ void TzbCustomHtmlEdit::AssignDocument() {
 
 HRESULT TzbCustomHtmlEdit::SaveToFile(std::u16string_view AFilename) {
   if (!WaitForComplete()) return HasDocument() ? E_ZB_TIMEOUT : S_FALSE;
-  auto File = std::dynamic_pointer_cast<IPersistFile>(Document());
-  if (!File) return S_FALSE;
-  return File->Save(AFilename, false);
+  auto file = std::dynamic_pointer_cast<IPersistFile>(Document());
+  if (!file) return S_FALSE;
+  return file->Save(AFilename, false);
 }
 
 HRESULT TzbCustomHtmlEdit::SaveToStream(std::string& AStream) {
   if (!WaitForComplete()) return HasDocument() ? E_ZB_TIMEOUT : S_FALSE;
-  auto Stream = std::dynamic_pointer_cast<IPersistStreamInit>(Document());
-  if (!Stream) return S_FALSE;
-  return Stream->Save(AStream, true);
+  auto stream = std::dynamic_pointer_cast<IPersistStreamInit>(Document());
+  if (!stream) return S_FALSE;
+  return stream->Save(AStream, true);
 }
 
 HRESULT TzbCustomHtmlEdit::SaveToStrings(TStringList& AStrings) {
-  std::string Bytes;
-  HRESULT R = SaveToStream(Bytes);
-  if (R != S_OK) return R;  // S_FALSE: nothing was written
-  std::u16string Charset;
-  if (auto D = Document()) Charset = D->charset();
-  std::u16string Text = DecodeCharset(Bytes, Charset);
+  std::string bytes;
+  HRESULT r = SaveToStream(bytes);
+  if (r != S_OK) return r;  // S_FALSE: nothing was written
+  std::u16string charset;
+  if (auto d = Document()) charset = d->charset();
+  std::u16string text = DecodeCharset(bytes, charset);
   AStrings.clear();
-  std::size_t Start = 0;
-  while (Start < Text.size()) {
-    std::size_t End = Text.find_first_of(u"\r\n", Start);
-    if (End == std::u16string::npos) {
-      AStrings.push_back(Text.substr(Start));
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find_first_of(u"\r\n", start);
+    if (end == std::u16string::npos) {
+      AStrings.push_back(text.substr(start));
       break;
     }
-    AStrings.push_back(Text.substr(Start, End - Start));
-    Start = End + (Text[End] == u'\r' && End + 1 < Text.size() && Text[End + 1] == u'\n' ? 2 : 1);
+    AStrings.push_back(text.substr(start, end - start));
+    start = end + (text[end] == u'\r' && end + 1 < text.size() && text[end + 1] == u'\n' ? 2 : 1);
   }
-  return R;
+  return r;
 }
 
 HRESULT TzbCustomHtmlEdit::LoadFromStream(std::string_view AStream) {
   if (!HasDocument()) TzbCustomHtmlEdit::AssignDocument();
-  auto Stream = std::dynamic_pointer_cast<IPersistStreamInit>(Document());
-  if (!Stream) return E_FAIL;
-  return Stream->Load(AStream);
+  auto stream = std::dynamic_pointer_cast<IPersistStreamInit>(Document());
+  if (!stream) return E_FAIL;
+  return stream->Load(AStream);
 }
 
 HRESULT TzbCustomHtmlEdit::LoadFromStrings(const TStringList& AStrings) {
   try {
     // With a byte-order mark the engine takes the bytes as UTF-8 whatever the markup claims.
-    std::string Bytes = "\xEF\xBB\xBF";
-    for (const auto& Line : AStrings) {
-      Bytes += Utf16ToUtf8(Line);
-      Bytes += "\r\n";
+    std::string bytes = "\xEF\xBB\xBF";
+    for (const auto& line : AStrings) {
+      bytes += Utf16ToUtf8(line);
+      bytes += "\r\n";
     }
-    HRESULT R = LoadFromStream(Bytes);
-    return R < 0 ? S_FALSE : R;
+    HRESULT r = LoadFromStream(bytes);
+    return r < 0 ? S_FALSE : r;
   } catch (...) {
     return S_FALSE;
   }
 }
 
 std::u16string TzbCustomHtmlEdit::GetDocumentFilename() {
-  auto D = Document();
-  return D ? D->url() : u"";
+  auto d = Document();
+  return d ? d->url() : u"";
 }
 
 void TzbCustomHtmlEdit::SetFocusToDoc() {
-  GtkWidget* W = Widget();
-  if (W && gtk_widget_get_mapped(W) && HasDocument()) gtk_widget_grab_focus(W);
+  GtkWidget* w = Widget();
+  if (w && gtk_widget_get_mapped(w) && HasDocument()) gtk_widget_grab_focus(w);
 }
 
 std::u16string TzbCustomHtmlEdit::GetDocumentSource() {
-  std::string Bytes;
-  if (SaveToStream(Bytes) < 0) return u"";
-  auto D = Document();
-  if (!D || Bytes.empty()) return u"";
-  return DecodeCharset(Bytes, D->charset());
+  std::string bytes;
+  if (SaveToStream(bytes) < 0) return u"";
+  auto d = Document();
+  if (!d || bytes.empty()) return u"";
+  return DecodeCharset(bytes, d->charset());
 }
 
 std::u16string TzbCustomHtmlEdit::GetDocumentHeader() {
-  std::u16string Source = GetDocumentSource();
-  if (Source.empty()) return u"";
-  int P = SearchText(u"</head>", Source, false);
-  if (P > 0) return Source.substr(0, std::min<std::size_t>(Source.size(), static_cast<std::size_t>(P) + 7));
-  int Q = SearchText(u"<body", Source, false);
-  if (Q > 0) return Source.substr(0, static_cast<std::size_t>(Q));
+  std::u16string source = GetDocumentSource();
+  if (source.empty()) return u"";
+  int p = SearchText(u"</head>", source, false);
+  if (p > 0) return source.substr(0, std::min<std::size_t>(source.size(), static_cast<std::size_t>(p) + 7));
+  int q = SearchText(u"<body", source, false);
+  if (q > 0) return source.substr(0, static_cast<std::size_t>(q));
   return u"";
 }
 
 void TzbCustomHtmlEdit::SetDefaultBodyStyle(std::u16string_view AFontname, std::int32_t AFontSize) {
-  auto D = Document();
-  if (!D) return;
-  auto Body = D->body();
-  if (!Body) return;
-  auto Style = Body->style();
-  Style->put_fontFamily(AFontname);
-  Style->put_fontSize(IntToText(AFontSize) + u"pt");
+  auto d = Document();
+  if (!d) return;
+  auto body = d->body();
+  if (!body) return;
+  auto style = body->style();
+  style->put_fontFamily(AFontname);
+  style->put_fontSize(IntToText(AFontSize) + u"pt");
 }
 
 char16_t LocaleDecimalSeparator() {
-  const std::lconv* L = std::localeconv();
-  return L && L->decimal_point && L->decimal_point[0] ? static_cast<char16_t>(L->decimal_point[0]) : u'.';
+  const std::lconv* l = std::localeconv();
+  return l && l->decimal_point && l->decimal_point[0] ? static_cast<char16_t>(l->decimal_point[0]) : u'.';
 }
 
 namespace {
 // A decimal number in the locale's format (sign, digits, one separator); false when it isn't one.
 bool ParseLocaleFloat(std::u16string_view AText, char16_t ASep, double& AValue) {
-  std::string Plain;
-  bool Digits = false, Sep = false;
-  for (std::size_t I = 0; I < AText.size(); ++I) {
-    char16_t C = AText[I];
-    if (C >= u'0' && C <= u'9') {
-      Plain += static_cast<char>(C);
-      Digits = true;
-    } else if (C == ASep && !Sep) {
-      Plain += '.';
-      Sep = true;
-    } else if ((C == u'-' || C == u'+') && I == 0) {
-      Plain += static_cast<char>(C);
+  std::string plain;
+  bool digits = false, sep = false;
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    char16_t c = AText[i];
+    if (c >= u'0' && c <= u'9') {
+      plain += static_cast<char>(c);
+      digits = true;
+    } else if (c == ASep && !sep) {
+      plain += '.';
+      sep = true;
+    } else if ((c == u'-' || c == u'+') && i == 0) {
+      plain += static_cast<char>(c);
     } else {
       return false;
     }
   }
-  if (!Digits) return false;
-  AValue = g_ascii_strtod(Plain.c_str(), nullptr);
+  if (!digits) return false;
+  AValue = g_ascii_strtod(plain.c_str(), nullptr);
   return true;
 }
 }  // namespace
 
 std::int32_t FontSizeFromText(std::u16string_view AText, char16_t ADecimalSeparator) {
-  static const TStringList Units{u"pt", u"px"};
-  if (IndexOfSuffix(Units, AText, false) >= 0) {
-    double Value = 0;
-    if (!ParseLocaleFloat(TrimBlanks(WithoutSuffixes(Units, AText, false)), ADecimalSeparator, Value)) return 0;
-    if (!std::isfinite(Value) || std::fabs(Value) > 2147483647.0) return 0;
-    return static_cast<std::int32_t>(std::trunc(Value));
+  static const TStringList units{u"pt", u"px"};
+  if (IndexOfSuffix(units, AText, false) >= 0) {
+    double value = 0;
+    if (!ParseLocaleFloat(TrimBlanks(WithoutSuffixes(units, AText, false)), ADecimalSeparator, value)) return 0;
+    if (!std::isfinite(value) || std::fabs(value) > 2147483647.0) return 0;
+    return static_cast<std::int32_t>(std::trunc(value));
   }
-  static constexpr std::int32_t HtmlSizes[] = {8, 10, 12, 14, 18, 24, 36};
-  std::u16string T = TrimBlanks(AText);
-  if (T.size() == 1 && T[0] >= u'1' && T[0] <= u'7') return HtmlSizes[T[0] - u'1'];
+  static constexpr std::int32_t htmlSizes[] = {8, 10, 12, 14, 18, 24, 36};
+  std::u16string t = TrimBlanks(AText);
+  if (t.size() == 1 && t[0] >= u'1' && t[0] <= u'7') return htmlSizes[t[0] - u'1'];
   return 0;
 }
 
 TFontInfo TzbCustomHtmlEdit::GetCurrentFontInfo() {
-  TFontInfo Result;
-  auto D = Document();
-  if (!D || ReadyState() != READYSTATE_COMPLETE) return Result;
-  TVariant NameValue = TVarNull{}, SizeValue = TVarNull{};
-  IHtmlTextRange Range = HtmlTextRange();
-  if (Range.TextRange) {
+  TFontInfo result;
+  auto d = Document();
+  if (!d || ReadyState() != READYSTATE_COMPLETE) return result;
+  TVariant nameValue = TVarNull{}, sizeValue = TVarNull{};
+  IHtmlTextRange range = HtmlTextRange();
+  if (range.TextRange) {
     try {
-      auto Parent = std::dynamic_pointer_cast<IHTMLElement2>(Range.TextRange->parentElement());
-      SizeValue = Parent ? TVariant(Parent->currentStyle()->fontSize()) : TVariant{};
+      auto parent = std::dynamic_pointer_cast<IHTMLElement2>(range.TextRange->parentElement());
+      sizeValue = parent ? TVariant(parent->currentStyle()->fontSize()) : TVariant{};
     } catch (const EzbException&) {
-      SizeValue = TVariant{};
+      sizeValue = TVariant{};
     }
   }
-  if (VarIsNull(NameValue)) {
+  if (VarIsNull(nameValue)) {
     try {
-      NameValue = D->queryCommandValue(u"FontName");
+      nameValue = d->queryCommandValue(u"FontName");
     } catch (const EzbException&) {
-      NameValue = TVariant{};
+      nameValue = TVariant{};
     }
   }
-  if (!VarIsNull(NameValue)) {
-    std::u16string Name = VarToText(NameValue);
-    std::size_t Comma = Name.find(u',');
-    if (Comma != std::u16string::npos) Name.resize(Comma);
-    Result.Fontname = Dequote(Name, u'"');
+  if (!VarIsNull(nameValue)) {
+    std::u16string name = VarToText(nameValue);
+    std::size_t comma = name.find(u',');
+    if (comma != std::u16string::npos) name.resize(comma);
+    result.Fontname = Dequote(name, u'"');
   }
-  if (VarIsNull(SizeValue)) {
+  if (VarIsNull(sizeValue)) {
     try {
-      SizeValue = D->queryCommandValue(u"FontSize");
+      sizeValue = d->queryCommandValue(u"FontSize");
     } catch (const EzbException&) {
-      SizeValue = TVariant{};
+      sizeValue = TVariant{};
     }
   }
-  if (!VarIsNull(SizeValue)) Result.Size = FontSizeFromText(VarToText(SizeValue), LocaleDecimalSeparator());
-  auto State = [&](const char16_t* ACommand) {
+  if (!VarIsNull(sizeValue)) result.Size = FontSizeFromText(VarToText(sizeValue), LocaleDecimalSeparator());
+  auto state = [&](const char16_t* ACommand) {
     try {
-      return D->queryCommandState(ACommand);
+      return d->queryCommandState(ACommand);
     } catch (const EzbException&) {
       return false;
     }
   };
-  if (State(u"Bold")) Result.FontStyle.Include(TFontStyle::fsBold);
-  if (State(u"Italic")) Result.FontStyle.Include(TFontStyle::fsItalic);
-  if (State(u"Underline")) Result.FontStyle.Include(TFontStyle::fsUnderline);
-  return Result;
+  if (state(u"Bold")) result.FontStyle.Include(TFontStyle::fsBold);
+  if (state(u"Italic")) result.FontStyle.Include(TFontStyle::fsItalic);
+  if (state(u"Underline")) result.FontStyle.Include(TFontStyle::fsUnderline);
+  return result;
 }
 
 std::shared_ptr<IWebBrowser2> TzbCustomHtmlEdit::GetFrame(int AFrameNo) {
@@ -380,32 +380,32 @@ bool TzbCustomHtmlEdit::GetThumbnail(TzbImage& AImage) {
 
 HRESULT TzbCustomHtmlEdit::InvokeCMD(bool AInvokeIE, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt,
                                      const TVariant& AIn, TVariant* AOut) {
-  HRESULT Result = S_FALSE;
-  const TGUID Group = CGID_IWebBrowser;
+  HRESULT result = S_FALSE;
+  const TGUID group = CGID_IWebBrowser;
   try {
-    if (auto Target = CmdTarget()) Result = Target->Exec(AInvokeIE ? &Group : nullptr, ACmdID, ACmdExecOpt, AIn, AOut);
+    if (auto target = CmdTarget()) result = target->Exec(AInvokeIE ? &group : nullptr, ACmdID, ACmdExecOpt, AIn, AOut);
   } catch (...) {
     // the callers do not look at the answer; an engine failure must not escape a menu command
   }
-  return Result;
+  return result;
 }
 
 HRESULT TzbCustomHtmlEdit::InvokeCMD(bool AInvokeIE, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt) {
-  TVariant Out;
-  return InvokeCMD(AInvokeIE, ACmdID, ACmdExecOpt, TVariant{}, &Out);
+  TVariant out;
+  return InvokeCMD(AInvokeIE, ACmdID, ACmdExecOpt, TVariant{}, &out);
 }
 
 IHtmlTextRange TzbCustomHtmlEdit::HtmlTextRange() {
-  IHtmlTextRange Result;
+  IHtmlTextRange result;
   try {
-    auto D = Document();
-    if (!D) return Result;
-    auto Selection = D->selection();
-    if (Selection) Result.TextRange = Selection->createRange();
+    auto d = Document();
+    if (!d) return result;
+    auto selection = d->selection();
+    if (selection) result.TextRange = selection->createRange();
   } catch (const EzbException&) {
-    Result.TextRange.reset();
+    result.TextRange.reset();
   }
-  return Result;
+  return result;
 }
 
 bool IHtmlTextRange::PasteHTML(std::u16string_view AHtml) {
@@ -479,9 +479,9 @@ HRESULT TzbCustomHtmlEdit::ShowMessage(std::u16string_view AText, std::u16string
 HRESULT TzbCustomHtmlEdit::ShowHelp(std::u16string_view AHelpFile, std::uint32_t ACommand, std::uint32_t AData) {
   if (OnShowHelp) return OnShowHelp(*this, AHelpFile, ACommand, AData);
   if (FHelpFile.empty()) return S_FALSE;
-  std::string Path = Utf16ToUtf8(FHelpFile);
-  TzbGChars Uri(g_filename_to_uri(Path.c_str(), nullptr, nullptr));
-  if (Uri) g_app_info_launch_default_for_uri(Uri.get(), nullptr, nullptr);
+  std::string path = Utf16ToUtf8(FHelpFile);
+  TzbGChars uri(g_filename_to_uri(path.c_str(), nullptr, nullptr));
+  if (uri) g_app_info_launch_default_for_uri(uri.get(), nullptr, nullptr);
   return S_OK;
 }
 HRESULT TzbCustomHtmlEdit::QueryService(const TGUID& AService, const TGUID& AIID, void*& AObject) {
@@ -512,19 +512,19 @@ HRESULT TzbCustomHtmlEdit::QueryStatus(const TGUID*, std::uint32_t) { return S_O
 HRESULT TzbCustomHtmlEdit::Exec(const TGUID* AGroup, std::uint32_t ACmdID, std::uint32_t, const TVariant&,
                                 TVariant* AOut) {
   if (!AGroup) return OLECMDERR_E_UNKNOWNGROUP;
-  HRESULT Answer = OLECMDERR_E_NOTSUPPORTED;
+  HRESULT answer = OLECMDERR_E_NOTSUPPORTED;
   if (*AGroup == CGID_Explorer && ACmdID == 37 && OnUnload) OnUnload(*this);
   if (*AGroup == CGID_DocHostCommandHandler) {
     if (OnRefresh && (ACmdID == 2300 || ACmdID == 6041 || ACmdID == 6042)) {
-      bool Cancel = false;
-      OnRefresh(*this, static_cast<std::int32_t>(ACmdID), Cancel);
-      if (Cancel) Answer = S_OK;
-      return Answer;
+      bool cancel = false;
+      OnRefresh(*this, static_cast<std::int32_t>(ACmdID), cancel);
+      if (cancel) answer = S_OK;
+      return answer;
     }
     // Page scripts never run here, so the engine has no script-error event object to offer.
     if (ACmdID == OLECMDID_SHOWSCRIPTERROR && OnScriptError && AOut) *AOut = true;
   }
-  return Answer;
+  return answer;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -541,21 +541,21 @@ namespace {
 // Removes a blank document file the editor wrote, but only while it is still that: our own regular
 // file with the blank text. A name that someone else has taken meanwhile is never touched.
 void RemoveBlankDocument(const std::u16string& AName) {
-  const std::string Native = Utf16ToUtf8(AName);
-  const std::string Expected = Utf16ToUtf8(BlankDocumentText);
-  const TzbFd Fd(::open(Native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!Fd) return;
-  struct stat St {};
-  bool Ours = ::fstat(Fd.get(), &St) == 0 && S_ISREG(St.st_mode) && St.st_uid == ::geteuid() &&
-              St.st_size == static_cast<off_t>(Expected.size());
-  if (Ours) {
-    std::string Bytes(Expected.size(), '\0');
-    Ours = ::read(Fd.get(), Bytes.data(), Bytes.size()) == static_cast<ssize_t>(Bytes.size()) && Bytes == Expected;
+  const std::string native = Utf16ToUtf8(AName);
+  const std::string expected = Utf16ToUtf8(BlankDocumentText);
+  const TzbFd fd(::open(native.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd) return;
+  struct stat st {};
+  bool ours = ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid() &&
+              st.st_size == static_cast<off_t>(expected.size());
+  if (ours) {
+    std::string bytes(expected.size(), '\0');
+    ours = ::read(fd.get(), bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) && bytes == expected;
   }
-  struct stat Now {};
+  struct stat now {};
   // Still the same file under the name: only then is the name ours to remove.
-  if (Ours && ::lstat(Native.c_str(), &Now) == 0 && Now.st_dev == St.st_dev && Now.st_ino == St.st_ino)
-    ::unlink(Native.c_str());
+  if (ours && ::lstat(native.c_str(), &now) == 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino)
+    ::unlink(native.c_str());
 }
 
 }  // namespace
@@ -569,13 +569,13 @@ void TzbHtmlEdit::ReleaseBlankDocument() {
 }
 
 void TzbHtmlEdit::AssignDocument() {
-  std::u16string Name = UniqueFileName(GetTempFolder() + BlankDocumentName + BlankDocumentExt, u"[]");
-  SaveTextToFile(BlankDocumentText, Name);
+  std::u16string name = UniqueFileName(GetTempFolder() + BlankDocumentName + BlankDocumentExt, u"[]");
+  SaveTextToFile(BlankDocumentText, name);
   // Written before the previous one goes, so the new name differs from the one the engine showed last
   // (unless that file vanished meanwhile and the name is the same again).
-  if (Name != FBlankDocumentFile) ReleaseBlankDocument();
-  FBlankDocumentFile = Name;
-  LoadFromFile(Name, true);
+  if (name != FBlankDocumentFile) ReleaseBlankDocument();
+  FBlankDocumentFile = name;
+  LoadFromFile(name, true);
 }
 
 void TzbHtmlEdit::Clear() {
@@ -585,9 +585,9 @@ void TzbHtmlEdit::Clear() {
 std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASaveChanges, std::int32_t ANavFlags) {
   try {
     if (ASaveChanges && GetDesignMode()) {
-      TVariant Out;
-      if (auto Target = CmdTarget())
-        Target->Exec(&CGID_MSHTML, IDM_SAVE, OLECMDEXECOPT_DONTPROMPTUSER, TVariant{}, &Out);
+      TVariant out;
+      if (auto target = CmdTarget())
+        target->Exec(&CGID_MSHTML, IDM_SAVE, OLECMDEXECOPT_DONTPROMPTUSER, TVariant{}, &out);
       ProcessPendingMessages();
       SetDesignMode(false);
     }
@@ -601,30 +601,30 @@ std::int32_t TzbHtmlEdit::LoadFromFile(std::u16string_view AFilename, bool ASave
 }
 
 std::int32_t TzbHtmlEdit::SaveToPlainFile(std::u16string_view AFilename) {
-  std::int32_t Result = 1;
+  std::int32_t result = 1;
   try {
-    auto D = Document();
-    if (!D) return 1;
-    const auto Text = D->bodyText();
-    if (!Text) return 1;
-    SaveTextToFile(*Text, AFilename);
-    Result = 0;
+    auto d = Document();
+    if (!d) return 1;
+    const auto text = d->bodyText();
+    if (!text) return 1;
+    SaveTextToFile(*text, AFilename);
+    result = 0;
   } catch (...) {
-    Result = 1;
+    result = 1;
   }
-  return Result;
+  return result;
 }
 
 bool TzbHtmlEdit::GetDesignMode() {
-  auto D = Document();
-  if (!D) return false;
-  return SameTextEx(D->designMode(), u"ON", false);
+  auto d = Document();
+  if (!d) return false;
+  return SameTextEx(d->designMode(), u"ON", false);
 }
 
 void TzbHtmlEdit::SetDesignMode(bool AValue) {
   if (AValue && !HasDocument()) AssignDocument();
-  auto D = Document();
-  if (D && ReadyState() == READYSTATE_COMPLETE) D->put_designMode(AValue ? u"On" : u"Off");
+  auto d = Document();
+  if (d && ReadyState() == READYSTATE_COMPLETE) d->put_designMode(AValue ? u"On" : u"Off");
 }
 
 }  // namespace zb

@@ -28,17 +28,17 @@ class TzbSet {
  public:
   constexpr TzbSet() = default;
   constexpr TzbSet(std::initializer_list<E> AValues) {
-    for (E V : AValues) Include(V);
+    for (E v : AValues) Include(v);
   }
   static constexpr TzbSet FromBits(std::uint32_t ABits) {
-    TzbSet S;
-    S.FBits = ABits & AllBits();
-    return S;
+    TzbSet s;
+    s.FBits = ABits & AllBits();
+    return s;
   }
   constexpr std::uint32_t Bits() const { return FBits; }
-  constexpr bool Contains(E V) const { return (FBits >> static_cast<int>(V)) & 1u; }
-  constexpr void Include(E V) { FBits |= 1u << static_cast<int>(V); }
-  constexpr void Exclude(E V) { FBits &= ~(1u << static_cast<int>(V)); }
+  constexpr bool Contains(E AValue) const { return (FBits >> static_cast<int>(AValue)) & 1u; }
+  constexpr void Include(E AValue) { FBits |= 1u << static_cast<int>(AValue); }
+  constexpr void Exclude(E AValue) { FBits &= ~(1u << static_cast<int>(AValue)); }
   constexpr bool Empty() const { return FBits == 0; }
   constexpr bool operator==(const TzbSet&) const = default;
   static constexpr int Count = N;
@@ -328,13 +328,13 @@ class TzbCustomHtmlEdit : public TWebBrowser {
   std::function<HRESULT(TSender, std::u16string_view AUrlIn, std::u16string& AUrlOut)> OnTranslateUrl;
   std::function<HRESULT(TSender, void* AIn, void*& AOut)> OnFilterDataObject;
   std::function<HRESULT(TSender, const TGUID& AService, const TGUID& AIID, void*& AObject)> OnQueryService;
-  std::function<void(TSender, std::u16string_view ErrorLine, std::u16string_view ErrorCharacter,
-                     std::u16string_view ErrorCode, std::u16string_view ErrorMessage, std::u16string_view ErrorUrl,
-                     bool& ContinueScript, bool& Showdialog)>
+  std::function<void(TSender, std::u16string_view AErrorLine, std::u16string_view AErrorCharacter,
+                     std::u16string_view AErrorCode, std::u16string_view AErrorMessage, std::u16string_view AErrorUrl,
+                     bool& AContinueScript, bool& AShowdialog)>
       OnScriptError;
-  std::function<void(TSender, std::int32_t CmdID, bool& Cancel)> OnRefresh;
+  std::function<void(TSender, std::int32_t ACmdId, bool& ACancel)> OnRefresh;
   std::function<void(TSender)> OnUnload;
-  std::function<void(TSender, bool& CanClose)> OnCloseQuery;
+  std::function<void(TSender, bool& ACanClose)> OnCloseQuery;
   std::function<void(TSender, GtkWidget* AHandle)> OnShowDialog;
 
  protected:

@@ -36,23 +36,23 @@ struct TzbHtmlEdHooks {
   TzbHtmlEdHooks& operator=(const TzbHtmlEdHooks&) = delete;
 
   static gboolean OnKey(GtkWidget*, GdkEventKey* AKey, gpointer AHooks) noexcept {
-    auto* H = static_cast<TzbHtmlEdHooks*>(AHooks);
-    return GuardCallback([&] { return H->Edit.BrowserWndProc(AKey); }, false) ? TRUE : FALSE;
+    auto* h = static_cast<TzbHtmlEdHooks*>(AHooks);
+    return GuardCallback([&] { return h->Edit.BrowserWndProc(AKey); }, false) ? TRUE : FALSE;
   }
 
   // WM_CLOSE: the handlers connected after this one (the owner's) see the close only when it may happen.
   static void OnClose(GtkWidget* AView, gpointer AHooks) noexcept {
-    auto* H = static_cast<TzbHtmlEdHooks*>(AHooks);
+    auto* h = static_cast<TzbHtmlEdHooks*>(AHooks);
     GuardCallback([&] {
-      bool CanClose = true;
-      if (H->Edit.OnCloseQuery) H->Edit.OnCloseQuery(H->Edit, CanClose);
-      if (!CanClose) g_signal_stop_emission_by_name(AView, "close");
+      bool canClose = true;
+      if (h->Edit.OnCloseQuery) h->Edit.OnCloseQuery(h->Edit, canClose);
+      if (!canClose) g_signal_stop_emission_by_name(AView, "close");
     });
   }
 
   static void OnParentFormActive(GObject* AOwner, GParamSpec*, gpointer AHooks) noexcept {
-    auto* H = static_cast<TzbHtmlEdHooks*>(AHooks);
-    GuardCallback([&] { H->Edit.ParentFormWndProc(GTK_WIDGET(AOwner)); });
+    auto* h = static_cast<TzbHtmlEdHooks*>(AHooks);
+    GuardCallback([&] { h->Edit.ParentFormWndProc(GTK_WIDGET(AOwner)); });
   }
 };
 
@@ -60,18 +60,18 @@ void TzbHtmlEdHooksFree::operator()(TzbHtmlEdHooks* AHooks) const noexcept { del
 
 TzbHtmlEdHooksPtr CreateHtmlEdHooks(TzbCustomHtmlEdit& AEdit, GtkContainer* AParent) {
   ReadShellDDESettings();
-  TzbHtmlEdHooksPtr Hooks(new TzbHtmlEdHooks(AEdit, AParent));
-  Hooks->Server = std::make_unique<TzbShellDDEServer>([&AEdit] { return AEdit.EnableDDE(); },
+  TzbHtmlEdHooksPtr hooks(new TzbHtmlEdHooks(AEdit, AParent));
+  hooks->Server = std::make_unique<TzbShellDDEServer>([&AEdit] { return AEdit.EnableDDE(); },
                                                       [&AEdit](std::u16string_view AUrl) { AEdit.Go(AUrl); });
-  return Hooks;
+  return hooks;
 }
 
 void InstallKeyboardHook(TzbHtmlEdHooks& AHooks) {
-  GtkWidget* View = AHooks.Edit.Widget();
+  GtkWidget* view = AHooks.Edit.Widget();
   // Connected before the engine's own class handlers, which run last.
-  AHooks.KeyPress = TzbSignal(View, "key-press-event", G_CALLBACK(TzbHtmlEdHooks::OnKey), &AHooks);
-  AHooks.KeyRelease = TzbSignal(View, "key-release-event", G_CALLBACK(TzbHtmlEdHooks::OnKey), &AHooks);
-  AHooks.Close = TzbSignal(View, "close", G_CALLBACK(TzbHtmlEdHooks::OnClose), &AHooks);
+  AHooks.KeyPress = TzbSignal(view, "key-press-event", G_CALLBACK(TzbHtmlEdHooks::OnKey), &AHooks);
+  AHooks.KeyRelease = TzbSignal(view, "key-release-event", G_CALLBACK(TzbHtmlEdHooks::OnKey), &AHooks);
+  AHooks.Close = TzbSignal(view, "close", G_CALLBACK(TzbHtmlEdHooks::OnClose), &AHooks);
 }
 
 TzbCustomHtmlEdit::~TzbCustomHtmlEdit() {
@@ -88,7 +88,7 @@ void TzbCustomHtmlEdit::ClearCache() {
 }
 
 void TzbCustomHtmlEdit::ClearHistory() {
-  for (TzbCustomHtmlEdit* E : GEditors) webkit::ClearBackForwardHistory(WEBKIT_WEB_VIEW(E->Widget()));
+  for (TzbCustomHtmlEdit* e : GEditors) webkit::ClearBackForwardHistory(WEBKIT_WEB_VIEW(e->Widget()));
 }
 
 bool TzbCustomHtmlEdit::IsGlobalOffline() { return ReadGlobalOffline(); }
@@ -102,19 +102,19 @@ void TzbCustomHtmlEdit::NavigatePidl(const void*) {
 }
 
 void TzbCustomHtmlEdit::HookParentForm() {
-  TzbHtmlEdHooks& H = *FHooks;
-  if (H.ParentForm.Get()) return;
-  GtkWidget* Owner = H.Parent ? gtk_widget_get_toplevel(GTK_WIDGET(H.Parent)) : nullptr;
+  TzbHtmlEdHooks& h = *FHooks;
+  if (h.ParentForm.Get()) return;
+  GtkWidget* owner = h.Parent ? gtk_widget_get_toplevel(GTK_WIDGET(h.Parent)) : nullptr;
   // A window that does not exist yet gets no hook, now or later.
-  if (!Owner || !GTK_IS_WINDOW(Owner) || !gtk_widget_get_realized(Owner)) return;
-  H.ParentForm.Set(Owner);
-  H.ParentFormActive = TzbSignal(Owner, "notify::is-active", G_CALLBACK(TzbHtmlEdHooks::OnParentFormActive), &H);
+  if (!owner || !GTK_IS_WINDOW(owner) || !gtk_widget_get_realized(owner)) return;
+  h.ParentForm.Set(owner);
+  h.ParentFormActive = TzbSignal(owner, "notify::is-active", G_CALLBACK(TzbHtmlEdHooks::OnParentFormActive), &h);
 }
 
 void TzbCustomHtmlEdit::UnhookParentForm() {
-  TzbHtmlEdHooks& H = *FHooks;
-  H.ParentFormActive.Disconnect();
-  H.ParentForm.Set(nullptr);
+  TzbHtmlEdHooks& h = *FHooks;
+  h.ParentFormActive.Disconnect();
+  h.ParentForm.Set(nullptr);
 }
 
 GtkWidget* TzbCustomHtmlEdit::ParentForm() const { return FHooks->ParentForm.Get(); }
@@ -155,9 +155,9 @@ bool IsOrdinaryKey(guint AKey) {
 }  // namespace
 
 bool TzbCustomHtmlEdit::BrowserWndProc(GdkEventKey* AKey) {
-  GtkWidget* View = Widget();
+  GtkWidget* view = Widget();
   // The dialog-key notification: a window's navigation key at a view that lacks the focus.
-  if (IsDialogKey(AKey->keyval) && !gtk_widget_is_focus(View)) return true;
+  if (IsDialogKey(AKey->keyval) && !gtk_widget_is_focus(view)) return true;
   if (IsOrdinaryKey(AKey->keyval)) return false;
   try {
     return TranslateAccelerator(AKey->keyval) == S_OK;

@@ -18,22 +18,22 @@ constexpr std::u16string_view SInvalidRegType = u"Ungültiger Datentyp für '%s'
 
 char16_t DecimalSeparator() { return CurrentLocale().DecimalSeparator; }
 
-std::u16string Ascii(const char* First, const char* Last) { return std::u16string(First, Last); }
+std::u16string Ascii(const char* AFirst, const char* ALast) { return std::u16string(AFirst, ALast); }
 
 // The page-setup values are texts; anything else stored there is refused with the store's own message.
-std::u16string ReadPageSetupText(TzbRegistry& Reg, std::u16string_view Name) {
+std::u16string ReadPageSetupText(TzbRegistry& AReg, std::u16string_view AName) {
   TzbRegDataInfo info;
-  if (Reg.GetDataInfo(Name, info) && info.RegData != rdtString && info.RegData != rdtExpandString)
-    throw EzbRegistryError(SInvalidRegType, {Name});
-  return Reg.ReadString(Name, u"");
+  if (AReg.GetDataInfo(AName, info) && info.RegData != rdtString && info.RegData != rdtExpandString)
+    throw EzbRegistryError(SInvalidRegType, {AName});
+  return AReg.ReadString(AName, u"");
 }
 
 // The locale's number rules for a plain decimal number: optional sign, digits, one separator, exponent.
-bool TextToMargin(std::u16string_view Text, double& Value) {
+bool TextToMargin(std::u16string_view AText, double& AValue) {
   std::string s;
   char16_t sep = DecimalSeparator();
   bool sepSeen = false;
-  for (char16_t c : Text) {
+  for (char16_t c : AText) {
     if (c == sep && !sepSeen) {
       s += '.';
       sepSeen = true;
@@ -46,19 +46,19 @@ bool TextToMargin(std::u16string_view Text, double& Value) {
   const char* first = s.data();
   const char* last = s.data() + s.size();
   if (first != last && *first == '+') ++first;
-  auto [end, ec] = std::from_chars(first, last, Value);
-  return ec == std::errc() && end == last && std::isfinite(Value);
+  auto [end, ec] = std::from_chars(first, last, AValue);
+  return ec == std::errc() && end == last && std::isfinite(AValue);
 }
 
-double LoadMargin(TzbRegistry& Reg, std::u16string_view Name, TMeasure Measure) {
-  std::u16string text = ReadPageSetupText(Reg, Name);
-  if (text.empty()) return Measure == mMetric ? FallbackMarginMillimetres : FallbackMarginInches;
+double LoadMargin(TzbRegistry& AReg, std::u16string_view AName, TMeasure AMeasure) {
+  std::u16string text = ReadPageSetupText(AReg, AName);
+  if (text.empty()) return AMeasure == mMetric ? FallbackMarginMillimetres : FallbackMarginInches;
   text = StringReplace(text, u" ", u"", rfReplaceAll);
   char16_t sep = DecimalSeparator();
   if (sep != u'.') text = StringReplace(text, u".", std::u16string(1, sep), 0);
   double v = 0;
   if (!TextToMargin(text, v)) v = FallbackMarginInches;
-  return Measure == mMetric ? v * MillimetresPerInch : v;
+  return AMeasure == mMetric ? v * MillimetresPerInch : v;
 }
 
 }  // namespace

@@ -18,13 +18,13 @@ class THtmlPrintMargins {
   double Top() const { return FTop; }
   double Right() const { return FRight; }
   double Bottom() const { return FBottom; }
-  void SetLeft(double Value) { FLeft = Value; }
-  void SetTop(double Value) { FTop = Value; }
-  void SetRight(double Value) { FRight = Value; }
-  void SetBottom(double Value) { FBottom = Value; }
-  void Assign(const THtmlPrintMargins& Source) { *this = Source; }
+  void SetLeft(double AValue) { FLeft = AValue; }
+  void SetTop(double AValue) { FTop = AValue; }
+  void SetRight(double AValue) { FRight = AValue; }
+  void SetBottom(double AValue) { FBottom = AValue; }
+  void Assign(const THtmlPrintMargins& ASource) { *this = ASource; }
   // Settings are stored only for margins that differ from the default.
-  static bool IsStored(double Value) { return Value != DefaultPrintMargin; }
+  static bool IsStored(double AValue) { return AValue != DefaultPrintMargin; }
   bool operator==(const THtmlPrintMargins&) const = default;
 
  private:
@@ -39,20 +39,20 @@ class THtmlPrintOptions {
   THtmlPrintOptions();
 
   const TStringList& HTMLHeader() const { return FHTMLHeader; }
-  void SetHTMLHeader(const TStringList& Value) { FHTMLHeader = Value; }
+  void SetHTMLHeader(const TStringList& AValue) { FHTMLHeader = AValue; }
   const std::u16string& Header() const { return FHeader; }
-  void SetHeader(std::u16string_view Value) { FHeader = Value; }
+  void SetHeader(std::u16string_view AValue) { FHeader = AValue; }
   const std::u16string& Footer() const { return FFooter; }
-  void SetFooter(std::u16string_view Value) { FFooter = Value; }
+  void SetFooter(std::u16string_view AValue) { FFooter = AValue; }
   THtmlPrintMargins& Margins() { return FMargins; }
   const THtmlPrintMargins& Margins() const { return FMargins; }
-  void SetMargins(const THtmlPrintMargins& Value) { FMargins.Assign(Value); }
+  void SetMargins(const THtmlPrintMargins& AValue) { FMargins.Assign(AValue); }
   TPrintOrientationOption Orientation() const { return FOrientation; }
-  void SetOrientation(TPrintOrientationOption Value) { FOrientation = Value; }
+  void SetOrientation(TPrintOrientationOption AValue) { FOrientation = AValue; }
   TMeasure Measure() const { return FMeasure; }
-  void SetMeasure(TMeasure Value) { FMeasure = Value; }
+  void SetMeasure(TMeasure AValue) { FMeasure = AValue; }
   const std::u16string& NameSpace() const { return FsNameSpace; }
-  void SetNameSpace(std::u16string_view Value) { FsNameSpace = Value; }
+  void SetNameSpace(std::u16string_view AValue) { FsNameSpace = AValue; }
 
   // Writes header, footer and the four margins to the page-setup store, creating the key. With
   // ACheckNameSpace nothing is written when the key's default value equals NameSpace (ignoring case).

@@ -32,8 +32,8 @@ constexpr HRESULT E_ZB_ENGINE_GONE = static_cast<HRESULT>(0x800706BA);
 constexpr HRESULT OLECMDERR_E_NOTSUPPORTED = static_cast<HRESULT>(0x80040100);
 constexpr HRESULT OLECMDERR_E_UNKNOWNGROUP = static_cast<HRESULT>(0x80040104);
 
-inline bool Succeeded(HRESULT R) { return R >= 0; }
-inline bool Failed(HRESULT R) { return R < 0; }
+inline bool Succeeded(HRESULT AR) { return AR >= 0; }
+inline bool Failed(HRESULT AR) { return AR < 0; }
 
 // The engine's error for a failed call; carries the result code.
 class EzbOleError : public EzbException {
@@ -111,10 +111,10 @@ struct TVarStream {
   std::string Bytes;
 };
 
-inline bool VarIsEmpty(const TVariant& V) { return std::holds_alternative<std::monostate>(V); }
-inline bool VarIsNull(const TVariant& V) { return std::holds_alternative<TVarNull>(V); }
+inline bool VarIsEmpty(const TVariant& AValue) { return std::holds_alternative<std::monostate>(AValue); }
+inline bool VarIsNull(const TVariant& AValue) { return std::holds_alternative<TVarNull>(AValue); }
 // Text of a value as the engine's variant conversion gives it ("" for empty and null).
-std::u16string VarToText(const TVariant& V);
+std::u16string VarToText(const TVariant& AValue);
 
 class IHTMLStyle {
  public:
@@ -186,9 +186,9 @@ class IHTMLDocument2 {
   virtual std::shared_ptr<IHTMLElement> body() = 0;  // nullptr without body
   // The body's outerText; nothing without body. An engine may answer it in one step.
   virtual std::optional<std::u16string> bodyText() {
-    const auto B = body();
-    if (!B) return std::nullopt;
-    return B->outerText();
+    const auto b = body();
+    if (!b) return std::nullopt;
+    return b->outerText();
   }
   virtual std::shared_ptr<IHTMLElementCollection> images() = 0;
   virtual std::shared_ptr<IHTMLSelectionObject> selection() = 0;

@@ -32,10 +32,11 @@ void SetUrlCacheTimeout(int AMilliseconds) { GCacheTimeoutMs = AMilliseconds; }
 
 LSTATUS DeleteFirstUrlCacheEntry(HzbUrlCacheEnum& AHandle) {
   AHandle.reset();
-  HzbUrlCacheEnum Enum(new TzbUrlCacheEnum);
-  if (!webkit::FetchWebsiteData(webkit::CacheDataTypes, GCacheTimeoutMs, Enum->Entries)) return UrlCacheTimeoutError;
-  if (Enum->Entries.empty()) return ERROR_NO_MORE_ITEMS;
-  AHandle = std::move(Enum);
+  HzbUrlCacheEnum cacheEnum(new TzbUrlCacheEnum);
+  if (!webkit::FetchWebsiteData(webkit::CacheDataTypes, GCacheTimeoutMs, cacheEnum->Entries))
+    return UrlCacheTimeoutError;
+  if (cacheEnum->Entries.empty()) return ERROR_NO_MORE_ITEMS;
+  AHandle = std::move(cacheEnum);
   return DeleteEntry(*AHandle);
 }
 
@@ -44,22 +45,22 @@ LSTATUS DeleteNextUrlCacheEntry(const HzbUrlCacheEnum& AHandle) {
 }
 
 void ClearUrlCache() {
-  HzbUrlCacheEnum Handle;
-  if (DeleteFirstUrlCacheEntry(Handle) == 0) {
+  HzbUrlCacheEnum handle;
+  if (DeleteFirstUrlCacheEntry(handle) == 0) {
     // Each answer 0 uses up one entry of a fixed list; any other answer ends the loop.
-    while (DeleteNextUrlCacheEntry(Handle) == 0) {
+    while (DeleteNextUrlCacheEntry(handle) == 0) {
     }
   }
-  Handle.reset();  // closed also when none was obtained
+  handle.reset();  // closed also when none was obtained
 }
 
 bool ReadGlobalOffline() noexcept {
   try {
-    TzbRegistry Reg(KEY_READ, HKEY_CURRENT_USER);
-    if (!Reg.OpenKeyReadOnly(OfflineStateKey)) return false;
-    if (Reg.GetDataSize(OfflineStateValue) != 4) return false;
-    const auto State = static_cast<std::uint32_t>(Reg.ReadInteger(OfflineStateValue));
-    return (State & INTERNET_STATE_DISCONNECTED_BY_USER) != 0;
+    TzbRegistry reg(KEY_READ, HKEY_CURRENT_USER);
+    if (!reg.OpenKeyReadOnly(OfflineStateKey)) return false;
+    if (reg.GetDataSize(OfflineStateValue) != 4) return false;
+    const auto state = static_cast<std::uint32_t>(reg.ReadInteger(OfflineStateValue));
+    return (state & INTERNET_STATE_DISCONNECTED_BY_USER) != 0;
   } catch (...) {
     return false;
   }
@@ -67,11 +68,11 @@ bool ReadGlobalOffline() noexcept {
 
 void WriteGlobalOffline(bool AValue) noexcept {
   try {
-    TzbRegistry Reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
-    if (!Reg.OpenKey(OfflineStateKey, true)) return;
-    Reg.WriteInteger(OfflineStateValue, static_cast<std::int32_t>(AValue ? INTERNET_STATE_DISCONNECTED_BY_USER
+    TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
+    if (!reg.OpenKey(OfflineStateKey, true)) return;
+    reg.WriteInteger(OfflineStateValue, static_cast<std::int32_t>(AValue ? INTERNET_STATE_DISCONNECTED_BY_USER
                                                                          : INTERNET_STATE_CONNECTED));
-    Reg.WriteInteger(OfflineFlagsValue, static_cast<std::int32_t>(AValue ? ISO_FORCE_DISCONNECTED : 0));
+    reg.WriteInteger(OfflineFlagsValue, static_cast<std::int32_t>(AValue ? ISO_FORCE_DISCONNECTED : 0));
   } catch (...) {
     // The result of the switch is not examined.
   }

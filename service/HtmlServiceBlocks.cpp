@@ -21,8 +21,8 @@ T GetLE(const std::uint8_t* ASource) {
   return static_cast<T>(v);
 }
 
-constexpr std::size_t kOleTypeOffset = 0;
-constexpr std::size_t kOleValueOffset = 8;
+constexpr std::size_t OleTypeOffset = 0;
+constexpr std::size_t OleValueOffset = 8;
 
 }  // namespace
 
@@ -74,20 +74,20 @@ TBlock MakeExecCmdBlock(const THtmlExecCmd& ACommand) {
 
 TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
   TOleVariantBytes bytes{};
-  std::uint8_t* value = bytes.data() + kOleValueOffset;
-  auto setType = [&](std::uint16_t AType) { PutLE(bytes.data() + kOleTypeOffset, AType); };
+  std::uint8_t* value = bytes.data() + OleValueOffset;
+  auto setType = [&](std::uint16_t AType) { PutLE(bytes.data() + OleTypeOffset, AType); };
   std::visit(
-      [&](const auto& v) {
-        using T = std::decay_t<decltype(v)>;
+      [&](const auto& AV) {
+        using T = std::decay_t<decltype(AV)>;
         if constexpr (std::is_same_v<T, std::monostate>) {
           setType(VT_EMPTY);
         } else if constexpr (std::is_same_v<T, bool>) {
           setType(VT_BOOL);
-          PutLE<std::int16_t>(value, v ? VARIANT_TRUE : 0);
+          PutLE<std::int16_t>(value, AV ? VARIANT_TRUE : 0);
         } else if constexpr (std::is_same_v<T, double>) {
           setType(VT_R8);
           std::uint64_t bits;
-          std::memcpy(&bits, &v, sizeof bits);
+          std::memcpy(&bits, &AV, sizeof bits);
           PutLE(value, bits);
         } else {
           constexpr std::uint16_t type = std::is_same_v<T, std::uint8_t>    ? VT_UI1
@@ -98,7 +98,7 @@ TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
                                          : std::is_same_v<T, std::int64_t>  ? VT_I8
                                                                             : VT_UI8;
           setType(type);
-          PutLE(value, v);
+          PutLE(value, AV);
         }
       },
       AValue);
@@ -106,11 +106,11 @@ TOleVariantBytes MakeOleVariant(const TCommandValue& AValue) {
 }
 
 std::uint64_t OleVariantBits(const TOleVariantBytes& AValue) {
-  return GetLE<std::uint64_t>(AValue.data() + kOleValueOffset);
+  return GetLE<std::uint64_t>(AValue.data() + OleValueOffset);
 }
 
 std::uint16_t OleVariantType(const TOleVariantBytes& AValue) {
-  return GetLE<std::uint16_t>(AValue.data() + kOleTypeOffset);
+  return GetLE<std::uint16_t>(AValue.data() + OleTypeOffset);
 }
 
 }  // namespace zb

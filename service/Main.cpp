@@ -29,11 +29,11 @@ namespace zb {
 
 namespace {
 
-constexpr char kPingDelayVariable[] = "HTMLSERVICE_TEST_PING_DELAY_MS";
-constexpr std::int32_t kClientWidth = 484;
-constexpr std::int32_t kClientHeight = 562;
+constexpr char PingDelayVariable[] = "HTMLSERVICE_TEST_PING_DELAY_MS";
+constexpr std::int32_t ClientWidth = 484;
+constexpr std::int32_t ClientHeight = 562;
 // A TPoint coordinate with this value leaves the coordinate unchanged.
-constexpr std::int32_t kUnchanged = INT32_MIN;
+constexpr std::int32_t Unchanged = INT32_MIN;
 
 }  // namespace
 
@@ -76,7 +76,7 @@ TServiceOptions TServiceOptions::FromEnvironment() {
       if (end != text && *end == 0 && value >= AMin && value <= AMax) AValue = static_cast<unsigned>(value);
     }
   };
-  number(kPingDelayVariable, 0, 60000, options.PingDelayMs);
+  number(PingDelayVariable, 0, 60000, options.PingDelayMs);
   number("HTMLSERVICE_DOCUMENT_TIMEOUT_MS", 1, 600000, options.DocumentTimeoutMs);
   unsigned kill = 0;
   number("HTMLSERVICE_TEST_KILL_ENGINE_AT_COMPLETE", 0, 1, kill);
@@ -114,14 +114,14 @@ class TfrmHtmlService::TRequestHandler : public IzbBusHandler {
         cmd.iCmdID = ACall.Command;
         cmd.bShowUI = ACall.ShowUI ? VARIANT_TRUE : 0;
         cmd.oleValue = std::visit(
-            [](const auto& v) -> TOleVariantBytes {
-              using T = std::decay_t<decltype(v)>;
+            [](const auto& AV) -> TOleVariantBytes {
+              using T = std::decay_t<decltype(AV)>;
               if constexpr (std::is_same_v<T, std::u16string>) {
                 TOleVariantBytes bytes{};
                 bytes[0] = VT_BSTR;  // the text itself follows the record
                 return bytes;
               } else {
-                return MakeOleVariant(TCommandValue(v));
+                return MakeOleVariant(TCommandValue(AV));
               }
             },
             ACall.Value);
@@ -175,9 +175,9 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
     : FApplication(AOwner), FOptions(AOptions) {
   // 1. The form and its layout: the editor fills the whole client area.
   FHost.reset(gtk_offscreen_window_new());
-  gtk_window_set_default_size(GTK_WINDOW(FHost.get()), kClientWidth, kClientHeight);
+  gtk_window_set_default_size(GTK_WINDOW(FHost.get()), ClientWidth, ClientHeight);
   FHtmlEdit = std::make_unique<TzbHtmlEdit>(this, GTK_CONTAINER(FHost.get()));
-  gtk_widget_set_size_request(FHtmlEdit->Widget(), kClientWidth, kClientHeight);
+  gtk_widget_set_size_request(FHtmlEdit->Widget(), ClientWidth, ClientHeight);
   FHtmlEdit->OnDocumentComplete = [this](TWebBrowser&, std::u16string_view AUrl) { HtmlEditDocumentComplete(AUrl); };
   FHtmlEdit->SetEnableDDE(false);
   FHtmlEdit->SetWaitTimeout(static_cast<int>(FOptions.DocumentTimeoutMs));
@@ -217,7 +217,7 @@ TfrmHtmlService::TfrmHtmlService(TApplication& AOwner, TServiceOptions AOptions)
   // 7. The dispatcher takes over every request.
   FRequests = std::make_unique<TRequestHandler>(*this);
   // Errors that reach a C callback (engine signals, bus, timers) end there, in the same hook.
-  SetCallbackErrorHook([this](const std::exception& e) { ApplicationException(e); });
+  SetCallbackErrorHook([this](const std::exception& AException) { ApplicationException(AException); });
   FApplication.Bus().SetHandler(FRequests.get());
   // 8. The engine's sandbox: a system that cannot give it still gets its documents served, and the
   //    log says once per start why the web process runs with the user's full rights.
@@ -246,9 +246,9 @@ std::int32_t TfrmHtmlService::Ping() {
   return HS_OK;
 }
 
-std::int32_t TfrmHtmlService::SetWndPos(const TPoint& Value) {
-  if (Value.X > kUnchanged) FLeft = Value.X;
-  if (Value.Y > kUnchanged) FTop = Value.Y;
+std::int32_t TfrmHtmlService::SetWndPos(const TPoint& AValue) {
+  if (AValue.X > Unchanged) FLeft = AValue.X;
+  if (AValue.Y > Unchanged) FTop = AValue.Y;
   gtk_window_move(GTK_WINDOW(FHost.get()), FLeft, FTop);
   return HS_OK;
 }
@@ -259,7 +259,7 @@ std::int32_t TfrmHtmlService::Terminate() {
   return HS_OK;
 }
 
-void TfrmHtmlService::ApplicationException(const std::exception& E) {
+void TfrmHtmlService::ApplicationException(const std::exception& AException) {
   // Nothing may leave the hook: it runs inside GLib callbacks, where an exception would end the process.
   std::u16string logFile;
   try {
@@ -268,12 +268,12 @@ void TfrmHtmlService::ApplicationException(const std::exception& E) {
     TzbExceptionHandler::SetApplicationFileage(
         EncodeDateTime(age.Year, age.Month, age.Day, age.Hour, age.Minute, age.Second, age.Millisecond));
     TzbExceptionHandler::SetLogFilename(logFile);
-    TzbExceptionHandler::OnExceptionHandler(this, E);
+    TzbExceptionHandler::OnExceptionHandler(this, AException);
   } catch (const std::exception& logError) {
     std::fprintf(stderr, "htmlservice: the error report could not be written to %s: %s; the error was: %s\n",
-                 Utf16ToUtf8(logFile).c_str(), logError.what(), E.what());
+                 Utf16ToUtf8(logFile).c_str(), logError.what(), AException.what());
   } catch (...) {
-    std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", E.what());
+    std::fprintf(stderr, "htmlservice: the error report could not be written; the error was: %s\n", AException.what());
   }
 }
 

@@ -108,7 +108,7 @@ class TfrmHtmlService {
 
   // Window operations.
   std::int32_t Ping();
-  std::int32_t SetWndPos(const TPoint& Value);
+  std::int32_t SetWndPos(const TPoint& AValue);
   std::int32_t Terminate();
 
   // Document operations.
@@ -140,7 +140,7 @@ class TfrmHtmlService {
   // The application-wide error hook: every error that leaves a request unanswered, and every error
   // the insertion and command operations catch, is written as a report into the minute's log file.
   // An error while writing the log goes to stderr (the journal); the service keeps serving.
-  void ApplicationException(const std::exception& E);
+  void ApplicationException(const std::exception& AE);
 
  private:
   class TRequestHandler;
@@ -151,7 +151,7 @@ class TfrmHtmlService {
   bool LoadAndWait(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind);
   bool LoadAndWaitFor(const std::u16string& AFilename, THtmlAction AAction, TWaitKind AKind);
   // Logs an error that was found, not raised, with the stack of the place that found it.
-  void ReportError(const EzbException& E);
+  void ReportError(const EzbException& AE);
   // Waits until the engine reports the document complete; raises when it does not within the bound.
   void WaitForCompletion();
   bool LoadedDocumentIs(const std::u16string& AFilename);

@@ -45,10 +45,10 @@ bool IsNonEmptyFile(const std::u16string& AFilename) {
 
 }  // namespace
 
-void TfrmHtmlService::ReportError(const EzbException& E) {
+void TfrmHtmlService::ReportError(const EzbException& AException) {
   // Raised here so that the report's stack is this one, not whatever the thread raised last.
   try {
-    throw E;
+    throw AException;
   } catch (const EzbException& raised) {
     ApplicationException(raised);
   }
@@ -64,9 +64,9 @@ bool IsDocumentFile(const std::u16string& AFilename) {
 bool CommandValueOf(const THtmlExecCmd& ACommand, const std::u16string* AText, TVariant& AValue) {
   const std::uint64_t bits = OleVariantBits(ACommand.oleValue);
   // Integers that fit stay integers; wider ones travel as numbers.
-  const auto integer = [&](auto v) {
-    const bool fits = std::in_range<std::int32_t>(v);
-    AValue = fits ? TVariant(static_cast<std::int32_t>(v)) : TVariant(static_cast<double>(v));
+  const auto integer = [&](auto AV) {
+    const bool fits = std::in_range<std::int32_t>(AV);
+    AValue = fits ? TVariant(static_cast<std::int32_t>(AV)) : TVariant(static_cast<double>(AV));
     return true;
   };
   switch (OleVariantType(ACommand.oleValue)) {

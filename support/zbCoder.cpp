@@ -16,61 +16,63 @@ std::string UUEAlphabet() {
   return alphabet;
 }
 
-std::u16string BytesToText(const TBytes& bytes, TzbEncoding encoding) {
-  if (encoding == TzbEncoding::None)
-    encoding = !bytes.empty() && IsWellFormedUTF8(bytes) ? TzbEncoding::UTF8 : TzbEncoding::Latin1;
-  switch (encoding) {
-    case TzbEncoding::UTF8: return Utf8ToUtf16(bytes);
-    case TzbEncoding::Ansi: return FromAnsiBytes(bytes);
+std::u16string BytesToText(const TBytes& ABytes, TzbEncoding AEncoding) {
+  if (AEncoding == TzbEncoding::None)
+    AEncoding = !ABytes.empty() && IsWellFormedUTF8(ABytes) ? TzbEncoding::UTF8 : TzbEncoding::Latin1;
+  switch (AEncoding) {
+    case TzbEncoding::UTF8: return Utf8ToUtf16(ABytes);
+    case TzbEncoding::Ansi: return FromAnsiBytes(ABytes);
     case TzbEncoding::UTF16LE: {
       std::u16string text;
-      for (std::size_t i = 0; i + 1 < bytes.size(); i += 2)
-        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[i]) |
-                                      (static_cast<unsigned char>(bytes[i + 1]) << 8));
+      for (std::size_t i = 0; i + 1 < ABytes.size(); i += 2)
+        text += static_cast<char16_t>(static_cast<unsigned char>(ABytes[i]) |
+                                      (static_cast<unsigned char>(ABytes[i + 1]) << 8));
       return text;
     }
-    default: return FromLatin1Bytes(bytes);
+    default: return FromLatin1Bytes(ABytes);
   }
 }
 
 }  // namespace
 
-void TzbMemoryStream::WriteBuffer(const void* Data, std::size_t Count) {
-  const auto* p = static_cast<const char*>(Data);
+void TzbMemoryStream::WriteBuffer(const void* AData, std::size_t ACount) {
+  const auto* p = static_cast<const char*>(AData);
   if (FPosition > FData.size()) FData.resize(FPosition);
-  const std::size_t overlap = std::min(Count, FData.size() - FPosition);
+  const std::size_t overlap = std::min(ACount, FData.size() - FPosition);
   std::memcpy(FData.data() + FPosition, p, overlap);
-  FData.append(p + overlap, Count - overlap);
-  FPosition += Count;
+  FData.append(p + overlap, ACount - overlap);
+  FPosition += ACount;
 }
 
-std::size_t TzbMemoryStream::Read(void* Data, std::size_t Count) {
+std::size_t TzbMemoryStream::Read(void* AData, std::size_t ACount) {
   if (FPosition >= FData.size()) return 0;
-  const std::size_t n = std::min(Count, FData.size() - FPosition);
-  std::memcpy(Data, FData.data() + FPosition, n);
+  const std::size_t n = std::min(ACount, FData.size() - FPosition);
+  std::memcpy(AData, FData.data() + FPosition, n);
   FPosition += n;
   return n;
 }
 
-void TzbMemoryStream::Seek(std::int64_t Position) { FPosition = Position < 0 ? 0 : static_cast<std::size_t>(Position); }
+void TzbMemoryStream::Seek(std::int64_t APosition) {
+  FPosition = APosition < 0 ? 0 : static_cast<std::size_t>(APosition);
+}
 
 TzbDecodingStream::TzbDecodingStream(IzbDecoder& ADecoder, std::u16string_view ASource) {
   ADecoder.DecodeToStream(ASource, *this);
 }
 
-std::int64_t TzbDecodingStream::ReadBytes(TBytes& Bytes, std::int64_t Count) {
+std::int64_t TzbDecodingStream::ReadBytes(TBytes& ABytes, std::int64_t ACount) {
   const std::int64_t remaining = Size() - Position();
-  if (Count < 0 || Count > remaining) Count = remaining;
-  if (Count <= 0) return 0;
-  if (static_cast<std::int64_t>(Bytes.size()) < Count) Bytes.resize(static_cast<std::size_t>(Count));
-  return static_cast<std::int64_t>(Read(Bytes.data(), static_cast<std::size_t>(Count)));
+  if (ACount < 0 || ACount > remaining) ACount = remaining;
+  if (ACount <= 0) return 0;
+  if (static_cast<std::int64_t>(ABytes.size()) < ACount) ABytes.resize(static_cast<std::size_t>(ACount));
+  return static_cast<std::int64_t>(Read(ABytes.data(), static_cast<std::size_t>(ACount)));
 }
 
-std::int64_t TzbDecodingStream::ReadText(std::u16string& Text, TzbEncoding AEncoding, std::int64_t Count) {
+std::int64_t TzbDecodingStream::ReadText(std::u16string& AText, TzbEncoding AEncoding, std::int64_t ACount) {
   TBytes bytes;
-  const std::int64_t n = ReadBytes(bytes, Count);
+  const std::int64_t n = ReadBytes(bytes, ACount);
   bytes.resize(static_cast<std::size_t>(n));
-  Text = BytesToText(bytes, AEncoding);
+  AText = BytesToText(bytes, AEncoding);
   return n;
 }
 
@@ -100,8 +102,8 @@ void TzbDecoder::DecodeToStream(const TBytes&, TzbStream&) {
   throw EzbAbstractError(std::u16string(u"Abstrakter Fehler: TzbDecoder.DecodeToStream"));
 }
 
-bool TzbDecoder4to3::IsEndByte(std::u16string_view Value) const {
-  return IsBlankText(Value) || Value.front() == static_cast<char16_t>(static_cast<unsigned char>(FEndByte));
+bool TzbDecoder4to3::IsEndByte(std::u16string_view AValue) const {
+  return IsBlankText(AValue) || AValue.front() == static_cast<char16_t>(static_cast<unsigned char>(FEndByte));
 }
 
 void TzbDecoder4to3Ex::InitDecodeTable(std::string_view ACodingTable, TzbDecodeTable& ADecodeArray) {
@@ -122,12 +124,12 @@ void TzbDecoder4to3Ex::DecodeToStream(const TBytes& ASource, TzbStream& AStream)
   if (FBuffer.size() % 4 != 0) return;
 
   // A character code outside 1..127 cannot be looked up: the bytes that need it come out as 0.
-  const auto value = [&](unsigned char c, bool& ok) -> unsigned {
-    if (c == 0 || c > 127) {
-      ok = false;
+  const auto value = [&](unsigned char AChar, bool& AOk) -> unsigned {
+    if (AChar == 0 || AChar > 127) {
+      AOk = false;
       return 0;
     }
-    return FDecodeTable[c];
+    return FDecodeTable[AChar];
   };
   TBytes out;
   out.reserve(FBuffer.size() / 4 * 3);

@@ -26,16 +26,16 @@ class EzbAbstractError : public EzbException {
 class TzbStream {
  public:
   virtual ~TzbStream() = default;
-  virtual void WriteBuffer(const void* Data, std::size_t Count) = 0;
+  virtual void WriteBuffer(const void* AData, std::size_t ACount) = 0;
 };
 
 class TzbMemoryStream : public TzbStream {
  public:
-  void WriteBuffer(const void* Data, std::size_t Count) override;
-  std::size_t Read(void* Data, std::size_t Count);
+  void WriteBuffer(const void* AData, std::size_t ACount) override;
+  std::size_t Read(void* AData, std::size_t ACount);
   std::int64_t Size() const { return static_cast<std::int64_t>(FData.size()); }
   std::int64_t Position() const { return static_cast<std::int64_t>(FPosition); }
-  void Seek(std::int64_t Position);
+  void Seek(std::int64_t APosition);
   const TBytes& Bytes() const { return FData; }
 
  private:
@@ -58,8 +58,8 @@ class TzbDecodingStream : public TzbCodingStream {
  public:
   TzbDecodingStream(IzbDecoder& ADecoder, std::u16string_view ASource);
   // Count below 0: everything from the position on. Bytes grows to at least Count, never shrinks.
-  std::int64_t ReadBytes(TBytes& Bytes, std::int64_t Count = -1);
-  std::int64_t ReadText(std::u16string& Text, TzbEncoding AEncoding = TzbEncoding::None, std::int64_t Count = -1);
+  std::int64_t ReadBytes(TBytes& ABytes, std::int64_t ACount = -1);
+  std::int64_t ReadText(std::u16string& AText, TzbEncoding AEncoding = TzbEncoding::None, std::int64_t ACount = -1);
 };
 
 class TzbDecoder : public IzbDecoder {
@@ -74,7 +74,7 @@ class TzbDecoder : public IzbDecoder {
 
 class TzbDecoder4to3 : public TzbDecoder {
  public:
-  bool IsEndByte(std::u16string_view Value) const;
+  bool IsEndByte(std::u16string_view AValue) const;
   char FFillByte = 0;
   char FEndByte = 0;
 };

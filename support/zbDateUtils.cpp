@@ -12,46 +12,48 @@ constexpr std::int64_t MSecsPerDay = 86400000;
 constexpr int UnixEpochSerial = 25569;  // 1970-01-01
 
 // Civil date from days since 1970-01-01 (proleptic Gregorian).
-void CivilFromDays(std::int64_t z, int& y, int& m, int& d) {
-  z += 719468;
-  const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const auto doe = static_cast<unsigned>(z - era * 146097);
+void CivilFromDays(std::int64_t ADays, int& AYear, int& AMonth, int& ADay) {
+  ADays += 719468;
+  const std::int64_t era = (ADays >= 0 ? ADays : ADays - 146096) / 146097;
+  const auto doe = static_cast<unsigned>(ADays - era * 146097);
   const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
   const std::int64_t yy = static_cast<std::int64_t>(yoe) + era * 400;
   const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
   const unsigned mp = (5 * doy + 2) / 153;
-  d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  y = static_cast<int>(yy + (m <= 2));
+  ADay = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  AMonth = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  AYear = static_cast<int>(yy + (AMonth <= 2));
 }
 
-std::u16string Digits(int value, int minDigits) {
-  std::u16string s = IntToText(value < 0 ? -value : value);
-  if (static_cast<int>(s.size()) < minDigits) s.insert(0, static_cast<std::size_t>(minDigits) - s.size(), u'0');
-  return value < 0 ? u"-" + s : s;
+std::u16string Digits(int AValue, int AMinDigits) {
+  std::u16string s = IntToText(AValue < 0 ? -AValue : AValue);
+  if (static_cast<int>(s.size()) < AMinDigits) s.insert(0, static_cast<std::size_t>(AMinDigits) - s.size(), u'0');
+  return AValue < 0 ? u"-" + s : s;
 }
 
-char16_t UpperAscii(char16_t c) { return (c >= u'a' && c <= u'z') ? static_cast<char16_t>(c - 32) : c; }
+char16_t UpperAscii(char16_t AChar) {
+  return (AChar >= u'a' && AChar <= u'z') ? static_cast<char16_t>(AChar - 32) : AChar;
+}
 
-bool StartsWithNoCase(std::u16string_view text, std::size_t at, std::u16string_view prefix) {
-  if (text.size() - at < prefix.size()) return false;
-  for (std::size_t k = 0; k < prefix.size(); ++k)
-    if (UpperAscii(text[at + k]) != UpperAscii(prefix[k])) return false;
+bool StartsWithNoCase(std::u16string_view AText, std::size_t AAt, std::u16string_view APrefix) {
+  if (AText.size() - AAt < APrefix.size()) return false;
+  for (std::size_t k = 0; k < APrefix.size(); ++k)
+    if (UpperAscii(AText[AAt + k]) != UpperAscii(APrefix[k])) return false;
   return true;
 }
 
 // True when an am/pm element stands after 'from', outside quotes, before the next hour element.
-bool AmPmFollows(std::u16string_view p, std::size_t from) {
-  for (std::size_t i = from; i < p.size(); ++i) {
-    const char16_t c = UpperAscii(p[i]);
+bool AmPmFollows(std::u16string_view AFormat, std::size_t AFrom) {
+  for (std::size_t i = AFrom; i < AFormat.size(); ++i) {
+    const char16_t c = UpperAscii(AFormat[i]);
     if (c == u'"' || c == u'\'') {
-      const std::size_t close = p.find(p[i], i + 1);
+      const std::size_t close = AFormat.find(AFormat[i], i + 1);
       if (close == std::u16string_view::npos) return false;
       i = close;
     } else if (c == u'H') {
       return false;
-    } else if (c == u'A' && (StartsWithNoCase(p, i, u"am/pm") || StartsWithNoCase(p, i, u"a/p") ||
-                             StartsWithNoCase(p, i, u"ampm"))) {
+    } else if (c == u'A' && (StartsWithNoCase(AFormat, i, u"am/pm") || StartsWithNoCase(AFormat, i, u"a/p") ||
+                             StartsWithNoCase(AFormat, i, u"ampm"))) {
       return true;
     }
   }
@@ -60,21 +62,21 @@ bool AmPmFollows(std::u16string_view p, std::size_t from) {
 
 class TFormatter {
  public:
-  TFormatter(TDateTime value, const TzbLocale& locale) : FParts(DecodeDateTime(value)), FLocale(locale) {}
+  TFormatter(TDateTime AValue, const TzbLocale& ALocale) : FParts(DecodeDateTime(AValue)), FLocale(ALocale) {}
 
-  void Run(std::u16string_view p, int depth) {
+  void Run(std::u16string_view AFormat, int ADepth) {
     // Locale patterns may refer to each other; two levels are all that real patterns need.
-    if (depth > 2) return;
+    if (ADepth > 2) return;
     char16_t lastLetter = 0;
     std::size_t i = 0;
-    while (i < p.size()) {
-      const char16_t raw = p[i];
+    while (i < AFormat.size()) {
+      const char16_t raw = AFormat[i];
       const char16_t c = UpperAscii(raw);
       if (c == u'"' || c == u'\'') {
-        const std::size_t close = p.find(raw, i + 1);
-        const std::size_t end = close == std::u16string_view::npos ? p.size() : close;
-        FOut.append(p.substr(i + 1, end - i - 1));
-        i = end == p.size() ? end : end + 1;
+        const std::size_t close = AFormat.find(raw, i + 1);
+        const std::size_t end = close == std::u16string_view::npos ? AFormat.size() : close;
+        FOut.append(AFormat.substr(i + 1, end - i - 1));
+        i = end == AFormat.size() ? end : end + 1;
         continue;
       }
       if (c == u'/') {
@@ -88,14 +90,14 @@ class TFormatter {
         continue;
       }
       if (c == u'A') {
-        if (StartsWithNoCase(p, i, u"ampm")) {
+        if (StartsWithNoCase(AFormat, i, u"ampm")) {
           FOut += FParts.Hour >= 12 ? FLocale.TimePMString : FLocale.TimeAMString;
           i += 4;
-        } else if (StartsWithNoCase(p, i, u"am/pm")) {
-          FOut.append(p.substr(FParts.Hour >= 12 ? i + 3 : i, 2));
+        } else if (StartsWithNoCase(AFormat, i, u"am/pm")) {
+          FOut.append(AFormat.substr(FParts.Hour >= 12 ? i + 3 : i, 2));
           i += 5;
-        } else if (StartsWithNoCase(p, i, u"a/p")) {
-          FOut += p[FParts.Hour >= 12 ? i + 2 : i];
+        } else if (StartsWithNoCase(AFormat, i, u"a/p")) {
+          FOut += AFormat[FParts.Hour >= 12 ? i + 2 : i];
           i += 3;
         } else {
           FOut += raw;
@@ -112,7 +114,7 @@ class TFormatter {
         continue;
       }
       std::size_t count = 1;
-      while (i + count < p.size() && UpperAscii(p[i + count]) == c) ++count;
+      while (i + count < AFormat.size() && UpperAscii(AFormat[i + count]) == c) ++count;
       const std::size_t next = i + count;
       switch (c) {
         case u'Y': FOut += count <= 2 ? Digits(FParts.Year % 100, 2) : Digits(FParts.Year, 4); break;
@@ -132,11 +134,11 @@ class TFormatter {
           else if (count == 4)
             FOut += FLocale.LongDayNames[FParts.DayOfWeek - 1];
           else
-            Run(count == 5 ? FLocale.ShortDateFormat : FLocale.LongDateFormat, depth + 1);
+            Run(count == 5 ? FLocale.ShortDateFormat : FLocale.LongDateFormat, ADepth + 1);
           break;
         case u'H': {
           int hour = FParts.Hour;
-          if (AmPmFollows(p, next)) {
+          if (AmPmFollows(AFormat, next)) {
             hour %= 12;
             if (hour == 0) hour = 12;
           }
@@ -146,12 +148,12 @@ class TFormatter {
         case u'N': FOut += Digits(FParts.Minute, count >= 2 ? 2 : 1); break;
         case u'S': FOut += Digits(FParts.Second, count >= 2 ? 2 : 1); break;
         case u'Z': FOut += Digits(FParts.Millisecond, count >= 3 ? 3 : 1); break;
-        case u'T': Run(count == 1 ? FLocale.ShortTimeFormat : FLocale.LongTimeFormat, depth + 1); break;
+        case u'T': Run(count == 1 ? FLocale.ShortTimeFormat : FLocale.LongTimeFormat, ADepth + 1); break;
         case u'C':
-          Run(FLocale.ShortDateFormat, depth + 1);
+          Run(FLocale.ShortDateFormat, ADepth + 1);
           if (FParts.Hour || FParts.Minute || FParts.Second || FParts.Millisecond) {
             FOut += u' ';
-            Run(FLocale.LongTimeFormat, depth + 1);
+            Run(FLocale.LongTimeFormat, ADepth + 1);
           }
           break;
         default: break;
@@ -170,19 +172,20 @@ class TFormatter {
 
 }  // namespace
 
-bool IsLeapYear(unsigned Year) { return (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0; }
+bool IsLeapYear(unsigned AYear) { return (AYear % 4 == 0 && AYear % 100 != 0) || AYear % 400 == 0; }
 
-int DaysInMonth(unsigned Month, unsigned Year) {
-  if (Month == 0 || Month > 12) return 0;
-  if (Month == 2) return IsLeapYear(Year) ? 29 : 28;
-  if (Month == 4 || Month == 6 || Month == 9 || Month == 11) return 30;
+int DaysInMonth(unsigned AMonth, unsigned AYear) {
+  if (AMonth == 0 || AMonth > 12) return 0;
+  if (AMonth == 2) return IsLeapYear(AYear) ? 29 : 28;
+  if (AMonth == 4 || AMonth == 6 || AMonth == 9 || AMonth == 11) return 30;
   return 31;
 }
 
-bool TryEncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, TDateTime& Value) {
-  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1 || Day > DaysInMonth(Month, Year)) return false;
+bool TryEncodeDateValue(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay, TDateTime& AValue) {
+  if (AYear < 1 || AYear > 9999 || AMonth < 1 || AMonth > 12 || ADay < 1 || ADay > DaysInMonth(AMonth, AYear))
+    return false;
   // The year begins in March, so the leap day is the last day of the shifted year.
-  int y = Year, m = Month;
+  int y = AYear, m = AMonth;
   if (m > 2) {
     m -= 3;
   } else {
@@ -191,35 +194,36 @@ bool TryEncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t D
   }
   const long long c = y / 100, ya = y % 100;
   // Whole days: every division here is meant to drop its remainder.
-  const long long days = (146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + Day - 693900;
-  Value = static_cast<double>(days);
+  const long long days = (146097 * c) / 4 + (1461 * ya) / 4 + (153 * m + 2) / 5 + ADay - 693900;
+  AValue = static_cast<double>(days);
   return true;
 }
 
-TDateTime EncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day) {
+TDateTime EncodeDateValue(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay) {
   TDateTime value = 0;
-  if (!TryEncodeDateValue(Year, Month, Day, value))
-    throw EzbDateTimeError(u"Ungültiges Datum.\r\nJahr: %.4d\r\nMonat: %.2d\r\nTag: %.2d", {Year, Month, Day});
+  if (!TryEncodeDateValue(AYear, AMonth, ADay, value))
+    throw EzbDateTimeError(u"Ungültiges Datum.\r\nJahr: %.4d\r\nMonat: %.2d\r\nTag: %.2d", {AYear, AMonth, ADay});
   return value;
 }
 
-TDateTime EncodeTimeValue(std::uint16_t Hour, std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond) {
-  if (Hour > 23 || Minute > 59 || Second > 59 || Millisecond > 999)
+TDateTime EncodeTimeValue(std::uint16_t AHour, std::uint16_t AMinute, std::uint16_t ASecond,
+                          std::uint16_t AMillisecond) {
+  if (AHour > 23 || AMinute > 59 || ASecond > 59 || AMillisecond > 999)
     throw EzbConvertError(std::u16string(u"Ungültiges Argument zum Codieren der Uhrzeit"));
-  return static_cast<double>(Hour * 3600000LL + Minute * 60000LL + Second * 1000LL + Millisecond) /
+  return static_cast<double>(AHour * 3600000LL + AMinute * 60000LL + ASecond * 1000LL + AMillisecond) /
          static_cast<double>(MSecsPerDay);
 }
 
-TDateTime EncodeDateTime(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, std::uint16_t Hour,
-                         std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond) {
-  const TDateTime date = EncodeDateValue(Year, Month, Day);
-  return date + EncodeTimeValue(Hour, Minute, Second, Millisecond);
+TDateTime EncodeDateTime(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay, std::uint16_t AHour,
+                         std::uint16_t AMinute, std::uint16_t ASecond, std::uint16_t AMillisecond) {
+  const TDateTime date = EncodeDateValue(AYear, AMonth, ADay);
+  return date + EncodeTimeValue(AHour, AMinute, ASecond, AMillisecond);
 }
 
-TzbDateTimeParts DecodeDateTime(TDateTime Value) {
+TzbDateTimeParts DecodeDateTime(TDateTime AValue) {
   TzbDateTimeParts parts;
-  if (!std::isfinite(Value) || std::fabs(Value) > 3.0e6) Value = 0;  // far outside years 1..9999
-  const auto total = static_cast<std::int64_t>(std::llround(Value * static_cast<double>(MSecsPerDay)));
+  if (!std::isfinite(AValue) || std::fabs(AValue) > 3.0e6) AValue = 0;  // far outside years 1..9999
+  const auto total = static_cast<std::int64_t>(std::llround(AValue * static_cast<double>(MSecsPerDay)));
   std::int64_t days = total / MSecsPerDay;
   std::int64_t ms = total % MSecsPerDay;
   if (ms < 0) {
@@ -259,33 +263,33 @@ TDateTime Now() {
                                 second, static_cast<std::uint16_t>(ts.tv_nsec / 1000000));
 }
 
-std::u16string FormatIsoDateTime(TDateTime Value) {
-  const auto p = DecodeDateTime(Value);
+std::u16string FormatIsoDateTime(TDateTime AValue) {
+  const auto p = DecodeDateTime(AValue);
   return Format(u"%.4d-%.2d-%.2d %.2d:%.2d:%.2d", {p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second});
 }
 
 std::u16string NowIsoText() { return FormatIsoDateTime(Now()); }
 
-std::u16string FormatIsoDate(TDateTime Value) {
-  const auto p = DecodeDateTime(Value);
+std::u16string FormatIsoDate(TDateTime AValue) {
+  const auto p = DecodeDateTime(AValue);
   return Format(u"%0:.4d-%1:.2d-%2:.2d", {p.Year, p.Month, p.Day});
 }
 
-std::u16string DateFolderName(TDateTime Value) { return FormatIsoDate(Value) + u"/"; }
+std::u16string DateFolderName(TDateTime AValue) { return FormatIsoDate(AValue) + u"/"; }
 
-std::u16string DateTimeToText(bool WithSeconds, TDateTime Value) {
+std::u16string DateTimeToText(bool AWithSeconds, TDateTime AValue) {
   const TzbLocale& locale = CurrentLocale();
   return FormatDateTimeText(
-      locale.ShortDateFormat + u" " + (WithSeconds ? locale.LongTimeFormat : locale.ShortTimeFormat), Value, locale);
+      locale.ShortDateFormat + u" " + (AWithSeconds ? locale.LongTimeFormat : locale.ShortTimeFormat), AValue, locale);
 }
 
-std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value) {
-  return FormatDateTimeText(Pattern, Value, CurrentLocale());
+std::u16string FormatDateTimeText(std::u16string_view APattern, TDateTime AValue) {
+  return FormatDateTimeText(APattern, AValue, CurrentLocale());
 }
 
-std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value, const TzbLocale& Locale) {
-  TFormatter formatter(Value, Locale);
-  formatter.Run(Pattern, 0);
+std::u16string FormatDateTimeText(std::u16string_view APattern, TDateTime AValue, const TzbLocale& ALocale) {
+  TFormatter formatter(AValue, ALocale);
+  formatter.Run(APattern, 0);
   return formatter.FOut;
 }
 

@@ -23,29 +23,30 @@ struct TzbDateTimeParts {
   int DayOfWeek = 0;  // 1 = Sunday
 };
 
-bool IsLeapYear(unsigned Year);
-int DaysInMonth(unsigned Month, unsigned Year);
-bool TryEncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, TDateTime& Value);
-TDateTime EncodeDateValue(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day);
-TDateTime EncodeTimeValue(std::uint16_t Hour, std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond);
-TDateTime EncodeDateTime(std::uint16_t Year, std::uint16_t Month, std::uint16_t Day, std::uint16_t Hour,
-                         std::uint16_t Minute, std::uint16_t Second, std::uint16_t Millisecond);
+bool IsLeapYear(unsigned AYear);
+int DaysInMonth(unsigned AMonth, unsigned AYear);
+bool TryEncodeDateValue(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay, TDateTime& AValue);
+TDateTime EncodeDateValue(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay);
+TDateTime EncodeTimeValue(std::uint16_t AHour, std::uint16_t AMinute, std::uint16_t ASecond,
+                          std::uint16_t AMillisecond);
+TDateTime EncodeDateTime(std::uint16_t AYear, std::uint16_t AMonth, std::uint16_t ADay, std::uint16_t AHour,
+                         std::uint16_t AMinute, std::uint16_t ASecond, std::uint16_t AMillisecond);
 // Rounded to the millisecond first, so 23:59:59.999 stays on its day.
-TzbDateTimeParts DecodeDateTime(TDateTime Value);
+TzbDateTimeParts DecodeDateTime(TDateTime AValue);
 
 TDateTime CurrentDate();
 TDateTime Now();
 
-std::u16string FormatIsoDateTime(TDateTime Value);
+std::u16string FormatIsoDateTime(TDateTime AValue);
 std::u16string NowIsoText();
-std::u16string FormatIsoDate(TDateTime Value);
+std::u16string FormatIsoDate(TDateTime AValue);
 // The ISO date followed by the folder separator "/".
-std::u16string DateFolderName(TDateTime Value);
-std::u16string DateTimeToText(bool WithSeconds, TDateTime Value);
+std::u16string DateFolderName(TDateTime AValue);
+std::u16string DateTimeToText(bool AWithSeconds, TDateTime AValue);
 
 // The pattern rules (letters y m d h n s z t c, am/pm, a/p, ampm, "/", ":", quoted text) with the
 // current locale; FormatDateTimeEx (zbStr) adds the zero/non-zero choice and "%D".
-std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value);
-std::u16string FormatDateTimeText(std::u16string_view Pattern, TDateTime Value, const TzbLocale& Locale);
+std::u16string FormatDateTimeText(std::u16string_view APattern, TDateTime AValue);
+std::u16string FormatDateTimeText(std::u16string_view APattern, TDateTime AValue, const TzbLocale& ALocale);
 
 }  // namespace zb

@@ -23,38 +23,38 @@
 namespace zb {
 namespace {
 
-std::string Native(std::u16string_view path) { return Utf16ToUtf8(path); }
+std::string Native(std::u16string_view APath) { return Utf16ToUtf8(APath); }
 
-std::u16string ErrnoText(int err) { return Utf8ToUtf16(g_strerror(err)); }
+std::u16string ErrnoText(int AErr) { return Utf8ToUtf16(g_strerror(AErr)); }
 
-char16_t ResolvePathSep(std::u16string_view Path, char16_t PathSep) {
-  if (PathSep != u'\0') return PathSep;
-  return Path.find(u'\\') != std::u16string_view::npos ? u'\\' : u'/';
+char16_t ResolvePathSep(std::u16string_view APath, char16_t APathSep) {
+  if (APathSep != u'\0') return APathSep;
+  return APath.find(u'\\') != std::u16string_view::npos ? u'\\' : u'/';
 }
 
 // Windows-shaped texts (with a backslash) keep the drive separator; POSIX paths have none.
 struct TSeps {
   char16_t Drive, Path;
 };
-TSeps SepsFor(std::u16string_view Path) {
-  return Path.find(u'\\') != std::u16string_view::npos ? TSeps{u':', u'\\'} : TSeps{NoDriveSep, u'/'};
+TSeps SepsFor(std::u16string_view APath) {
+  return APath.find(u'\\') != std::u16string_view::npos ? TSeps{u':', u'\\'} : TSeps{NoDriveSep, u'/'};
 }
 
-std::size_t LastSeparator(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  const char16_t sep = ResolvePathSep(Path, PathSep);
-  for (std::size_t i = Path.size(); i > 0; --i) {
-    const char16_t c = Path[i - 1];
-    if (c == sep || (DriveSep != u'\0' && c == DriveSep)) return i - 1;
+std::size_t LastSeparator(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  const char16_t sep = ResolvePathSep(APath, APathSep);
+  for (std::size_t i = APath.size(); i > 0; --i) {
+    const char16_t c = APath[i - 1];
+    if (c == sep || (ADriveSep != u'\0' && c == ADriveSep)) return i - 1;
   }
   return std::u16string_view::npos;
 }
 
-bool IsSeparator(char16_t c, char16_t DriveSep, char16_t PathSep) {
-  return c == PathSep || (DriveSep != u'\0' && c == DriveSep);
+bool IsSeparator(char16_t AChar, char16_t ADriveSep, char16_t APathSep) {
+  return AChar == APathSep || (ADriveSep != u'\0' && AChar == ADriveSep);
 }
 
-[[noreturn]] void ThrowFileError(const char16_t* what, std::u16string_view name, int err) {
-  throw EzbFileError(what, {std::u16string(name), ErrnoText(err)});
+[[noreturn]] void ThrowFileError(const char16_t* AWhat, std::u16string_view AName, int AErr) {
+  throw EzbFileError(AWhat, {std::u16string(AName), ErrnoText(AErr)});
 }
 
 constexpr const char16_t* CannotCreate = u"Die Datei \"%s\" kann nicht erstellt werden. %s";
@@ -62,15 +62,15 @@ constexpr const char16_t* CannotOpen = u"Die Datei \"%s\" kann nicht geöffnet w
 constexpr const char16_t* WriteFailed = u"Fehler beim Schreiben in die Datei \"%s\". %s";
 constexpr const char16_t* ReadFailed = u"Fehler beim Lesen der Datei \"%s\". %s";
 
-bool WriteAll(int fd, const char* data, std::size_t count) {
-  while (count > 0) {
-    const ssize_t n = ::write(fd, data, count);
+bool WriteAll(int AFd, const char* AData, std::size_t ACount) {
+  while (ACount > 0) {
+    const ssize_t n = ::write(AFd, AData, ACount);
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
     }
-    data += n;
-    count -= static_cast<std::size_t>(n);
+    AData += n;
+    ACount -= static_cast<std::size_t>(n);
   }
   return true;
 }
@@ -84,87 +84,88 @@ std::u16string GetTempFolder() {
   return folder;
 }
 
-std::u16string ExtractFilePathEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
-  return last == std::u16string_view::npos ? std::u16string() : std::u16string(Path.substr(0, last + 1));
+std::u16string ExtractFilePathEx(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  const std::size_t last = LastSeparator(APath, ADriveSep, APathSep);
+  return last == std::u16string_view::npos ? std::u16string() : std::u16string(APath.substr(0, last + 1));
 }
 
-std::u16string ExtractFileNameEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
-  return std::u16string(last == std::u16string_view::npos ? Path : Path.substr(last + 1));
+std::u16string ExtractFileNameEx(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  const std::size_t last = LastSeparator(APath, ADriveSep, APathSep);
+  return std::u16string(last == std::u16string_view::npos ? APath : APath.substr(last + 1));
 }
 
-std::u16string ExtractFileDirEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  std::u16string dir = ExtractFilePathEx(Path, DriveSep, PathSep);
-  const char16_t sep = ResolvePathSep(Path, PathSep);
-  if (dir.size() >= 2 && dir.back() == sep && !IsSeparator(dir[dir.size() - 2], DriveSep, sep)) dir.pop_back();
+std::u16string ExtractFileDirEx(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  std::u16string dir = ExtractFilePathEx(APath, ADriveSep, APathSep);
+  const char16_t sep = ResolvePathSep(APath, APathSep);
+  if (dir.size() >= 2 && dir.back() == sep && !IsSeparator(dir[dir.size() - 2], ADriveSep, sep)) dir.pop_back();
   return dir;
 }
 
-std::u16string ExtractFileExtEx(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  const std::size_t dot = Path.rfind(u'.');
+std::u16string ExtractFileExtEx(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  const std::size_t dot = APath.rfind(u'.');
   if (dot == std::u16string_view::npos) return {};
-  const std::size_t last = LastSeparator(Path, DriveSep, PathSep);
+  const std::size_t last = LastSeparator(APath, ADriveSep, APathSep);
   if (last != std::u16string_view::npos && dot < last) return {};
-  return std::u16string(Path.substr(dot));
+  return std::u16string(APath.substr(dot));
 }
 
-std::u16string ExtractFileExtNoDot(std::u16string_view Path) {
-  const TSeps seps = SepsFor(Path);
-  const std::u16string ext = ExtractFileExtEx(Path, seps.Drive, seps.Path);
+std::u16string ExtractFileExtNoDot(std::u16string_view APath) {
+  const TSeps seps = SepsFor(APath);
+  const std::u16string ext = ExtractFileExtEx(APath, seps.Drive, seps.Path);
   return ext.empty() ? ext : ext.substr(1);
 }
 
-std::u16string RemoveFileExt(std::u16string_view Path) {
-  const TSeps seps = SepsFor(Path);
-  const std::u16string ext = ExtractFileExtEx(Path, seps.Drive, seps.Path);
-  return std::u16string(Path.substr(0, Path.size() - ext.size()));
+std::u16string RemoveFileExt(std::u16string_view APath) {
+  const TSeps seps = SepsFor(APath);
+  const std::u16string ext = ExtractFileExtEx(APath, seps.Drive, seps.Path);
+  return std::u16string(APath.substr(0, APath.size() - ext.size()));
 }
 
-std::u16string ExtractFileBaseName(std::u16string_view Path, char16_t DriveSep, char16_t PathSep) {
-  const std::u16string name = ExtractFileNameEx(Path, DriveSep, PathSep);
-  return name.substr(0, name.size() - ExtractFileExtEx(name, DriveSep, PathSep).size());
+std::u16string ExtractFileBaseName(std::u16string_view APath, char16_t ADriveSep, char16_t APathSep) {
+  const std::u16string name = ExtractFileNameEx(APath, ADriveSep, APathSep);
+  return name.substr(0, name.size() - ExtractFileExtEx(name, ADriveSep, APathSep).size());
 }
 
-int IndexOfFileExt(std::u16string_view Path, const TStringList& Extensions) {
-  return IndexOfText(ExtractFileExtNoDot(Path), Extensions, false, true);
+int IndexOfFileExt(std::u16string_view APath, const TStringList& AExtensions) {
+  return IndexOfText(ExtractFileExtNoDot(APath), AExtensions, false, true);
 }
 
-std::u16string ExpandEnvironmentText(std::u16string_view Text) {
-  auto isNameChar = [](char16_t c) {
-    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'_';
+std::u16string ExpandEnvironmentText(std::u16string_view AText) {
+  auto isNameChar = [](char16_t AChar) {
+    return (AChar >= u'A' && AChar <= u'Z') || (AChar >= u'a' && AChar <= u'z') || (AChar >= u'0' && AChar <= u'9') ||
+           AChar == u'_';
   };
-  auto lookup = [](std::u16string_view name, std::u16string& value) {
-    if (name.empty()) return false;
-    const char* v = g_getenv(Native(name).c_str());
+  auto lookup = [](std::u16string_view AName, std::u16string& AValue) {
+    if (AName.empty()) return false;
+    const char* v = g_getenv(Native(AName).c_str());
     if (!v) return false;
-    value = Utf8ToUtf16(v);
+    AValue = Utf8ToUtf16(v);
     return true;
   };
   std::u16string out;
   std::size_t i = 0;
-  while (i < Text.size()) {
-    const char16_t c = Text[i];
+  while (i < AText.size()) {
+    const char16_t c = AText[i];
     std::u16string value;
     if (c == u'%') {
-      const std::size_t close = Text.find(u'%', i + 1);
-      if (close != std::u16string_view::npos && lookup(Text.substr(i + 1, close - i - 1), value)) {
+      const std::size_t close = AText.find(u'%', i + 1);
+      if (close != std::u16string_view::npos && lookup(AText.substr(i + 1, close - i - 1), value)) {
         out += value;
         i = close + 1;
         continue;
       }
-    } else if (c == u'$' && i + 1 < Text.size()) {
-      if (Text[i + 1] == u'{') {
-        const std::size_t close = Text.find(u'}', i + 2);
-        if (close != std::u16string_view::npos && lookup(Text.substr(i + 2, close - i - 2), value)) {
+    } else if (c == u'$' && i + 1 < AText.size()) {
+      if (AText[i + 1] == u'{') {
+        const std::size_t close = AText.find(u'}', i + 2);
+        if (close != std::u16string_view::npos && lookup(AText.substr(i + 2, close - i - 2), value)) {
           out += value;
           i = close + 1;
           continue;
         }
       } else {
         std::size_t end = i + 1;
-        while (end < Text.size() && isNameChar(Text[end])) ++end;
-        if (end > i + 1 && lookup(Text.substr(i + 1, end - i - 1), value)) {
+        while (end < AText.size() && isNameChar(AText[end])) ++end;
+        if (end > i + 1 && lookup(AText.substr(i + 1, end - i - 1), value)) {
           out += value;
           i = end;
           continue;
@@ -178,36 +179,36 @@ std::u16string ExpandEnvironmentText(std::u16string_view Text) {
   return out;
 }
 
-bool FileExists(std::u16string_view Path) {
+bool FileExists(std::u16string_view APath) {
   struct stat st {};
-  return !Path.empty() && ::stat(Native(Path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return !APath.empty() && ::stat(Native(APath).c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool FolderExists(std::u16string_view Path) {
+bool FolderExists(std::u16string_view APath) {
   struct stat st {};
-  return !Path.empty() && ::stat(Native(Path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return !APath.empty() && ::stat(Native(APath).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool FolderExistsExpanded(std::u16string_view Path) { return FolderExists(ExpandEnvironmentText(Path)); }
+bool FolderExistsExpanded(std::u16string_view APath) { return FolderExists(ExpandEnvironmentText(APath)); }
 
-std::u16string CleanFileName(std::u16string_view Text, bool NameOnly) {
+std::u16string CleanFileName(std::u16string_view AText, bool ANameOnly) {
   std::u16string out;
-  out.reserve(Text.size());
+  out.reserve(AText.size());
   bool colonSeen = false;
   auto writeBlank = [&] {
     if (out.size() >= 2 && out.back() != u' ') out += u' ';
   };
-  for (char16_t c : Text) {
+  for (char16_t c : AText) {
     if (c < 0x20 || c == u'"' || c == u'*' || c == u'<' || c == u'>' || c == u'?' || c == u'|') continue;
     if (c == u' ' || c == 0xA0) {
       writeBlank();
     } else if (c == u'/' || c == u'\\') {
-      if (NameOnly)
+      if (ANameOnly)
         writeBlank();
       else
         out += c;
     } else if (c == u':') {
-      if (!NameOnly && !colonSeen) out += c;
+      if (!ANameOnly && !colonSeen) out += c;
       colonSeen = true;
     } else {
       out += c;
@@ -215,7 +216,7 @@ std::u16string CleanFileName(std::u16string_view Text, bool NameOnly) {
   }
   const TSeps seps = SepsFor(out);
   const std::u16string ext = ExtractFileExtEx(out, seps.Drive, seps.Path);
-  if (NameOnly) {
+  if (ANameOnly) {
     if (out.size() > 255) return TrimRightBlanks(std::u16string_view(out).substr(0, 20)) + ext;
     return TrimRightBlanks(std::u16string_view(out).substr(0, out.size() - ext.size())) + ext;
   }
@@ -224,12 +225,12 @@ std::u16string CleanFileName(std::u16string_view Text, bool NameOnly) {
   return ExtractFilePathEx(out, seps.Drive, seps.Path) + name + ext;
 }
 
-bool ForceFolders(std::u16string_view Path) {
-  if (Path.empty()) return false;
-  const TSeps seps = SepsFor(Path);
-  const std::u16string p = ExcludeTrailingChar(Path, seps.Path);
+bool ForceFolders(std::u16string_view APath) {
+  if (APath.empty()) return false;
+  const TSeps seps = SepsFor(APath);
+  const std::u16string p = ExcludeTrailingChar(APath, seps.Path);
   // A POSIX root ("/") trims to nothing and always exists; the short-path rule is for drive texts.
-  if (p.empty()) return seps.Path == u'/' && !TrimBlanks(Path).empty();
+  if (p.empty()) return seps.Path == u'/' && !TrimBlanks(APath).empty();
   if ((seps.Path == u'\\' && p.size() < 3) || FolderExists(p)) return true;
   const std::u16string parent = ExtractFilePathEx(p, seps.Drive, seps.Path);
   if (parent == p) return true;
@@ -238,8 +239,8 @@ bool ForceFolders(std::u16string_view Path) {
   return errno == EEXIST && FolderExists(p);
 }
 
-std::u16string EnsureFolder(std::u16string_view Path) {
-  std::u16string result = ExpandEnvironmentText(Path);
+std::u16string EnsureFolder(std::u16string_view APath) {
+  std::u16string result = ExpandEnvironmentText(APath);
   if (!FolderExists(result)) {
     result = CleanFileName(result, false);
     if (!ForceFolders(result)) result.clear();
@@ -247,27 +248,27 @@ std::u16string EnsureFolder(std::u16string_view Path) {
   return ExcludeTrailingChar(result, SepsFor(result).Path);
 }
 
-std::u16string EnsureFolderWithBackslash(std::u16string_view Path) {
-  const std::u16string folder = EnsureFolder(Path);
+std::u16string EnsureFolderWithBackslash(std::u16string_view APath) {
+  const std::u16string folder = EnsureFolder(APath);
   return IncludeTrailingChar(folder, SepsFor(folder).Path);
 }
 
-bool TzbUniqueFilenameCallbackHandler::NameExists(std::u16string_view Name) {
+bool TzbUniqueFilenameCallbackHandler::NameExists(std::u16string_view AName) {
   // Every entry counts as taken: a dangling link would be written through to another place, and a
   // folder of that name can never become the file.
   struct stat st {};
-  return !Name.empty() && ::lstat(Native(Name).c_str(), &st) == 0;
+  return !AName.empty() && ::lstat(Native(AName).c_str(), &st) == 0;
 }
 
-std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter,
-                                  IzbUniqueFilenameCallbackHandler& Callback) {
-  if (!Callback.NameExists(FileName)) return std::u16string(FileName);
-  const char16_t open = Pattern.size() >= 2 ? Pattern[0] : u'[';
-  const char16_t close = Pattern.size() >= 2 ? Pattern[1] : u']';
-  const TSeps seps = SepsFor(FileName);
-  const std::u16string ext = ExtractFileExtEx(FileName, seps.Drive, seps.Path);
-  std::u16string base(FileName.substr(0, FileName.size() - ext.size()));
-  Counter = 0;
+std::u16string MakeUniqueFileName(std::u16string_view AFileName, std::u16string_view APattern, int& ACounter,
+                                  IzbUniqueFilenameCallbackHandler& ACallback) {
+  if (!ACallback.NameExists(AFileName)) return std::u16string(AFileName);
+  const char16_t open = APattern.size() >= 2 ? APattern[0] : u'[';
+  const char16_t close = APattern.size() >= 2 ? APattern[1] : u']';
+  const TSeps seps = SepsFor(AFileName);
+  const std::u16string ext = ExtractFileExtEx(AFileName, seps.Drive, seps.Path);
+  std::u16string base(AFileName.substr(0, AFileName.size() - ext.size()));
+  ACounter = 0;
   int digits = 0;
   // Brackets count in the file's own name only, never in the folders above it.
   const std::size_t nameStart = ExtractFilePathEx(base, seps.Drive, seps.Path).size();
@@ -276,89 +277,89 @@ std::u16string MakeUniqueFileName(std::u16string_view FileName, std::u16string_v
   if (openPos > 0 && static_cast<std::size_t>(openPos) > nameStart && closePos != std::u16string::npos) {
     const std::u16string inner = base.substr(static_cast<std::size_t>(openPos), closePos - openPos);
     digits = static_cast<int>(inner.size());
-    Counter = StrToIntHexDef(inner, 0);
+    ACounter = StrToIntHexDef(inner, 0);
     base.resize(static_cast<std::size_t>(openPos - 1));
   } else {
     base += u' ';
   }
   for (;;) {
-    if (Counter == INT_MAX) throw EzbException(u"Kein freier Dateiname für \"%s\"", {std::u16string(FileName)});
-    ++Counter;
-    std::u16string number = IntToText(Counter);
+    if (ACounter == INT_MAX) throw EzbException(u"Kein freier Dateiname für \"%s\"", {std::u16string(AFileName)});
+    ++ACounter;
+    std::u16string number = IntToText(ACounter);
     if (static_cast<int>(number.size()) < digits)
       number.insert(0, static_cast<std::size_t>(digits) - number.size(), u'0');
     std::u16string candidate = base + open + number + close + ext;
-    if (!Callback.NameExists(candidate)) return candidate;
+    if (!ACallback.NameExists(candidate)) return candidate;
   }
 }
 
-std::u16string GetUniqueFileName(std::u16string_view FileName, std::u16string_view Pattern, int& Counter) {
-  const TSeps seps = SepsFor(FileName);
-  const std::u16string folder = EnsureFolderWithBackslash(ExtractFilePathEx(FileName, seps.Drive, seps.Path));
-  const std::u16string name = CleanFileName(ExtractFileNameEx(FileName, seps.Drive, seps.Path), true);
+std::u16string GetUniqueFileName(std::u16string_view AFileName, std::u16string_view APattern, int& ACounter) {
+  const TSeps seps = SepsFor(AFileName);
+  const std::u16string folder = EnsureFolderWithBackslash(ExtractFilePathEx(AFileName, seps.Drive, seps.Path));
+  const std::u16string name = CleanFileName(ExtractFileNameEx(AFileName, seps.Drive, seps.Path), true);
   TzbUniqueFilenameCallbackHandler callback;
-  return MakeUniqueFileName(folder + name, Pattern, Counter, callback);
+  return MakeUniqueFileName(folder + name, APattern, ACounter, callback);
 }
 
-std::u16string UniqueFileName(std::u16string_view FileName, std::u16string_view Pattern) {
+std::u16string UniqueFileName(std::u16string_view AFileName, std::u16string_view APattern) {
   int counter = 0;
-  return GetUniqueFileName(FileName, Pattern, counter);
+  return GetUniqueFileName(AFileName, APattern, counter);
 }
 
-std::string EncodeText(std::u16string_view Text, TzbEncoding Encoding) {
-  switch (Encoding) {
-    case TzbEncoding::Ansi: return ToAnsiBytes(Text);
-    case TzbEncoding::UTF8: return Utf16ToUtf8(Text);
-    case TzbEncoding::Latin1: return ToLatin1Bytes(Text);
+std::string EncodeText(std::u16string_view AText, TzbEncoding AEncoding) {
+  switch (AEncoding) {
+    case TzbEncoding::Ansi: return ToAnsiBytes(AText);
+    case TzbEncoding::UTF8: return Utf16ToUtf8(AText);
+    case TzbEncoding::Latin1: return ToLatin1Bytes(AText);
     case TzbEncoding::None:
     case TzbEncoding::UTF16LE: break;
   }
   std::string bytes;
-  bytes.reserve(Text.size() * 2);
-  for (char16_t c : Text) {
+  bytes.reserve(AText.size() * 2);
+  for (char16_t c : AText) {
     bytes += static_cast<char>(c & 0xFF);
     bytes += static_cast<char>(c >> 8);
   }
   return bytes;
 }
 
-TzbFileStream::TzbFileStream(std::u16string_view FileName, TzbFileMode Mode, TzbEncoding Encoding)
-    : FEncoding(Encoding), FFileName(FileName) {
+TzbFileStream::TzbFileStream(std::u16string_view AFileName, TzbFileMode AMode, TzbEncoding AEncoding)
+    : FEncoding(AEncoding), FFileName(AFileName) {
   int flags = O_CLOEXEC;
-  switch (Mode) {
+  switch (AMode) {
     case TzbFileMode::fmCreate: flags |= O_CREAT | O_TRUNC | O_RDWR; break;
     case TzbFileMode::fmOpenWrite: flags |= O_WRONLY; break;
     case TzbFileMode::fmOpenReadWrite: flags |= O_RDWR; break;
     case TzbFileMode::fmOpenRead: flags |= O_RDONLY; break;
   }
-  FHandle.reset(::open(Native(FileName).c_str(), flags, 0666));
-  if (!FHandle) ThrowFileError(Mode == TzbFileMode::fmCreate ? CannotCreate : CannotOpen, FileName, errno);
+  FHandle.reset(::open(Native(AFileName).c_str(), flags, 0666));
+  if (!FHandle) ThrowFileError(AMode == TzbFileMode::fmCreate ? CannotCreate : CannotOpen, AFileName, errno);
 }
 
 TzbFileStream::~TzbFileStream() = default;
 
-void TzbFileStream::WriteBuffer(const void* Data, std::size_t Count) {
-  if (!WriteAll(FHandle.get(), static_cast<const char*>(Data), Count)) ThrowFileError(WriteFailed, FFileName, errno);
+void TzbFileStream::WriteBuffer(const void* AData, std::size_t ACount) {
+  if (!WriteAll(FHandle.get(), static_cast<const char*>(AData), ACount)) ThrowFileError(WriteFailed, FFileName, errno);
 }
 
-void TzbFileStream::WriteString(std::u16string_view Value) {
-  if (Value.empty()) return;
-  const std::string bytes = EncodeText(Value, FEncoding);
+void TzbFileStream::WriteString(std::u16string_view AValue) {
+  if (AValue.empty()) return;
+  const std::string bytes = EncodeText(AValue, FEncoding);
   WriteBuffer(bytes.data(), bytes.size());
 }
 
-void TzbFileStream::WriteLn(std::u16string_view Value) { WriteString(std::u16string(Value) + u"\r\n"); }
+void TzbFileStream::WriteLn(std::u16string_view AValue) { WriteString(std::u16string(AValue) + u"\r\n"); }
 void TzbFileStream::WriteLinebreak() { WriteString(u"\r\n"); }
-void TzbFileStream::WriteAnsiString(std::string_view Value) { WriteBuffer(Value.data(), Value.size()); }
-void TzbFileStream::WriteLnA(std::string_view Value) { WriteAnsiString(std::string(Value) + "\r\n"); }
+void TzbFileStream::WriteAnsiString(std::string_view AValue) { WriteBuffer(AValue.data(), AValue.size()); }
+void TzbFileStream::WriteLnA(std::string_view AValue) { WriteAnsiString(std::string(AValue) + "\r\n"); }
 void TzbFileStream::WriteLinebreakA() { WriteAnsiString("\r\n"); }
 
-void TzbFileStream::WriteWideString(std::u16string_view Value) {
-  const std::string bytes = EncodeText(Value, TzbEncoding::UTF16LE);
+void TzbFileStream::WriteWideString(std::u16string_view AValue) {
+  const std::string bytes = EncodeText(AValue, TzbEncoding::UTF16LE);
   WriteBuffer(bytes.data(), bytes.size());
 }
 
-void TzbFileStream::WriteLnW(std::u16string_view Value) { WriteWideString(std::u16string(Value) + u"\r\n"); }
+void TzbFileStream::WriteLnW(std::u16string_view AValue) { WriteWideString(std::u16string(AValue) + u"\r\n"); }
 void TzbFileStream::WriteLinebreakW() { WriteWideString(u"\r\n"); }
 void TzbFileStream::WriteUTF8BOM() { WriteAnsiString("\xEF\xBB\xBF"); }
 void TzbFileStream::WriteBOM_LSB_FIRST() { WriteAnsiString("\xFF\xFE"); }
@@ -380,16 +381,16 @@ void TzbFileStream::Sync() {
   if (::fsync(FHandle.get()) != 0) ThrowFileError(WriteFailed, FFileName, errno);
 }
 
-std::size_t TzbFileStream::Read(void* Data, std::size_t Count) {
+std::size_t TzbFileStream::Read(void* AData, std::size_t ACount) {
   for (;;) {
-    const ssize_t n = ::read(FHandle.get(), Data, Count);
+    const ssize_t n = ::read(FHandle.get(), AData, ACount);
     if (n >= 0) return static_cast<std::size_t>(n);
     if (errno != EINTR) ThrowFileError(ReadFailed, FFileName, errno);
   }
 }
 
-std::string ReadFileBytes(std::u16string_view FileName) {
-  TzbFileStream stream(FileName, TzbFileMode::fmOpenRead);
+std::string ReadFileBytes(std::u16string_view AFileName) {
+  TzbFileStream stream(AFileName, TzbFileMode::fmOpenRead);
   std::string bytes;
   char buffer[65536];
   for (;;) {
@@ -411,37 +412,37 @@ std::u16string& LogFolderSlot() {
 }
 }  // namespace
 
-void SetLogFolder(std::u16string_view Path) {
+void SetLogFolder(std::u16string_view APath) {
   std::lock_guard lock(LogFolderMutex());
-  LogFolderSlot() = IncludeTrailingChar(Path, u'/');
+  LogFolderSlot() = IncludeTrailingChar(APath, u'/');
 }
 
-std::u16string GetLogFolder(bool AppendDate) {
+std::u16string GetLogFolder(bool APpendDate) {
   std::u16string folder;
   {
     std::lock_guard lock(LogFolderMutex());
     if (LogFolderSlot().empty()) LogFolderSlot() = IncludeTrailingChar(GetSpecialFolder(sfPersonal), u'/');
     folder = LogFolderSlot();
   }
-  if (AppendDate) folder += DateFolderName(CurrentDate());
+  if (APpendDate) folder += DateFolderName(CurrentDate());
   return folder;
 }
 
-std::u16string GetLogFolderWithoutBackslash(bool AppendDate) {
-  std::u16string folder = GetLogFolder(AppendDate);
+std::u16string GetLogFolderWithoutBackslash(bool APpendDate) {
+  std::u16string folder = GetLogFolder(APpendDate);
   if (!folder.empty()) folder.pop_back();
   return folder;
 }
 
 namespace {
 // The fallback when no file can be made beside the target: it is rewritten where it is.
-void WriteInPlace(const std::string& target, std::u16string_view FileName, std::string_view Bytes) {
-  TzbFd fd(::open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (!fd) ThrowFileError(CannotCreate, FileName, errno);
-  bool ok = WriteAll(fd.get(), Bytes.data(), Bytes.size()) && ::fsync(fd.get()) == 0;
+void WriteInPlace(const std::string& ATarget, std::u16string_view AFileName, std::string_view ABytes) {
+  TzbFd fd(::open(ATarget.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
+  if (!fd) ThrowFileError(CannotCreate, AFileName, errno);
+  bool ok = WriteAll(fd.get(), ABytes.data(), ABytes.size()) && ::fsync(fd.get()) == 0;
   const int err = errno;
   if (!fd.Close()) ok = false;
-  if (!ok) ThrowFileError(WriteFailed, FileName, err);
+  if (!ok) ThrowFileError(WriteFailed, AFileName, err);
 }
 // The process id in a temporary name of WriteFileAtomic (".zb<pid>-<n>.tmp"), or 0 for other names.
 pid_t TemporaryOwner(const char* AName) {
@@ -481,20 +482,20 @@ void RemoveDeadTemporaries(const std::string& ADir) {
 
 }  // namespace
 
-void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsigned NewFileMode) {
-  std::string target = Native(FileName);
+void WriteFileAtomic(std::u16string_view AFileName, std::string_view ABytes, unsigned ANewFileMode) {
+  std::string target = Native(AFileName);
   struct stat link {};
   if (::lstat(target.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     // Write through a link to its target, so the link survives; but not through another user's link,
     // which may have been planted in a shared folder.
-    if (link.st_uid != ::geteuid() && link.st_uid != 0) ThrowFileError(CannotCreate, FileName, EPERM);
+    if (link.st_uid != ::geteuid() && link.st_uid != 0) ThrowFileError(CannotCreate, AFileName, EPERM);
     if (const TzbCMemory<char> real(::realpath(target.c_str(), nullptr)); real) target = real.get();
   }
   struct stat existing {};
   const bool exists = ::stat(target.c_str(), &existing) == 0;
-  if (exists && S_ISDIR(existing.st_mode)) ThrowFileError(CannotCreate, FileName, EISDIR);
+  if (exists && S_ISDIR(existing.st_mode)) ThrowFileError(CannotCreate, AFileName, EISDIR);
   // A device or a pipe is no document: renaming over it would replace it, writing into it may block.
-  if (exists && !S_ISREG(existing.st_mode)) ThrowFileError(CannotCreate, FileName, EINVAL);
+  if (exists && !S_ISREG(existing.st_mode)) ThrowFileError(CannotCreate, AFileName, EINVAL);
 
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
@@ -504,18 +505,18 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
   // A short name: the target's own name may already use up the length a name can have.
   for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
     temp = dir + "/.zb" + std::to_string(::getpid()) + "-" + std::to_string(serial++) + ".tmp";
-    fd.reset(::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : NewFileMode));
+    fd.reset(::open(temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, exists ? 0600 : ANewFileMode));
     if (!fd && errno != EEXIST) break;
   }
   if (!fd) {
     const int err = errno;
     // A writable file in a folder that takes no new names can still be saved, in place.
     if (exists && (err == EACCES || err == EPERM || err == EROFS) && ::access(target.c_str(), W_OK) == 0)
-      return WriteInPlace(target, FileName, Bytes);
-    ThrowFileError(CannotCreate, FileName, err);
+      return WriteInPlace(target, AFileName, ABytes);
+    ThrowFileError(CannotCreate, AFileName, err);
   }
   ::flock(fd.get(), LOCK_EX | LOCK_NB);  // tells other writers' clean-up that this file is alive
-  bool ok = WriteAll(fd.get(), Bytes.data(), Bytes.size());
+  bool ok = WriteAll(fd.get(), ABytes.data(), ABytes.size());
   int err = ok ? 0 : errno;
   if (ok && exists) ::fchmod(fd.get(), existing.st_mode & 07777);
   if (ok && ::fsync(fd.get()) != 0) {
@@ -532,7 +533,7 @@ void WriteFileAtomic(std::u16string_view FileName, std::string_view Bytes, unsig
   }
   if (!ok) {
     ::unlink(temp.c_str());
-    ThrowFileError(exists ? WriteFailed : CannotCreate, FileName, err);
+    ThrowFileError(exists ? WriteFailed : CannotCreate, AFileName, err);
   }
   if (const TzbFd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder) ::fsync(folder.get());
   RemoveDeadTemporaries(dir);

@@ -25,29 +25,29 @@ constexpr std::size_t FixedSize = 52;
 // Bounds-checked little-endian reads; a damaged resource never reads outside its bytes.
 class TReader {
  public:
-  explicit TReader(std::string_view data) : FData(data) {}
+  explicit TReader(std::string_view AData) : FData(AData) {}
   std::size_t Size() const { return FData.size(); }
-  bool Has(std::size_t at, std::size_t n) const { return at <= FData.size() && n <= FData.size() - at; }
-  std::uint16_t U16(std::size_t at) const {
-    if (!Has(at, 2)) Refuse();
-    return static_cast<std::uint16_t>(Byte(at) | Byte(at + 1) << 8);
+  bool Has(std::size_t AAt, std::size_t AN) const { return AAt <= FData.size() && AN <= FData.size() - AAt; }
+  std::uint16_t U16(std::size_t AAt) const {
+    if (!Has(AAt, 2)) Refuse();
+    return static_cast<std::uint16_t>(Byte(AAt) | Byte(AAt + 1) << 8);
   }
-  std::uint32_t U32(std::size_t at) const {
-    if (!Has(at, 4)) Refuse();
-    return static_cast<std::uint32_t>(Byte(at)) | static_cast<std::uint32_t>(Byte(at + 1)) << 8 |
-           static_cast<std::uint32_t>(Byte(at + 2)) << 16 | static_cast<std::uint32_t>(Byte(at + 3)) << 24;
+  std::uint32_t U32(std::size_t AAt) const {
+    if (!Has(AAt, 4)) Refuse();
+    return static_cast<std::uint32_t>(Byte(AAt)) | static_cast<std::uint32_t>(Byte(AAt + 1)) << 8 |
+           static_cast<std::uint32_t>(Byte(AAt + 2)) << 16 | static_cast<std::uint32_t>(Byte(AAt + 3)) << 24;
   }
-  unsigned Byte(std::size_t at) const { return static_cast<unsigned char>(FData[at]); }
-  std::string_view Bytes(std::size_t at, std::size_t n) const {
-    if (!Has(at, n)) Refuse();
-    return FData.substr(at, n);
+  unsigned Byte(std::size_t AAt) const { return static_cast<unsigned char>(FData[AAt]); }
+  std::string_view Bytes(std::size_t AAt, std::size_t AN) const {
+    if (!Has(AAt, AN)) Refuse();
+    return FData.substr(AAt, AN);
   }
 
  private:
   std::string_view FData;
 };
 
-std::size_t Align4(std::size_t v) { return (v + 3) & ~static_cast<std::size_t>(3); }
+std::size_t Align4(std::size_t AV) { return (AV + 3) & ~static_cast<std::size_t>(3); }
 
 struct TBlock {
   std::size_t Start = 0, End = 0;  // End = Start + wLength
@@ -60,17 +60,17 @@ struct TBlock {
 
 class TParser {
  public:
-  TParser(std::string_view data) : R(data), Wide(R.Size() >= 6 && R.U16(4) < 2) {}
+  TParser(std::string_view AData) : R(AData), Wide(R.Size() >= 6 && R.U16(4) < 2) {}
 
-  TBlock ReadBlock(std::size_t at, std::size_t limit) const {
+  TBlock ReadBlock(std::size_t AAt, std::size_t ALimit) const {
     TBlock b;
-    b.Start = at;
-    const std::uint16_t length = R.U16(at);
+    b.Start = AAt;
+    const std::uint16_t length = R.U16(AAt);
     if (length == 0) Refuse();
-    b.End = at + length;
-    if (b.End > limit) Refuse();
-    b.ValueLength = R.U16(at + 2);
-    std::size_t p = at + 4;
+    b.End = AAt + length;
+    if (b.End > ALimit) Refuse();
+    b.ValueLength = R.U16(AAt + 2);
+    std::size_t p = AAt + 4;
     if (Wide) {
       b.Type = R.U16(p);
       p += 2;
@@ -102,13 +102,15 @@ class TParser {
     return b;
   }
 
-  std::size_t ValueBytes(const TBlock& b) const { return (Wide && b.Type == 1) ? b.ValueLength * 2 : b.ValueLength; }
+  std::size_t ValueBytes(const TBlock& AB) const {
+    return (Wide && AB.Type == 1) ? AB.ValueLength * 2 : AB.ValueLength;
+  }
 
-  std::u16string Text(std::size_t at, std::size_t units, std::size_t end) const {
+  std::u16string Text(std::size_t AAt, std::size_t AUnits, std::size_t AEnd) const {
     std::u16string s;
-    for (std::size_t i = 0; i < units; ++i) {
-      const std::size_t p = Wide ? at + 2 * i : at + i;
-      if (p + (Wide ? 2 : 1) > end) break;
+    for (std::size_t i = 0; i < AUnits; ++i) {
+      const std::size_t p = Wide ? AAt + 2 * i : AAt + i;
+      if (p + (Wide ? 2 : 1) > AEnd) break;
       const char16_t c = Wide ? static_cast<char16_t>(R.U16(p)) : static_cast<char16_t>(R.Byte(p));
       if (c == 0) break;
       s += c;
@@ -118,11 +120,11 @@ class TParser {
   }
 
   template <typename Fn>
-  void ForEachChild(const TBlock& parent, Fn&& fn) const {
-    std::size_t p = parent.ChildrenStart;
-    while (p + 4 <= parent.End) {
-      const TBlock child = ReadBlock(p, parent.End);
-      if (!fn(child)) return;
+  void ForEachChild(const TBlock& AParent, Fn&& AFn) const {
+    std::size_t p = AParent.ChildrenStart;
+    while (p + 4 <= AParent.End) {
+      const TBlock child = ReadBlock(p, AParent.End);
+      if (!AFn(child)) return;
       p = Align4(child.End);
     }
   }
@@ -132,10 +134,10 @@ class TParser {
 };
 
 // A table key such as 040704b0: every "0x" removed, then everything that is not a hex digit.
-std::optional<TLangIdRec> TableKey(std::u16string key) {
-  key = StringReplace(key, u"0x", u"", rfReplaceAll | rfIgnoreCase);
+std::optional<TLangIdRec> TableKey(std::u16string AKey) {
+  AKey = StringReplace(AKey, u"0x", u"", rfReplaceAll | rfIgnoreCase);
   std::u16string digits;
-  for (char16_t c : key)
+  for (char16_t c : AKey)
     if ((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F')) digits += c;
   if (digits.size() != 8) return std::nullopt;
   TLangIdRec rec;
@@ -150,20 +152,20 @@ struct TSection {
   std::uint32_t VirtualAddress, VirtualSize, RawSize, RawPointer;
 };
 
-std::optional<std::size_t> RvaToOffset(const std::vector<TSection>& sections, std::uint32_t rva) {
-  for (const auto& s : sections) {
+std::optional<std::size_t> RvaToOffset(const std::vector<TSection>& ASections, std::uint32_t ARva) {
+  for (const auto& s : ASections) {
     const std::uint32_t extent = std::max(s.VirtualSize, s.RawSize);
-    if (rva >= s.VirtualAddress && rva - s.VirtualAddress < extent && rva - s.VirtualAddress < s.RawSize)
-      return static_cast<std::size_t>(s.RawPointer) + (rva - s.VirtualAddress);
+    if (ARva >= s.VirtualAddress && ARva - s.VirtualAddress < extent && ARva - s.VirtualAddress < s.RawSize)
+      return static_cast<std::size_t>(s.RawPointer) + (ARva - s.VirtualAddress);
   }
   return std::nullopt;
 }
 
-std::string VersionResourceOfImage(std::string_view image) {
-  const TReader r(image);
-  if (!r.Has(0, 64) || image.substr(0, 2) != "MZ") return {};
+std::string VersionResourceOfImage(std::string_view AImage) {
+  const TReader r(AImage);
+  if (!r.Has(0, 64) || AImage.substr(0, 2) != "MZ") return {};
   const std::uint32_t nt = r.U32(0x3C);
-  if (nt == 0 || !r.Has(nt, 24) || image.substr(nt, 4) != std::string_view("PE\0\0", 4)) return {};
+  if (nt == 0 || !r.Has(nt, 24) || AImage.substr(nt, 4) != std::string_view("PE\0\0", 4)) return {};
   const std::uint16_t sectionCount = r.U16(nt + 6);
   const std::uint16_t optionalSize = r.U16(nt + 20);
   const std::size_t opt = nt + 24;
@@ -171,11 +173,11 @@ std::string VersionResourceOfImage(std::string_view image) {
   const std::uint16_t magic = r.U16(opt);
   const std::size_t dirCountAt = magic == 0x20B ? opt + 108 : opt + 92;
   const std::size_t dirsAt = magic == 0x20B ? opt + 112 : opt + 96;
-  constexpr std::size_t DirSize = 8;
+  constexpr std::size_t dirSize = 8;
   if (magic != 0x10B && magic != 0x20B) return {};
-  if (dirCountAt + 4 > opt + optionalSize || r.U32(dirCountAt) < 3 || dirsAt + 3 * DirSize > opt + optionalSize)
+  if (dirCountAt + 4 > opt + optionalSize || r.U32(dirCountAt) < 3 || dirsAt + 3 * dirSize > opt + optionalSize)
     return {};
-  const std::uint32_t resourceRva = r.U32(dirsAt + 2 * DirSize);
+  const std::uint32_t resourceRva = r.U32(dirsAt + 2 * dirSize);
   if (resourceRva == 0) return {};
 
   std::vector<TSection> sections;
@@ -189,14 +191,14 @@ std::string VersionResourceOfImage(std::string_view image) {
   if (!root) return {};
 
   // Three levels: type, name, language; the first name and language of RT_VERSION are taken.
-  auto findEntry = [&](std::size_t dir, std::optional<std::uint16_t> id) -> std::optional<std::uint32_t> {
-    if (!r.Has(dir, 16)) return std::nullopt;
-    const std::size_t count = static_cast<std::size_t>(r.U16(dir + 12)) + r.U16(dir + 14);
+  auto findEntry = [&](std::size_t ADir, std::optional<std::uint16_t> AId) -> std::optional<std::uint32_t> {
+    if (!r.Has(ADir, 16)) return std::nullopt;
+    const std::size_t count = static_cast<std::size_t>(r.U16(ADir + 12)) + r.U16(ADir + 14);
     for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t e = dir + 16 + i * 8;
+      const std::size_t e = ADir + 16 + i * 8;
       if (!r.Has(e, 8)) return std::nullopt;
       const std::uint32_t name = r.U32(e);
-      if (!id || (!(name & 0x80000000u) && name == *id)) return r.U32(e + 4);
+      if (!AId || (!(name & 0x80000000u) && name == *AId)) return r.U32(e + 4);
     }
     return std::nullopt;
   };
@@ -217,15 +219,15 @@ std::string VersionResourceOfImage(std::string_view image) {
     const std::uint32_t dataRva = r.U32(target), size = r.U32(target + 4);
     const auto data = RvaToOffset(sections, dataRva);
     if (!data || size == 0 || !r.Has(*data, size)) return {};
-    return std::string(image.substr(*data, size));
+    return std::string(AImage.substr(*data, size));
   }
   return {};
 }
 
-std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
+std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view AResource) {
   try {
-    const TParser parser(resource);
-    const TBlock root = parser.ReadBlock(0, resource.size());
+    const TParser parser(AResource);
+    const TBlock root = parser.ReadBlock(0, AResource.size());
     if (!SameTextEx(root.Key, u"VS_VERSION_INFO", false) || root.ValueLength != FixedSize) return std::nullopt;
     const TReader& r = parser.R;
     const std::size_t v = root.ValueStart;
@@ -247,14 +249,14 @@ std::optional<TVSFixedFileInfo> FixedRecordOf(std::string_view resource) {
 // Program files larger than this are not read for their version.
 constexpr off_t MaxImageSize = off_t{512} * 1024 * 1024;
 
-std::string ReadPeImage(std::u16string_view FileName, int& err) {
+std::string ReadPeImage(std::u16string_view AFileName, int& AErr) {
   // Non-blocking, so that a pipe of that name cannot hold the caller; only regular files are read.
-  const TzbFd fd(::open(Utf16ToUtf8(FileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+  const TzbFd fd(::open(Utf16ToUtf8(AFileName).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
   if (!fd) {
-    err = errno;
+    AErr = errno;
     return {};
   }
-  err = 0;
+  AErr = 0;
   std::string image;
   struct stat st {};
   char magic[2] = {};
@@ -272,15 +274,15 @@ std::string ReadPeImage(std::u16string_view FileName, int& err) {
   return image;
 }
 
-std::u16string VersionText(std::uint32_t ms, std::uint32_t ls) {
-  return Format(u"%u.%u.%u.%u", {ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF});
+std::u16string VersionText(std::uint32_t AMs, std::uint32_t ALs) {
+  return Format(u"%u.%u.%u.%u", {AMs >> 16, AMs & 0xFFFF, ALs >> 16, ALs & 0xFFFF});
 }
 
 }  // namespace
 
-std::string ReadVersionResource(std::u16string_view FileName) {
+std::string ReadVersionResource(std::u16string_view AFileName) {
   int err = 0;
-  const std::string image = ReadPeImage(FileName, err);
+  const std::string image = ReadPeImage(AFileName, err);
   try {
     return VersionResourceOfImage(image);
   } catch (const EzbFileVersionInfoError&) {
@@ -288,12 +290,12 @@ std::string ReadVersionResource(std::u16string_view FileName) {
   }
 }
 
-bool HasVersionResource(std::u16string_view FileName) { return !ReadVersionResource(FileName).empty(); }
+bool HasVersionResource(std::u16string_view AFileName) { return !ReadVersionResource(AFileName).empty(); }
 
-bool ReadFixedFileInfo(std::u16string_view FileName, TVSFixedFileInfo& Record) {
-  const auto fixed = FixedRecordOf(ReadVersionResource(FileName));
+bool ReadFixedFileInfo(std::u16string_view AFileName, TVSFixedFileInfo& ARecord) {
+  const auto fixed = FixedRecordOf(ReadVersionResource(AFileName));
   if (!fixed) return false;
-  Record = *fixed;
+  ARecord = *fixed;
   return true;
 }
 
@@ -311,9 +313,9 @@ TzbFileVersionInfo::TzbFileVersionInfo(std::u16string_view AFileName) {
   Parse();
 }
 
-TzbFileVersionInfo TzbFileVersionInfo::Attach(const void* VersionInfoData, std::size_t Size) {
+TzbFileVersionInfo TzbFileVersionInfo::Attach(const void* AVersionInfoData, std::size_t ASize) {
   TzbFileVersionInfo info;
-  if (VersionInfoData && Size) info.FBuffer.assign(static_cast<const char*>(VersionInfoData), Size);
+  if (AVersionInfoData && ASize) info.FBuffer.assign(static_cast<const char*>(AVersionInfoData), ASize);
   info.Parse();
   return info;
 }
@@ -324,45 +326,45 @@ void TzbFileVersionInfo::Parse() {
   FFixedInfo = *fixed;
   const TParser parser(FBuffer);
   const TBlock root = parser.ReadBlock(0, FBuffer.size());
-  parser.ForEachChild(root, [&](const TBlock& child) {
-    if (SameTextEx(child.Key, u"StringFileInfo", false)) {
-      parser.ForEachChild(child, [&](const TBlock& table) {
-        const auto lang = TableKey(table.Key);
-        if (!lang || table.ValueLength != 0) Refuse();
+  parser.ForEachChild(root, [&](const TBlock& AChild) {
+    if (SameTextEx(AChild.Key, u"StringFileInfo", false)) {
+      parser.ForEachChild(AChild, [&](const TBlock& ATable) {
+        const auto lang = TableKey(ATable.Key);
+        if (!lang || ATable.ValueLength != 0) Refuse();
         const int index = static_cast<int>(FLanguages.size());
         FLanguages.push_back(*lang);
-        parser.ForEachChild(table, [&](const TBlock& str) {
+        parser.ForEachChild(ATable, [&](const TBlock& AStr) {
           std::u16string value;
-          if (!parser.Wide || str.Type == 1) {
-            value = parser.Text(str.ValueStart, str.ValueLength, str.End);
-          } else if (str.Type == 0) {
-            if (str.ValueLength >= 1 && str.ValueLength <= 4) {
+          if (!parser.Wide || AStr.Type == 1) {
+            value = parser.Text(AStr.ValueStart, AStr.ValueLength, AStr.End);
+          } else if (AStr.Type == 0) {
+            if (AStr.ValueLength >= 1 && AStr.ValueLength <= 4) {
               std::uint32_t number = 0;
-              for (std::size_t i = 0; i < str.ValueLength; ++i)
-                number |= static_cast<std::uint32_t>(parser.R.Byte(str.ValueStart + i)) << (8 * i);
+              for (std::size_t i = 0; i < AStr.ValueLength; ++i)
+                number |= static_cast<std::uint32_t>(parser.R.Byte(AStr.ValueStart + i)) << (8 * i);
               std::u16string hex = Format(u"%x", {number});
-              const std::size_t digits = 2 * str.ValueLength;
+              const std::size_t digits = 2 * AStr.ValueLength;
               if (hex.size() < digits) hex.insert(0, digits - hex.size(), u'0');
               value = u"$" + hex;
-            } else if (str.ValueLength > 4) {
-              value = parser.Text(str.ValueStart, str.ValueLength / 2, str.End);
+            } else if (AStr.ValueLength > 4) {
+              value = parser.Text(AStr.ValueStart, AStr.ValueLength / 2, AStr.End);
             }
           } else {
             Refuse();
           }
-          FItemList.push_back({Format(u"%s=%s", {str.Key, value}), index});
+          FItemList.push_back({Format(u"%s=%s", {AStr.Key, value}), index});
           return true;
         });
         return true;
       });
       return true;
     }
-    if (SameTextEx(child.Key, u"VarFileInfo", false)) {
-      parser.ForEachChild(child, [&](const TBlock& var) {
-        if (SameTextEx(var.Key, u"Translation", false)) {
-          const std::size_t bytes = parser.ValueBytes(var);
+    if (SameTextEx(AChild.Key, u"VarFileInfo", false)) {
+      parser.ForEachChild(AChild, [&](const TBlock& AVar) {
+        if (SameTextEx(AVar.Key, u"Translation", false)) {
+          const std::size_t bytes = parser.ValueBytes(AVar);
           for (std::size_t i = 0; i + 4 <= bytes; i += 4)
-            FTranslations.push_back({parser.R.U16(var.ValueStart + i), parser.R.U16(var.ValueStart + i + 2)});
+            FTranslations.push_back({parser.R.U16(AVar.ValueStart + i), parser.R.U16(AVar.ValueStart + i + 2)});
         }
         return true;
       });
@@ -389,11 +391,11 @@ std::u16string TzbFileVersionInfo::BinProductVersion() const {
   return VersionText(FFixedInfo.dwProductVersionMS, FFixedInfo.dwProductVersionLS);
 }
 
-std::u16string TzbFileVersionInfo::Value(std::u16string_view Key) const {
+std::u16string TzbFileVersionInfo::Value(std::u16string_view AKey) const {
   for (const auto& item : FItemList) {
     if (item.Table != FLanguageIndex) continue;
     const auto eq = item.Line.find(u'=');
-    if (eq != std::u16string::npos && SameTextEx(std::u16string_view(item.Line).substr(0, eq), Key, false))
+    if (eq != std::u16string::npos && SameTextEx(std::u16string_view(item.Line).substr(0, eq), AKey, false))
       return item.Line.substr(eq + 1);
   }
   return {};
@@ -406,33 +408,33 @@ std::vector<std::u16string> TzbFileVersionInfo::Items() const {
   return lines;
 }
 
-void TzbFileVersionInfo::CheckLanguageIndex(int Index) const {
-  if (Index < 0 || Index >= LanguageCount()) throw EzbFileVersionInfoError(std::u16string(BadLanguageIndex));
+void TzbFileVersionInfo::CheckLanguageIndex(int AIndex) const {
+  if (AIndex < 0 || AIndex >= LanguageCount()) throw EzbFileVersionInfoError(std::u16string(BadLanguageIndex));
 }
 
-void TzbFileVersionInfo::SetLanguageIndex(int Value) {
-  CheckLanguageIndex(Value);
-  FLanguageIndex = Value;
+void TzbFileVersionInfo::SetLanguageIndex(int AValue) {
+  CheckLanguageIndex(AValue);
+  FLanguageIndex = AValue;
 }
 
-TLangIdRec TzbFileVersionInfo::Languages(int Index) const {
-  CheckLanguageIndex(Index);
-  return FLanguages[static_cast<std::size_t>(Index)];
+TLangIdRec TzbFileVersionInfo::Languages(int AIndex) const {
+  CheckLanguageIndex(AIndex);
+  return FLanguages[static_cast<std::size_t>(AIndex)];
 }
 
-std::u16string TzbFileVersionInfo::LanguageIds(int Index) const { return VersionLanguageId(Languages(Index)); }
+std::u16string TzbFileVersionInfo::LanguageIds(int AIndex) const { return VersionLanguageId(Languages(AIndex)); }
 
-std::u16string TzbFileVersionInfo::LanguageNames(int Index) const {
-  return VersionLanguageName(Languages(Index).LangId);
+std::u16string TzbFileVersionInfo::LanguageNames(int AIndex) const {
+  return VersionLanguageName(Languages(AIndex).LangId);
 }
 
-TLangIdRec TzbFileVersionInfo::Translations(int Index) const {
-  if (Index < 0 || Index >= TranslationCount()) throw EzbFileVersionInfoError(std::u16string(BadLanguageIndex));
-  return FTranslations[static_cast<std::size_t>(Index)];
+TLangIdRec TzbFileVersionInfo::Translations(int AIndex) const {
+  if (AIndex < 0 || AIndex >= TranslationCount()) throw EzbFileVersionInfoError(std::u16string(BadLanguageIndex));
+  return FTranslations[static_cast<std::size_t>(AIndex)];
 }
 
-bool TzbFileVersionInfo::TranslationMatchesLanguages(bool Exact) const {
-  if (!(FLanguages.size() == FTranslations.size() || (!Exact && !FTranslations.empty()))) return false;
+bool TzbFileVersionInfo::TranslationMatchesLanguages(bool AExact) const {
+  if (!(FLanguages.size() == FTranslations.size() || (!AExact && !FTranslations.empty()))) return false;
   for (const auto& t : FTranslations) {
     bool found = false;
     for (const auto& l : FLanguages) found = found || l == t;
@@ -441,8 +443,8 @@ bool TzbFileVersionInfo::TranslationMatchesLanguages(bool Exact) const {
   return true;
 }
 
-std::u16string TzbFileVersionInfo::VersionLanguageId(TLangIdRec LangIdRec) {
-  return Format(u"%.4x%.4x", {LangIdRec.LangId, LangIdRec.CodePage});
+std::u16string TzbFileVersionInfo::VersionLanguageId(TLangIdRec ALangIdRec) {
+  return Format(u"%.4x%.4x", {ALangIdRec.LangId, ALangIdRec.CodePage});
 }
 
 std::u16string TzbFileVersionInfo::VersionLanguageName(std::uint16_t ALangId) {

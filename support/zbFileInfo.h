@@ -37,9 +37,9 @@ using TFileFlags = unsigned;  // bit n set = TFileFlag n present
 constexpr std::uint16_t RT_VERSION = 16;
 
 // The VS_VERSIONINFO bytes of a PE file; empty when the file is no PE image or has none. Never raises.
-std::string ReadVersionResource(std::u16string_view FileName);
-bool HasVersionResource(std::u16string_view FileName);
-bool ReadFixedFileInfo(std::u16string_view FileName, TVSFixedFileInfo& Record);
+std::string ReadVersionResource(std::u16string_view AFileName);
+bool HasVersionResource(std::u16string_view AFileName);
+bool ReadFixedFileInfo(std::u16string_view AFileName, TVSFixedFileInfo& ARecord);
 
 class TzbFileVersionInfo {
  public:
@@ -65,7 +65,7 @@ class TzbFileVersionInfo {
   // Reads and parses the file's version resource; raises EzbFileVersionInfoError.
   explicit TzbFileVersionInfo(std::u16string_view AFileName);
   // Parses a copy of a version resource in memory; raises EzbFileVersionInfoError.
-  static TzbFileVersionInfo Attach(const void* VersionInfoData, std::size_t Size);
+  static TzbFileVersionInfo Attach(const void* AVersionInfoData, std::size_t ASize);
 
   std::u16string BinFileVersion() const;
   std::u16string BinProductVersion() const;
@@ -76,8 +76,8 @@ class TzbFileVersionInfo {
   std::uint32_t FileSubType() const { return FFixedInfo.dwFileSubtype; }
 
   // The value of a key in the selected table; empty when missing. Keys ignore letter case.
-  std::u16string Value(std::u16string_view Key) const;
-  std::u16string Value(TVersionKey Key) const { return Value(VersionKeyNames[Key]); }
+  std::u16string Value(std::u16string_view AKey) const;
+  std::u16string Value(TVersionKey AKey) const { return Value(VersionKeyNames[AKey]); }
   std::u16string Comments() const { return Value(vkComments); }
   std::u16string CompanyName() const { return Value(vkCompanyName); }
   std::u16string FileDescription() const { return Value(vkFileDescription); }
@@ -95,21 +95,21 @@ class TzbFileVersionInfo {
   std::vector<std::u16string> Items() const;
   int LanguageCount() const { return static_cast<int>(FLanguages.size()); }
   int LanguageIndex() const { return FLanguageIndex; }
-  void SetLanguageIndex(int Value);
-  TLangIdRec Languages(int Index) const;
-  std::u16string LanguageIds(int Index) const;
-  std::u16string LanguageNames(int Index) const;
+  void SetLanguageIndex(int AValue);
+  TLangIdRec Languages(int AIndex) const;
+  std::u16string LanguageIds(int AIndex) const;
+  std::u16string LanguageNames(int AIndex) const;
   int TranslationCount() const { return static_cast<int>(FTranslations.size()); }
-  TLangIdRec Translations(int Index) const;
-  bool TranslationMatchesLanguages(bool Exact) const;
+  TLangIdRec Translations(int AIndex) const;
+  bool TranslationMatchesLanguages(bool AExact) const;
 
-  static std::u16string VersionLanguageId(TLangIdRec LangIdRec);
+  static std::u16string VersionLanguageId(TLangIdRec ALangIdRec);
   static std::u16string VersionLanguageName(std::uint16_t ALangId);
 
  private:
   TzbFileVersionInfo() = default;
   void Parse();
-  void CheckLanguageIndex(int Index) const;
+  void CheckLanguageIndex(int AIndex) const;
 
   struct TItem {
     std::u16string Line;  // key=value

@@ -15,34 +15,34 @@ namespace {
                         u"\" ist ungültig oder mit dem Argument nicht vereinbar");
 }
 
-std::u16string Ascii(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+std::u16string Ascii(const std::string& AText) { return std::u16string(AText.begin(), AText.end()); }
 
-std::u16string FormatInteger(std::int64_t v, int prec, char type) {
+std::u16string FormatInteger(std::int64_t AValue, int APrec, char AType) {
   std::string digits;
   bool negative = false;
-  if (type == 'x') {
+  if (AType == 'x') {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(v));
+    std::snprintf(buf, sizeof buf, "%llX", static_cast<unsigned long long>(AValue));
     digits = buf;
-  } else if (type == 'u') {
-    digits = std::to_string(static_cast<std::uint32_t>(v));
+  } else if (AType == 'u') {
+    digits = std::to_string(static_cast<std::uint32_t>(AValue));
   } else {
-    negative = v < 0;
-    std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    negative = AValue < 0;
+    std::uint64_t mag = negative ? 0 - static_cast<std::uint64_t>(AValue) : static_cast<std::uint64_t>(AValue);
     digits = std::to_string(mag);
   }
-  if (prec > 0 && static_cast<int>(digits.size()) < prec) digits.insert(0, prec - digits.size(), '0');
+  if (APrec > 0 && static_cast<int>(digits.size()) < APrec) digits.insert(0, APrec - digits.size(), '0');
   return Ascii((negative ? "-" : "") + digits);
 }
 
-std::u16string FormatFloat(double v, int prec, char type) {
-  if (prec < 0) prec = type == 'g' ? 15 : 2;
-  if (!std::isfinite(v)) return std::isnan(v) ? u"NAN" : (v > 0 ? u"INF" : u"-INF");
-  char spec[8] = {'%', '.', '*', type == 'n' ? 'f' : type, 0};
+std::u16string FormatFloat(double AValue, int APrec, char AType) {
+  if (APrec < 0) APrec = AType == 'g' ? 15 : 2;
+  if (!std::isfinite(AValue)) return std::isnan(AValue) ? u"NAN" : (AValue > 0 ? u"INF" : u"-INF");
+  char spec[8] = {'%', '.', '*', AType == 'n' ? 'f' : AType, 0};
   std::vector<char> buf(512);
-  std::snprintf(buf.data(), buf.size(), spec, prec, v);
+  std::snprintf(buf.data(), buf.size(), spec, APrec, AValue);
   std::string s = buf.data();
-  if (type == 'n') {  // thousands separators in the integer part
+  if (AType == 'n') {  // thousands separators in the integer part
     std::size_t start = s[0] == '-' ? 1 : 0;
     std::size_t dot = s.find('.');
     if (dot == std::string::npos) dot = s.size();
@@ -60,11 +60,11 @@ std::u16string Format(std::u16string_view AFormat, std::initializer_list<TFormat
   std::size_t next = 0;
   std::size_t i = 0;
   const std::size_t n = AFormat.size();
-  auto readNumber = [&](int& value) {
+  auto readNumber = [&](int& AValue) {
     bool any = false;
-    value = 0;
+    AValue = 0;
     while (i < n && AFormat[i] >= u'0' && AFormat[i] <= u'9') {
-      if (value < 100000) value = value * 10 + (AFormat[i] - u'0');
+      if (AValue < 100000) AValue = AValue * 10 + (AFormat[i] - u'0');
       ++i;
       any = true;
     }

@@ -12,16 +12,16 @@ namespace zb {
 
 class TFormatArg {
  public:
-  TFormatArg(int v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(long long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(unsigned long long v) : FValue(static_cast<std::int64_t>(v)) {}
-  TFormatArg(double v) : FValue(v) {}
-  TFormatArg(std::u16string_view v) : FValue(std::u16string(v)) {}
-  TFormatArg(const std::u16string& v) : FValue(v) {}
-  TFormatArg(const char16_t* v) : FValue(std::u16string(v ? v : u"")) {}
+  TFormatArg(int AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(long long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(unsigned long long AValue) : FValue(static_cast<std::int64_t>(AValue)) {}
+  TFormatArg(double AValue) : FValue(AValue) {}
+  TFormatArg(std::u16string_view AValue) : FValue(std::u16string(AValue)) {}
+  TFormatArg(const std::u16string& AValue) : FValue(AValue) {}
+  TFormatArg(const char16_t* AValue) : FValue(std::u16string(AValue ? AValue : u"")) {}
 
   const std::variant<std::int64_t, double, std::u16string>& Value() const { return FValue; }
 

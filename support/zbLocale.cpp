@@ -16,33 +16,33 @@ namespace {
 // The German long date, also the pattern of any locale whose dates are written with dots.
 constexpr std::u16string_view GermanLongDate = u"dddd, d. mmmm yyyy";
 
-std::u16string U(const char* utf8) { return Utf8ToUtf16(utf8 ? utf8 : ""); }
+std::u16string U(const char* AUtf8) { return Utf8ToUtf16(AUtf8 ? AUtf8 : ""); }
 
 // Letters of a literal must not act as pattern elements.
-void AppendLiteral(std::u16string& out, char c) {
-  if (g_ascii_isalpha(c)) {
-    out += u'"';
-    out += static_cast<char16_t>(c);
-    out += u'"';
+void AppendLiteral(std::u16string& AOut, char AChar) {
+  if (g_ascii_isalpha(AChar)) {
+    AOut += u'"';
+    AOut += static_cast<char16_t>(AChar);
+    AOut += u'"';
   } else {
-    out += static_cast<char16_t>(static_cast<unsigned char>(c));
+    AOut += static_cast<char16_t>(static_cast<unsigned char>(AChar));
   }
 }
 
-std::u16string ShortTimeFrom(std::u16string longTime) {
+std::u16string ShortTimeFrom(std::u16string ALongTime) {
   // The short time is the long time without its seconds element and the separator before it.
-  const auto s = longTime.find(u"ss");
-  if (s == std::u16string::npos) return longTime;
+  const auto s = ALongTime.find(u"ss");
+  if (s == std::u16string::npos) return ALongTime;
   std::size_t from = s;
-  while (from > 0 && (longTime[from - 1] == u':' || longTime[from - 1] == u'.')) --from;
-  longTime.erase(from, s + 2 - from);
-  return longTime;
+  while (from > 0 && (ALongTime[from - 1] == u':' || ALongTime[from - 1] == u'.')) --from;
+  ALongTime.erase(from, s + 2 - from);
+  return ALongTime;
 }
 
 // Converts a text of the locale's own character set to UTF-16.
-std::u16string LocaleText(locale_t loc, nl_item item) {
-  const char* raw = nl_langinfo_l(item, loc);
-  const char* codeset = nl_langinfo_l(CODESET, loc);
+std::u16string LocaleText(locale_t ALoc, nl_item AItem) {
+  const char* raw = nl_langinfo_l(AItem, ALoc);
+  const char* codeset = nl_langinfo_l(CODESET, ALoc);
   if (!raw) return {};
   if (!codeset || g_ascii_strcasecmp(codeset, "UTF-8") == 0) return U(raw);
   const TzbOwner<gchar, g_free> utf8(g_convert(raw, -1, "UTF-8", codeset, nullptr, nullptr, nullptr));

@@ -15,21 +15,21 @@ constexpr std::u16string_view SInvalidRegType =
 
 constexpr REGSAM KeyReadEnumerate = STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS;  // 0x20009
 
-[[noreturn]] void ReadError(std::u16string_view Name) { throw EzbRegistryError(SInvalidRegType, {Name}); }
-[[noreturn]] void GetDataError(std::u16string_view Name) { throw EzbRegistryError(SRegGetDataFailed, {Name}); }
-[[noreturn]] void SetDataError(std::u16string_view Name) { throw EzbRegistryError(SRegSetDataFailed, {Name}); }
+[[noreturn]] void ReadError(std::u16string_view AName) { throw EzbRegistryError(SInvalidRegType, {AName}); }
+[[noreturn]] void GetDataError(std::u16string_view AName) { throw EzbRegistryError(SRegGetDataFailed, {AName}); }
+[[noreturn]] void SetDataError(std::u16string_view AName) { throw EzbRegistryError(SRegSetDataFailed, {AName}); }
 
-std::int32_t ClampToInt32(std::uint32_t V) {
-  return V > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
+std::int32_t ClampToInt32(std::uint32_t AValue) {
+  return AValue > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max())
              ? std::numeric_limits<std::int32_t>::max()
-             : static_cast<std::int32_t>(V);
+             : static_cast<std::int32_t>(AValue);
 }
 
 // Runs a cleanup at scope end, also when an exception passes.
 template <class F>
 class TFinally {
  public:
-  explicit TFinally(F Fn) : FFn(std::move(Fn)) {}
+  explicit TFinally(F AFn) : FFn(std::move(AFn)) {}
   ~TFinally() { FFn(); }
   TFinally(const TFinally&) = delete;
   TFinally& operator=(const TFinally&) = delete;
@@ -70,8 +70,8 @@ TzbRegDataType RegDataTypeFromStore(std::uint32_t AType) {
 
 TzbRegistryKeys TzbRegistryKeys::FromText(std::u16string_view AText) {
   TzbRegistryKeys r;
-  static const TStringList Prefixes(std::begin(RootPrefixes), std::end(RootPrefixes));
-  int index = IndexOfPrefix(Prefixes, AText, false, false);
+  static const TStringList prefixes(std::begin(RootPrefixes), std::end(RootPrefixes));
+  int index = IndexOfPrefix(prefixes, AText, false, false);
   if (index >= 0) {
     r.RootKey = RootsInPrefixOrder[index];
     // The key keeps the prefix's backslash: it is a path from the root.
@@ -144,13 +144,13 @@ TzbRegistry::~TzbRegistry() {
   if (FCloseRootKey) FStore.CloseKey(FRootKey);
 }
 
-void TzbRegistry::SetRootKey(HKEY Value) {
-  if (Value == FRootKey) return;
+void TzbRegistry::SetRootKey(HKEY AValue) {
+  if (AValue == FRootKey) return;
   if (FCloseRootKey) {
     FStore.CloseKey(FRootKey);
     FCloseRootKey = false;
   }
-  FRootKey = Value;
+  FRootKey = AValue;
   TzbRegistry::CloseKey();
 }
 
@@ -162,24 +162,24 @@ void TzbRegistry::CloseKey() {
   FCurrentPath.clear();
 }
 
-TzbRegistry::TResolved TzbRegistry::ResolvePath(std::u16string_view Key) const {
+TzbRegistry::TResolved TzbRegistry::ResolvePath(std::u16string_view AKey) const {
   TResolved r;
-  r.Relative = Key.empty() || Key.front() != u'\\';
-  r.Rest = std::u16string(r.Relative ? Key : Key.substr(1));
+  r.Relative = AKey.empty() || AKey.front() != u'\\';
+  r.Rest = std::u16string(r.Relative ? AKey : AKey.substr(1));
   r.Base = r.Relative && FCurrentKey != 0 ? FCurrentKey : FRootKey;
   return r;
 }
 
-std::u16string TzbRegistry::FullPath(const TResolved& R) const {
-  if (!(R.Relative && FCurrentKey != 0)) return R.Rest;
+std::u16string TzbRegistry::FullPath(const TResolved& AR) const {
+  if (!(AR.Relative && FCurrentKey != 0)) return AR.Rest;
   // Opening "" keeps the path as it is, so a later relative open never meets a doubled backslash.
-  return R.Rest.empty() ? FCurrentPath : FCurrentPath + u'\\' + R.Rest;
+  return AR.Rest.empty() ? FCurrentPath : FCurrentPath + u'\\' + AR.Rest;
 }
 
-void TzbRegistry::ChangeKey(HKEY Value, std::u16string Path) {
+void TzbRegistry::ChangeKey(HKEY AValue, std::u16string APath) {
   CloseKey();
-  FCurrentKey = Value;
-  FCurrentPath = std::move(Path);
+  FCurrentKey = AValue;
+  FCurrentPath = std::move(APath);
 }
 
 bool TzbRegistry::OpenKey(std::u16string_view AKey) { return OpenKey(AKey, FAccess != KEY_READ); }
@@ -208,8 +208,8 @@ bool TzbRegistry::OpenRegistryKeys(const TzbRegistryKeys& ARegistryKeys, bool AC
   return OpenKey(ARegistryKeys.Key, ACanCreate);
 }
 
-bool TzbRegistry::OpenKeyReadOnly(std::u16string_view Key) {
-  TResolved r = ResolvePath(Key);
+bool TzbRegistry::OpenKeyReadOnly(std::u16string_view AKey) {
+  TResolved r = ResolvePath(AKey);
   for (REGSAM mask : {KEY_READ, KeyReadEnumerate, KEY_QUERY_VALUE}) {
     HKEY key = 0;
     if (FStore.OpenKey(r.Base, r.Rest, mask, key) == ERROR_SUCCESS) {
@@ -221,17 +221,17 @@ bool TzbRegistry::OpenKeyReadOnly(std::u16string_view Key) {
   return false;
 }
 
-bool TzbRegistry::CreateKey(std::u16string_view Key) {
-  TResolved r = ResolvePath(Key);
+bool TzbRegistry::CreateKey(std::u16string_view AKey) {
+  TResolved r = ResolvePath(AKey);
   HKEY key = 0;
   if (FStore.CreateKey(r.Base, r.Rest, KEY_ALL_ACCESS, key) != ERROR_SUCCESS)
-    throw EzbRegistryError(SRegCreateFailed, {Key});
+    throw EzbRegistryError(SRegCreateFailed, {AKey});
   FStore.CloseKey(key);
   return true;
 }
 
-bool TzbRegistry::DeleteKey(std::u16string_view Key) {
-  TResolved r = ResolvePath(Key);
+bool TzbRegistry::DeleteKey(std::u16string_view AKey) {
+  TResolved r = ResolvePath(AKey);
   // An empty path from the root would name the whole hive; nothing that asks for that means it.
   if (r.Rest.empty() && r.Base == FRootKey) return false;
   HKEY key = 0;
@@ -255,25 +255,25 @@ bool TzbRegistry::DeleteKey(std::u16string_view Key) {
   return FStore.DeleteKey(r.Base, r.Rest) == ERROR_SUCCESS;
 }
 
-bool TzbRegistry::DeleteKey(HKEY Root, std::u16string_view Key) {
-  SetRootKey(Root);
-  return DeleteKey(Key);
+bool TzbRegistry::DeleteKey(HKEY ARoot, std::u16string_view AKey) {
+  SetRootKey(ARoot);
+  return DeleteKey(AKey);
 }
 
-bool TzbRegistry::KeyExists(std::u16string_view Key) {
+bool TzbRegistry::KeyExists(std::u16string_view AKey) {
   REGSAM old = FAccess;
   TFinally restore([&] { FAccess = old; });
   FAccess = KeyReadEnumerate;
-  TResolved r = ResolvePath(Key);
+  TResolved r = ResolvePath(AKey);
   HKEY key = 0;
   if (FStore.OpenKey(r.Base, r.Rest, FAccess, key) != ERROR_SUCCESS) return false;
   FStore.CloseKey(key);
   return true;
 }
 
-bool TzbRegistry::KeyExists(HKEY Root, std::u16string_view Key) {
-  SetRootKey(Root);
-  return KeyExists(Key);
+bool TzbRegistry::KeyExists(HKEY ARoot, std::u16string_view AKey) {
+  SetRootKey(ARoot);
+  return KeyExists(AKey);
 }
 
 bool TzbRegistry::HasSubKeys() {
@@ -282,16 +282,16 @@ bool TzbRegistry::HasSubKeys() {
 }
 
 // Names are counted in UTF-16 units on every locale, so no far-east doubling applies here.
-bool TzbRegistry::GetKeyInfo(TzbRegKeyInfo& Value) {
-  Value = {};
+bool TzbRegistry::GetKeyInfo(TzbRegKeyInfo& AValue) {
+  AValue = {};
   TRegStoreKeyInfo info;
   if (FStore.QueryInfoKey(FCurrentKey, info) != ERROR_SUCCESS) return false;
-  Value.NumSubKeys = ClampToInt32(info.SubKeys);
-  Value.MaxSubKeyLen = ClampToInt32(info.MaxSubKeyLen);
-  Value.NumValues = ClampToInt32(info.Values);
-  Value.MaxValueLen = ClampToInt32(info.MaxValueNameLen);
-  Value.MaxDataLen = ClampToInt32(info.MaxValueLen);
-  Value.FileTime = info.LastWriteTime;
+  AValue.NumSubKeys = ClampToInt32(info.SubKeys);
+  AValue.MaxSubKeyLen = ClampToInt32(info.MaxSubKeyLen);
+  AValue.NumValues = ClampToInt32(info.Values);
+  AValue.MaxValueLen = ClampToInt32(info.MaxValueNameLen);
+  AValue.MaxDataLen = ClampToInt32(info.MaxValueLen);
+  AValue.FileTime = info.LastWriteTime;
   return true;
 }
 
@@ -307,68 +307,68 @@ void TzbRegistry::GetKeyNames(TStringList& AStrings) {
   }
 }
 
-void TzbRegistry::GetValueNames(TStringList& Strings) {
-  Strings.clear();
+void TzbRegistry::GetValueNames(TStringList& AStrings) {
+  AStrings.clear();
   TzbRegKeyInfo info;
   if (!GetKeyInfo(info)) return;
   for (std::int32_t i = 0; i < info.NumValues; ++i) {
     std::u16string name;
     if (FStore.EnumValue(FCurrentKey, static_cast<std::uint32_t>(i), name,
                          static_cast<std::uint32_t>(info.MaxValueLen) + 1) == ERROR_SUCCESS)
-      Strings.push_back(std::move(name));
+      AStrings.push_back(std::move(name));
   }
 }
 
 // ---- Moving keys and renaming values
 
-void TzbRegistry::CopyValue(HKEY Source, HKEY Target, std::u16string_view Name) {
+void TzbRegistry::CopyValue(HKEY ASource, HKEY ATarget, std::u16string_view AName) {
   // Empty values are copied too: with Delete set, skipping them would lose them.
-  std::int32_t size = GetDataSize(Name);
+  std::int32_t size = GetDataSize(AName);
   if (size < 0) return;
   std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
   std::uint32_t got = static_cast<std::uint32_t>(size), type = 0;
-  if (FStore.QueryValue(Source, Name, &type, data.data(), &got) != ERROR_SUCCESS) GetDataError(Name);
+  if (FStore.QueryValue(ASource, AName, &type, data.data(), &got) != ERROR_SUCCESS) GetDataError(AName);
   HKEY remembered = FCurrentKey;
-  FCurrentKey = Target;
+  FCurrentKey = ATarget;
   TFinally restore([&] { FCurrentKey = remembered; });
-  if (FStore.SetValue(FCurrentKey, Name, type, data.data(), got) != ERROR_SUCCESS) SetDataError(Name);
+  if (FStore.SetValue(FCurrentKey, AName, type, data.data(), got) != ERROR_SUCCESS) SetDataError(AName);
 }
 
-void TzbRegistry::CopyValues(HKEY Source, HKEY Target) {
+void TzbRegistry::CopyValues(HKEY ASource, HKEY ATarget) {
   HKEY remembered = FCurrentKey;
-  FCurrentKey = Source;
+  FCurrentKey = ASource;
   TFinally restore([&] { FCurrentKey = remembered; });
   TzbRegKeyInfo info;
   if (!GetKeyInfo(info)) return;
-  CopyValue(Source, Target, u"");
+  CopyValue(ASource, ATarget, u"");
   for (std::int32_t i = 0; i < info.NumValues; ++i) {
     std::u16string name;
-    if (FStore.EnumValue(Source, static_cast<std::uint32_t>(i), name,
+    if (FStore.EnumValue(ASource, static_cast<std::uint32_t>(i), name,
                          static_cast<std::uint32_t>(info.MaxValueLen) + 1) == ERROR_SUCCESS)
-      CopyValue(Source, Target, name);
+      CopyValue(ASource, ATarget, name);
   }
 }
 
-void TzbRegistry::CopyKeys(HKEY Source, HKEY Target) {
+void TzbRegistry::CopyKeys(HKEY ASource, HKEY ATarget) {
   HKEY remembered = FCurrentKey;
-  FCurrentKey = Source;
+  FCurrentKey = ASource;
   TFinally restore([&] { FCurrentKey = remembered; });
   TzbRegKeyInfo info;
   if (!GetKeyInfo(info)) return;
   for (std::int32_t i = 0; i < info.NumSubKeys; ++i) {
     std::u16string name;
-    if (FStore.EnumKey(Source, static_cast<std::uint32_t>(i), name,
+    if (FStore.EnumKey(ASource, static_cast<std::uint32_t>(i), name,
                        static_cast<std::uint32_t>(info.MaxSubKeyLen) + 1) != ERROR_SUCCESS)
       continue;
     HKEY sub = 0;
-    if (FStore.OpenKey(Source, name, FAccess, sub) != ERROR_SUCCESS) continue;
+    if (FStore.OpenKey(ASource, name, FAccess, sub) != ERROR_SUCCESS) continue;
     TFinally closeSub([&] { FStore.CloseKey(sub); });
     HKEY newSub = 0;
     {
-      FCurrentKey = Target;
-      TFinally back([&] { FCurrentKey = Source; });
+      FCurrentKey = ATarget;
+      TFinally back([&] { FCurrentKey = ASource; });
       CreateKey(name);
-      if (FStore.OpenKey(Target, name, FAccess, newSub) != ERROR_SUCCESS) continue;
+      if (FStore.OpenKey(ATarget, name, FAccess, newSub) != ERROR_SUCCESS) continue;
     }
     TFinally closeNew([&] { FStore.CloseKey(newSub); });
     CopyValues(sub, newSub);
@@ -376,9 +376,9 @@ void TzbRegistry::CopyKeys(HKEY Source, HKEY Target) {
   }
 }
 
-void TzbRegistry::MoveKey(std::u16string_view OldName, std::u16string_view NewName, bool Delete) {
-  if (!KeyExists(OldName) || KeyExists(NewName)) return;
-  TResolved from = ResolvePath(OldName), to = ResolvePath(NewName);
+void TzbRegistry::MoveKey(std::u16string_view AOldName, std::u16string_view ANewName, bool ADelete) {
+  if (!KeyExists(AOldName) || KeyExists(ANewName)) return;
+  TResolved from = ResolvePath(AOldName), to = ResolvePath(ANewName);
   // A target inside the source would be copied into itself without end.
   std::u16string fromPath = ExcludeTrailingChar(FullPath(from), u'\\');
   std::u16string toPath = ExcludeTrailingChar(FullPath(to), u'\\');
@@ -386,25 +386,25 @@ void TzbRegistry::MoveKey(std::u16string_view OldName, std::u16string_view NewNa
   HKEY source = 0;
   if (FStore.OpenKey(from.Base, from.Rest, FAccess, source) != ERROR_SUCCESS) return;
   TFinally closeSource([&] { FStore.CloseKey(source); });
-  CreateKey(NewName);
+  CreateKey(ANewName);
   HKEY target = 0;
   if (FStore.OpenKey(to.Base, to.Rest, FAccess, target) != ERROR_SUCCESS) return;
   TFinally closeTarget([&] { FStore.CloseKey(target); });
   CopyValues(source, target);
   CopyKeys(source, target);
-  if (Delete) DeleteKey(OldName);
+  if (ADelete) DeleteKey(AOldName);
 }
 
-void TzbRegistry::RenameValue(std::u16string_view OldName, std::u16string_view NewName) {
-  if (!ValueExists(OldName) || ValueExists(NewName)) return;
-  std::int32_t size = GetDataSize(OldName);
+void TzbRegistry::RenameValue(std::u16string_view AOldName, std::u16string_view ANewName) {
+  if (!ValueExists(AOldName) || ValueExists(ANewName)) return;
+  std::int32_t size = GetDataSize(AOldName);
   if (size <= 0) return;
   std::vector<std::uint8_t> data(static_cast<std::size_t>(size));
   std::uint32_t got = static_cast<std::uint32_t>(size), type = 0;
-  if (FStore.QueryValue(FCurrentKey, OldName, &type, data.data(), &got) != ERROR_SUCCESS) GetDataError(OldName);
+  if (FStore.QueryValue(FCurrentKey, AOldName, &type, data.data(), &got) != ERROR_SUCCESS) GetDataError(AOldName);
   // The new value is stored before the old one goes, so a failure never loses the data.
-  if (FStore.SetValue(FCurrentKey, NewName, type, data.data(), got) != ERROR_SUCCESS) SetDataError(NewName);
-  FStore.DeleteValue(FCurrentKey, OldName);
+  if (FStore.SetValue(FCurrentKey, ANewName, type, data.data(), got) != ERROR_SUCCESS) SetDataError(ANewName);
+  FStore.DeleteValue(FCurrentKey, AOldName);
 }
 
 // ---- Hive files and remote registries: not on this platform
@@ -418,23 +418,23 @@ bool TzbRegistry::ReplaceKey(std::u16string_view, std::u16string_view, std::u16s
 
 // ---- Values
 
-bool TzbRegistry::GetDataInfo(std::u16string_view ValueName, TzbRegDataInfo& Value) {
-  Value = {};
+bool TzbRegistry::GetDataInfo(std::u16string_view AValueName, TzbRegDataInfo& AValue) {
+  AValue = {};
   std::uint32_t type = 0, size = 0;
-  if (FStore.QueryValue(FCurrentKey, ValueName, &type, nullptr, &size) != ERROR_SUCCESS) return false;
-  Value.RegData = RegDataTypeFromStore(type);
-  Value.DataSize = ClampToInt32(size);
+  if (FStore.QueryValue(FCurrentKey, AValueName, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  AValue.RegData = RegDataTypeFromStore(type);
+  AValue.DataSize = ClampToInt32(size);
   return true;
 }
 
-std::int32_t TzbRegistry::GetDataSize(std::u16string_view ValueName) {
+std::int32_t TzbRegistry::GetDataSize(std::u16string_view AValueName) {
   TzbRegDataInfo info;
-  return GetDataInfo(ValueName, info) ? info.DataSize : -1;
+  return GetDataInfo(AValueName, info) ? info.DataSize : -1;
 }
 
-TzbRegDataType TzbRegistry::GetDataType(std::u16string_view ValueName) {
+TzbRegDataType TzbRegistry::GetDataType(std::u16string_view AValueName) {
   TzbRegDataInfo info;
-  return GetDataInfo(ValueName, info) ? info.RegData : rdtUnknown;
+  return GetDataInfo(AValueName, info) ? info.RegData : rdtUnknown;
 }
 
 bool TzbRegistry::ValueExists(std::u16string_view AName) {
@@ -442,23 +442,23 @@ bool TzbRegistry::ValueExists(std::u16string_view AName) {
   return GetDataInfo(AName, info);
 }
 
-bool TzbRegistry::DeleteValue(std::u16string_view Name) {
-  return FStore.DeleteValue(FCurrentKey, Name) == ERROR_SUCCESS;
+bool TzbRegistry::DeleteValue(std::u16string_view AName) {
+  return FStore.DeleteValue(FCurrentKey, AName) == ERROR_SUCCESS;
 }
 
-LSTATUS TzbRegistry::Fetch(std::u16string_view Name, void* Buffer, std::uint32_t BufSize, std::uint32_t& Size,
-                           std::uint32_t& Type) {
-  static std::uint8_t NoBuffer;
-  Size = BufSize;
-  Type = REG_NONE;
-  return FStore.QueryValue(FCurrentKey, Name, &Type, Buffer ? Buffer : &NoBuffer, &Size);
+LSTATUS TzbRegistry::Fetch(std::u16string_view AName, void* ABuffer, std::uint32_t ABufSize, std::uint32_t& ASize,
+                           std::uint32_t& AType) {
+  static std::uint8_t noBuffer;
+  ASize = ABufSize;
+  AType = REG_NONE;
+  return FStore.QueryValue(FCurrentKey, AName, &AType, ABuffer ? ABuffer : &noBuffer, &ASize);
 }
 
-void TzbRegistry::PutData(std::u16string_view Name, const void* Buffer, std::size_t BufSize, TzbRegDataType Type) {
-  if (BufSize > std::numeric_limits<std::uint32_t>::max() ||
-      FStore.SetValue(FCurrentKey, Name, RegDataTypeToStore(Type), Buffer, static_cast<std::uint32_t>(BufSize)) !=
+void TzbRegistry::PutData(std::u16string_view AName, const void* ABuffer, std::size_t ABufSize, TzbRegDataType AType) {
+  if (ABufSize > std::numeric_limits<std::uint32_t>::max() ||
+      FStore.SetValue(FCurrentKey, AName, RegDataTypeToStore(AType), ABuffer, static_cast<std::uint32_t>(ABufSize)) !=
           ERROR_SUCCESS)
-    SetDataError(Name);
+    SetDataError(AName);
 }
 
 std::u16string TzbRegistry::ReadString(std::u16string_view AName, std::u16string_view ADefault) {
@@ -514,58 +514,62 @@ bool TzbRegistry::ReadBool(std::u16string_view AName, bool ADefault) {
   return ReadInteger(AName, ADefault ? 1 : 0) != 0;
 }
 
-bool TzbRegistry::ReadFixed8(std::u16string_view Name, void* Out, bool Raising) {
+bool TzbRegistry::ReadFixed8(std::u16string_view AName, void* AOut, bool ARaising) {
   std::uint8_t buf[8];
   std::uint32_t got = 0, type = 0;
-  if (Fetch(Name, buf, sizeof buf, got, type) != ERROR_SUCCESS) {
-    if (Raising) GetDataError(Name);
+  if (Fetch(AName, buf, sizeof buf, got, type) != ERROR_SUCCESS) {
+    if (ARaising) GetDataError(AName);
     return false;
   }
-  if (RegDataTypeFromStore(type) != rdtBinary || got != sizeof buf) ReadError(Name);
-  std::memcpy(Out, buf, sizeof buf);
+  if (RegDataTypeFromStore(type) != rdtBinary || got != sizeof buf) ReadError(AName);
+  std::memcpy(AOut, buf, sizeof buf);
   return true;
 }
 
-double TzbRegistry::ReadFloat(std::u16string_view Name) {
+double TzbRegistry::ReadFloat(std::u16string_view AName) {
   double v = 0;
-  ReadFixed8(Name, &v, true);
+  ReadFixed8(AName, &v, true);
   return v;
 }
 
-double TzbRegistry::ReadFloat(std::u16string_view Name, double fDefault) {
+double TzbRegistry::ReadFloat(std::u16string_view AName, double AFDefault) {
   double v = 0;
-  return ReadFixed8(Name, &v, false) ? v : fDefault;
+  return ReadFixed8(AName, &v, false) ? v : AFDefault;
 }
 
-TCurrency TzbRegistry::ReadCurrency(std::u16string_view Name) {
+TCurrency TzbRegistry::ReadCurrency(std::u16string_view AName) {
   TCurrency v;
-  ReadFixed8(Name, &v.Units, true);
+  ReadFixed8(AName, &v.Units, true);
   return v;
 }
 
-TCurrency TzbRegistry::ReadCurrency(std::u16string_view Name, TCurrency cDefault) {
+TCurrency TzbRegistry::ReadCurrency(std::u16string_view AName, TCurrency ACDefault) {
   TCurrency v;
-  return ReadFixed8(Name, &v.Units, false) ? v : cDefault;
+  return ReadFixed8(AName, &v.Units, false) ? v : ACDefault;
 }
 
-TDateTime TzbRegistry::ReadDateTime(std::u16string_view Name) { return ReadFloat(Name); }
-TDateTime TzbRegistry::ReadDateTime(std::u16string_view Name, TDateTime dtDefault) {
-  return ReadFloat(Name, dtDefault);
+TDateTime TzbRegistry::ReadDateTime(std::u16string_view AName) { return ReadFloat(AName); }
+TDateTime TzbRegistry::ReadDateTime(std::u16string_view AName, TDateTime ADtDefault) {
+  return ReadFloat(AName, ADtDefault);
 }
-TDateTime TzbRegistry::ReadDate(std::u16string_view Name) { return ReadFloat(Name); }
-TDateTime TzbRegistry::ReadDate(std::u16string_view Name, TDateTime dtDefault) { return ReadFloat(Name, dtDefault); }
-TDateTime TzbRegistry::ReadTime(std::u16string_view Name) { return ReadFloat(Name); }
-TDateTime TzbRegistry::ReadTime(std::u16string_view Name, TDateTime dtDefault) { return ReadFloat(Name, dtDefault); }
+TDateTime TzbRegistry::ReadDate(std::u16string_view AName) { return ReadFloat(AName); }
+TDateTime TzbRegistry::ReadDate(std::u16string_view AName, TDateTime ADtDefault) {
+  return ReadFloat(AName, ADtDefault);
+}
+TDateTime TzbRegistry::ReadTime(std::u16string_view AName) { return ReadFloat(AName); }
+TDateTime TzbRegistry::ReadTime(std::u16string_view AName, TDateTime ADtDefault) {
+  return ReadFloat(AName, ADtDefault);
+}
 
-std::int32_t TzbRegistry::ReadBinaryData(std::u16string_view Name, void* Buffer, std::int32_t BufSize) {
-  if (BufSize < 0) BufSize = 0;
+std::int32_t TzbRegistry::ReadBinaryData(std::u16string_view AName, void* ABuffer, std::int32_t ABufSize) {
+  if (ABufSize < 0) ABufSize = 0;
   // Fetched into a buffer of our own first: the caller's buffer stays untouched unless the read succeeds.
-  std::vector<std::uint8_t> data(static_cast<std::size_t>(BufSize));
+  std::vector<std::uint8_t> data(static_cast<std::size_t>(ABufSize));
   std::uint32_t got = 0, type = 0;
-  if (Fetch(Name, data.data(), static_cast<std::uint32_t>(BufSize), got, type) != ERROR_SUCCESS) return 0;
+  if (Fetch(AName, data.data(), static_cast<std::uint32_t>(ABufSize), got, type) != ERROR_SUCCESS) return 0;
   TzbRegDataType dt = RegDataTypeFromStore(type);
-  if (dt != rdtBinary && dt != rdtUnknown) ReadError(Name);
-  if (got && Buffer) std::memcpy(Buffer, data.data(), got);
+  if (dt != rdtBinary && dt != rdtUnknown) ReadError(AName);
+  if (got && ABuffer) std::memcpy(ABuffer, data.data(), got);
   return static_cast<std::int32_t>(got);
 }
 
@@ -591,38 +595,40 @@ TRect TzbRegistry::ReadRect(HKEY ARoot, std::u16string_view AKey, std::u16string
   return ReadRect(AName, ADefault);
 }
 
-void TzbRegistry::WriteString(std::u16string_view AName, std::u16string_view Value) {
-  std::u16string data(Value);
+void TzbRegistry::WriteString(std::u16string_view AName, std::u16string_view AValue) {
+  std::u16string data(AValue);
   PutData(AName, data.c_str(), (data.size() + 1) * sizeof(char16_t), rdtString);
 }
 
-void TzbRegistry::WriteExpandString(std::u16string_view AName, std::u16string_view Value) {
-  std::u16string data(Value);
+void TzbRegistry::WriteExpandString(std::u16string_view AName, std::u16string_view AValue) {
+  std::u16string data(AValue);
   PutData(AName, data.c_str(), (data.size() + 1) * sizeof(char16_t), rdtExpandString);
 }
 
-void TzbRegistry::WriteInteger(std::u16string_view Name, std::int32_t Value) {
-  PutData(Name, &Value, sizeof Value, rdtInteger);
+void TzbRegistry::WriteInteger(std::u16string_view AName, std::int32_t AValue) {
+  PutData(AName, &AValue, sizeof AValue, rdtInteger);
 }
 
-void TzbRegistry::WriteBool(std::u16string_view Name, bool Value) { WriteInteger(Name, Value ? 1 : 0); }
+void TzbRegistry::WriteBool(std::u16string_view AName, bool AValue) { WriteInteger(AName, AValue ? 1 : 0); }
 
-void TzbRegistry::WriteFloat(std::u16string_view Name, double Value) { PutData(Name, &Value, sizeof Value, rdtBinary); }
-
-void TzbRegistry::WriteCurrency(std::u16string_view Name, TCurrency Value) {
-  PutData(Name, &Value.Units, sizeof Value.Units, rdtBinary);
+void TzbRegistry::WriteFloat(std::u16string_view AName, double AValue) {
+  PutData(AName, &AValue, sizeof AValue, rdtBinary);
 }
 
-void TzbRegistry::WriteDateTime(std::u16string_view Name, TDateTime Value) { WriteFloat(Name, Value); }
-void TzbRegistry::WriteDate(std::u16string_view Name, TDateTime Value) { WriteFloat(Name, Value); }
-void TzbRegistry::WriteTime(std::u16string_view Name, TDateTime Value) { WriteFloat(Name, Value); }
-
-void TzbRegistry::WriteBinaryData(std::u16string_view Name, const void* Buffer, std::int32_t BufSize) {
-  if (BufSize < 0 || (BufSize > 0 && !Buffer)) SetDataError(Name);
-  PutData(Name, Buffer, static_cast<std::size_t>(BufSize), rdtBinary);
+void TzbRegistry::WriteCurrency(std::u16string_view AName, TCurrency AValue) {
+  PutData(AName, &AValue.Units, sizeof AValue.Units, rdtBinary);
 }
 
-void TzbRegistry::WriteRect(std::u16string_view AName, const TRect& Value) { WriteString(AName, RectToText(Value)); }
+void TzbRegistry::WriteDateTime(std::u16string_view AName, TDateTime AValue) { WriteFloat(AName, AValue); }
+void TzbRegistry::WriteDate(std::u16string_view AName, TDateTime AValue) { WriteFloat(AName, AValue); }
+void TzbRegistry::WriteTime(std::u16string_view AName, TDateTime AValue) { WriteFloat(AName, AValue); }
+
+void TzbRegistry::WriteBinaryData(std::u16string_view AName, const void* ABuffer, std::int32_t ABufSize) {
+  if (ABufSize < 0 || (ABufSize > 0 && !ABuffer)) SetDataError(AName);
+  PutData(AName, ABuffer, static_cast<std::size_t>(ABufSize), rdtBinary);
+}
+
+void TzbRegistry::WriteRect(std::u16string_view AName, const TRect& AValue) { WriteString(AName, RectToText(AValue)); }
 
 // ---- Free functions
 

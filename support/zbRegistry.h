@@ -105,58 +105,58 @@ class IzbRegistry {
   virtual std::u16string CurrentPath() const = 0;
   virtual bool LazyWrite() const = 0;
   virtual HKEY RootKey() const = 0;
-  virtual void SetAccess(REGSAM Value) = 0;
-  virtual void SetLazyWrite(bool Value) = 0;
-  virtual void SetRootKey(HKEY Value) = 0;
+  virtual void SetAccess(REGSAM AValue) = 0;
+  virtual void SetLazyWrite(bool AValue) = 0;
+  virtual void SetRootKey(HKEY AValue) = 0;
 
-  virtual bool CreateKey(std::u16string_view Key) = 0;
-  virtual bool DeleteKey(std::u16string_view Key) = 0;
-  virtual bool DeleteValue(std::u16string_view Name) = 0;
-  virtual bool GetDataInfo(std::u16string_view ValueName, TzbRegDataInfo& Value) = 0;
-  virtual std::int32_t GetDataSize(std::u16string_view ValueName) = 0;
-  virtual TzbRegDataType GetDataType(std::u16string_view ValueName) = 0;
-  virtual bool GetKeyInfo(TzbRegKeyInfo& Value) = 0;
+  virtual bool CreateKey(std::u16string_view AKey) = 0;
+  virtual bool DeleteKey(std::u16string_view AKey) = 0;
+  virtual bool DeleteValue(std::u16string_view AName) = 0;
+  virtual bool GetDataInfo(std::u16string_view AValueName, TzbRegDataInfo& AValue) = 0;
+  virtual std::int32_t GetDataSize(std::u16string_view AValueName) = 0;
+  virtual TzbRegDataType GetDataType(std::u16string_view AValueName) = 0;
+  virtual bool GetKeyInfo(TzbRegKeyInfo& AValue) = 0;
   virtual bool HasSubKeys() = 0;
-  virtual bool KeyExists(std::u16string_view Key) = 0;
-  virtual bool LoadKey(std::u16string_view Key, std::u16string_view FileName) = 0;
+  virtual bool KeyExists(std::u16string_view AKey) = 0;
+  virtual bool LoadKey(std::u16string_view AKey, std::u16string_view AFileName) = 0;
   virtual bool OpenKey(std::u16string_view AKey) = 0;
   virtual bool OpenKey(std::u16string_view AKey, bool ACanCreate) = 0;
   virtual bool OpenKey(std::u16string_view AFormat, std::initializer_list<TFormatArg> AArgs, bool ACanCreate) = 0;
-  virtual bool OpenKeyReadOnly(std::u16string_view Key) = 0;
-  virtual std::int32_t ReadBinaryData(std::u16string_view Name, void* Buffer, std::int32_t BufSize) = 0;
+  virtual bool OpenKeyReadOnly(std::u16string_view AKey) = 0;
+  virtual std::int32_t ReadBinaryData(std::u16string_view AName, void* ABuffer, std::int32_t ABufSize) = 0;
   virtual bool ReadBool(std::u16string_view AName, bool ADefault) = 0;
-  virtual TCurrency ReadCurrency(std::u16string_view Name) = 0;
-  virtual TDateTime ReadDate(std::u16string_view Name) = 0;
-  virtual TDateTime ReadDateTime(std::u16string_view Name) = 0;
-  virtual double ReadFloat(std::u16string_view Name) = 0;
+  virtual TCurrency ReadCurrency(std::u16string_view AName) = 0;
+  virtual TDateTime ReadDate(std::u16string_view AName) = 0;
+  virtual TDateTime ReadDateTime(std::u16string_view AName) = 0;
+  virtual double ReadFloat(std::u16string_view AName) = 0;
   virtual std::int32_t ReadInteger(std::u16string_view AName) = 0;
   virtual std::int32_t ReadInteger(std::u16string_view AName, std::int32_t ADefault) = 0;
   virtual std::u16string ReadString(std::u16string_view AName, std::u16string_view ADefault) = 0;
   virtual TRect ReadRect(std::u16string_view AName, const TRect& ADefault) = 0;
-  virtual TDateTime ReadTime(std::u16string_view Name) = 0;
-  virtual bool RegistryConnect(std::u16string_view UNCName) = 0;
-  virtual bool ReplaceKey(std::u16string_view Key, std::u16string_view FileName,
-                          std::u16string_view BackUpFileName) = 0;
-  virtual bool RestoreKey(std::u16string_view Key, std::u16string_view FileName) = 0;
-  virtual bool SaveKey(std::u16string_view Key, std::u16string_view FileName) = 0;
-  virtual bool UnLoadKey(std::u16string_view Key) = 0;
+  virtual TDateTime ReadTime(std::u16string_view AName) = 0;
+  virtual bool RegistryConnect(std::u16string_view AUncName) = 0;
+  virtual bool ReplaceKey(std::u16string_view AKey, std::u16string_view AFileName,
+                          std::u16string_view ABackUpFileName) = 0;
+  virtual bool RestoreKey(std::u16string_view AKey, std::u16string_view AFileName) = 0;
+  virtual bool SaveKey(std::u16string_view AKey, std::u16string_view AFileName) = 0;
+  virtual bool UnLoadKey(std::u16string_view AKey) = 0;
   virtual bool ValueExists(std::u16string_view AName) = 0;
   virtual void CloseKey() = 0;
   virtual void GetKeyNames(TStringList& AStrings) = 0;
-  virtual void GetValueNames(TStringList& Strings) = 0;
-  virtual void MoveKey(std::u16string_view OldName, std::u16string_view NewName, bool Delete) = 0;
-  virtual void RenameValue(std::u16string_view OldName, std::u16string_view NewName) = 0;
-  virtual void WriteBinaryData(std::u16string_view Name, const void* Buffer, std::int32_t BufSize) = 0;
-  virtual void WriteBool(std::u16string_view Name, bool Value) = 0;
-  virtual void WriteCurrency(std::u16string_view Name, TCurrency Value) = 0;
-  virtual void WriteDate(std::u16string_view Name, TDateTime Value) = 0;
-  virtual void WriteDateTime(std::u16string_view Name, TDateTime Value) = 0;
-  virtual void WriteExpandString(std::u16string_view AName, std::u16string_view Value) = 0;
-  virtual void WriteFloat(std::u16string_view Name, double Value) = 0;
-  virtual void WriteInteger(std::u16string_view Name, std::int32_t Value) = 0;
-  virtual void WriteString(std::u16string_view AName, std::u16string_view Value) = 0;
-  virtual void WriteRect(std::u16string_view AName, const TRect& Value) = 0;
-  virtual void WriteTime(std::u16string_view Name, TDateTime Value) = 0;
+  virtual void GetValueNames(TStringList& AStrings) = 0;
+  virtual void MoveKey(std::u16string_view AOldName, std::u16string_view ANewName, bool ADelete) = 0;
+  virtual void RenameValue(std::u16string_view AOldName, std::u16string_view ANewName) = 0;
+  virtual void WriteBinaryData(std::u16string_view AName, const void* ABuffer, std::int32_t ABufSize) = 0;
+  virtual void WriteBool(std::u16string_view AName, bool AValue) = 0;
+  virtual void WriteCurrency(std::u16string_view AName, TCurrency AValue) = 0;
+  virtual void WriteDate(std::u16string_view AName, TDateTime AValue) = 0;
+  virtual void WriteDateTime(std::u16string_view AName, TDateTime AValue) = 0;
+  virtual void WriteExpandString(std::u16string_view AName, std::u16string_view AValue) = 0;
+  virtual void WriteFloat(std::u16string_view AName, double AValue) = 0;
+  virtual void WriteInteger(std::u16string_view AName, std::int32_t AValue) = 0;
+  virtual void WriteString(std::u16string_view AName, std::u16string_view AValue) = 0;
+  virtual void WriteRect(std::u16string_view AName, const TRect& AValue) = 0;
+  virtual void WriteTime(std::u16string_view AName, TDateTime AValue) = 0;
 };
 
 class TzbRegistry : public IzbRegistry {
@@ -173,22 +173,22 @@ class TzbRegistry : public IzbRegistry {
   std::u16string CurrentPath() const override { return FCurrentPath; }
   bool LazyWrite() const override { return FLazyWrite; }
   HKEY RootKey() const override { return FRootKey; }
-  void SetAccess(REGSAM Value) override { FAccess = Value; }
-  void SetLazyWrite(bool Value) override { FLazyWrite = Value; }
-  void SetRootKey(HKEY Value) override;
+  void SetAccess(REGSAM AValue) override { FAccess = AValue; }
+  void SetLazyWrite(bool AValue) override { FLazyWrite = AValue; }
+  void SetRootKey(HKEY AValue) override;
 
-  bool CreateKey(std::u16string_view Key) override;
-  bool DeleteKey(std::u16string_view Key) override;
-  bool DeleteKey(HKEY Root, std::u16string_view Key);
-  bool DeleteValue(std::u16string_view Name) override;
-  bool GetDataInfo(std::u16string_view ValueName, TzbRegDataInfo& Value) override;
-  std::int32_t GetDataSize(std::u16string_view ValueName) override;
-  TzbRegDataType GetDataType(std::u16string_view ValueName) override;
-  bool GetKeyInfo(TzbRegKeyInfo& Value) override;
+  bool CreateKey(std::u16string_view AKey) override;
+  bool DeleteKey(std::u16string_view AKey) override;
+  bool DeleteKey(HKEY ARoot, std::u16string_view AKey);
+  bool DeleteValue(std::u16string_view AName) override;
+  bool GetDataInfo(std::u16string_view AValueName, TzbRegDataInfo& AValue) override;
+  std::int32_t GetDataSize(std::u16string_view AValueName) override;
+  TzbRegDataType GetDataType(std::u16string_view AValueName) override;
+  bool GetKeyInfo(TzbRegKeyInfo& AValue) override;
   bool HasSubKeys() override;
-  bool KeyExists(std::u16string_view Key) override;
-  bool KeyExists(HKEY Root, std::u16string_view Key);
-  bool LoadKey(std::u16string_view Key, std::u16string_view FileName) override;
+  bool KeyExists(std::u16string_view AKey) override;
+  bool KeyExists(HKEY ARoot, std::u16string_view AKey);
+  bool LoadKey(std::u16string_view AKey, std::u16string_view AFileName) override;
   bool OpenKey(std::u16string_view AKey) override;
   bool OpenKey(std::u16string_view AKey, bool ACanCreate) override;
   bool OpenKey(std::u16string_view AFormat, std::initializer_list<TFormatArg> AArgs, bool ACanCreate) override;
@@ -198,18 +198,18 @@ class TzbRegistry : public IzbRegistry {
   bool OpenKey(const T& ARegistryKeys, bool ACanCreate) {
     return OpenRegistryKeys(ARegistryKeys, ACanCreate);
   }
-  bool OpenKeyReadOnly(std::u16string_view Key) override;
+  bool OpenKeyReadOnly(std::u16string_view AKey) override;
 
-  std::int32_t ReadBinaryData(std::u16string_view Name, void* Buffer, std::int32_t BufSize) override;
+  std::int32_t ReadBinaryData(std::u16string_view AName, void* ABuffer, std::int32_t ABufSize) override;
   bool ReadBool(std::u16string_view AName, bool ADefault) override;
-  TCurrency ReadCurrency(std::u16string_view Name) override;
-  TCurrency ReadCurrency(std::u16string_view Name, TCurrency cDefault);
-  TDateTime ReadDate(std::u16string_view Name) override;
-  TDateTime ReadDate(std::u16string_view Name, TDateTime dtDefault);
-  TDateTime ReadDateTime(std::u16string_view Name) override;
-  TDateTime ReadDateTime(std::u16string_view Name, TDateTime dtDefault);
-  double ReadFloat(std::u16string_view Name) override;
-  double ReadFloat(std::u16string_view Name, double fDefault);
+  TCurrency ReadCurrency(std::u16string_view AName) override;
+  TCurrency ReadCurrency(std::u16string_view AName, TCurrency ACDefault);
+  TDateTime ReadDate(std::u16string_view AName) override;
+  TDateTime ReadDate(std::u16string_view AName, TDateTime ADtDefault);
+  TDateTime ReadDateTime(std::u16string_view AName) override;
+  TDateTime ReadDateTime(std::u16string_view AName, TDateTime ADtDefault);
+  double ReadFloat(std::u16string_view AName) override;
+  double ReadFloat(std::u16string_view AName, double AFDefault);
   std::int32_t ReadInteger(std::u16string_view AName) override;
   std::int32_t ReadInteger(std::u16string_view AName, std::int32_t ADefault) override;
   std::u16string ReadString(std::u16string_view AName, std::u16string_view ADefault) override;
@@ -219,36 +219,37 @@ class TzbRegistry : public IzbRegistry {
   std::u16string ReadString(const TStringList& ANames);
   TRect ReadRect(std::u16string_view AName, const TRect& ADefault) override;
   TRect ReadRect(HKEY ARoot, std::u16string_view AKey, std::u16string_view AName, const TRect& ADefault);
-  TDateTime ReadTime(std::u16string_view Name) override;
-  TDateTime ReadTime(std::u16string_view Name, TDateTime dtDefault);
+  TDateTime ReadTime(std::u16string_view AName) override;
+  TDateTime ReadTime(std::u16string_view AName, TDateTime ADtDefault);
   // A missing value gives a zeroed record.
   TzbRegTimeZoneInfo ReadTimeZoneInfo(std::u16string_view AName);
 
   // Remote registries and hive files do not exist on this platform: these report failure.
-  bool RegistryConnect(std::u16string_view UNCName) override;
-  bool ReplaceKey(std::u16string_view Key, std::u16string_view FileName, std::u16string_view BackUpFileName) override;
-  bool RestoreKey(std::u16string_view Key, std::u16string_view FileName) override;
-  bool SaveKey(std::u16string_view Key, std::u16string_view FileName) override;
-  bool UnLoadKey(std::u16string_view Key) override;
+  bool RegistryConnect(std::u16string_view AUncName) override;
+  bool ReplaceKey(std::u16string_view AKey, std::u16string_view AFileName,
+                  std::u16string_view ABackUpFileName) override;
+  bool RestoreKey(std::u16string_view AKey, std::u16string_view AFileName) override;
+  bool SaveKey(std::u16string_view AKey, std::u16string_view AFileName) override;
+  bool UnLoadKey(std::u16string_view AKey) override;
 
   bool ValueExists(std::u16string_view AName) override;
   void CloseKey() override;
   void GetKeyNames(TStringList& AStrings) override;
-  void GetValueNames(TStringList& Strings) override;
-  void MoveKey(std::u16string_view OldName, std::u16string_view NewName, bool Delete) override;
-  void RenameValue(std::u16string_view OldName, std::u16string_view NewName) override;
+  void GetValueNames(TStringList& AStrings) override;
+  void MoveKey(std::u16string_view AOldName, std::u16string_view ANewName, bool ADelete) override;
+  void RenameValue(std::u16string_view AOldName, std::u16string_view ANewName) override;
 
-  void WriteBinaryData(std::u16string_view Name, const void* Buffer, std::int32_t BufSize) override;
-  void WriteBool(std::u16string_view Name, bool Value) override;
-  void WriteCurrency(std::u16string_view Name, TCurrency Value) override;
-  void WriteDate(std::u16string_view Name, TDateTime Value) override;
-  void WriteDateTime(std::u16string_view Name, TDateTime Value) override;
-  void WriteExpandString(std::u16string_view AName, std::u16string_view Value) override;
-  void WriteFloat(std::u16string_view Name, double Value) override;
-  void WriteInteger(std::u16string_view Name, std::int32_t Value) override;
-  void WriteString(std::u16string_view AName, std::u16string_view Value) override;
-  void WriteRect(std::u16string_view AName, const TRect& Value) override;
-  void WriteTime(std::u16string_view Name, TDateTime Value) override;
+  void WriteBinaryData(std::u16string_view AName, const void* ABuffer, std::int32_t ABufSize) override;
+  void WriteBool(std::u16string_view AName, bool AValue) override;
+  void WriteCurrency(std::u16string_view AName, TCurrency AValue) override;
+  void WriteDate(std::u16string_view AName, TDateTime AValue) override;
+  void WriteDateTime(std::u16string_view AName, TDateTime AValue) override;
+  void WriteExpandString(std::u16string_view AName, std::u16string_view AValue) override;
+  void WriteFloat(std::u16string_view AName, double AValue) override;
+  void WriteInteger(std::u16string_view AName, std::int32_t AValue) override;
+  void WriteString(std::u16string_view AName, std::u16string_view AValue) override;
+  void WriteRect(std::u16string_view AName, const TRect& AValue) override;
+  void WriteTime(std::u16string_view AName, TDateTime AValue) override;
 
  private:
   struct TResolved {
@@ -256,19 +257,19 @@ class TzbRegistry : public IzbRegistry {
     bool Relative;
     std::u16string Rest;
   };
-  TResolved ResolvePath(std::u16string_view Key) const;
-  std::u16string FullPath(const TResolved& R) const;
+  TResolved ResolvePath(std::u16string_view AKey) const;
+  std::u16string FullPath(const TResolved& AR) const;
   bool OpenRegistryKeys(const TzbRegistryKeys& ARegistryKeys, bool ACanCreate);
-  void ChangeKey(HKEY Value, std::u16string Path);
+  void ChangeKey(HKEY AValue, std::u16string APath);
   // The fetch of a value into a buffer; Size is the stored size, Type the store's type code.
-  LSTATUS Fetch(std::u16string_view Name, void* Buffer, std::uint32_t BufSize, std::uint32_t& Size,
-                std::uint32_t& Type);
+  LSTATUS Fetch(std::u16string_view AName, void* ABuffer, std::uint32_t ABufSize, std::uint32_t& ASize,
+                std::uint32_t& AType);
   // An 8-byte binary value; false when it is absent (Raising: the fetch error instead).
-  bool ReadFixed8(std::u16string_view Name, void* Out, bool Raising);
-  void PutData(std::u16string_view Name, const void* Buffer, std::size_t BufSize, TzbRegDataType Type);
-  void CopyValue(HKEY Source, HKEY Target, std::u16string_view Name);
-  void CopyValues(HKEY Source, HKEY Target);
-  void CopyKeys(HKEY Source, HKEY Target);
+  bool ReadFixed8(std::u16string_view AName, void* AOut, bool ARaising);
+  void PutData(std::u16string_view AName, const void* ABuffer, std::size_t ABufSize, TzbRegDataType AType);
+  void CopyValue(HKEY ASource, HKEY ATarget, std::u16string_view AName);
+  void CopyValues(HKEY ASource, HKEY ATarget);
+  void CopyKeys(HKEY ASource, HKEY ATarget);
 
   IRegStore& FStore;
   HKEY FCurrentKey = 0;

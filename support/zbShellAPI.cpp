@@ -11,14 +11,14 @@
 namespace zb {
 namespace {
 
-std::u16string Env(const char* name) {
-  const char* v = std::getenv(name);
+std::u16string Env(const char* AName) {
+  const char* v = std::getenv(AName);
   return v ? Utf8ToUtf16(v) : std::u16string();
 }
 
-std::u16string Join(std::u16string_view folder, std::u16string_view sub) {
-  if (folder.empty()) return {};
-  return ExcludeTrailingChar(folder, u'/') + u"/" + std::u16string(sub);
+std::u16string Join(std::u16string_view AFolder, std::u16string_view ASub) {
+  if (AFolder.empty()) return {};
+  return ExcludeTrailingChar(AFolder, u'/') + u"/" + std::u16string(ASub);
 }
 
 }  // namespace
@@ -31,16 +31,16 @@ std::u16string HomeFolder() {
   return {};
 }
 
-std::u16string XdgBaseFolder(const char* Variable, const char* Fallback) {
-  const std::u16string value = Env(Variable);
+std::u16string XdgBaseFolder(const char* AVariable, const char* AFallback) {
+  const std::u16string value = Env(AVariable);
   if (!value.empty() && value.front() == u'/') return ExcludeTrailingChar(value, u'/');
-  return Join(HomeFolder(), Utf8ToUtf16(Fallback));
+  return Join(HomeFolder(), Utf8ToUtf16(AFallback));
 }
 
-std::u16string XdgUserFolder(const char* Variable) {
+std::u16string XdgUserFolder(const char* AVariable) {
   // Lines look like XDG_DOCUMENTS_DIR="$HOME/Dokumente"; only "$HOME/…" and absolute paths are allowed.
   std::ifstream in(Utf16ToUtf8(XdgBaseFolder("XDG_CONFIG_HOME", ".config")) + "/user-dirs.dirs");
-  const std::string prefix = std::string(Variable) + "=";
+  const std::string prefix = std::string(AVariable) + "=";
   std::string line;
   std::u16string result;
   while (std::getline(in, line)) {
@@ -57,12 +57,12 @@ std::u16string XdgUserFolder(const char* Variable) {
   return result;
 }
 
-std::u16string GetSpecialFolder(int Index) {
-  const auto userDir = [](const char* variable, bool homeFallback) {
-    std::u16string dir = XdgUserFolder(variable);
-    return dir.empty() && homeFallback ? HomeFolder() : dir;
+std::u16string GetSpecialFolder(int AIndex) {
+  const auto userDir = [](const char* AVariable, bool AHomeFallback) {
+    std::u16string dir = XdgUserFolder(AVariable);
+    return dir.empty() && AHomeFallback ? HomeFolder() : dir;
   };
-  switch (Index) {
+  switch (AIndex) {
     case 1: return XdgBaseFolder("XDG_CONFIG_HOME", ".config");  // AppData
     case 4: {                                                    // Desktop
       std::u16string dir = XdgUserFolder("XDG_DESKTOP_DIR");

@@ -40,11 +40,11 @@ namespace {
 constexpr std::u16string_view AppEventKeyFormat = u"\\AppEvents\\Schemes\\Apps\\%s\\.Current";
 }
 
-void MuteAppEventSound(int Event) {
-  if (Event < 0 || Event >= AppEventCount) throw EzbRangeError(u"Fehler bei Bereichsprüfung");
+void MuteAppEventSound(int AEvent) {
+  if (AEvent < 0 || AEvent >= AppEventCount) throw EzbRangeError(u"Fehler bei Bereichsprüfung");
   TzbRegistry reg(KEY_ALL_ACCESS, HKEY_CURRENT_USER);
   // Nothing is restored later: the sound stays off for the user, as the engine's click should.
-  if (reg.OpenKey(AppEventKeyFormat, {AppEventNames[static_cast<std::size_t>(Event)]}, false)) {
+  if (reg.OpenKey(AppEventKeyFormat, {AppEventNames[static_cast<std::size_t>(AEvent)]}, false)) {
     reg.WriteString(u"", u"");
     reg.CloseKey();
   }
@@ -62,21 +62,21 @@ std::function<void(TCursor)>& CursorHandler() {
   static std::function<void(TCursor)> handler;
   return handler;
 }
-void ShowCursor(TCursor Cursor) {
-  CurrentCursor = Cursor;
+void ShowCursor(TCursor ACursor) {
+  CurrentCursor = ACursor;
   std::function<void(TCursor)> handler;
   {
     std::lock_guard lock(CursorHandlerMutex());
     handler = CursorHandler();
   }
-  if (handler) handler(Cursor);
+  if (handler) handler(ACursor);
 }
 }  // namespace
 
-void BeginWaitCursor(TCursor Cursor) {
+void BeginWaitCursor(TCursor ACursor) {
   if (WaitCursorCount.load() == 0) {
     SavedCursor = CurrentCursor;
-    ShowCursor(Cursor);
+    ShowCursor(ACursor);
   }
   ++WaitCursorCount;
 }
@@ -91,9 +91,9 @@ bool EndWaitCursor() {
 
 TCursor ScreenCursor() { return CurrentCursor; }
 
-void SetScreenCursorHandler(std::function<void(TCursor)> Handler) {
+void SetScreenCursorHandler(std::function<void(TCursor)> AHandler) {
   std::lock_guard lock(CursorHandlerMutex());
-  CursorHandler() = std::move(Handler);
+  CursorHandler() = std::move(AHandler);
 }
 
 }  // namespace zb

@@ -20,19 +20,19 @@ constexpr int AppEventNavigating = 24;
 
 // Empties the event's current sound when the user's scheme has that event; creates nothing.
 // An Event outside 0..24 raises EzbRangeError.
-void MuteAppEventSound(int Event);
+void MuteAppEventSound(int AEvent);
 
 // The wait cursor: nested Begin/End pairs keep it until the outermost End; the counter changes
 // atomically. Cursors are the component library's numbers (crDefault 0, crHourGlass -11).
 using TCursor = int;
 constexpr TCursor crDefault = 0;
 constexpr TCursor crHourGlass = -11;
-void BeginWaitCursor(TCursor Cursor = crHourGlass);
+void BeginWaitCursor(TCursor ACursor = crHourGlass);
 // True when no wait cursor is pending any more.
 bool EndWaitCursor();
 TCursor ScreenCursor();
 // The host shows the screen cursor on its windows; without a handler only ScreenCursor changes.
-void SetScreenCursorHandler(std::function<void(TCursor)> Handler);
+void SetScreenCursorHandler(std::function<void(TCursor)> AHandler);
 
 // Window helpers (zbSoundGtk.cpp, library zbsoundgtk: only programs with windows link it).
 // The main form is the window an application registers as its main one; none by default.

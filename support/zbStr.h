@@ -17,25 +17,31 @@ using TStringList = std::vector<std::u16string>;
 constexpr int MaxInt = 2147483647;
 
 // A "blank": below U+0021, or U+00A0.
-constexpr bool IsBlank(char16_t C) { return C < 0x21 || C == 0xA0; }
+constexpr bool IsBlank(char16_t AChar) { return AChar < 0x21 || AChar == 0xA0; }
 
 // Searching and comparing
-int SearchText(std::u16string_view Sub, std::u16string_view Text, bool CaseSensitive = true, int Start = 1,
-               int MaxLength = MaxInt, bool Forward = true, int NotFound = 0);
-int LastPos(std::u16string_view Sub, std::u16string_view Text, bool CaseSensitive = true, int Start = 1,
-            int MaxLength = MaxInt);
-bool SameTextEx(std::u16string_view A, std::u16string_view B, bool CaseSensitive, bool UnicodeCase = true);
-bool StartsWithText(std::u16string_view Prefix, std::u16string_view Text, bool CaseSensitive, bool UnicodeCase = true);
-bool EndsWithText(std::u16string_view Suffix, std::u16string_view Text, bool CaseSensitive, bool UnicodeCase = true);
-int IndexOfPrefix(const TStringList& Prefixes, std::u16string_view Text, bool CaseSensitive, bool UnicodeCase = true);
-int IndexOfSuffix(const TStringList& Suffixes, std::u16string_view Text, bool CaseSensitive, bool UnicodeCase = true);
-int IndexOfText(std::u16string_view Text, const TStringList& Values, bool CaseSensitive, bool UnicodeCase = true);
-bool MatchesAnyText(std::u16string_view Text, const TStringList& Values, bool CaseSensitive, bool UnicodeCase = true);
+int SearchText(std::u16string_view ASub, std::u16string_view AText, bool ACaseSensitive = true, int AStart = 1,
+               int AMaxLength = MaxInt, bool AForward = true, int ANotFound = 0);
+int LastPos(std::u16string_view ASub, std::u16string_view AText, bool ACaseSensitive = true, int AStart = 1,
+            int AMaxLength = MaxInt);
+bool SameTextEx(std::u16string_view ALeft, std::u16string_view ARight, bool ACaseSensitive, bool AUnicodeCase = true);
+bool StartsWithText(std::u16string_view APrefix, std::u16string_view AText, bool ACaseSensitive,
+                    bool AUnicodeCase = true);
+bool EndsWithText(std::u16string_view ASuffix, std::u16string_view AText, bool ACaseSensitive,
+                  bool AUnicodeCase = true);
+int IndexOfPrefix(const TStringList& APrefixes, std::u16string_view AText, bool ACaseSensitive,
+                  bool AUnicodeCase = true);
+int IndexOfSuffix(const TStringList& ASuffixes, std::u16string_view AText, bool ACaseSensitive,
+                  bool AUnicodeCase = true);
+int IndexOfText(std::u16string_view AText, const TStringList& AValues, bool ACaseSensitive, bool AUnicodeCase = true);
+bool MatchesAnyText(std::u16string_view AText, const TStringList& AValues, bool ACaseSensitive,
+                    bool AUnicodeCase = true);
 
 // Lists and tokens
-void GetNextToken(std::u16string_view List, std::u16string_view Delimiter, int& Position, std::u16string& Token);
-std::u16string GetListValue(std::u16string_view List, std::u16string_view Key, std::u16string_view KeySeparator = u":",
-                            std::u16string_view PairSeparator = u";", std::u16string_view Default = u"");
+void GetNextToken(std::u16string_view AList, std::u16string_view ADelimiter, int& APosition, std::u16string& AToken);
+std::u16string GetListValue(std::u16string_view AList, std::u16string_view AKey,
+                            std::u16string_view AKeySeparator = u":", std::u16string_view APairSeparator = u";",
+                            std::u16string_view ADefault = u"");
 
 struct TPoint {
   std::int32_t X = 0, Y = 0;
@@ -45,51 +51,51 @@ struct TRect {
   std::int32_t Left = 0, Top = 0, Right = 0, Bottom = 0;
   bool operator==(const TRect&) const = default;
 };
-std::u16string RectToText(const TRect& Rect);
-TRect RectFromText(std::u16string_view Text, const TRect& DefaultRect);
+std::u16string RectToText(const TRect& ARect);
+TRect RectFromText(std::u16string_view AText, const TRect& ADefaultRect);
 
 // Editing
 enum TReplaceFlag : unsigned { rfReplaceAll = 1u << 0, rfIgnoreCase = 1u << 1 };
 using TReplaceFlags = unsigned;
-std::u16string StringReplace(std::u16string_view Source, std::u16string_view Old, std::u16string_view New,
-                             TReplaceFlags Flags);
-std::u16string StringReplaceMulti(std::u16string_view Source, const TStringList& Olds, const TStringList& News,
-                                  TReplaceFlags Flags);
-std::u16string ReplaceFlagsText(TReplaceFlags Flags);
+std::u16string StringReplace(std::u16string_view ASource, std::u16string_view AOld, std::u16string_view ANew,
+                             TReplaceFlags AFlags);
+std::u16string StringReplaceMulti(std::u16string_view ASource, const TStringList& AOlds, const TStringList& ANews,
+                                  TReplaceFlags AFlags);
+std::u16string ReplaceFlagsText(TReplaceFlags AFlags);
 
-std::u16string IncludeTrailingChar(std::u16string_view Text, char16_t Ch);
-std::u16string ExcludeTrailingChar(std::u16string_view Text, char16_t Ch);
-std::u16string TrimBlanks(std::u16string_view Text);
-std::u16string TrimLeftBlanks(std::u16string_view Text);
-std::u16string TrimRightBlanks(std::u16string_view Text);
-bool IsBlankText(std::u16string_view Text);
-int TrimmedLength(std::u16string_view Text);
+std::u16string IncludeTrailingChar(std::u16string_view AText, char16_t ACh);
+std::u16string ExcludeTrailingChar(std::u16string_view AText, char16_t ACh);
+std::u16string TrimBlanks(std::u16string_view AText);
+std::u16string TrimLeftBlanks(std::u16string_view AText);
+std::u16string TrimRightBlanks(std::u16string_view AText);
+bool IsBlankText(std::u16string_view AText);
+int TrimmedLength(std::u16string_view AText);
 
-bool RemoveSuffix(std::u16string_view Suffix, std::u16string& Text, bool CaseSensitive, bool UnicodeCase = true);
-std::u16string WithoutSuffix(std::u16string_view Suffix, std::u16string_view Text, bool CaseSensitive,
-                             bool UnicodeCase = true);
-std::u16string WithoutSuffixes(const TStringList& Suffixes, std::u16string_view Text, bool CaseSensitive,
-                               bool UnicodeCase = true);
+bool RemoveSuffix(std::u16string_view ASuffix, std::u16string& AText, bool ACaseSensitive, bool AUnicodeCase = true);
+std::u16string WithoutSuffix(std::u16string_view ASuffix, std::u16string_view AText, bool ACaseSensitive,
+                             bool AUnicodeCase = true);
+std::u16string WithoutSuffixes(const TStringList& ASuffixes, std::u16string_view AText, bool ACaseSensitive,
+                               bool AUnicodeCase = true);
 
-std::u16string RepeatText(std::u16string_view Text, int Count);
-std::u16string Dequote(std::u16string_view Text, char16_t Quote = u'"');
-void TruncateAtNul(std::u16string& Text);
+std::u16string RepeatText(std::u16string_view AText, int ACount);
+std::u16string Dequote(std::u16string_view AText, char16_t AQuote = u'"');
+void TruncateAtNul(std::u16string& AText);
 
 // Numbers and digits. StrToIntHex raises EzbConvertError with SInvalidInteger, as does every other
 // conversion of a text or value to an integer.
 constexpr std::u16string_view SInvalidInteger = u"'%s' ist kein gültiger Integerwert";
-std::int32_t StrToIntHex(std::u16string_view Text);
-std::int32_t StrToIntHexDef(std::u16string_view Text, std::int32_t Default);
-bool IsAllDigits(std::u16string_view Text);
-int TrailingDigitsStart(std::u16string_view Text);
-std::u16string IntToText(long long Value);
+std::int32_t StrToIntHex(std::u16string_view AText);
+std::int32_t StrToIntHexDef(std::u16string_view AText, std::int32_t ADefault);
+bool IsAllDigits(std::u16string_view AText);
+int TrailingDigitsStart(std::u16string_view AText);
+std::u16string IntToText(long long AValue);
 
 // Files. The text is written in the ANSI code page (Windows-1252) without preamble.
 // Raises EzbFileError when the file cannot be created or written; a file that did not exist before
 // is not left behind half-written.
-std::u16string SaveTextToFile(std::u16string_view Text, std::u16string_view FileName);
+std::u16string SaveTextToFile(std::u16string_view AText, std::u16string_view AFileName);
 
 // The date-time pattern formatter (see zbDateUtils for the value and the locale).
-std::u16string FormatDateTimeEx(std::u16string_view Pattern, double Value);
+std::u16string FormatDateTimeEx(std::u16string_view APattern, double AValue);
 
 }  // namespace zb

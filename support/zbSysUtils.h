@@ -23,11 +23,11 @@ struct TzbSystemFacts {
   std::uint32_t Kernel32ProductVersionMS = 0;  // 0x0004005A means 4.90
 };
 
-std::u16string WindowsNameFromVersion(const TzbOSVersionInfo& V, const TzbSystemFacts& F);
-int WindowsReleaseFromVersion(const TzbOSVersionInfo& V, const TzbSystemFacts& F);
+std::u16string WindowsNameFromVersion(const TzbOSVersionInfo& AVersion, const TzbSystemFacts& AFacts);
+int WindowsReleaseFromVersion(const TzbOSVersionInfo& AVersion, const TzbSystemFacts& AFacts);
 // The "System:" text of a Windows machine: name, edition, " 64 Bit", service pack, "(major.minor.build)".
-std::u16string WindowsVersionTextFrom(const TzbOSVersionInfo& V, const TzbSystemFacts& F, std::u16string_view Edition,
-                                      bool IsNative64Bit);
+std::u16string WindowsVersionTextFrom(const TzbOSVersionInfo& AVersion, const TzbSystemFacts& AFacts,
+                                      std::u16string_view AEdition, bool AIsNative64Bit);
 
 // This system: PRETTY_NAME of os-release, " 64 Bit" on 64-bit systems, and the kernel in parentheses,
 // e.g. "Debian GNU/Linux 12 (bookworm) 64 Bit (6.1.0-28-amd64)".

@@ -16,51 +16,51 @@ constexpr std::array<char16_t, 32> Cp1252High = {0x20AC, 0x0081, 0x201A, 0x0192,
                                                  0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
                                                  0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-void AppendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+void AppendUtf8(std::string& AOut, char32_t ACp) {
+  if (ACp < 0x80) {
+    AOut += static_cast<char>(ACp);
+  } else if (ACp < 0x800) {
+    AOut += static_cast<char>(0xC0 | (ACp >> 6));
+    AOut += static_cast<char>(0x80 | (ACp & 0x3F));
+  } else if (ACp < 0x10000) {
+    AOut += static_cast<char>(0xE0 | (ACp >> 12));
+    AOut += static_cast<char>(0x80 | ((ACp >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (ACp & 0x3F));
   } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
+    AOut += static_cast<char>(0xF0 | (ACp >> 18));
+    AOut += static_cast<char>(0x80 | ((ACp >> 12) & 0x3F));
+    AOut += static_cast<char>(0x80 | ((ACp >> 6) & 0x3F));
+    AOut += static_cast<char>(0x80 | (ACp & 0x3F));
   }
 }
 
-void AppendUtf16(std::u16string& out, char32_t cp) {
-  if (cp < 0x10000) {
-    out += static_cast<char16_t>(cp);
+void AppendUtf16(std::u16string& AOut, char32_t ACp) {
+  if (ACp < 0x10000) {
+    AOut += static_cast<char16_t>(ACp);
   } else {
-    cp -= 0x10000;
-    out += static_cast<char16_t>(0xD800 + (cp >> 10));
-    out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
+    ACp -= 0x10000;
+    AOut += static_cast<char16_t>(0xD800 + (ACp >> 10));
+    AOut += static_cast<char16_t>(0xDC00 + (ACp & 0x3FF));
   }
 }
 
-bool InRange(unsigned char b, unsigned char lo, unsigned char hi) { return b >= lo && b <= hi; }
+bool InRange(unsigned char AB, unsigned char ALo, unsigned char AHi) { return AB >= ALo && AB <= AHi; }
 
 // Length of the well-formed UTF-8 sequence at s[i], or 0. Same lead and continuation
 // ranges as the detection rule, so decoding and detection agree.
 // Strict also refuses encoded surrogates (ED A0..BF), which the detection rule lets through but
 // which must not become lone surrogates in UTF-16.
-std::size_t SequenceLength(std::string_view s, std::size_t i, bool strict = false) {
-  const auto at = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-  const unsigned char b = at(i);
-  const std::size_t left = s.size() - i;
-  auto cont = [&](std::size_t k, unsigned char lo = 0x80, unsigned char hi = 0xBF) {
-    return k < left && InRange(at(i + k), lo, hi);
+std::size_t SequenceLength(std::string_view AS, std::size_t AI, bool AStrict = false) {
+  const auto at = [&](std::size_t AK) { return static_cast<unsigned char>(AS[AK]); };
+  const unsigned char b = at(AI);
+  const std::size_t left = AS.size() - AI;
+  auto cont = [&](std::size_t AK, unsigned char ALo = 0x80, unsigned char AHi = 0xBF) {
+    return AK < left && InRange(at(AI + AK), ALo, AHi);
   };
   if (b < 0x80) return 1;
   if (InRange(b, 0xC2, 0xDF)) return cont(1) ? 2 : 0;
   if (b == 0xE0) return cont(1, 0xA0, 0xBF) && cont(2) ? 3 : 0;
-  if (strict && b == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
+  if (AStrict && b == 0xED) return cont(1, 0x80, 0x9F) && cont(2) ? 3 : 0;
   if (InRange(b, 0xE1, 0xEF)) return cont(1) && cont(2) ? 3 : 0;
   if (b == 0xF0) return cont(1, 0x90, 0xBF) && cont(2) && cont(3) ? 4 : 0;
   if (InRange(b, 0xF1, 0xF3)) return cont(1) && cont(2) && cont(3) ? 4 : 0;
@@ -97,7 +97,7 @@ std::u16string Utf8ToUtf16(std::string_view AText) {
       ++i;
       continue;
     }
-    const auto b = [&](std::size_t k) { return static_cast<char32_t>(static_cast<unsigned char>(AText[i + k])); };
+    const auto b = [&](std::size_t AK) { return static_cast<char32_t>(static_cast<unsigned char>(AText[i + AK])); };
     char32_t cp = 0;
     switch (len) {
       case 1: cp = b(0); break;
@@ -161,11 +161,11 @@ std::u16string FromLatin1Bytes(std::string_view ABytes) {
   return out;
 }
 
-char16_t UnicodeUpperChar(char16_t C) {
-  if (C < 0x80) return (C >= u'a' && C <= u'z') ? static_cast<char16_t>(C - 32) : C;
-  if (C >= 0xD800 && C <= 0xDFFF) return C;  // surrogate halves have no case of their own
-  const gunichar upper = g_unichar_toupper(C);
-  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : C;
+char16_t UnicodeUpperChar(char16_t AChar) {
+  if (AChar < 0x80) return (AChar >= u'a' && AChar <= u'z') ? static_cast<char16_t>(AChar - 32) : AChar;
+  if (AChar >= 0xD800 && AChar <= 0xDFFF) return AChar;  // surrogate halves have no case of their own
+  const gunichar upper = g_unichar_toupper(AChar);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : AChar;
 }
 
 std::u16string UnicodeUpperCase(std::u16string_view AText) {

@@ -19,7 +19,7 @@ std::u16string FromAnsiBytes(std::string_view ABytes);
 std::string ToLatin1Bytes(std::u16string_view AText);
 std::u16string FromLatin1Bytes(std::string_view ABytes);
 
-char16_t UnicodeUpperChar(char16_t C);
+char16_t UnicodeUpperChar(char16_t AChar);
 std::u16string UnicodeUpperCase(std::u16string_view AText);
 // Only a..z change.
 std::u16string AsciiUpperCase(std::u16string_view AText);

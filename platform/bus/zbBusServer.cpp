@@ -12,14 +12,14 @@ namespace zb {
 
 namespace {
 
-constexpr const char* kDBusName = "org.freedesktop.DBus";
-constexpr const char* kDBusPath = "/org/freedesktop/DBus";
-constexpr guint32 kNameFlagDoNotQueue = 4;
-constexpr guint32 kNamePrimaryOwner = 1;
-constexpr guint32 kNameAlreadyOwner = 4;
+constexpr const char* DBusName = "org.freedesktop.DBus";
+constexpr const char* DBusPath = "/org/freedesktop/DBus";
+constexpr guint32 NameFlagDoNotQueue = 4;
+constexpr guint32 NamePrimaryOwner = 1;
+constexpr guint32 NameAlreadyOwner = 4;
 // Unique names are never reused on a bus, so the uid of a sender can be remembered; the bound
 // only keeps a long-lived service from collecting every client it ever saw.
-constexpr std::size_t kUidCacheLimit = 256;
+constexpr std::size_t UidCacheLimit = 256;
 
 // The D-Bus in-signature of each argument shape.
 const char* ArgsSignature(TzbBusArgs AArgs) {
@@ -164,12 +164,12 @@ struct TzbBusServer::TImpl {
     if (found == UidOf.end()) {
       TzbGError error;
       TzbGVariant reply(g_dbus_connection_call_sync(
-          Connection.get(), kDBusName, kDBusPath, kDBusName, "GetConnectionUnixUser", g_variant_new("(s)", ASender),
+          Connection.get(), DBusName, DBusPath, DBusName, "GetConnectionUnixUser", g_variant_new("(s)", ASender),
           G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr, error.Out()));
       if (!reply) return false;
       guint32 uid = 0;
       g_variant_get(reply.get(), "(u)", &uid);
-      if (UidOf.size() >= kUidCacheLimit) UidOf.clear();
+      if (UidOf.size() >= UidCacheLimit) UidOf.clear();
       found = UidOf.emplace(ASender, uid).first;
     }
     return found->second == static_cast<guint32>(getuid());
@@ -301,14 +301,14 @@ TzbBusServer::~TzbBusServer() {
 bool TzbBusServer::OwnName() {
   auto& d = *FImpl;
   TzbGError error;
-  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), kDBusName, kDBusPath, kDBusName, "RequestName",
-                                                g_variant_new("(su)", d.Names.BusName.c_str(), kNameFlagDoNotQueue),
+  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), DBusName, DBusPath, DBusName, "RequestName",
+                                                g_variant_new("(su)", d.Names.BusName.c_str(), NameFlagDoNotQueue),
                                                 G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
                                                 error.Out()));
   if (!reply) throw EzbBusError(u"Der Busname kann nicht angefordert werden: %s", {Utf8ToUtf16(error.Message())});
   guint32 result = 0;
   g_variant_get(reply.get(), "(u)", &result);
-  d.OwnsName = result == kNamePrimaryOwner || result == kNameAlreadyOwner;
+  d.OwnsName = result == NamePrimaryOwner || result == NameAlreadyOwner;
   return d.OwnsName;
 }
 
@@ -317,7 +317,7 @@ void TzbBusServer::ReleaseName() {
   if (!d.OwnsName) return;
   d.OwnsName = false;
   // The answers already given go out on the same connection before the release.
-  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), kDBusName, kDBusPath, kDBusName, "ReleaseName",
+  TzbGVariant reply(g_dbus_connection_call_sync(d.Connection.get(), DBusName, DBusPath, DBusName, "ReleaseName",
                                                 g_variant_new("(s)", d.Names.BusName.c_str()), G_VARIANT_TYPE("(u)"),
                                                 G_DBUS_CALL_FLAGS_NONE, -1, nullptr, nullptr));
   g_dbus_connection_flush_sync(d.Connection.get(), nullptr, nullptr);

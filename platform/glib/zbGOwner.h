@@ -34,12 +34,12 @@ class TzbGObject {
  public:
   TzbGObject() = default;
   explicit TzbGObject(T* AObject) noexcept : FObject(AObject) {}
-  TzbGObject(const TzbGObject& A) noexcept : FObject(A.FObject) {
+  TzbGObject(const TzbGObject& AOther) noexcept : FObject(AOther.FObject) {
     if (FObject) g_object_ref(FObject);
   }
-  TzbGObject(TzbGObject&& A) noexcept : FObject(std::exchange(A.FObject, nullptr)) {}
-  TzbGObject& operator=(TzbGObject A) noexcept {
-    std::swap(FObject, A.FObject);
+  TzbGObject(TzbGObject&& AOther) noexcept : FObject(std::exchange(AOther.FObject, nullptr)) {}
+  TzbGObject& operator=(TzbGObject AOther) noexcept {
+    std::swap(FObject, AOther.FObject);
     return *this;
   }
   ~TzbGObject() {
@@ -55,7 +55,7 @@ class TzbGObject {
   void reset(T* AObject = nullptr) noexcept { TzbGObject(AObject).swap(*this); }
   // Hands the reference to a C call that takes it over.
   T* release() noexcept { return std::exchange(FObject, nullptr); }
-  void swap(TzbGObject& A) noexcept { std::swap(FObject, A.FObject); }
+  void swap(TzbGObject& AOther) noexcept { std::swap(FObject, AOther.FObject); }
 
  private:
   T* FObject = nullptr;
@@ -144,9 +144,9 @@ class TzbSignal {
   TzbSignal() = default;
   TzbSignal(gpointer AInstance, const char* ASignal, GCallback AHandler, gpointer AData) noexcept
       : FInstance(G_OBJECT(AInstance)), FId(g_signal_connect(AInstance, ASignal, AHandler, AData)) {}
-  TzbSignal(TzbSignal&& A) noexcept : FInstance(std::move(A.FInstance)), FId(std::exchange(A.FId, 0)) {}
-  TzbSignal& operator=(TzbSignal&& A) noexcept {
-    TzbSignal(std::move(A)).Swap(*this);
+  TzbSignal(TzbSignal&& AOther) noexcept : FInstance(std::move(AOther.FInstance)), FId(std::exchange(AOther.FId, 0)) {}
+  TzbSignal& operator=(TzbSignal&& AOther) noexcept {
+    TzbSignal(std::move(AOther)).Swap(*this);
     return *this;
   }
   ~TzbSignal() { Disconnect(); }
@@ -158,9 +158,9 @@ class TzbSignal {
       g_signal_handler_disconnect(instance.get(), FId);
     FId = 0;
   }
-  void Swap(TzbSignal& A) noexcept {
-    std::swap(FInstance, A.FInstance);
-    std::swap(FId, A.FId);
+  void Swap(TzbSignal& AOther) noexcept {
+    std::swap(FInstance, AOther.FInstance);
+    std::swap(FId, AOther.FId);
   }
 
  private:
@@ -173,9 +173,9 @@ class TzbSource {
  public:
   TzbSource() = default;
   explicit TzbSource(guint AId) noexcept : FId(AId) {}
-  TzbSource(TzbSource&& A) noexcept : FId(std::exchange(A.FId, 0)) {}
-  TzbSource& operator=(TzbSource&& A) noexcept {
-    std::swap(FId, A.FId);
+  TzbSource(TzbSource&& AOther) noexcept : FId(std::exchange(AOther.FId, 0)) {}
+  TzbSource& operator=(TzbSource&& AOther) noexcept {
+    std::swap(FId, AOther.FId);
     return *this;
   }
   ~TzbSource() { Remove(); }

@@ -67,7 +67,7 @@ TzbWidths AllocateWidths(double AAvailable, const TzbWidths& ANatural, double AG
 std::string LineText(std::u16string_view AText) {
   std::u16string line(AText);
   std::replace_if(
-      line.begin(), line.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; }, u' ');
+      line.begin(), line.end(), [](char16_t AChar) { return AChar < 0x20 || AChar == 0x7F; }, u' ');
   return Utf16ToUtf8(line);
 }
 

@@ -70,7 +70,7 @@ std::pair<std::string, int> SplitCupsServer(const std::string& AServer) {
   if (AServer.starts_with('/') || colon == std::string::npos || AServer.find(':') != colon ||
       colon + 1 == AServer.size() ||
       !std::all_of(AServer.begin() + static_cast<long>(colon) + 1, AServer.end(),
-                   [](char c) { return c >= '0' && c <= '9'; }))
+                   [](char AChar) { return AChar >= '0' && AChar <= '9'; }))
     return {AServer, ippPort()};
   return {AServer.substr(0, colon), std::atoi(AServer.c_str() + colon + 1)};
 }
@@ -78,7 +78,7 @@ std::pair<std::string, int> SplitCupsServer(const std::string& AServer) {
 std::u16string PrintJobName(std::u16string_view ATitle) {
   std::u16string name(ATitle);
   std::replace_if(
-      name.begin(), name.end(), [](char16_t c) { return c < 0x20 || c == 0x7F; }, u' ');
+      name.begin(), name.end(), [](char16_t AChar) { return AChar < 0x20 || AChar == 0x7F; }, u' ');
   name = TrimBlanks(name);
   if (name.empty()) return std::u16string(UntitledJobName);
   std::string utf8 = Utf16ToUtf8(name);

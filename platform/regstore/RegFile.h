@@ -40,29 +40,29 @@ struct TRegFileKey {
 using TRegFile = std::vector<TRegFileKey>;
 
 // Accepts UTF-16LE with byte-order mark (as the registry editor writes) and UTF-8, CR LF or LF.
-TRegFile ParseRegFile(std::string_view Bytes);
+TRegFile ParseRegFile(std::string_view ABytes);
 // UTF-8 with LF, or with Utf16 the registry editor's own form: UTF-16LE with byte-order mark and CR LF.
-std::string FormatRegFile(const TRegFile& File, bool Utf16 = false);
+std::string FormatRegFile(const TRegFile& AFile, bool AUtf16 = false);
 
 // One value as a line of the format, without line end ("name"=dword:00000001).
-std::u16string FormatRegValue(const TRegFileValue& Value);
+std::u16string FormatRegValue(const TRegFileValue& AValue);
 // "[HKEY_CURRENT_USER\Software\X]"
-std::u16string FormatRegKeyName(HKEY Root, std::u16string_view Path);
+std::u16string FormatRegKeyName(HKEY ARoot, std::u16string_view APath);
 
 // The key and everything below it, in the store's order. Raises EzbRegFileError.
-TRegFile ExportKeyTree(IRegStore& Store, HKEY Root, std::u16string_view Path);
+TRegFile ExportKeyTree(IRegStore& AStore, HKEY ARoot, std::u16string_view APath);
 
 // Applies every key and value of File, or nothing: one transaction per hive, all rolled back when
 // anything fails. Raises EzbRegFileError naming the line.
-void ImportRegFile(IRegStore& Store, const TRegFile& File);
+void ImportRegFile(IRegStore& AStore, const TRegFile& AFile);
 
 // Removes a key with all its sub-keys (a root is refused).
-LSTATUS DeleteKeyTree(IRegStore& Store, HKEY Root, std::u16string_view Path);
+LSTATUS DeleteKeyTree(IRegStore& AStore, HKEY ARoot, std::u16string_view APath);
 
 // "HKCU\Software\X" or "HKEY_CURRENT_USER\Software\X" → root and path; false for an unknown root.
-bool SplitRegistryPath(std::u16string_view Text, HKEY& Root, std::u16string& Path);
+bool SplitRegistryPath(std::u16string_view AText, HKEY& ARoot, std::u16string& APath);
 
 // A short English text for a result code, for people.
-std::string RegErrorText(LSTATUS Code);
+std::string RegErrorText(LSTATUS ACode);
 
 }  // namespace zb

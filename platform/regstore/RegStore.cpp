@@ -52,12 +52,12 @@ struct TName {
   std::string Fold;
 };
 
-bool IsWellFormedUtf16(std::u16string_view S) {
-  for (std::size_t i = 0; i < S.size(); ++i) {
-    char16_t c = S[i];
+bool IsWellFormedUtf16(std::u16string_view AText) {
+  for (std::size_t i = 0; i < AText.size(); ++i) {
+    char16_t c = AText[i];
     if (c == 0) return false;
     if (c >= 0xD800 && c <= 0xDBFF) {
-      if (i + 1 >= S.size() || S[i + 1] < 0xDC00 || S[i + 1] > 0xDFFF) return false;
+      if (i + 1 >= AText.size() || AText[i + 1] < 0xDC00 || AText[i + 1] > 0xDFFF) return false;
       ++i;
     } else if (c >= 0xDC00 && c <= 0xDFFF) {
       return false;
@@ -66,11 +66,11 @@ bool IsWellFormedUtf16(std::u16string_view S) {
   return true;
 }
 
-TName MakeName(std::u16string_view S) { return {Utf16ToUtf8(S), Utf16ToUtf8(UnicodeUpperCase(S))}; }
+TName MakeName(std::u16string_view AName) { return {Utf16ToUtf8(AName), Utf16ToUtf8(UnicodeUpperCase(AName))}; }
 
-LSTATUS ParseValueName(std::u16string_view S, TName& Out) {
-  if (S.size() > MaxValueNameLength || !IsWellFormedUtf16(S)) return ERROR_INVALID_PARAMETER;
-  Out = MakeName(S);
+LSTATUS ParseValueName(std::u16string_view AName, TName& AOut) {
+  if (AName.size() > MaxValueNameLength || !IsWellFormedUtf16(AName)) return ERROR_INVALID_PARAMETER;
+  AOut = MakeName(AName);
   return ERROR_SUCCESS;
 }
 
@@ -79,25 +79,25 @@ constexpr std::size_t MaxKeyDepth = 512;
 
 // "A\B\" → A, B. Empty components, names the registry would refuse and paths deeper than
 // MaxKeyDepth are invalid.
-LSTATUS ParsePath(std::u16string_view S, std::vector<TName>& Out) {
-  Out.clear();
-  if (!S.empty() && S.back() == u'\\') S.remove_suffix(1);
-  if (S.empty()) return ERROR_SUCCESS;
+LSTATUS ParsePath(std::u16string_view APath, std::vector<TName>& AOut) {
+  AOut.clear();
+  if (!APath.empty() && APath.back() == u'\\') APath.remove_suffix(1);
+  if (APath.empty()) return ERROR_SUCCESS;
   std::size_t start = 0;
   while (true) {
-    std::size_t end = S.find(u'\\', start);
-    std::u16string_view part = S.substr(start, end == std::u16string_view::npos ? S.npos : end - start);
+    std::size_t end = APath.find(u'\\', start);
+    std::u16string_view part = APath.substr(start, end == std::u16string_view::npos ? APath.npos : end - start);
     if (part.empty() || part.size() > MaxKeyNameLength || !IsWellFormedUtf16(part)) return ERROR_INVALID_PARAMETER;
-    Out.push_back(MakeName(part));
-    if (Out.size() > MaxKeyDepth) return ERROR_INVALID_PARAMETER;
+    AOut.push_back(MakeName(part));
+    if (AOut.size() > MaxKeyDepth) return ERROR_INVALID_PARAMETER;
     if (end == std::u16string_view::npos) break;
     start = end + 1;
   }
   return ERROR_SUCCESS;
 }
 
-LSTATUS MapSqliteError(int rc) {
-  switch (rc & 0xFF) {
+LSTATUS MapSqliteError(int ARc) {
+  switch (ARc & 0xFF) {
     case SQLITE_OK:
     case SQLITE_DONE:
     case SQLITE_ROW: return ERROR_SUCCESS;
@@ -115,45 +115,45 @@ LSTATUS MapSqliteError(int rc) {
 }
 
 // The system's rights vocabulary, reduced to the bits a key grant can hold.
-REGSAM NormalizeAccess(REGSAM A) {
-  constexpr REGSAM GenericRead = 0x80000000u, GenericWrite = 0x40000000u, GenericExecute = 0x20000000u,
-                   GenericAll = 0x10000000u;
-  REGSAM r = A & KEY_ALL_ACCESS;
-  if (A & (GenericRead | GenericExecute)) r |= KEY_READ;
-  if (A & GenericWrite) r |= KEY_WRITE;
-  if (A & GenericAll) r |= KEY_ALL_ACCESS;
+REGSAM NormalizeAccess(REGSAM AAccess) {
+  constexpr REGSAM genericRead = 0x80000000u, genericWrite = 0x40000000u, genericExecute = 0x20000000u,
+                   genericAll = 0x10000000u;
+  REGSAM r = AAccess & KEY_ALL_ACCESS;
+  if (AAccess & (genericRead | genericExecute)) r |= KEY_READ;
+  if (AAccess & genericWrite) r |= KEY_WRITE;
+  if (AAccess & genericAll) r |= KEY_ALL_ACCESS;
   return r;
 }
 
-bool Grants(REGSAM Granted, REGSAM Requested) { return (NormalizeAccess(Requested) & ~Granted) == 0; }
+bool Grants(REGSAM AGranted, REGSAM ARequested) { return (NormalizeAccess(ARequested) & ~AGranted) == 0; }
 
-bool IsPredefinedRoot(HKEY K) { return K >= HKEY_CLASSES_ROOT && K <= HKEY_DYN_DATA; }
+bool IsPredefinedRoot(HKEY AKey) { return AKey >= HKEY_CLASSES_ROOT && AKey <= HKEY_DYN_DATA; }
 
-bool ModeAllowsWrite(const std::string& Path) {
+bool ModeAllowsWrite(const std::string& APath) {
   struct stat st {};
-  if (::stat(Path.c_str(), &st) != 0) return false;
-  if (::access(Path.c_str(), W_OK) != 0) return false;
+  if (::stat(APath.c_str(), &st) != 0) return false;
+  if (::access(APath.c_str(), W_OK) != 0) return false;
   // root passes access() for everything; a file whose mode forbids writing stays read-only even then.
   return ::geteuid() != 0 || (st.st_mode & 0222) != 0;
 }
 
-std::string DirOf(const std::string& Path) {
-  auto p = Path.rfind('/');
+std::string DirOf(const std::string& APath) {
+  auto p = APath.rfind('/');
   if (p == std::string::npos) return ".";
-  return p == 0 ? "/" : Path.substr(0, p);
+  return p == 0 ? "/" : APath.substr(0, p);
 }
 
-bool MakeFolders(const std::string& Dir, mode_t Mode) {
-  if (Dir.empty()) return false;
+bool MakeFolders(const std::string& ADir, mode_t AMode) {
+  if (ADir.empty()) return false;
   struct stat st {};
-  if (::stat(Dir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-  if (!MakeFolders(DirOf(Dir), Mode) && DirOf(Dir) != Dir) return false;
-  return ::mkdir(Dir.c_str(), Mode) == 0 || errno == EEXIST;
+  if (::stat(ADir.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  if (!MakeFolders(DirOf(ADir), AMode) && DirOf(ADir) != ADir) return false;
+  return ::mkdir(ADir.c_str(), AMode) == 0 || errno == EEXIST;
 }
 
-std::string UriEscape(const std::string& Path) {
+std::string UriEscape(const std::string& APath) {
   std::string r;
-  for (unsigned char c : Path) {
+  for (unsigned char c : APath) {
     if (c == '%' || c == '?' || c == '#' || c < 0x21 || c >= 0x7F) {
       char buf[4];
       std::snprintf(buf, sizeof buf, "%%%02X", c);
@@ -188,14 +188,14 @@ struct THive {
     return rc;
   }
 
-  int Exec(const char* Sql) { return sqlite3_exec(Db(), Sql, nullptr, nullptr, nullptr); }
+  int Exec(const char* ASql) { return sqlite3_exec(Db(), ASql, nullptr, nullptr, nullptr); }
 
-  sqlite3_stmt* Prepare(const char* Sql) {
-    auto it = Stmts.find(Sql);
+  sqlite3_stmt* Prepare(const char* ASql) {
+    auto it = Stmts.find(ASql);
     if (it != Stmts.end()) return it->second.get();
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v3(Db(), Sql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
-    Stmts.emplace(Sql, st);
+    if (sqlite3_prepare_v3(Db(), ASql, -1, SQLITE_PREPARE_PERSISTENT, &st, nullptr) != SQLITE_OK) return nullptr;
+    Stmts.emplace(ASql, st);
     return st;
   }
 };
@@ -203,7 +203,8 @@ struct THive {
 // A prepared statement in use; reset when the scope ends so it never holds a read snapshot.
 class TQuery {
  public:
-  TQuery(THive& H, const char* Sql) : FStmt(H.Prepare(Sql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(H.Db())) {}
+  TQuery(THive& AH, const char* ASql)
+      : FStmt(AH.Prepare(ASql)), FPrepareRc(FStmt ? SQLITE_OK : sqlite3_errcode(AH.Db())) {}
   ~TQuery() {
     if (FStmt) {
       sqlite3_reset(FStmt);
@@ -215,27 +216,27 @@ class TQuery {
 
   bool Ok() const { return FStmt != nullptr; }
   int PrepareRc() const { return FPrepareRc; }
-  TQuery& Bind(int I, std::int64_t V) {
-    sqlite3_bind_int64(FStmt, I, V);
+  TQuery& Bind(int AIndex, std::int64_t AValue) {
+    sqlite3_bind_int64(FStmt, AIndex, AValue);
     return *this;
   }
-  TQuery& Bind(int I, const std::string& V) {
-    sqlite3_bind_text(FStmt, I, V.data(), static_cast<int>(V.size()), SQLITE_TRANSIENT);
+  TQuery& Bind(int AIndex, const std::string& AValue) {
+    sqlite3_bind_text(FStmt, AIndex, AValue.data(), static_cast<int>(AValue.size()), SQLITE_TRANSIENT);
     return *this;
   }
-  TQuery& BindBlob(int I, const void* D, std::uint32_t N) {
-    static const char Empty = 0;
-    sqlite3_bind_blob(FStmt, I, N ? D : &Empty, static_cast<int>(N), SQLITE_TRANSIENT);
+  TQuery& BindBlob(int AIndex, const void* AData, std::uint32_t ASize) {
+    static const char empty = 0;
+    sqlite3_bind_blob(FStmt, AIndex, ASize ? AData : &empty, static_cast<int>(ASize), SQLITE_TRANSIENT);
     return *this;
   }
   int Step() { return sqlite3_step(FStmt); }
-  std::int64_t Int(int C) { return sqlite3_column_int64(FStmt, C); }
-  std::string Text(int C) {
-    auto p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, C));
-    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, C))) : std::string();
+  std::int64_t Int(int AColumn) { return sqlite3_column_int64(FStmt, AColumn); }
+  std::string Text(int AColumn) {
+    auto p = reinterpret_cast<const char*>(sqlite3_column_text(FStmt, AColumn));
+    return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(FStmt, AColumn))) : std::string();
   }
-  const void* Blob(int C) { return sqlite3_column_blob(FStmt, C); }
-  int Bytes(int C) { return sqlite3_column_bytes(FStmt, C); }
+  const void* Blob(int AColumn) { return sqlite3_column_blob(FStmt, AColumn); }
+  int Bytes(int AColumn) { return sqlite3_column_bytes(FStmt, AColumn); }
 
  private:
   sqlite3_stmt* FStmt;
@@ -245,7 +246,7 @@ class TQuery {
 // One write: its own IMMEDIATE transaction, or a savepoint inside a caller's transaction.
 class TWriteTx {
  public:
-  explicit TWriteTx(THive& H) : FHive(H) {
+  explicit TWriteTx(THive& AHive) : FHive(AHive) {
     FRc = FHive.Exec(FHive.Batch > 0 ? "SAVEPOINT regop" : "BEGIN IMMEDIATE");
     FOpen = FRc == SQLITE_OK;
   }
@@ -279,7 +280,7 @@ class TWriteTx {
 // Several reads that must see one state.
 class TReadTx {
  public:
-  explicit TReadTx(THive& H) : FHive(H), FOwn(H.Batch == 0) {
+  explicit TReadTx(THive& AHive) : FHive(AHive), FOwn(AHive.Batch == 0) {
     if (FOwn) FOwn = FHive.Exec("BEGIN") == SQLITE_OK;
   }
   ~TReadTx() {
@@ -310,113 +311,118 @@ struct TRef {
   THandle* Handle = nullptr;  // null for a predefined root
 };
 
-std::int64_t DataVersion(THive& H) {
-  TQuery q(H, "PRAGMA data_version");
+std::int64_t DataVersion(THive& AHive) {
+  TQuery q(AHive, "PRAGMA data_version");
   if (!q.Ok() || q.Step() != SQLITE_ROW) return -2;
   return q.Int(0);
 }
 
-LSTATUS KeyExistsById(THive& H, std::int64_t Id) {
-  TQuery q(H, "SELECT 1 FROM keys WHERE id=?1");
+LSTATUS KeyExistsById(THive& AHive, std::int64_t AId) {
+  TQuery q(AHive, "SELECT 1 FROM keys WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-  int rc = q.Bind(1, Id).Step();
+  int rc = q.Bind(1, AId).Step();
   if (rc == SQLITE_ROW) return ERROR_SUCCESS;
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   return MapSqliteError(rc);
 }
 
-LSTATUS KeyGrant(THive& H, std::int64_t Id, REGSAM& Grant) {
-  TQuery q(H, "SELECT grant_mask FROM keys WHERE id=?1");
+LSTATUS KeyGrant(THive& AHive, std::int64_t AId, REGSAM& AGrant) {
+  TQuery q(AHive, "SELECT grant_mask FROM keys WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-  int rc = q.Bind(1, Id).Step();
+  int rc = q.Bind(1, AId).Step();
   if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
   if (rc != SQLITE_ROW) return MapSqliteError(rc);
-  Grant = static_cast<REGSAM>(q.Int(0)) & H.Grant;
+  AGrant = static_cast<REGSAM>(q.Int(0)) & AHive.Grant;
   return ERROR_SUCCESS;
 }
 
 // Follows Names from Start as far as the keys exist. Found counts the components that exist;
 // Id and Grant describe the deepest key reached.
-LSTATUS Walk(THive& H, std::int64_t Start, const std::vector<TName>& Names, std::size_t& Found, std::int64_t& Id,
-             REGSAM& Grant) {
-  Found = 0;
-  Id = Start;
-  if (LSTATUS e = KeyGrant(H, Start, Grant)) return e;
-  for (const TName& n : Names) {
-    TQuery q(H, "SELECT id, grant_mask FROM keys WHERE parent=?1 AND fold=?2");
+LSTATUS Walk(THive& AHive, std::int64_t AStart, const std::vector<TName>& ANames, std::size_t& AFound,
+             std::int64_t& AId, REGSAM& AGrant) {
+  AFound = 0;
+  AId = AStart;
+  if (LSTATUS e = KeyGrant(AHive, AStart, AGrant)) return e;
+  for (const TName& n : ANames) {
+    TQuery q(AHive, "SELECT id, grant_mask FROM keys WHERE parent=?1 AND fold=?2");
     if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-    int rc = q.Bind(1, Id).Bind(2, n.Fold).Step();
+    int rc = q.Bind(1, AId).Bind(2, n.Fold).Step();
     if (rc == SQLITE_DONE) return ERROR_SUCCESS;
     if (rc != SQLITE_ROW) return MapSqliteError(rc);
-    Id = q.Int(0);
-    Grant = static_cast<REGSAM>(q.Int(1)) & H.Grant;
-    ++Found;
+    AId = q.Int(0);
+    AGrant = static_cast<REGSAM>(q.Int(1)) & AHive.Grant;
+    ++AFound;
   }
   return ERROR_SUCCESS;
 }
 
 // The existing key at Names below Start; ERROR_FILE_NOT_FOUND when a part of the path is missing.
-LSTATUS FindKey(THive& H, std::int64_t Start, const std::vector<TName>& Names, std::int64_t& Id, REGSAM& Grant) {
+LSTATUS FindKey(THive& AHive, std::int64_t AStart, const std::vector<TName>& ANames, std::int64_t& AId,
+                REGSAM& AGrant) {
   std::size_t found = 0;
-  if (LSTATUS e = Walk(H, Start, Names, found, Id, Grant)) return e;
-  return found < Names.size() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
+  if (LSTATUS e = Walk(AHive, AStart, ANames, found, AId, AGrant)) return e;
+  return found < ANames.size() ? ERROR_FILE_NOT_FOUND : ERROR_SUCCESS;
 }
 
-LSTATUS TouchKey(THive& H, std::int64_t Id) {
-  TQuery q(H, "UPDATE keys SET write_time=?2 WHERE id=?1");
+LSTATUS TouchKey(THive& AHive, std::int64_t AId) {
+  TQuery q(AHive, "UPDATE keys SET write_time=?2 WHERE id=?1");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-  return MapSqliteError(q.Bind(1, Id).Bind(2, static_cast<std::int64_t>(FileTimeNow())).Step());
+  return MapSqliteError(q.Bind(1, AId).Bind(2, static_cast<std::int64_t>(FileTimeNow())).Step());
 }
 
-LSTATUS InsertKey(THive& H, std::int64_t Parent, const TName& N, std::int64_t& Id) {
-  TQuery q(H, "INSERT INTO keys(parent, name, fold, write_time) VALUES(?1, ?2, ?3, ?4)");
+LSTATUS InsertKey(THive& AHive, std::int64_t AParent, const TName& AName, std::int64_t& AId) {
+  TQuery q(AHive, "INSERT INTO keys(parent, name, fold, write_time) VALUES(?1, ?2, ?3, ?4)");
   if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-  int rc = q.Bind(1, Parent).Bind(2, N.Utf8).Bind(3, N.Fold).Bind(4, static_cast<std::int64_t>(FileTimeNow())).Step();
+  int rc = q.Bind(1, AParent)
+               .Bind(2, AName.Utf8)
+               .Bind(3, AName.Fold)
+               .Bind(4, static_cast<std::int64_t>(FileTimeNow()))
+               .Step();
   if (rc != SQLITE_DONE) return MapSqliteError(rc);
-  Id = sqlite3_last_insert_rowid(H.Db());
-  return TouchKey(H, Parent);
+  AId = sqlite3_last_insert_rowid(AHive.Db());
+  return TouchKey(AHive, AParent);
 }
 
-LSTATUS InitSchema(THive& H, const std::vector<std::string>& Roots) {
+LSTATUS InitSchema(THive& AHive, const std::vector<std::string>& ARoots) {
   char pragmas[160];
   std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id=%d; PRAGMA user_version=%d;", HiveApplicationId,
                 HiveSchemaVersion);
-  if (int rc = H.Exec("PRAGMA journal_mode=WAL")) return MapSqliteError(rc);
-  if (int rc = H.Exec("BEGIN IMMEDIATE")) return MapSqliteError(rc);
-  int rc = H.Exec(pragmas);
-  if (rc == SQLITE_OK) rc = H.Exec(SchemaSql);
-  for (const std::string& r : Roots) {
+  if (int rc = AHive.Exec("PRAGMA journal_mode=WAL")) return MapSqliteError(rc);
+  if (int rc = AHive.Exec("BEGIN IMMEDIATE")) return MapSqliteError(rc);
+  int rc = AHive.Exec(pragmas);
+  if (rc == SQLITE_OK) rc = AHive.Exec(SchemaSql);
+  for (const std::string& r : ARoots) {
     if (rc != SQLITE_OK) break;
-    TQuery q(H, "INSERT INTO keys(parent, name, fold, write_time) VALUES(0, ?1, ?1, ?2)");
+    TQuery q(AHive, "INSERT INTO keys(parent, name, fold, write_time) VALUES(0, ?1, ?1, ?2)");
     rc = q.Ok() ? q.Bind(1, r).Bind(2, static_cast<std::int64_t>(FileTimeNow())).Step() : q.PrepareRc();
     if (rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc != SQLITE_OK) {
-    H.Exec("ROLLBACK");
+    AHive.Exec("ROLLBACK");
     return MapSqliteError(rc);
   }
-  return MapSqliteError(H.Exec("COMMIT"));
+  return MapSqliteError(AHive.Exec("COMMIT"));
 }
 
-std::string SqliteMessage(sqlite3* Db, int Rc) {
-  return Db ? std::string(sqlite3_errmsg(Db)) : std::string(sqlite3_errstr(Rc));
+std::string SqliteMessage(sqlite3* ADb, int ARc) {
+  return ADb ? std::string(sqlite3_errmsg(ADb)) : std::string(sqlite3_errstr(ARc));
 }
 
-void SetupConnection(THive& H) {
-  sqlite3_busy_timeout(H.Db(), BusyTimeoutMs);
-  sqlite3_extended_result_codes(H.Db(), 1);
+void SetupConnection(THive& AH) {
+  sqlite3_busy_timeout(AH.Db(), BusyTimeoutMs);
+  sqlite3_extended_result_codes(AH.Db(), 1);
 }
 
 // Opens an existing file. Anything unexpected leaves the file exactly as it was and the hive closed.
-std::shared_ptr<THive> OpenExisting(const std::string& Path, bool Writable, std::string& Error) {
+std::shared_ptr<THive> OpenExisting(const std::string& APath, bool AWritable, std::string& AError) {
   auto h = std::make_shared<THive>();
-  h->Path = Path;
-  h->ReadOnly = !Writable;
-  h->Grant = Writable ? KEY_ALL_ACCESS : KEY_READ;
-  int flags = (Writable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
-  int rc = h->Open(Path.c_str(), flags);
+  h->Path = APath;
+  h->ReadOnly = !AWritable;
+  h->Grant = AWritable ? KEY_ALL_ACCESS : KEY_READ;
+  int flags = (AWritable ? SQLITE_OPEN_READWRITE : SQLITE_OPEN_READONLY) | SQLITE_OPEN_NOMUTEX;
+  int rc = h->Open(APath.c_str(), flags);
   if (rc != SQLITE_OK) {
-    Error = SqliteMessage(h->Db(), rc);
+    AError = SqliteMessage(h->Db(), rc);
     return nullptr;
   }
   SetupConnection(*h);
@@ -434,31 +440,31 @@ std::shared_ptr<THive> OpenExisting(const std::string& Path, bool Writable, std:
     return {};
   };
   std::string bad = check();
-  if (!bad.empty() && !Writable && sqlite3_errcode(h->Db()) == SQLITE_CANTOPEN) {
+  if (!bad.empty() && !AWritable && sqlite3_errcode(h->Db()) == SQLITE_CANTOPEN) {
     // A read-only folder cannot take the WAL index; nobody can write there, so read it as immutable.
     h = std::make_shared<THive>();
-    h->Path = Path;
+    h->Path = APath;
     h->ReadOnly = true;
     h->Grant = KEY_READ;
-    std::string uri = "file:" + UriEscape(Path) + "?immutable=1";
+    std::string uri = "file:" + UriEscape(APath) + "?immutable=1";
     rc = h->Open(uri.c_str(), SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) {
-      Error = SqliteMessage(h->Db(), rc);
+      AError = SqliteMessage(h->Db(), rc);
       return nullptr;
     }
     SetupConnection(*h);
     bad = check();
   }
   if (!bad.empty()) {
-    Error = bad;
+    AError = bad;
     return nullptr;
   }
-  if (Writable) {
+  if (AWritable) {
     h->Exec("PRAGMA journal_mode=WAL");
     h->Exec("PRAGMA synchronous=NORMAL");
   }
   struct stat st {};
-  if (::stat(Path.c_str(), &st) == 0) {
+  if (::stat(APath.c_str(), &st) == 0) {
     h->Dev = st.st_dev;
     h->Ino = st.st_ino;
   }
@@ -467,17 +473,18 @@ std::shared_ptr<THive> OpenExisting(const std::string& Path, bool Writable, std:
 
 // A new hive is built under a temporary name and linked into place, so no reader ever sees a
 // half-made file and two processes creating it at once end up with the same one.
-bool CreateHiveFile(const std::string& Path, const std::vector<std::string>& Roots, mode_t Mode, std::string& Error) {
-  std::string tmpl = Path + ".new-XXXXXX";
+bool CreateHiveFile(const std::string& APath, const std::vector<std::string>& ARoots, mode_t AMode,
+                    std::string& AError) {
+  std::string tmpl = APath + ".new-XXXXXX";
   std::vector<char> name(tmpl.begin(), tmpl.end());
   name.push_back('\0');
   {
     const TzbFd made(::mkstemp(name.data()));
     if (!made) {
-      Error = std::string("cannot create ") + Path + ": " + std::strerror(errno);
+      AError = std::string("cannot create ") + APath + ": " + std::strerror(errno);
       return false;
     }
-    ::fchmod(made.get(), Mode);
+    ::fchmod(made.get(), AMode);
   }
   std::string tmp(name.data());
   bool ok = false;
@@ -487,20 +494,20 @@ bool CreateHiveFile(const std::string& Path, const std::vector<std::string>& Roo
     int rc = h.Open(tmp.c_str(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (rc == SQLITE_OK) {
       SetupConnection(h);
-      LSTATUS e = InitSchema(h, Roots);
+      LSTATUS e = InitSchema(h, ARoots);
       ok = e == ERROR_SUCCESS;
-      if (!ok) Error = SqliteMessage(h.Db(), rc);
+      if (!ok) AError = SqliteMessage(h.Db(), rc);
     } else {
-      Error = SqliteMessage(h.Db(), rc);
+      AError = SqliteMessage(h.Db(), rc);
     }
   }
   if (ok) {
     if (const TzbFd written(::open(tmp.c_str(), O_RDONLY | O_CLOEXEC)); written) ::fsync(written.get());
-    if (::link(tmp.c_str(), Path.c_str()) != 0 && errno != EEXIST) {
-      Error = std::string("cannot create ") + Path + ": " + std::strerror(errno);
+    if (::link(tmp.c_str(), APath.c_str()) != 0 && errno != EEXIST) {
+      AError = std::string("cannot create ") + APath + ": " + std::strerror(errno);
       ok = false;
     }
-    if (const TzbFd folder(::open(DirOf(Path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder)
+    if (const TzbFd folder(::open(DirOf(APath).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); folder)
       ::fsync(folder.get());
   }
   ::unlink(tmp.c_str());
@@ -509,9 +516,9 @@ bool CreateHiveFile(const std::string& Path, const std::vector<std::string>& Roo
   return ok;
 }
 
-std::string EnvOr(const char* Name, const std::string& Default) {
-  const char* v = std::getenv(Name);
-  return v && *v ? std::string(v) : Default;
+std::string EnvOr(const char* AName, const std::string& ADefault) {
+  const char* v = std::getenv(AName);
+  return v && *v ? std::string(v) : ADefault;
 }
 
 std::string UserHivePath() {
@@ -527,37 +534,37 @@ const std::vector<std::string> MachineRoots = {"HKEY_LOCAL_MACHINE", "HKEY_CLASS
 
 class TSqliteRegStore final : public IRegStore {
  public:
-  LSTATUS OpenKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) override {
+  LSTATUS OpenKey(HKEY ABase, std::u16string_view ASubKey, REGSAM ACcess, HKEY& AResult) override {
     std::lock_guard lock(FMutex);
-    Result = 0;
+    AResult = 0;
     std::vector<TName> names;
-    if (LSTATUS e = ParsePath(SubKey, names)) return e;
+    if (LSTATUS e = ParsePath(ASubKey, names)) return e;
     TRef ref;
     // Opening a root for writing is what makes a fresh user's store file appear.
-    bool forWriting = (NormalizeAccess(Access) & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
-    if (LSTATUS e = Lookup(Base, ref, names.empty() && forWriting)) return e;
+    bool forWriting = (NormalizeAccess(ACcess) & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY)) != 0;
+    if (LSTATUS e = Lookup(ABase, ref, names.empty() && forWriting)) return e;
     std::int64_t id = 0;
     REGSAM grant = 0;
     if (LSTATUS e = FindKey(*ref.Hive, ref.Key, names, id, grant)) return e;
-    if (!Grants(grant, Access)) return ERROR_ACCESS_DENIED;
-    return NewHandle(ref.Hive, id, NormalizeAccess(Access), Result);
+    if (!Grants(grant, ACcess)) return ERROR_ACCESS_DENIED;
+    return NewHandle(ref.Hive, id, NormalizeAccess(ACcess), AResult);
   }
 
-  LSTATUS CreateKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) override {
+  LSTATUS CreateKey(HKEY ABase, std::u16string_view ASubKey, REGSAM ACcess, HKEY& AResult) override {
     std::lock_guard lock(FMutex);
-    Result = 0;
+    AResult = 0;
     std::vector<TName> names;
-    if (LSTATUS e = ParsePath(SubKey, names)) return e;
+    if (LSTATUS e = ParsePath(ASubKey, names)) return e;
     TRef ref;
-    if (LSTATUS e = Lookup(Base, ref, true)) return e;
+    if (LSTATUS e = Lookup(ABase, ref, true)) return e;
     THive& h = *ref.Hive;
     std::size_t found = 0;
     std::int64_t id = 0;
     REGSAM grant = 0;
     if (LSTATUS e = Walk(h, ref.Key, names, found, id, grant)) return e;
     if (found == names.size()) {  // nothing to create: an open, also on a read-only hive
-      if (!Grants(grant, Access)) return ERROR_ACCESS_DENIED;
-      return NewHandle(ref.Hive, id, NormalizeAccess(Access), Result);
+      if (!Grants(grant, ACcess)) return ERROR_ACCESS_DENIED;
+      return NewHandle(ref.Hive, id, NormalizeAccess(ACcess), AResult);
     }
     TWriteTx tx(h);
     if (LSTATUS e = tx.Status()) return e;
@@ -565,27 +572,27 @@ class TSqliteRegStore final : public IRegStore {
     REGSAM baseRight = found == 0 && ref.Handle ? ref.Access : KEY_ALL_ACCESS;
     if (found < names.size()) {
       if (!(grant & KEY_CREATE_SUB_KEY) || !(baseRight & KEY_CREATE_SUB_KEY)) return ERROR_ACCESS_DENIED;
-      if (!Grants(h.Grant, Access)) return ERROR_ACCESS_DENIED;
+      if (!Grants(h.Grant, ACcess)) return ERROR_ACCESS_DENIED;
       for (std::size_t i = found; i < names.size(); ++i) {
         if (LSTATUS e = InsertKey(h, id, names[i], id)) return e;
       }
-    } else if (!Grants(grant, Access)) {
+    } else if (!Grants(grant, ACcess)) {
       return ERROR_ACCESS_DENIED;
     }
     if (LSTATUS e = tx.Commit()) return e;
-    return NewHandle(ref.Hive, id, NormalizeAccess(Access), Result);
+    return NewHandle(ref.Hive, id, NormalizeAccess(ACcess), AResult);
   }
 
-  LSTATUS CloseKey(HKEY Key) override {
+  LSTATUS CloseKey(HKEY AKey) override {
     std::lock_guard lock(FMutex);
-    if (IsPredefinedRoot(Key)) return ERROR_SUCCESS;
-    return FHandles.erase(Key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    if (IsPredefinedRoot(AKey)) return ERROR_SUCCESS;
+    return FHandles.erase(AKey) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
   }
 
-  LSTATUS FlushKey(HKEY Key) override {
+  LSTATUS FlushKey(HKEY AKey) override {
     std::lock_guard lock(FMutex);
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     THive& h = *ref.Hive;
     if (h.ReadOnly || h.Batch > 0) return ERROR_SUCCESS;
     // A commit with full sync writes out the whole WAL, and with it every earlier commit.
@@ -604,12 +611,12 @@ class TSqliteRegStore final : public IRegStore {
     return result;
   }
 
-  LSTATUS DeleteKey(HKEY Base, std::u16string_view SubKey) override {
+  LSTATUS DeleteKey(HKEY ABase, std::u16string_view ASubKey) override {
     std::lock_guard lock(FMutex);
     std::vector<TName> names;
-    if (LSTATUS e = ParsePath(SubKey, names)) return e;
+    if (LSTATUS e = ParsePath(ASubKey, names)) return e;
     TRef ref;
-    if (LSTATUS e = Lookup(Base, ref, false)) return e;
+    if (LSTATUS e = Lookup(ABase, ref, false)) return e;
     THive& h = *ref.Hive;
     TWriteTx tx(h);
     if (LSTATUS e = tx.Status()) return e;
@@ -645,12 +652,12 @@ class TSqliteRegStore final : public IRegStore {
     return tx.Commit();
   }
 
-  LSTATUS DeleteValue(HKEY Key, std::u16string_view Name) override {
+  LSTATUS DeleteValue(HKEY AKey, std::u16string_view AName) override {
     std::lock_guard lock(FMutex);
     TName n;
-    if (LSTATUS e = ParseValueName(Name, n)) return e;
+    if (LSTATUS e = ParseValueName(AName, n)) return e;
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     if (!(ref.Access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     THive& h = *ref.Hive;
     TWriteTx tx(h);
@@ -666,11 +673,11 @@ class TSqliteRegStore final : public IRegStore {
     return tx.Commit();
   }
 
-  LSTATUS QueryInfoKey(HKEY Key, TRegStoreKeyInfo& Info) override {
+  LSTATUS QueryInfoKey(HKEY AKey, TRegStoreKeyInfo& AInfo) override {
     std::lock_guard lock(FMutex);
-    Info = {};
+    AInfo = {};
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     if (!(ref.Access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     THive& h = *ref.Hive;
     TReadTx tx(h);
@@ -680,7 +687,7 @@ class TSqliteRegStore final : public IRegStore {
       int rc = q.Bind(1, ref.Key).Step();
       if (rc == SQLITE_DONE) return ERROR_KEY_DELETED;
       if (rc != SQLITE_ROW) return MapSqliteError(rc);
-      Info.LastWriteTime = static_cast<std::uint64_t>(q.Int(0));
+      AInfo.LastWriteTime = static_cast<std::uint64_t>(q.Int(0));
     }
     {
       TQuery q(h, "SELECT name FROM keys WHERE parent=?1");
@@ -688,8 +695,8 @@ class TSqliteRegStore final : public IRegStore {
       q.Bind(1, ref.Key);
       int rc;
       while ((rc = q.Step()) == SQLITE_ROW) {
-        ++Info.SubKeys;
-        Info.MaxSubKeyLen = std::max<std::uint32_t>(Info.MaxSubKeyLen, Utf8ToUtf16(q.Text(0)).size());
+        ++AInfo.SubKeys;
+        AInfo.MaxSubKeyLen = std::max<std::uint32_t>(AInfo.MaxSubKeyLen, Utf8ToUtf16(q.Text(0)).size());
       }
       if (rc != SQLITE_DONE) return MapSqliteError(rc);
     }
@@ -699,30 +706,30 @@ class TSqliteRegStore final : public IRegStore {
       q.Bind(1, ref.Key);
       int rc;
       while ((rc = q.Step()) == SQLITE_ROW) {
-        ++Info.Values;
-        Info.MaxValueNameLen = std::max<std::uint32_t>(Info.MaxValueNameLen, Utf8ToUtf16(q.Text(0)).size());
-        Info.MaxValueLen = std::max<std::uint32_t>(Info.MaxValueLen, static_cast<std::uint32_t>(q.Int(1)));
+        ++AInfo.Values;
+        AInfo.MaxValueNameLen = std::max<std::uint32_t>(AInfo.MaxValueNameLen, Utf8ToUtf16(q.Text(0)).size());
+        AInfo.MaxValueLen = std::max<std::uint32_t>(AInfo.MaxValueLen, static_cast<std::uint32_t>(q.Int(1)));
       }
       if (rc != SQLITE_DONE) return MapSqliteError(rc);
     }
     return ERROR_SUCCESS;
   }
 
-  LSTATUS EnumKey(HKEY Key, std::uint32_t Index, std::u16string& Name, std::uint32_t BufferChars) override {
-    return Enumerate(Key, Index, Name, BufferChars, true);
+  LSTATUS EnumKey(HKEY AKey, std::uint32_t AIndex, std::u16string& AName, std::uint32_t ABufferChars) override {
+    return Enumerate(AKey, AIndex, AName, ABufferChars, true);
   }
 
-  LSTATUS EnumValue(HKEY Key, std::uint32_t Index, std::u16string& Name, std::uint32_t BufferChars) override {
-    return Enumerate(Key, Index, Name, BufferChars, false);
+  LSTATUS EnumValue(HKEY AKey, std::uint32_t AIndex, std::u16string& AName, std::uint32_t ABufferChars) override {
+    return Enumerate(AKey, AIndex, AName, ABufferChars, false);
   }
 
-  LSTATUS QueryValue(HKEY Key, std::u16string_view Name, std::uint32_t* Type, void* Data,
-                     std::uint32_t* Size) override {
+  LSTATUS QueryValue(HKEY AKey, std::u16string_view AName, std::uint32_t* AType, void* AData,
+                     std::uint32_t* ASize) override {
     std::lock_guard lock(FMutex);
     TName n;
-    if (LSTATUS e = ParseValueName(Name, n)) return e;
+    if (LSTATUS e = ParseValueName(AName, n)) return e;
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     if (!(ref.Access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
     THive& h = *ref.Hive;
     TQuery q(h, "SELECT type, data FROM vals WHERE key=?1 AND fold=?2");
@@ -733,28 +740,28 @@ class TSqliteRegStore final : public IRegStore {
       return e ? e : ERROR_FILE_NOT_FOUND;
     }
     if (rc != SQLITE_ROW) return MapSqliteError(rc);
-    if (Type) *Type = static_cast<std::uint32_t>(q.Int(0));
+    if (AType) *AType = static_cast<std::uint32_t>(q.Int(0));
     auto len = static_cast<std::uint32_t>(q.Bytes(1));
-    if (Data) {
-      if (!Size) return ERROR_INVALID_PARAMETER;
-      if (*Size < len) {
-        *Size = len;
+    if (AData) {
+      if (!ASize) return ERROR_INVALID_PARAMETER;
+      if (*ASize < len) {
+        *ASize = len;
         return ERROR_MORE_DATA;
       }
-      if (len) std::memcpy(Data, q.Blob(1), len);
+      if (len) std::memcpy(AData, q.Blob(1), len);
     }
-    if (Size) *Size = len;
+    if (ASize) *ASize = len;
     return ERROR_SUCCESS;
   }
 
-  LSTATUS SetValue(HKEY Key, std::u16string_view Name, std::uint32_t Type, const void* Data,
-                   std::uint32_t Size) override {
+  LSTATUS SetValue(HKEY AKey, std::u16string_view AName, std::uint32_t AType, const void* AData,
+                   std::uint32_t ASize) override {
     std::lock_guard lock(FMutex);
     TName n;
-    if (LSTATUS e = ParseValueName(Name, n)) return e;
-    if (Size && !Data) return ERROR_INVALID_PARAMETER;
+    if (LSTATUS e = ParseValueName(AName, n)) return e;
+    if (ASize && !AData) return ERROR_INVALID_PARAMETER;
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     if (!(ref.Access & KEY_SET_VALUE)) return ERROR_ACCESS_DENIED;
     THive& h = *ref.Hive;
     TWriteTx tx(h);
@@ -769,20 +776,20 @@ class TSqliteRegStore final : public IRegStore {
       q.Bind(1, ref.Key)
           .Bind(2, n.Utf8)
           .Bind(3, n.Fold)
-          .Bind(4, static_cast<std::int64_t>(Type))
-          .BindBlob(5, Data, Size);
+          .Bind(4, static_cast<std::int64_t>(AType))
+          .BindBlob(5, AData, ASize);
       if (int rc = q.Step(); rc != SQLITE_DONE) return MapSqliteError(rc);
     }
     if (LSTATUS e = TouchKey(h, ref.Key)) return e;
     return tx.Commit();
   }
 
-  LSTATUS SetKeyGrant(HKEY Base, std::u16string_view SubKey, REGSAM Grant) override {
+  LSTATUS SetKeyGrant(HKEY ABase, std::u16string_view ASubKey, REGSAM AGrant) override {
     std::lock_guard lock(FMutex);
     std::vector<TName> names;
-    if (LSTATUS e = ParsePath(SubKey, names)) return e;
+    if (LSTATUS e = ParsePath(ASubKey, names)) return e;
     TRef ref;
-    if (LSTATUS e = Lookup(Base, ref, false)) return e;
+    if (LSTATUS e = Lookup(ABase, ref, false)) return e;
     THive& h = *ref.Hive;
     if (h.ReadOnly) return ERROR_ACCESS_DENIED;
     TWriteTx tx(h);
@@ -792,15 +799,15 @@ class TSqliteRegStore final : public IRegStore {
     if (LSTATUS e = FindKey(h, ref.Key, names, id, grant)) return e;
     TQuery q(h, "UPDATE keys SET grant_mask=?2 WHERE id=?1");
     if (!q.Ok()) return MapSqliteError(q.PrepareRc());
-    if (int rc = q.Bind(1, id).Bind(2, static_cast<std::int64_t>(NormalizeAccess(Grant))).Step(); rc != SQLITE_DONE)
+    if (int rc = q.Bind(1, id).Bind(2, static_cast<std::int64_t>(NormalizeAccess(AGrant))).Step(); rc != SQLITE_DONE)
       return MapSqliteError(rc);
     return tx.Commit();
   }
 
-  LSTATUS BeginTransaction(HKEY Key) override {
+  LSTATUS BeginTransaction(HKEY AKey) override {
     std::lock_guard lock(FMutex);
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, true)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, true)) return e;
     THive& h = *ref.Hive;
     if (h.Batch == 0) {
       if (int rc = h.Exec(h.ReadOnly ? "BEGIN" : "BEGIN IMMEDIATE")) return MapSqliteError(rc);
@@ -810,15 +817,15 @@ class TSqliteRegStore final : public IRegStore {
     return ERROR_SUCCESS;
   }
 
-  LSTATUS CommitTransaction(HKEY Key) override { return EndTransaction(Key, true); }
-  LSTATUS RollbackTransaction(HKEY Key) override { return EndTransaction(Key, false); }
+  LSTATUS CommitTransaction(HKEY AKey) override { return EndTransaction(AKey, true); }
+  LSTATUS RollbackTransaction(HKEY AKey) override { return EndTransaction(AKey, false); }
 
-  std::string DescribeHive(HKEY Root) override {
+  std::string DescribeHive(HKEY ARoot) override {
     std::lock_guard lock(FMutex);
-    std::string path = HiveFileName(Root);
+    std::string path = HiveFileName(ARoot);
     if (path.empty()) return "no store for this root";
     TRef ref;
-    LSTATUS e = Lookup(Root, ref, false);
+    LSTATUS e = Lookup(ARoot, ref, false);
     if (!e) return path + (ref.Hive->ReadOnly ? " (read-only)" : "");
     auto it = FErrors.find(path);
     if (it != FErrors.end()) return path + ": " + it->second;
@@ -826,10 +833,10 @@ class TSqliteRegStore final : public IRegStore {
   }
 
  private:
-  LSTATUS EndTransaction(HKEY Key, bool Commit) {
+  LSTATUS EndTransaction(HKEY AKey, bool ACommit) {
     std::lock_guard lock(FMutex);
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
     THive& h = *ref.Hive;
     if (h.Batch == 0) return ERROR_INVALID_PARAMETER;
     for (auto it = FBatchHives.begin(); it != FBatchHives.end(); ++it) {
@@ -839,7 +846,7 @@ class TSqliteRegStore final : public IRegStore {
       }
     }
     if (--h.Batch > 0) return ERROR_SUCCESS;
-    if (Commit) {
+    if (ACommit) {
       int rc = h.Exec("COMMIT");
       if (rc != SQLITE_OK) {
         h.Exec("ROLLBACK");
@@ -853,24 +860,24 @@ class TSqliteRegStore final : public IRegStore {
     return ERROR_SUCCESS;
   }
 
-  LSTATUS Enumerate(HKEY Key, std::uint32_t Index, std::u16string& Name, std::uint32_t BufferChars, bool Keys) {
+  LSTATUS Enumerate(HKEY AKey, std::uint32_t AIndex, std::u16string& AName, std::uint32_t ABufferChars, bool AKeys) {
     std::lock_guard lock(FMutex);
     TRef ref;
-    if (LSTATUS e = Lookup(Key, ref, false)) return e;
-    if (!(ref.Access & (Keys ? KEY_ENUMERATE_SUB_KEYS : KEY_QUERY_VALUE))) return ERROR_ACCESS_DENIED;
+    if (LSTATUS e = Lookup(AKey, ref, false)) return e;
+    if (!(ref.Access & (AKeys ? KEY_ENUMERATE_SUB_KEYS : KEY_QUERY_VALUE))) return ERROR_ACCESS_DENIED;
     THive& h = *ref.Hive;
     THandle local;
     THandle& cache = ref.Handle ? *ref.Handle : local;
-    auto& names = Keys ? cache.KeyNames : cache.ValueNames;
-    auto& dv = Keys ? cache.KeyDataVersion : cache.ValueDataVersion;
-    auto& lw = Keys ? cache.KeyLocalWrites : cache.ValueLocalWrites;
+    auto& names = AKeys ? cache.KeyNames : cache.ValueNames;
+    auto& dv = AKeys ? cache.KeyDataVersion : cache.ValueDataVersion;
+    auto& lw = AKeys ? cache.KeyLocalWrites : cache.ValueLocalWrites;
     std::int64_t now = DataVersion(h);
     if (dv != now || lw != h.LocalWrites || now < 0) {
       names.clear();
       dv = -1;
       if (LSTATUS e = KeyExistsById(h, ref.Key)) return e;
-      TQuery q(h, Keys ? "SELECT name FROM keys WHERE parent=?1 ORDER BY fold"
-                       : "SELECT name FROM vals WHERE key=?1 ORDER BY id");
+      TQuery q(h, AKeys ? "SELECT name FROM keys WHERE parent=?1 ORDER BY fold"
+                        : "SELECT name FROM vals WHERE key=?1 ORDER BY id");
       if (!q.Ok()) return MapSqliteError(q.PrepareRc());
       q.Bind(1, ref.Key);
       int rc;
@@ -882,43 +889,43 @@ class TSqliteRegStore final : public IRegStore {
       dv = now;
       lw = h.LocalWrites;
     }
-    if (Index >= names.size()) return ERROR_NO_MORE_ITEMS;
-    if (names[Index].size() + 1 > BufferChars) return ERROR_MORE_DATA;
-    Name = names[Index];
+    if (AIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
+    if (names[AIndex].size() + 1 > ABufferChars) return ERROR_MORE_DATA;
+    AName = names[AIndex];
     return ERROR_SUCCESS;
   }
 
-  LSTATUS NewHandle(const std::shared_ptr<THive>& Hive, std::int64_t Key, REGSAM Access, HKEY& Result) {
+  LSTATUS NewHandle(const std::shared_ptr<THive>& AHive, std::int64_t AKey, REGSAM ACcess, HKEY& AResult) {
     if (FHandles.size() >= LastHandle - FirstHandle) return ERROR_REGISTRY_IO_FAILED;
     do {
       FNext = FNext >= LastHandle ? FirstHandle : FNext + 1;
     } while (FHandles.count(FNext));
     THandle& h = FHandles[FNext];
-    h.Hive = Hive;
-    h.Key = Key;
-    h.Access = Access;
-    Result = FNext;
+    h.Hive = AHive;
+    h.Key = AKey;
+    h.Access = ACcess;
+    AResult = FNext;
     return ERROR_SUCCESS;
   }
 
-  LSTATUS Lookup(HKEY Key, TRef& Ref, bool MayCreateHive) {
-    if (IsPredefinedRoot(Key)) return LookupRoot(Key, Ref, MayCreateHive);
-    auto it = FHandles.find(Key);
+  LSTATUS Lookup(HKEY AKey, TRef& ARef, bool AMayCreateHive) {
+    if (IsPredefinedRoot(AKey)) return LookupRoot(AKey, ARef, AMayCreateHive);
+    auto it = FHandles.find(AKey);
     if (it == FHandles.end()) return ERROR_INVALID_HANDLE;
-    Ref.Hive = it->second.Hive;
-    Ref.Key = it->second.Key;
-    Ref.Access = it->second.Access;
-    Ref.Handle = &it->second;
+    ARef.Hive = it->second.Hive;
+    ARef.Key = it->second.Key;
+    ARef.Access = it->second.Access;
+    ARef.Handle = &it->second;
     return ERROR_SUCCESS;
   }
 
-  LSTATUS LookupRoot(HKEY Root, TRef& Ref, bool MayCreateHive) {
-    std::string path = HiveFileName(Root);
+  LSTATUS LookupRoot(HKEY ARoot, TRef& ARef, bool AMayCreateHive) {
+    std::string path = HiveFileName(ARoot);
     if (path.empty()) return ERROR_INVALID_HANDLE;
-    bool machine = Root != HKEY_CURRENT_USER;
+    bool machine = ARoot != HKEY_CURRENT_USER;
     std::shared_ptr<THive> hive;
-    if (LSTATUS e = GetHive(path, machine, MayCreateHive, hive)) return e;
-    std::string rootName = Utf16ToUtf8(RootKeyName(Root));
+    if (LSTATUS e = GetHive(path, machine, AMayCreateHive, hive)) return e;
+    std::string rootName = Utf16ToUtf8(RootKeyName(ARoot));
     auto it = hive->RootIds.find(rootName);
     if (it == hive->RootIds.end()) {
       TQuery q(*hive, "SELECT id FROM keys WHERE parent=0 AND fold=?1");
@@ -928,24 +935,24 @@ class TSqliteRegStore final : public IRegStore {
       if (rc != SQLITE_ROW) return MapSqliteError(rc);
       it = hive->RootIds.emplace(rootName, q.Int(0)).first;
     }
-    Ref.Hive = hive;
-    Ref.Key = it->second;
-    Ref.Access = hive->Grant;
-    Ref.Handle = nullptr;
+    ARef.Hive = hive;
+    ARef.Key = it->second;
+    ARef.Access = hive->Grant;
+    ARef.Handle = nullptr;
     return ERROR_SUCCESS;
   }
 
-  LSTATUS GetHive(const std::string& Path, bool Machine, bool MayCreate, std::shared_ptr<THive>& Out) {
+  LSTATUS GetHive(const std::string& APath, bool AMachine, bool AMayCreate, std::shared_ptr<THive>& AOut) {
     struct stat st {};
-    bool exists = ::stat(Path.c_str(), &st) == 0;
-    auto cached = FHives.find(Path);
+    bool exists = ::stat(APath.c_str(), &st) == 0;
+    auto cached = FHives.find(APath);
     if (cached != FHives.end()) {
       // The same file as before (not replaced or removed behind our back), or a hive in a transaction.
       // and still as writable as it was (an administrator may have made it read-only meanwhile).
       bool same = exists && cached->second->Dev == st.st_dev && cached->second->Ino == st.st_ino &&
-                  cached->second->ReadOnly == !(ModeAllowsWrite(Path) && ModeAllowsWrite(DirOf(Path)));
+                  cached->second->ReadOnly == !(ModeAllowsWrite(APath) && ModeAllowsWrite(DirOf(APath)));
       if (same || cached->second->Batch > 0) {
-        Out = cached->second;
+        AOut = cached->second;
         return ERROR_SUCCESS;
       }
       FHives.erase(cached);
@@ -953,32 +960,32 @@ class TSqliteRegStore final : public IRegStore {
     std::string error;
     if (!exists) {
       if (errno != ENOENT) {
-        FErrors[Path] = std::strerror(errno);
+        FErrors[APath] = std::strerror(errno);
         return ERROR_ACCESS_DENIED;
       }
-      if (!MayCreate) return ERROR_FILE_NOT_FOUND;
-      std::string dir = DirOf(Path);
-      if (Machine) {
+      if (!AMayCreate) return ERROR_FILE_NOT_FOUND;
+      std::string dir = DirOf(APath);
+      if (AMachine) {
         // Machine-wide settings are set up by an administrator; we never create their folders.
         if (!ModeAllowsWrite(dir)) return ERROR_FILE_NOT_FOUND;
       } else if (!MakeFolders(dir, 0700)) {
-        FErrors[Path] = std::string("cannot create folder ") + dir + ": " + std::strerror(errno);
+        FErrors[APath] = std::string("cannot create folder ") + dir + ": " + std::strerror(errno);
         return ERROR_ACCESS_DENIED;
       }
-      if (!CreateHiveFile(Path, Machine ? MachineRoots : UserRoots, Machine ? 0644 : 0600, error)) {
-        FErrors[Path] = error;
+      if (!CreateHiveFile(APath, AMachine ? MachineRoots : UserRoots, AMachine ? 0644 : 0600, error)) {
+        FErrors[APath] = error;
         return ERROR_ACCESS_DENIED;
       }
     }
-    bool writable = ModeAllowsWrite(Path) && ModeAllowsWrite(DirOf(Path));
-    auto hive = OpenExisting(Path, writable, error);
+    bool writable = ModeAllowsWrite(APath) && ModeAllowsWrite(DirOf(APath));
+    auto hive = OpenExisting(APath, writable, error);
     if (!hive) {
-      FErrors[Path] = error;
+      FErrors[APath] = error;
       return ERROR_BADDB;
     }
-    FErrors.erase(Path);
-    FHives[Path] = hive;
-    Out = hive;
+    FErrors.erase(APath);
+    FHives[APath] = hive;
+    AOut = hive;
     return ERROR_SUCCESS;
   }
 
@@ -997,8 +1004,8 @@ IRegStore& RegStore() {
   return store;
 }
 
-std::string HiveFileName(HKEY Root) {
-  switch (Root) {
+std::string HiveFileName(HKEY ARoot) {
+  switch (ARoot) {
     case HKEY_CURRENT_USER: return UserHivePath();
     case HKEY_LOCAL_MACHINE:
     case HKEY_CLASSES_ROOT: return MachineHivePath();
@@ -1006,8 +1013,8 @@ std::string HiveFileName(HKEY Root) {
   }
 }
 
-std::u16string_view RootKeyName(HKEY Root) {
-  switch (Root) {
+std::u16string_view RootKeyName(HKEY ARoot) {
+  switch (ARoot) {
     case HKEY_CLASSES_ROOT: return u"HKEY_CLASSES_ROOT";
     case HKEY_CURRENT_USER: return u"HKEY_CURRENT_USER";
     case HKEY_LOCAL_MACHINE: return u"HKEY_LOCAL_MACHINE";
@@ -1019,19 +1026,19 @@ std::u16string_view RootKeyName(HKEY Root) {
   }
 }
 
-HKEY RootKeyFromName(std::u16string_view Name) {
+HKEY RootKeyFromName(std::u16string_view AName) {
   static const struct {
     std::u16string_view Short;
     HKEY Root;
-  } Shorts[] = {{u"HKCR", HKEY_CLASSES_ROOT},
+  } shorts[] = {{u"HKCR", HKEY_CLASSES_ROOT},
                 {u"HKCU", HKEY_CURRENT_USER},
                 {u"HKLM", HKEY_LOCAL_MACHINE},
                 {u"HKU", HKEY_USERS},
                 {u"HKCC", HKEY_CURRENT_CONFIG}};
-  std::u16string upper = AsciiUpperCase(Name);
+  std::u16string upper = AsciiUpperCase(AName);
   for (HKEY r = HKEY_CLASSES_ROOT; r <= HKEY_DYN_DATA; ++r)
     if (upper == RootKeyName(r)) return r;
-  for (const auto& s : Shorts)
+  for (const auto& s : shorts)
     if (upper == s.Short) return s.Root;
   return 0;
 }

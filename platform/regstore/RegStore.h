@@ -76,46 +76,46 @@ class IRegStore {
  public:
   virtual ~IRegStore() = default;
 
-  virtual LSTATUS OpenKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) = 0;
+  virtual LSTATUS OpenKey(HKEY ABase, std::u16string_view ASubKey, REGSAM ACcess, HKEY& AResult) = 0;
   // Missing keys along SubKey are created.
-  virtual LSTATUS CreateKey(HKEY Base, std::u16string_view SubKey, REGSAM Access, HKEY& Result) = 0;
-  virtual LSTATUS CloseKey(HKEY Key) = 0;
+  virtual LSTATUS CreateKey(HKEY ABase, std::u16string_view ASubKey, REGSAM ACcess, HKEY& AResult) = 0;
+  virtual LSTATUS CloseKey(HKEY AKey) = 0;
   // Everything committed to the key's hive is on disk afterwards.
-  virtual LSTATUS FlushKey(HKEY Key) = 0;
+  virtual LSTATUS FlushKey(HKEY AKey) = 0;
   // Removes a key without sub-keys, with its values.
-  virtual LSTATUS DeleteKey(HKEY Base, std::u16string_view SubKey) = 0;
-  virtual LSTATUS DeleteValue(HKEY Key, std::u16string_view Name) = 0;
-  virtual LSTATUS QueryInfoKey(HKEY Key, TRegStoreKeyInfo& Info) = 0;
+  virtual LSTATUS DeleteKey(HKEY ABase, std::u16string_view ASubKey) = 0;
+  virtual LSTATUS DeleteValue(HKEY AKey, std::u16string_view AName) = 0;
+  virtual LSTATUS QueryInfoKey(HKEY AKey, TRegStoreKeyInfo& AInfo) = 0;
   // BufferChars counts the terminator, as the registry's buffers do: a name needs Length + 1.
-  virtual LSTATUS EnumKey(HKEY Key, std::uint32_t Index, std::u16string& Name, std::uint32_t BufferChars) = 0;
-  virtual LSTATUS EnumValue(HKEY Key, std::uint32_t Index, std::u16string& Name, std::uint32_t BufferChars) = 0;
+  virtual LSTATUS EnumKey(HKEY AKey, std::uint32_t AIndex, std::u16string& AName, std::uint32_t ABufferChars) = 0;
+  virtual LSTATUS EnumValue(HKEY AKey, std::uint32_t AIndex, std::u16string& AName, std::uint32_t ABufferChars) = 0;
   // Data == nullptr asks for type and size only. With a buffer smaller than the data: ERROR_MORE_DATA,
   // *Size set to the size needed, the buffer untouched.
-  virtual LSTATUS QueryValue(HKEY Key, std::u16string_view Name, std::uint32_t* Type, void* Data,
-                             std::uint32_t* Size) = 0;
-  virtual LSTATUS SetValue(HKEY Key, std::u16string_view Name, std::uint32_t Type, const void* Data,
-                           std::uint32_t Size) = 0;
+  virtual LSTATUS QueryValue(HKEY AKey, std::u16string_view AName, std::uint32_t* AType, void* AData,
+                             std::uint32_t* ASize) = 0;
+  virtual LSTATUS SetValue(HKEY AKey, std::u16string_view AName, std::uint32_t AType, const void* AData,
+                           std::uint32_t ASize) = 0;
 
   // Administration (the tool, tests): a key's own grant narrows what any open may ask for.
-  virtual LSTATUS SetKeyGrant(HKEY Base, std::u16string_view SubKey, REGSAM Grant) = 0;
+  virtual LSTATUS SetKeyGrant(HKEY ABase, std::u16string_view ASubKey, REGSAM AGrant) = 0;
   // All writes to Key's hive until Commit become one transaction; Rollback drops them.
-  virtual LSTATUS BeginTransaction(HKEY Key) = 0;
-  virtual LSTATUS CommitTransaction(HKEY Key) = 0;
-  virtual LSTATUS RollbackTransaction(HKEY Key) = 0;
+  virtual LSTATUS BeginTransaction(HKEY AKey) = 0;
+  virtual LSTATUS CommitTransaction(HKEY AKey) = 0;
+  virtual LSTATUS RollbackTransaction(HKEY AKey) = 0;
   // File and state of a root's hive, for people ("…/user.db: file is not a database").
-  virtual std::string DescribeHive(HKEY Root) = 0;
+  virtual std::string DescribeHive(HKEY ARoot) = 0;
 };
 
 // The process's store over the hive files (paths read from the environment at each root access).
 IRegStore& RegStore();
 
 // The hive file of a root, or "" for the roots that do not open.
-std::string HiveFileName(HKEY Root);
+std::string HiveFileName(HKEY ARoot);
 
 // Root names as the registry writes them ("HKEY_CURRENT_USER"); "" for other handles.
-std::u16string_view RootKeyName(HKEY Root);
+std::u16string_view RootKeyName(HKEY ARoot);
 // "HKEY_CURRENT_USER" and "HKCU" (any case) → the handle; 0 when unknown.
-HKEY RootKeyFromName(std::u16string_view Name);
+HKEY RootKeyFromName(std::u16string_view AName);
 
 // The current time as FILETIME.
 std::uint64_t FileTimeNow();

@@ -14,10 +14,10 @@
 namespace zb {
 namespace {
 
-std::string Demangle(const char* name) {
+std::string Demangle(const char* AName) {
   int status = 0;
-  const TzbCMemory<char> demangled(abi::__cxa_demangle(name, nullptr, nullptr, &status));
-  std::string result = status == 0 && demangled ? demangled.get() : name;
+  const TzbCMemory<char> demangled(abi::__cxa_demangle(AName, nullptr, nullptr, &status));
+  std::string result = status == 0 && demangled ? demangled.get() : AName;
   // The parameter list makes report lines long and says nothing the line number does not: the last
   // balanced "(...)", after any trailing qualifiers, is dropped.
   // Compiler-made copies (" [clone .cold]") are the same function.
@@ -43,9 +43,9 @@ std::string Demangle(const char* name) {
   return result;
 }
 
-std::string BaseName(const char* path) {
-  const char* slash = std::strrchr(path, '/');
-  return slash ? slash + 1 : path;
+std::string BaseName(const char* APath) {
+  const char* slash = std::strrchr(APath, '/');
+  return slash ? slash + 1 : APath;
 }
 
 }  // namespace
@@ -74,9 +74,9 @@ TzbLocationLookup::~TzbLocationLookup() {
   delete FImpl;
 }
 
-std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t Address) const {
-  if (!FImpl->Session || Address == 0) return std::nullopt;
-  const Dwarf_Addr pc = Address - 1;
+std::optional<TzbLocationInfo> TzbLocationLookup::Lookup(std::uintptr_t ADdress) const {
+  if (!FImpl->Session || ADdress == 0) return std::nullopt;
+  const Dwarf_Addr pc = ADdress - 1;
   Dwfl_Module* module = dwfl_addrmodule(FImpl->Session, pc);
   if (!module) return std::nullopt;
   GElf_Off offset = 0;

@@ -18,23 +18,23 @@
 namespace zb {
 namespace {
 
-int CollectModule(dl_phdr_info* info, size_t, void* data) {
-  auto& modules = *static_cast<std::vector<TzbModuleInfo>*>(data);
+int CollectModule(dl_phdr_info* AInfo, size_t, void* AData) {
+  auto& modules = *static_cast<std::vector<TzbModuleInfo>*>(AData);
   TzbModuleInfo m;
   std::uintptr_t lowest = UINTPTR_MAX, code = 0;
-  for (int i = 0; i < info->dlpi_phnum; ++i) {
-    const auto& ph = info->dlpi_phdr[i];
+  for (int i = 0; i < AInfo->dlpi_phnum; ++i) {
+    const auto& ph = AInfo->dlpi_phdr[i];
     if (ph.p_type != PT_LOAD) continue;
     const std::uintptr_t start =
-        (info->dlpi_addr + ph.p_vaddr) & ~static_cast<std::uintptr_t>(ph.p_align ? ph.p_align - 1 : 0);
+        (AInfo->dlpi_addr + ph.p_vaddr) & ~static_cast<std::uintptr_t>(ph.p_align ? ph.p_align - 1 : 0);
     lowest = std::min(lowest, start);
-    if ((ph.p_flags & PF_X) && code == 0) code = info->dlpi_addr + ph.p_vaddr;
+    if ((ph.p_flags & PF_X) && code == 0) code = AInfo->dlpi_addr + ph.p_vaddr;
   }
   if (lowest == UINTPTR_MAX) return 0;
   m.LoadAddress = lowest;
   m.CodeStart = code ? code : lowest;
-  if (info->dlpi_name && *info->dlpi_name) {
-    m.FileName = Utf8ToUtf16(info->dlpi_name);
+  if (AInfo->dlpi_name && *AInfo->dlpi_name) {
+    m.FileName = Utf8ToUtf16(AInfo->dlpi_name);
   } else if (modules.empty()) {
     char path[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
@@ -46,11 +46,11 @@ int CollectModule(dl_phdr_info* info, size_t, void* data) {
   return 0;
 }
 
-std::string CpuInfoValue(const char* key) {
+std::string CpuInfoValue(const char* AKey) {
   std::ifstream in("/proc/cpuinfo");
   std::string line;
   while (std::getline(in, line)) {
-    if (line.rfind(key, 0) != 0) continue;
+    if (line.rfind(AKey, 0) != 0) continue;
     const auto colon = line.find(':');
     if (colon != std::string::npos) return Utf16ToUtf8(TrimBlanks(Utf8ToUtf16(line.substr(colon + 1))));
   }
@@ -59,10 +59,10 @@ std::string CpuInfoValue(const char* key) {
 
 }  // namespace
 
-bool GetModuleList(std::vector<TzbModuleInfo>& Modules) {
-  Modules.clear();
-  dl_iterate_phdr(CollectModule, &Modules);
-  return !Modules.empty();
+bool GetModuleList(std::vector<TzbModuleInfo>& AModules) {
+  AModules.clear();
+  dl_iterate_phdr(CollectModule, &AModules);
+  return !AModules.empty();
 }
 
 TzbProcessorInfo GetProcessorInfo() {

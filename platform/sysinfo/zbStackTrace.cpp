@@ -55,10 +55,10 @@ extern "C" {
 // Declared as the compiler itself declares it (no <cxxabi.h> in this file).
 using TCxaThrow = void (*)(void*, void*, void (*)(void*));
 // NOLINTNEXTLINE(bugprone-reserved-identifier): the runtime's own name, interposed on purpose.
-[[noreturn]] void __cxa_throw(void* Thrown, void* Info, void (*Destructor)(void*)) {
+[[noreturn]] void __cxa_throw(void* AThrown, void* AInfo, void (*ADestructor)(void*)) {
   static const auto real = reinterpret_cast<TCxaThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
   zb::RecordStack(__builtin_return_address(0));
-  real(Thrown, Info, Destructor);
+  real(AThrown, AInfo, ADestructor);
   __builtin_unreachable();
 }
 }

@@ -46,7 +46,7 @@ class TzbLocationLookup {
   TzbLocationLookup(const TzbLocationLookup&) = delete;
   TzbLocationLookup& operator=(const TzbLocationLookup&) = delete;
   // A return address is looked up at the call instruction before it.
-  std::optional<TzbLocationInfo> Lookup(std::uintptr_t Address) const;
+  std::optional<TzbLocationInfo> Lookup(std::uintptr_t ADdress) const;
 
  private:
   struct TImpl;
@@ -59,7 +59,7 @@ struct TzbModuleInfo {
   std::uintptr_t CodeStart = 0;    // first executable segment
 };
 // False when the list cannot be obtained.
-bool GetModuleList(std::vector<TzbModuleInfo>& Modules);
+bool GetModuleList(std::vector<TzbModuleInfo>& AModules);
 
 struct TzbProcessorInfo {
   std::u16string Manufacturer;

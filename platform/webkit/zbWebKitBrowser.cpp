@@ -55,10 +55,11 @@ bool IsLocalScheme(const char* AUri) {
 }
 
 // Two spellings of one address: file addresses compare as the files they name.
-bool SameAddress(const char* A, const std::string& B) {
-  if (B == A) return true;
-  TzbGChars FileA(g_filename_from_uri(A, nullptr, nullptr)), FileB(g_filename_from_uri(B.c_str(), nullptr, nullptr));
-  return FileA.get() && FileB.get() && std::strcmp(FileA.get(), FileB.get()) == 0;
+bool SameAddress(const char* ALeft, const std::string& ARight) {
+  if (ARight == ALeft) return true;
+  TzbGChars fileA(g_filename_from_uri(ALeft, nullptr, nullptr)),
+      fileB(g_filename_from_uri(ARight.c_str(), nullptr, nullptr));
+  return fileA.get() && fileB.get() && std::strcmp(fileA.get(), fileB.get()) == 0;
 }
 
 // A file named .htm or .html is an HTML document whatever its content says: mails and manuals with an
@@ -70,50 +71,50 @@ bool SameAddress(const char* A, const std::string& B) {
 // entry. Every other file, and one that cannot be read here, loads from its address.
 TzbGBytes HtmlFileBytes(const std::string& AUri, bool AKeepHistory) {
   if (!g_str_has_prefix(AUri.c_str(), "file:") || AUri.find_first_of("?#") != std::string::npos) return {};
-  TzbGChars Path(g_filename_from_uri(AUri.c_str(), nullptr, nullptr));
-  if (!Path) return {};
-  TzbGChars Lower(g_ascii_strdown(Path.get(), -1));
-  if (!g_str_has_suffix(Lower.get(), ".htm") && !g_str_has_suffix(Lower.get(), ".html")) return {};
-  TzbGObject<GFile> File(g_file_new_for_path(Path.get()));
+  TzbGChars path(g_filename_from_uri(AUri.c_str(), nullptr, nullptr));
+  if (!path) return {};
+  TzbGChars lower(g_ascii_strdown(path.get(), -1));
+  if (!g_str_has_suffix(lower.get(), ".htm") && !g_str_has_suffix(lower.get(), ".html")) return {};
+  TzbGObject<GFile> file(g_file_new_for_path(path.get()));
   // The content type is sniffed from the file's first bytes: asked only where it decides the load.
-  static constexpr char KindOnly[] = G_FILE_ATTRIBUTE_STANDARD_TYPE;
-  static constexpr char KindAndType[] = G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE;
-  TzbGObject<GFileInfo> Info(
-      g_file_query_info(File.get(), AKeepHistory ? KindAndType : KindOnly, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
-  if (!Info || g_file_info_get_file_type(Info.get()) != G_FILE_TYPE_REGULAR) return {};
+  static constexpr char kindOnly[] = G_FILE_ATTRIBUTE_STANDARD_TYPE;
+  static constexpr char kindAndType[] = G_FILE_ATTRIBUTE_STANDARD_TYPE "," G_FILE_ATTRIBUTE_STANDARD_CONTENT_TYPE;
+  TzbGObject<GFileInfo> info(
+      g_file_query_info(file.get(), AKeepHistory ? kindAndType : kindOnly, G_FILE_QUERY_INFO_NONE, nullptr, nullptr));
+  if (!info || g_file_info_get_file_type(info.get()) != G_FILE_TYPE_REGULAR) return {};
   if (AKeepHistory) {
-    const char* Type = g_file_info_get_content_type(Info.get());
-    TzbGChars Mime(Type ? g_content_type_get_mime_type(Type) : nullptr);
-    if (Mime && std::strcmp(Mime.get(), "text/html") == 0) return {};
+    const char* type = g_file_info_get_content_type(info.get());
+    TzbGChars mime(type ? g_content_type_get_mime_type(type) : nullptr);
+    if (mime && std::strcmp(mime.get(), "text/html") == 0) return {};
   }
-  gchar* Data = nullptr;
-  gsize Size = 0;
-  if (!g_file_get_contents(Path.get(), &Data, &Size, nullptr)) return {};
-  TzbGBytes Bytes(g_bytes_new_take(Data, Size));
-  if (Size == 0) return {};  // the engine refuses empty bytes; an empty file loads from its address
-  return Bytes;
+  gchar* data = nullptr;
+  gsize size = 0;
+  if (!g_file_get_contents(path.get(), &data, &size, nullptr)) return {};
+  TzbGBytes bytes(g_bytes_new_take(data, size));
+  if (size == 0) return {};  // the engine refuses empty bytes; an empty file loads from its address
+  return bytes;
 }
 
 std::string ToUri(std::u16string_view AUrl) {
-  std::string Url = Utf16ToUtf8(AUrl);
-  TzbGChars Scheme(g_uri_parse_scheme(Url.c_str()));
-  if (Scheme.get() && std::char_traits<char>::length(Scheme.get()) > 1) return Url;
-  TzbGChars Absolute(g_canonicalize_filename(Url.c_str(), nullptr));
-  TzbGChars Uri(g_filename_to_uri(Absolute.get(), nullptr, nullptr));
-  return Uri.get() ? Uri.get() : Url;
+  std::string url = Utf16ToUtf8(AUrl);
+  TzbGChars scheme(g_uri_parse_scheme(url.c_str()));
+  if (scheme.get() && std::char_traits<char>::length(scheme.get()) > 1) return url;
+  TzbGChars absolute(g_canonicalize_filename(url.c_str(), nullptr));
+  TzbGChars uri(g_filename_to_uri(absolute.get(), nullptr, nullptr));
+  return uri.get() ? uri.get() : url;
 }
 
-std::string VariantToJs(const TVariant& V) {
-  switch (V.index()) {
-    case 2: return std::get<bool>(V) ? "true" : "false";
-    case 3: return std::to_string(std::get<std::int32_t>(V));
+std::string VariantToJs(const TVariant& AValue) {
+  switch (AValue.index()) {
+    case 2: return std::get<bool>(AValue) ? "true" : "false";
+    case 3: return std::to_string(std::get<std::int32_t>(AValue));
     case 4: {
-      double D = std::get<double>(V);
-      if (!std::isfinite(D)) return "0";
-      char Buf[G_ASCII_DTOSTR_BUF_SIZE];
-      return g_ascii_dtostr(Buf, sizeof Buf, D);
+      double d = std::get<double>(AValue);
+      if (!std::isfinite(d)) return "0";
+      char buf[G_ASCII_DTOSTR_BUF_SIZE];
+      return g_ascii_dtostr(buf, sizeof buf, d);
     }
-    case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(V)));
+    case 5: return JsQuote(std::u16string_view(std::get<std::u16string>(AValue)));
     default: return "undefined";
   }
 }
@@ -122,26 +123,26 @@ std::string VariantToJs(const TVariant& V) {
 // engine would read 255 as the short hex colour #255 and ignore 16711680. Text colours stay as they are.
 TVariant CommandValue(const std::u16string& AUpperName, const TVariant& AValue) {
   if (AUpperName != u"FORECOLOR" && AUpperName != u"BACKCOLOR") return AValue;
-  std::uint32_t Bits = 0;
-  if (const auto* I = std::get_if<std::int32_t>(&AValue)) {
-    Bits = static_cast<std::uint32_t>(*I);
-  } else if (const auto* D = std::get_if<double>(&AValue);
-             D && std::isfinite(*D) && std::trunc(*D) == *D && *D >= INT32_MIN && *D <= UINT32_MAX) {
-    Bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(*D));
+  std::uint32_t bits = 0;
+  if (const auto* i = std::get_if<std::int32_t>(&AValue)) {
+    bits = static_cast<std::uint32_t>(*i);
+  } else if (const auto* d = std::get_if<double>(&AValue);
+             d && std::isfinite(*d) && std::trunc(*d) == *d && *d >= INT32_MIN && *d <= UINT32_MAX) {
+    bits = static_cast<std::uint32_t>(static_cast<std::int64_t>(*d));
   } else {
     return AValue;
   }
-  char Css[8];
-  std::snprintf(Css, sizeof Css, "#%02x%02x%02x", Bits & 0xFF, (Bits >> 8) & 0xFF, (Bits >> 16) & 0xFF);
-  return Utf8ToUtf16(Css);
+  char css[8];
+  std::snprintf(css, sizeof css, "#%02x%02x%02x", bits & 0xFF, (bits >> 8) & 0xFF, (bits >> 16) & 0xFF);
+  return Utf8ToUtf16(css);
 }
 
 // The web's names for some character sets differ from iconv's.
 std::string IconvCharset(const std::string& ACharset) {
-  static constexpr std::pair<const char*, const char*> Names[] = {
+  static constexpr std::pair<const char*, const char*> names[] = {
       {"ISO-8859-8-I", "ISO-8859-8"}, {"x-mac-cyrillic", "MAC-CYRILLIC"}, {"x-mac-roman", "MACINTOSH"},
       {"macintosh", "MACINTOSH"},     {"x-user-defined", "ISO-8859-1"},   {"windows-874", "CP874"}};
-  for (const auto& [Web, Iconv] : Names)
+  for (const auto& [Web, Iconv] : names)
     if (g_ascii_strcasecmp(ACharset.c_str(), Web) == 0) return Iconv;
   return ACharset;
 }
@@ -150,49 +151,49 @@ std::string IconvCharset(const std::string& ACharset) {
 // document gets its byte-order mark, and so does UTF-8 whose markup does not name its set: the next
 // load reads them by the mark, as this one did.
 std::string EncodeDocument(const std::string& AText, const std::string& AWebCharset) {
-  const std::string ACharset = IconvCharset(AWebCharset);
-  const bool utf8 = ACharset.empty() || g_ascii_strcasecmp(ACharset.c_str(), "UTF-8") == 0;
+  const std::string targetCharset = IconvCharset(AWebCharset);
+  const bool utf8 = targetCharset.empty() || g_ascii_strcasecmp(targetCharset.c_str(), "UTF-8") == 0;
   if (utf8) {
     TzbGChars lower(g_ascii_strdown(AText.c_str(), static_cast<gssize>(std::min<std::size_t>(AText.size(), 4096))));
     const bool named = std::strstr(lower.get(), "charset=utf-8") || std::strstr(lower.get(), "charset=\"utf-8");
-    return named || ACharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
+    return named || targetCharset.empty() ? AText : "\xEF\xBB\xBF" + AText;
   }
-  if (g_ascii_strncasecmp(ACharset.c_str(), "UTF-16", 6) == 0) {
-    const bool be = g_ascii_strcasecmp(ACharset.c_str(), "UTF-16BE") == 0;
-    gsize Written = 0;
-    TzbGChars Wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
-                             nullptr, &Written, nullptr));
-    if (Wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(Wide.get(), Written);
+  if (g_ascii_strncasecmp(targetCharset.c_str(), "UTF-16", 6) == 0) {
+    const bool be = g_ascii_strcasecmp(targetCharset.c_str(), "UTF-16BE") == 0;
+    gsize written = 0;
+    TzbGChars wide(g_convert(AText.data(), static_cast<gssize>(AText.size()), be ? "UTF-16BE" : "UTF-16LE", "UTF-8",
+                             nullptr, &written, nullptr));
+    if (wide.get()) return std::string(be ? "\xFE\xFF" : "\xFF\xFE") + std::string(wide.get(), written);
   }
-  gsize Written = 0;
-  TzbGChars Whole(g_convert(AText.data(), static_cast<gssize>(AText.size()), ACharset.c_str(), "UTF-8", nullptr,
-                            &Written, nullptr));
-  if (Whole) return std::string(Whole.get(), Written);
+  gsize written = 0;
+  TzbGChars whole(g_convert(AText.data(), static_cast<gssize>(AText.size()), targetCharset.c_str(), "UTF-8", nullptr,
+                            &written, nullptr));
+  if (whole) return std::string(whole.get(), written);
   // An unknown set falls back to ASCII with references, which reads right under any ASCII-based label.
-  GIConv Conv = g_iconv_open(ACharset.c_str(), "UTF-8");
-  if (Conv == reinterpret_cast<GIConv>(-1)) Conv = g_iconv_open("US-ASCII", "UTF-8");
-  if (Conv == reinterpret_cast<GIConv>(-1)) return AText;
-  std::string R;
-  const char* P = AText.data();
-  const char* End = P + AText.size();
-  while (P < End) {
-    const char* Next = g_utf8_find_next_char(P, End);
-    if (!Next) Next = End;
-    char Buf[16];
-    gchar* In = const_cast<gchar*>(P);
-    gsize InLeft = static_cast<gsize>(Next - P);
-    gchar* Out = Buf;
-    gsize OutLeft = sizeof Buf;
-    if (g_iconv(Conv, &In, &InLeft, &Out, &OutLeft) == static_cast<gsize>(-1)) {
-      g_iconv(Conv, nullptr, nullptr, nullptr, nullptr);
-      R += "&#" + std::to_string(g_utf8_get_char_validated(P, Next - P)) + ";";
+  GIConv conv = g_iconv_open(targetCharset.c_str(), "UTF-8");
+  if (conv == reinterpret_cast<GIConv>(-1)) conv = g_iconv_open("US-ASCII", "UTF-8");
+  if (conv == reinterpret_cast<GIConv>(-1)) return AText;
+  std::string r;
+  const char* p = AText.data();
+  const char* end = p + AText.size();
+  while (p < end) {
+    const char* next = g_utf8_find_next_char(p, end);
+    if (!next) next = end;
+    char buf[16];
+    gchar* in = const_cast<gchar*>(p);
+    gsize inLeft = static_cast<gsize>(next - p);
+    gchar* out = buf;
+    gsize outLeft = sizeof buf;
+    if (g_iconv(conv, &in, &inLeft, &out, &outLeft) == static_cast<gsize>(-1)) {
+      g_iconv(conv, nullptr, nullptr, nullptr, nullptr);
+      r += "&#" + std::to_string(g_utf8_get_char_validated(p, next - p)) + ";";
     } else {
-      R.append(Buf, static_cast<std::size_t>(Out - Buf));
+      r.append(buf, static_cast<std::size_t>(out - buf));
     }
-    P = Next;
+    p = next;
   }
-  g_iconv_close(Conv);
-  return R;
+  g_iconv_close(conv);
+  return r;
 }
 
 struct TView;
@@ -249,13 +250,13 @@ struct TView : std::enable_shared_from_this<TView> {
     Content = TzbGObject<WebKitUserContentManager>(webkit_user_content_manager_new());
     UseFilter(NetworkBlockFilter(CallTimeout));
     // Compiled once per document in our world instead of travelling with every call.
-    TzbOwner<WebKitUserScript, webkit_user_script_unref> Helpers(
+    TzbOwner<WebKitUserScript, webkit_user_script_unref> helpers(
         webkit_user_script_new_for_world(DomPrelude, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                          WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, ScriptWorld, nullptr, nullptr));
-    webkit_user_content_manager_add_script(Content.get(), Helpers.get());
+    webkit_user_content_manager_add_script(Content.get(), helpers.get());
     webkit_user_content_manager_register_script_message_handler_in_world(Content.get(), TextMessage, ScriptWorld);
     TextSignal = TzbSignal(Content.get(), "script-message-received::zbText", G_CALLBACK(OnTextPosted), this);
-    TzbGObject<WebKitSettings> Settings(webkit_settings_new_with_settings(
+    TzbGObject<WebKitSettings> settings(webkit_settings_new_with_settings(
         "enable-javascript", TRUE, "enable-javascript-markup", FALSE, "javascript-can-open-windows-automatically",
         FALSE, "javascript-can-access-clipboard", TRUE, "enable-page-cache", FALSE, "enable-html5-database", FALSE,
         "enable-html5-local-storage", FALSE, "enable-developer-extras", FALSE, "enable-webgl", FALSE, "enable-webaudio",
@@ -263,27 +264,29 @@ struct TView : std::enable_shared_from_this<TView> {
         "media-playback-requires-user-gesture", TRUE, "allow-file-access-from-file-urls", FALSE,
         "allow-universal-access-from-file-urls", FALSE, "hardware-acceleration-policy",
         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER, "default-charset", "windows-1252", "zoom-text-only", TRUE, nullptr));
-    GtkWidget* Widget =
+    GtkWidget* widget =
         GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", SharedWebContext(), "user-content-manager",
-                                Content.get(), "settings", Settings.get(), nullptr));
-    View.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(Widget)));
-    gtk_widget_set_size_request(Widget, 800, 600);
+                                Content.get(), "settings", settings.get(), nullptr));
+    View.reset(WEBKIT_WEB_VIEW(g_object_ref_sink(widget)));
+    gtk_widget_set_size_request(widget, 800, 600);
     if (AParent) {
-      gtk_container_add(AParent, Widget);
-      gtk_widget_show(Widget);
+      gtk_container_add(AParent, widget);
+      gtk_widget_show(widget);
     } else {
       OwnWindow.reset(gtk_offscreen_window_new());
-      gtk_container_add(GTK_CONTAINER(OwnWindow.get()), Widget);
+      gtk_container_add(GTK_CONTAINER(OwnWindow.get()), widget);
       gtk_widget_show_all(OwnWindow.get());
     }
-    Signals.OnLoadChanged = [this](WebKitLoadEvent E) { LoadChanged(E); };
+    Signals.OnLoadChanged = [this](WebKitLoadEvent AEvent) { LoadChanged(AEvent); };
     Signals.OnLoadFailed = [this](const char* AUri, GError* AError) { return LoadFailedCb(AUri, AError); };
     Signals.OnTerminated = [this](WebKitWebProcessTerminationReason) { EngineEnded(); };
-    Signals.OnDecidePolicy = [this](WebKitPolicyDecision* D, WebKitPolicyDecisionType T) { return Decide(D, T); };
+    Signals.OnDecidePolicy = [this](WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType) {
+      return Decide(ADecision, AType);
+    };
     Signals.OnContextMenu = [this](WebKitContextMenu*, GdkEvent*) { return Host.ShowContextMenu(0, TPoint{}) == S_OK; };
-    Signals.OnScriptDialog = [this](WebKitScriptDialog* D) {
-      std::int32_t Result = 0;
-      return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(D)), u"", 0, Result) == S_OK;
+    Signals.OnScriptDialog = [this](WebKitScriptDialog* ADialog) {
+      std::int32_t result = 0;
+      return Host.ShowMessage(Utf8ToUtf16(webkit_script_dialog_get_message(ADialog)), u"", 0, result) == S_OK;
     };
     Signals.Connect(View.get());
     StandardCommands[OLECMDID_PRINT] = [this](std::uint32_t AExecOpt, const TVariant& AIn, TVariant*) {
@@ -316,10 +319,10 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 
   std::int32_t DownloadMask() {
-    TVariant Value;
-    if (Host.AmbientInvoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &Value) == S_OK &&
-        std::holds_alternative<std::int32_t>(Value))
-      return std::get<std::int32_t>(Value);
+    TVariant value;
+    if (Host.AmbientInvoke(DISPID_AMBIENT_DLCONTROL, DISPATCH_PROPERTYGET, &value) == S_OK &&
+        std::holds_alternative<std::int32_t>(value))
+      return std::get<std::int32_t>(value);
     return DefaultDownloadMask;
   }
 
@@ -327,13 +330,13 @@ struct TView : std::enable_shared_from_this<TView> {
 
   // Every load starts here: the host's mask and host flags are read for it.
   void BeginLoad() {
-    std::int32_t Mask = DownloadMask();
-    TDocHostUIInfo Info;
-    Host.GetHostInfo(Info);
-    WebKitSettings* S = webkit_web_view_get_settings(View.get());
-    webkit_settings_set_auto_load_images(S, (Mask & DLCTL_DLIMAGES) != 0);
-    webkit_settings_set_enable_media(S, (Mask & (DLCTL_VIDEOS | DLCTL_BGSOUNDS)) != 0);
-    FramesAllowed = (Mask & (DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NOFRAMES)) == 0;
+    std::int32_t mask = DownloadMask();
+    TDocHostUIInfo info;
+    Host.GetHostInfo(info);
+    WebKitSettings* s = webkit_web_view_get_settings(View.get());
+    webkit_settings_set_auto_load_images(s, (mask & DLCTL_DLIMAGES) != 0);
+    webkit_settings_set_enable_media(s, (mask & (DLCTL_VIDEOS | DLCTL_BGSOUNDS)) != 0);
+    FramesAllowed = (mask & (DLCTL_NO_FRAMEDOWNLOAD | DLCTL_NOFRAMES)) == 0;
     ReadyState = READYSTATE_LOADING;
     Failed = false;
     LoadFailed = false;
@@ -362,12 +365,12 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 
   void Navigate(std::u16string_view AUrl, std::int32_t AFlags) {
-    std::string Uri = ToUri(AUrl);
+    std::string uri = ToUri(AUrl);
     BeginLoad();
-    if (IsLocalScheme(Uri.c_str())) {
-      UseFilter(DocumentFilter(Uri, CallTimeout));
-      LoadUri = Uri;
-      LoadData = HtmlFileBytes(Uri, (AFlags & navNoHistory) == 0);
+    if (IsLocalScheme(uri.c_str())) {
+      UseFilter(DocumentFilter(uri, CallTimeout));
+      LoadUri = uri;
+      LoadData = HtmlFileBytes(uri, (AFlags & navNoHistory) == 0);
       // Only an HTML document: one the engine transforms (XSLT) would post the text of its source.
       if (LoadData && (AFlags & navReadBodyText)) InstallTextScript();
       LaunchLoad();
@@ -411,9 +414,9 @@ struct TView : std::enable_shared_from_this<TView> {
   void TextPosted(JSCValue* AMessage) {
     if (!TextScript || !HasDocument || Failed || ReadyState != READYSTATE_LOADING || !jsc_value_is_array(AMessage))
       return;
-    TzbGObject<JSCValue> Type(jsc_value_object_get_property_at_index(AMessage, 0));
-    TzbGObject<JSCValue> Text(jsc_value_object_get_property_at_index(AMessage, 1));
-    Posted = TPosted{Generation, ValueFromJsc(Type.get()), ValueFromJsc(Text.get())};
+    TzbGObject<JSCValue> type(jsc_value_object_get_property_at_index(AMessage, 0));
+    TzbGObject<JSCValue> text(jsc_value_object_get_property_at_index(AMessage, 1));
+    Posted = TPosted{Generation, ValueFromJsc(type.get()), ValueFromJsc(text.get())};
   }
 
   // The posted value for a read of the top document ARef names, if it still stands.
@@ -426,8 +429,8 @@ struct TView : std::enable_shared_from_this<TView> {
     BeginLoad();
     UseFilter(NetworkBlockFilter(CallTimeout));
     ExpectedUri = "about:blank";
-    TzbGBytes Bytes(g_bytes_new(ABytes.data(), ABytes.size()));
-    webkit_web_view_load_bytes(View.get(), Bytes.get(), "text/html", nullptr, "about:blank");
+    TzbGBytes bytes(g_bytes_new(ABytes.data(), ABytes.size()));
+    webkit_web_view_load_bytes(View.get(), bytes.get(), "text/html", nullptr, "about:blank");
   }
 
   void LoadChanged(WebKitLoadEvent AEvent) {
@@ -461,14 +464,14 @@ struct TView : std::enable_shared_from_this<TView> {
   // following errors") above what was read up to the fault: no document of the file's, so the load
   // failed. Asked only of documents the engine parsed as XML.
   bool ShowsXmlErrorPage() {
-    WebKitWebResource* Main = webkit_web_view_get_main_resource(View.get());
-    WebKitURIResponse* Response = Main ? webkit_web_resource_get_response(Main) : nullptr;
-    const char* Mime = Response ? webkit_uri_response_get_mime_type(Response) : nullptr;
-    if (!Mime || !g_str_has_suffix(Mime, "xml")) return false;
-    const TScriptResult R = RunScript(View.get(), "document.getElementsByTagNameNS('*','parsererror').length>0",
+    WebKitWebResource* main = webkit_web_view_get_main_resource(View.get());
+    WebKitURIResponse* response = main ? webkit_web_resource_get_response(main) : nullptr;
+    const char* mime = response ? webkit_uri_response_get_mime_type(response) : nullptr;
+    if (!mime || !g_str_has_suffix(mime, "xml")) return false;
+    const TScriptResult r = RunScript(View.get(), "document.getElementsByTagNameNS('*','parsererror').length>0",
                                       ScriptWorld, CallTimeout, [this] { return Failed; });
-    const bool* Found = std::get_if<bool>(&R.Value);
-    return R.Code >= 0 && Found && *Found;
+    const bool* found = std::get_if<bool>(&r.Value);
+    return r.Code >= 0 && found && *found;
   }
 
   bool LoadFailedCb(const char* AUri, GError* AError) {
@@ -504,30 +507,30 @@ struct TView : std::enable_shared_from_this<TView> {
 
   void Terminated() {
     if (Failed) return;
-    bool WasLoading = ReadyState == READYSTATE_LOADING;
+    bool wasLoading = ReadyState == READYSTATE_LOADING;
     Failed = true;
     HasDocument = false;
     ++Generation;
     ReadyState = READYSTATE_UNINITIALIZED;
     ExpectedUri.clear();
-    if (WasLoading) Host.DocumentComplete(u"");
+    if (wasLoading) Host.DocumentComplete(u"");
   }
 
   bool Decide(WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType) {
     switch (AType) {
       case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION: {
-        auto* Action =
+        auto* action =
             webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(ADecision));
-        const char* Uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(Action));
+        const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
         // The adapter's own load comes first; after it only frames of the document may navigate, and
         // only while it loads, only where frames are allowed, only to local documents.
-        const bool own = Uri && !ExpectedUri.empty() && SameAddress(Uri, ExpectedUri);
+        const bool own = uri && !ExpectedUri.empty() && SameAddress(uri, ExpectedUri);
         if (own) {
           CurrentUri = ExpectedUri;
           ExpectedUri.clear();
         }
-        const bool frame = !own && FramesAllowed && ReadyState == READYSTATE_LOADING && Uri &&
-                           (g_str_has_prefix(Uri, "file:") || g_str_has_prefix(Uri, "about:"));
+        const bool frame = !own && FramesAllowed && ReadyState == READYSTATE_LOADING && uri &&
+                           (g_str_has_prefix(uri, "file:") || g_str_has_prefix(uri, "about:"));
         if (own || frame)
           webkit_policy_decision_use(ADecision);
         else
@@ -536,16 +539,16 @@ struct TView : std::enable_shared_from_this<TView> {
       }
       case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION: webkit_policy_decision_ignore(ADecision); return true;
       case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
-        auto* R = WEBKIT_RESPONSE_POLICY_DECISION(ADecision);
-        if (!webkit_response_policy_decision_is_main_frame_main_resource(R) && !FramesAllowed) {
+        auto* r = WEBKIT_RESPONSE_POLICY_DECISION(ADecision);
+        if (!webkit_response_policy_decision_is_main_frame_main_resource(r) && !FramesAllowed) {
           webkit_policy_decision_ignore(ADecision);
           return true;
         }
-        const char* Mime = webkit_uri_response_get_mime_type(webkit_response_policy_decision_get_response(R));
-        bool Shown =
-            webkit_response_policy_decision_is_mime_type_supported(R) && Mime &&
-            (g_str_has_prefix(Mime, "text/") || g_str_has_prefix(Mime, "image/") || g_str_has_suffix(Mime, "xml"));
-        if (Shown)
+        const char* mime = webkit_uri_response_get_mime_type(webkit_response_policy_decision_get_response(r));
+        bool shown =
+            webkit_response_policy_decision_is_mime_type_supported(r) && mime &&
+            (g_str_has_prefix(mime, "text/") || g_str_has_prefix(mime, "image/") || g_str_has_suffix(mime, "xml"));
+        if (shown)
           webkit_policy_decision_use(ADecision);
         else
           webkit_policy_decision_ignore(ADecision);  // never a download, never a plug-in viewer
@@ -568,22 +571,22 @@ struct TView : std::enable_shared_from_this<TView> {
   TScriptResult Script(const TRef& ARef, const std::string& ABody) {
     if (!Usable(ARef)) return {E_FAIL, {}, u"Das Dokument ist nicht mehr geladen"};
     Posted.reset();  // any call may change the document
-    const std::string Call =
+    const std::string call =
         "(function(){var D=" + ARef.DocExpr + ";if(!D)throw new Error('No document');" + ABody + "})()";
     // The helpers come with every document as a user script; a document that missed it (one the engine
     // made itself) gets them with the call, before anything of the call runs.
-    TScriptResult R =
-        RunScript(View.get(), std::string(PreludeCheck) + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
-    if (R.Code < 0 && R.Error.find(PreludeMissing) != std::u16string::npos)
-      R = RunScript(View.get(), DomPrelude + Call, ScriptWorld, CallTimeout, [this] { return Failed; });
-    if (R.Code == E_ZB_TIMEOUT) EndWebProcess();
-    return R;
+    TScriptResult r =
+        RunScript(View.get(), std::string(PreludeCheck) + call, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (r.Code < 0 && r.Error.find(PreludeMissing) != std::u16string::npos)
+      r = RunScript(View.get(), DomPrelude + call, ScriptWorld, CallTimeout, [this] { return Failed; });
+    if (r.Code == E_ZB_TIMEOUT) EndWebProcess();
+    return r;
   }
 
   TVariant Call(const TRef& ARef, const std::string& ABody) {
-    TScriptResult R = Script(ARef, ABody);
-    if (R.Code < 0) throw EzbOleError(R.Code, R.Error);
-    return R.Value;
+    TScriptResult r = Script(ARef, ABody);
+    if (r.Code < 0) throw EzbOleError(r.Code, r.Error);
+    return r.Value;
   }
 
   bool WaitComplete() {
@@ -593,18 +596,18 @@ struct TView : std::enable_shared_from_this<TView> {
   }
 };
 
-std::u16string AsText(const TVariant& V) {
-  if (auto* S = std::get_if<std::u16string>(&V)) return *S;
-  if (auto* D = std::get_if<double>(&V)) return Utf8ToUtf16(std::to_string(static_cast<long long>(*D)));
-  if (auto* B = std::get_if<bool>(&V)) return *B ? u"true" : u"false";
+std::u16string AsText(const TVariant& AValue) {
+  if (auto* s = std::get_if<std::u16string>(&AValue)) return *s;
+  if (auto* d = std::get_if<double>(&AValue)) return Utf8ToUtf16(std::to_string(static_cast<long long>(*d)));
+  if (auto* b = std::get_if<bool>(&AValue)) return *b ? u"true" : u"false";
   return u"";
 }
-std::int32_t AsInt(const TVariant& V) {
-  if (auto* D = std::get_if<double>(&V)) return static_cast<std::int32_t>(*D);
+std::int32_t AsInt(const TVariant& AValue) {
+  if (auto* d = std::get_if<double>(&AValue)) return static_cast<std::int32_t>(*d);
   return 0;
 }
-bool AsBool(const TVariant& V) {
-  if (auto* B = std::get_if<bool>(&V)) return *B;
+bool AsBool(const TVariant& AValue) {
+  if (auto* b = std::get_if<bool>(&AValue)) return *b;
   return false;
 }
 
@@ -627,8 +630,8 @@ class TWebKitStyle : public IHTMLStyle {
  public:
   explicit TWebKitStyle(std::shared_ptr<THandle> AElement) : FElement(std::move(AElement)) {}
   std::u16string backgroundImage() override {
-    std::u16string V = AsText(FElement->Call("return O.style.backgroundImage;"));
-    return V == u"none" ? u"" : V;
+    std::u16string v = AsText(FElement->Call("return O.style.backgroundImage;"));
+    return v == u"none" ? u"" : v;
   }
   std::u16string fontFamily() override { return AsText(FElement->Call("return O.style.fontFamily;")); }
   void put_fontFamily(std::u16string_view AValue) override {
@@ -666,9 +669,9 @@ class TWebKitElement : public IHTMLElement, public IHTMLElement2 {
 };
 
 std::shared_ptr<IHTMLElement> ElementOf(const TRef& ARef, const TVariant& AId) {
-  int Id = AsInt(AId);
-  if (Id <= 0) return nullptr;
-  return std::make_shared<TWebKitElement>(std::make_shared<THandle>(ARef, Id));
+  int id = AsInt(AId);
+  if (id <= 0) return nullptr;
+  return std::make_shared<TWebKitElement>(std::make_shared<THandle>(ARef, id));
 }
 
 class TWebKitTxtRange : public IHTMLTxtRange {
@@ -714,17 +717,17 @@ class TWebKitSelection : public IHTMLSelectionObject {
  public:
   explicit TWebKitSelection(TRef ARef) : FRef(std::move(ARef)) {}
   std::u16string type() override {
-    std::u16string T = AsText(FRef.View->Call(FRef, "return D.getSelection().type;"));
-    return T == u"Range" || T == u"Caret" ? u"Text" : u"None";
+    std::u16string t = AsText(FRef.View->Call(FRef, "return D.getSelection().type;"));
+    return t == u"Range" || t == u"Caret" ? u"Text" : u"None";
   }
   std::shared_ptr<IHTMLTxtRange> createRange() override {
-    TVariant Id = FRef.View->Call(FRef,
+    TVariant id = FRef.View->Call(FRef,
                                   "var r=__zb.selRange(D);"
                                   "if(r)r=r.cloneRange();else{r=D.createRange();"
                                   "var p=__zb.pointAt(D,__zb.units(D),0,false);r.setStart(p.c,p.o);r.collapse(true);}"
                                   "return __zb.put(r);");
-    if (AsInt(Id) <= 0) return nullptr;
-    return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(Id)));
+    if (AsInt(id) <= 0) return nullptr;
+    return std::make_shared<TWebKitTxtRange>(std::make_shared<THandle>(FRef, AsInt(id)));
   }
 
  private:
@@ -760,10 +763,10 @@ class TWebKitDocument : public IHTMLDocument2,
   std::shared_ptr<IHTMLElement> body() override { return ElementOf(FRef, Call("return __zb.put(D.body);")); }
   // One script instead of a handle, its text and the handle's release.
   std::optional<std::u16string> bodyText() override {
-    const TView::TPosted* P = FRef.View->PostedFor(FRef);
-    const TVariant V = P ? P->Text : Call("var b=D.body;return b?b.innerText:null;");
-    if (VarIsNull(V)) return std::nullopt;
-    return AsText(V);
+    const TView::TPosted* p = FRef.View->PostedFor(FRef);
+    const TVariant v = p ? p->Text : Call("var b=D.body;return b?b.innerText:null;");
+    if (VarIsNull(v)) return std::nullopt;
+    return AsText(v);
   }
   std::shared_ptr<IHTMLElementCollection> images() override {
     Call("return 0;");  // a stale document fails here, as the engine's collection would
@@ -776,101 +779,101 @@ class TWebKitDocument : public IHTMLDocument2,
   std::u16string url() override {
     // Once the top document is complete and nothing loads, the view's address is the document's, without
     // a script.
-    TView& V = *FRef.View;
-    if (IsTop() && V.Usable(FRef) && V.ReadyState == READYSTATE_COMPLETE && !webkit_web_view_is_loading(V.View.get())) {
-      const char* Uri = webkit_web_view_get_uri(V.View.get());
-      if (Uri) return Utf8ToUtf16(Uri);
+    TView& v = *FRef.View;
+    if (IsTop() && v.Usable(FRef) && v.ReadyState == READYSTATE_COMPLETE && !webkit_web_view_is_loading(v.View.get())) {
+      const char* uri = webkit_web_view_get_uri(v.View.get());
+      if (uri) return Utf8ToUtf16(uri);
     }
     return AsText(Call("return D.URL;"));
   }
   std::u16string readyState() override { return AsText(Call("return D.readyState;")); }
   std::u16string charset() override { return AsText(Call("return D.characterSet;")); }
   std::u16string contentType() override {
-    const TView::TPosted* P = FRef.View->PostedFor(FRef);
-    return AsText(P ? P->Type : Call("return D.contentType;"));
+    const TView::TPosted* p = FRef.View->PostedFor(FRef);
+    return AsText(p ? p->Type : Call("return D.contentType;"));
   }
 
   bool execCommand(std::u16string_view ACmdID, bool AShowUI, const TVariant& AValue) override {
-    std::u16string Name = AsciiUpperCase(ACmdID);
-    if (Name == u"REFRESH") {
+    std::u16string name = AsciiUpperCase(ACmdID);
+    if (name == u"REFRESH") {
       Call("return 0;");
-      TView& V = *FRef.View;
-      V.BeginLoad();
-      const char* Current = webkit_web_view_get_uri(V.View.get());
-      V.ExpectedUri = Current ? Current : "";
-      webkit_web_view_reload(V.View.get());
+      TView& v = *FRef.View;
+      v.BeginLoad();
+      const char* current = webkit_web_view_get_uri(v.View.get());
+      v.ExpectedUri = current ? current : "";
+      webkit_web_view_reload(v.View.get());
       return true;
     }
-    if (Name == u"STOP") {
+    if (name == u"STOP") {
       webkit_web_view_stop_loading(FRef.View->View.get());
       return true;
     }
-    if (Name == u"SAVEAS" && !AShowUI && std::holds_alternative<std::u16string>(AValue) &&
+    if (name == u"SAVEAS" && !AShowUI && std::holds_alternative<std::u16string>(AValue) &&
         !std::get<std::u16string>(AValue).empty()) {
-      HRESULT R = Save(std::get<std::u16string>(AValue), false);
-      if (R < 0) throw EzbOleError(R, u"Das Dokument konnte nicht gespeichert werden");
+      HRESULT r = Save(std::get<std::u16string>(AValue), false);
+      if (r < 0) throw EzbOleError(r, u"Das Dokument konnte nicht gespeichert werden");
       return true;
     }
-    std::uint32_t Std = 0;
-    if (Name == u"PRINT")
-      Std = OLECMDID_PRINT;
-    else if (Name == u"OPEN")
-      Std = OLECMDID_OPEN;
-    else if (Name == u"SAVEAS")
-      Std = OLECMDID_SAVEAS;
-    if (Std) {
-      TVariant Out;
-      HRESULT R = Exec(nullptr, Std, AShowUI ? OLECMDEXECOPT_PROMPTUSER : OLECMDEXECOPT_DONTPROMPTUSER, AValue, &Out);
-      if (R < 0) throw EzbOleError(R, u"Befehl nicht unterstützt: " + std::u16string(ACmdID));
+    std::uint32_t std = 0;
+    if (name == u"PRINT")
+      std = OLECMDID_PRINT;
+    else if (name == u"OPEN")
+      std = OLECMDID_OPEN;
+    else if (name == u"SAVEAS")
+      std = OLECMDID_SAVEAS;
+    if (std) {
+      TVariant out;
+      HRESULT r = Exec(nullptr, std, AShowUI ? OLECMDEXECOPT_PROMPTUSER : OLECMDEXECOPT_DONTPROMPTUSER, AValue, &out);
+      if (r < 0) throw EzbOleError(r, u"Befehl nicht unterstützt: " + std::u16string(ACmdID));
       return true;
     }
     FRef.View->DesignModeMayBeOn = true;  // the edit and browse modes are commands
     return AsBool(Call("return __zb.exec(D," + JsQuote(ACmdID) + "," + (AShowUI ? "true" : "false") + "," +
-                       VariantToJs(CommandValue(Name, AValue)) + ");"));
+                       VariantToJs(CommandValue(name, AValue)) + ");"));
   }
   bool queryCommandSupported(std::u16string_view ACmdID) override {
-    std::u16string Name = AsciiUpperCase(ACmdID);
-    if (Name == u"REFRESH" || Name == u"STOP" || Name == u"SAVEAS") return true;
-    if (Name == u"PRINT") return FRef.View->StandardCommands.count(OLECMDID_PRINT) != 0;
-    if (Name == u"OPEN") return FRef.View->StandardCommands.count(OLECMDID_OPEN) != 0;
+    std::u16string name = AsciiUpperCase(ACmdID);
+    if (name == u"REFRESH" || name == u"STOP" || name == u"SAVEAS") return true;
+    if (name == u"PRINT") return FRef.View->StandardCommands.count(OLECMDID_PRINT) != 0;
+    if (name == u"OPEN") return FRef.View->StandardCommands.count(OLECMDID_OPEN) != 0;
     return AsBool(Call("return __zb.supported(D," + JsQuote(ACmdID) + ");"));
   }
   bool queryCommandState(std::u16string_view ACmdID) override {
     return AsBool(Call("return D.queryCommandState(" + JsQuote(ACmdID) + ");"));
   }
   TVariant queryCommandValue(std::u16string_view ACmdID) override {
-    TVariant V = Call("return D.queryCommandValue(" + JsQuote(ACmdID) + ");");
-    return VarIsNull(V) ? TVariant{} : V;
+    TVariant v = Call("return D.queryCommandValue(" + JsQuote(ACmdID) + ");");
+    return VarIsNull(v) ? TVariant{} : v;
   }
 
   // IPersistStreamInit
   HRESULT Save(std::string& AStream, bool) override {
-    TScriptResult R = FRef.View->Script(FRef, "return D.characterSet+'\\n'+__zb.serialize(D);");
-    if (R.Code < 0) return R.Code;
-    std::string Text = Utf16ToUtf8(AsText(R.Value));
-    std::size_t Cut = Text.find('\n');
+    TScriptResult r = FRef.View->Script(FRef, "return D.characterSet+'\\n'+__zb.serialize(D);");
+    if (r.Code < 0) return r.Code;
+    std::string text = Utf16ToUtf8(AsText(r.Value));
+    std::size_t cut = text.find('\n');
     // Nothing to serialise (a document the engine replaced by a transformation's result has no element
     // of its own): an empty file written as "saved" would lose the document.
-    if (Cut == std::string::npos || Cut + 1 == Text.size()) return E_FAIL;
-    AStream += EncodeDocument(Text.substr(Cut + 1), Text.substr(0, Cut));
+    if (cut == std::string::npos || cut + 1 == text.size()) return E_FAIL;
+    AStream += EncodeDocument(text.substr(cut + 1), text.substr(0, cut));
     return S_OK;
   }
   HRESULT Load(std::string_view AStream) override {
-    TView& V = *FRef.View;
-    if (V.Failed) return E_ZB_ENGINE_GONE;
-    V.LoadBytes(AStream);
-    if (!V.WaitComplete()) return V.Failed ? E_ZB_ENGINE_GONE : E_ZB_TIMEOUT;
+    TView& v = *FRef.View;
+    if (v.Failed) return E_ZB_ENGINE_GONE;
+    v.LoadBytes(AStream);
+    if (!v.WaitComplete()) return v.Failed ? E_ZB_ENGINE_GONE : E_ZB_TIMEOUT;
     return S_OK;
   }
   HRESULT IsDirty() override { return S_FALSE; }
 
   // IPersistFile
   HRESULT Save(std::u16string_view AFileName, bool) override {
-    std::string Bytes;
-    HRESULT R = Save(Bytes, true);
-    if (R < 0) return R;
+    std::string bytes;
+    HRESULT r = Save(bytes, true);
+    if (r < 0) return r;
     try {
-      WriteFileAtomic(AFileName, Bytes);
+      WriteFileAtomic(AFileName, bytes);
     } catch (const EzbException&) {
       return E_ACCESSDENIED;
     }
@@ -880,50 +883,50 @@ class TWebKitDocument : public IHTMLDocument2,
   // IOleCommandTarget
   HRESULT Exec(const TGUID* AGroup, std::uint32_t ACmdID, std::uint32_t ACmdExecOpt, const TVariant& AIn,
                TVariant* AOut) override {
-    TView& V = *FRef.View;
-    if (!V.Usable(FRef)) return E_FAIL;
+    TView& v = *FRef.View;
+    if (!v.Usable(FRef)) return E_FAIL;
     if (!AGroup) {
       switch (ACmdID) {
         case OLECMDID_SELECTALL: {
-          TScriptResult R = V.Script(FRef, "D.execCommand('selectAll');return 0;");
-          return R.Code;
+          TScriptResult r = v.Script(FRef, "D.execCommand('selectAll');return 0;");
+          return r.Code;
         }
         case OLECMDID_COPY:
-          webkit_web_view_execute_editing_command(V.View.get(), WEBKIT_EDITING_COMMAND_COPY);
+          webkit_web_view_execute_editing_command(v.View.get(), WEBKIT_EDITING_COMMAND_COPY);
           return S_OK;
         case OLECMDID_ZOOM: {
-          if (auto* Level = std::get_if<std::int32_t>(&AIn)) {
-            if (*Level < 0 || *Level > 4) return E_INVALIDARG;
-            V.Zoom = *Level;
-            webkit_web_view_set_zoom_level(V.View.get(), ZoomLevels[V.Zoom]);
+          if (auto* level = std::get_if<std::int32_t>(&AIn)) {
+            if (*level < 0 || *level > 4) return E_INVALIDARG;
+            v.Zoom = *level;
+            webkit_web_view_set_zoom_level(v.View.get(), ZoomLevels[v.Zoom]);
           }
-          if (AOut) *AOut = V.Zoom;
+          if (AOut) *AOut = v.Zoom;
           return S_OK;
         }
         case OLECMDID_GETZOOMRANGE:
           if (AOut) *AOut = static_cast<std::int32_t>(4 << 16);  // low word the smallest, high word the largest
           return S_OK;
         default: {
-          auto It = V.StandardCommands.find(ACmdID);
-          if (It == V.StandardCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
-          auto Handler = It->second;  // may replace itself while it runs
-          return Handler(ACmdExecOpt, AIn, AOut);
+          auto it = v.StandardCommands.find(ACmdID);
+          if (it == v.StandardCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
+          auto handler = it->second;  // may replace itself while it runs
+          return handler(ACmdExecOpt, AIn, AOut);
         }
       }
     }
     if (*AGroup == CGID_MSHTML) {
       if (ACmdID != IDM_SAVE) return OLECMDERR_E_NOTSUPPORTED;
-      TScriptResult R = V.Script(FRef, "return D.URL;");
-      if (R.Code < 0) return R.Code;
-      TzbGChars Path(g_filename_from_uri(Utf16ToUtf8(AsText(R.Value)).c_str(), nullptr, nullptr));
-      if (!Path.get()) return E_FAIL;  // nothing of its own to save to (about:blank, bytes)
-      return Save(Utf8ToUtf16(Path.get()), false);
+      TScriptResult r = v.Script(FRef, "return D.URL;");
+      if (r.Code < 0) return r.Code;
+      TzbGChars path(g_filename_from_uri(Utf16ToUtf8(AsText(r.Value)).c_str(), nullptr, nullptr));
+      if (!path.get()) return E_FAIL;  // nothing of its own to save to (about:blank, bytes)
+      return Save(Utf8ToUtf16(path.get()), false);
     }
     if (*AGroup == CGID_IWebBrowser) {
-      auto It = V.BrowserCommands.find(ACmdID);
-      if (It == V.BrowserCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
-      auto Handler = It->second;
-      return Handler(ACmdExecOpt, AIn, AOut);
+      auto it = v.BrowserCommands.find(ACmdID);
+      if (it == v.BrowserCommands.end()) return OLECMDERR_E_NOTSUPPORTED;
+      auto handler = it->second;
+      return handler(ACmdExecOpt, AIn, AOut);
     }
     return OLECMDERR_E_UNKNOWNGROUP;
   }
@@ -936,17 +939,17 @@ class TWebKitDocument : public IHTMLDocument2,
 
 TDialogContext TView::DialogContext() {
   // Each call works on the document loaded now; a later load refuses the stale one's calls.
-  const TRef Ref{shared_from_this(), Generation, "document"};
-  auto Document = std::make_shared<TWebKitDocument>(Ref);
-  TDialogContext C;
-  C.View = View.get();
-  C.Navigate = [this](std::u16string_view AUrl) { Navigate(AUrl, 0); };
-  C.Save = [Document](std::u16string_view AFileName) { return Document->Save(AFileName, false); };
-  C.Source = [this, Ref] { return AsText(Call(Ref, "return __zb.serialize(D);")); };
-  C.Charset = [Document] { return Document->charset(); };
-  C.Title = [this, Ref] { return AsText(Call(Ref, "return D.title;")); };
-  C.Shown = [this](GtkWidget* ADialog) { Host.DialogShown(ADialog, nullptr); };
-  return C;
+  const TRef ref{shared_from_this(), Generation, "document"};
+  auto document = std::make_shared<TWebKitDocument>(ref);
+  TDialogContext c;
+  c.View = View.get();
+  c.Navigate = [this](std::u16string_view AUrl) { Navigate(AUrl, 0); };
+  c.Save = [document](std::u16string_view AFileName) { return document->Save(AFileName, false); };
+  c.Source = [this, ref] { return AsText(Call(ref, "return __zb.serialize(D);")); };
+  c.Charset = [document] { return document->charset(); };
+  c.Title = [this, ref] { return AsText(Call(ref, "return D.title;")); };
+  c.Shown = [this](GtkWidget* ADialog) { Host.DialogShown(ADialog, nullptr); };
+  return c;
 }
 
 class TWebKitBrowser : public IWebBrowser2 {
@@ -963,27 +966,27 @@ class TWebKitBrowser : public IWebBrowser2 {
   int ReadyState() override { return FView->ReadyState; }
   std::shared_ptr<IHTMLDocument2> Document() override {
     if (FView->Failed || !FView->HasDocument) return nullptr;
-    TRef Ref{FView, FView->Generation, FDocExpr};
-    if (!IsTop() && FView->Script(Ref, "return 0;").Code < 0) return nullptr;
-    return std::make_shared<TWebKitDocument>(Ref);
+    TRef ref{FView, FView->Generation, FDocExpr};
+    if (!IsTop() && FView->Script(ref, "return 0;").Code < 0) return nullptr;
+    return std::make_shared<TWebKitDocument>(ref);
   }
   std::u16string LocationURL() override {
-    const char* Uri = webkit_web_view_get_uri(FView->View.get());
-    return Uri ? Utf8ToUtf16(Uri) : u"";
+    const char* uri = webkit_web_view_get_uri(FView->View.get());
+    return uri ? Utf8ToUtf16(uri) : u"";
   }
   void Stop() override {
-    TView& V = *FView;
-    webkit_web_view_stop_loading(V.View.get());
-    V.ExpectedUri.clear();
+    TView& v = *FView;
+    webkit_web_view_stop_loading(v.View.get());
+    v.ExpectedUri.clear();
     // A load that never started reports no end: the state is what the view now holds.
-    if (!webkit_web_view_is_loading(V.View.get()) && V.ReadyState == READYSTATE_LOADING)
-      V.ReadyState = V.HasDocument ? READYSTATE_COMPLETE : READYSTATE_UNINITIALIZED;
+    if (!webkit_web_view_is_loading(v.View.get()) && v.ReadyState == READYSTATE_LOADING)
+      v.ReadyState = v.HasDocument ? READYSTATE_COMPLETE : READYSTATE_UNINITIALIZED;
   }
   void Refresh() override {
     if (!FView->HasDocument) return;
     FView->BeginLoad();
-    const char* Current = webkit_web_view_get_uri(FView->View.get());
-    FView->ExpectedUri = Current ? Current : "";
+    const char* current = webkit_web_view_get_uri(FView->View.get());
+    FView->ExpectedUri = current ? current : "";
     webkit_web_view_reload(FView->View.get());
   }
   void OnAmbientPropertyChange(std::int32_t) override {}  // the mask is read again at the next load
@@ -993,8 +996,8 @@ class TWebKitBrowser : public IWebBrowser2 {
   GtkWidget* Widget() override { return GTK_WIDGET(FView->View.get()); }
   int FrameCount() override {
     if (FView->Failed || !FView->HasDocument) return 0;
-    TScriptResult R = FView->Script(TRef{FView, FView->Generation, FDocExpr}, "return __zb.embeds(D).length;");
-    return R.Code < 0 ? 0 : AsInt(R.Value);
+    TScriptResult r = FView->Script(TRef{FView, FView->Generation, FDocExpr}, "return __zb.embeds(D).length;");
+    return r.Code < 0 ? 0 : AsInt(r.Value);
   }
   std::shared_ptr<IWebBrowser2> Frame(int AIndex) override {
     if (AIndex < 0 || AIndex >= FrameCount()) return nullptr;
@@ -1021,43 +1024,43 @@ struct TSnapshotCall {
 bool TWebKitBrowser::Snapshot(int AWidth, int AHeight, std::vector<std::uint32_t>& APixels) {
   if (AWidth <= 0 || AHeight <= 0 || FView->Failed || !FView->HasDocument) return false;
   if (!FView->WaitComplete()) return false;
-  auto Call = std::make_shared<TSnapshotCall>();
+  auto call = std::make_shared<TSnapshotCall>();
   webkit_web_view_get_snapshot(
       FView->View.get(), WEBKIT_SNAPSHOT_REGION_VISIBLE, WEBKIT_SNAPSHOT_OPTIONS_NONE, nullptr,
       [](GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-        const std::shared_ptr<TSnapshotCall> C = TakeAsyncData<TSnapshotCall>(AData);
-        C->Surface.reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr));
-        C->Done = true;
+        const std::shared_ptr<TSnapshotCall> c = TakeAsyncData<TSnapshotCall>(AData);
+        c->Surface.reset(webkit_web_view_get_snapshot_finish(WEBKIT_WEB_VIEW(ASource), AResult, nullptr));
+        c->Done = true;
       },
-      AsyncData(Call));
-  TView& V = *FView;
-  if (!WaitOnMainContext([&] { return Call->Done || V.Failed; }, V.CallTimeout)) V.EndWebProcess();
-  if (!Call->Surface) return false;
-  TzbCairoSurface Target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
+      AsyncData(call));
+  TView& view = *FView;
+  if (!WaitOnMainContext([&] { return call->Done || view.Failed; }, view.CallTimeout)) view.EndWebProcess();
+  if (!call->Surface) return false;
+  TzbCairoSurface target(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, AWidth, AHeight));
   {
-    TzbCairo Cr(cairo_create(Target.get()));
-    double W = cairo_image_surface_get_width(Call->Surface.get()),
-           H = cairo_image_surface_get_height(Call->Surface.get());
-    if (W > 0 && H > 0) cairo_scale(Cr.get(), AWidth / W, AHeight / H);
-    cairo_set_source_surface(Cr.get(), Call->Surface.get(), 0, 0);
-    cairo_paint(Cr.get());
+    TzbCairo cr(cairo_create(target.get()));
+    double w = cairo_image_surface_get_width(call->Surface.get()),
+           h = cairo_image_surface_get_height(call->Surface.get());
+    if (w > 0 && h > 0) cairo_scale(cr.get(), AWidth / w, AHeight / h);
+    cairo_set_source_surface(cr.get(), call->Surface.get(), 0, 0);
+    cairo_paint(cr.get());
   }
-  cairo_surface_flush(Target.get());
+  cairo_surface_flush(target.get());
   APixels.assign(static_cast<std::size_t>(AWidth) * static_cast<std::size_t>(AHeight), 0);
-  const unsigned char* Data = cairo_image_surface_get_data(Target.get());
-  int Stride = cairo_image_surface_get_stride(Target.get());
-  for (int Y = 0; Y < AHeight; ++Y)
-    std::memcpy(&APixels[static_cast<std::size_t>(Y) * static_cast<std::size_t>(AWidth)],
-                Data + static_cast<std::ptrdiff_t>(Y) * Stride, static_cast<std::size_t>(AWidth) * 4);
+  const unsigned char* data = cairo_image_surface_get_data(target.get());
+  int stride = cairo_image_surface_get_stride(target.get());
+  for (int y = 0; y < AHeight; ++y)
+    std::memcpy(&APixels[static_cast<std::size_t>(y) * static_cast<std::size_t>(AWidth)],
+                data + static_cast<std::ptrdiff_t>(y) * stride, static_cast<std::size_t>(AWidth) * 4);
   return true;
 }
 
 }  // namespace
 
 std::unique_ptr<IWebBrowser2> CreateBrowser(GtkContainer* AParent, IzbBrowserHost& AHost) {
-  auto View = std::make_shared<TView>(AHost);
-  View->Create(AParent);
-  return std::make_unique<TWebKitBrowser>(View, "document");
+  auto view = std::make_shared<TView>(AHost);
+  view->Create(AParent);
+  return std::make_unique<TWebKitBrowser>(view, "document");
 }
 
 }  // namespace zb::webkit

@@ -23,41 +23,41 @@ struct TDataCall {
 using TDataCallPtr = std::shared_ptr<TDataCall>;
 
 void OnFetched(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  const TDataCallPtr Call = TakeAsyncData<TDataCall>(AData);
+  const TDataCallPtr call = TakeAsyncData<TDataCall>(AData);
   GuardCallback([&] {
-    TzbGError Error;
+    TzbGError error;
     // The list's elements come with a reference each, which the entries take over; the list itself goes.
-    const TzbOwner<GList, g_list_free> List(
-        webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, Error.Out()));
-    for (GList* I = List.get(); I; I = I->next) Call->Entries.emplace_back(static_cast<WebKitWebsiteData*>(I->data));
-    Call->Ok = !Error;
+    const TzbOwner<GList, g_list_free> list(
+        webkit_website_data_manager_fetch_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, error.Out()));
+    for (GList* i = list.get(); i; i = i->next) call->Entries.emplace_back(static_cast<WebKitWebsiteData*>(i->data));
+    call->Ok = !error;
   });
-  Call->Done = true;
+  call->Done = true;
 }
 
 void OnRemoved(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  const TDataCallPtr Call = TakeAsyncData<TDataCall>(AData);
-  Call->Ok = webkit_website_data_manager_remove_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, nullptr);
-  Call->Done = true;
+  const TDataCallPtr call = TakeAsyncData<TDataCall>(AData);
+  call->Ok = webkit_website_data_manager_remove_finish(WEBKIT_WEBSITE_DATA_MANAGER(ASource), AResult, nullptr);
+  call->Done = true;
 }
 
 }  // namespace
 
 bool FetchWebsiteData(WebKitWebsiteDataTypes ATypes, int ATimeoutMs, std::vector<TzbWebsiteData>& AEntries) {
-  auto Call = std::make_shared<TDataCall>();
-  webkit_website_data_manager_fetch(DataManager(), ATypes, nullptr, OnFetched, AsyncData(Call));
-  WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
-  if (!Call->Done || !Call->Ok) return false;
-  AEntries = std::move(Call->Entries);
+  auto call = std::make_shared<TDataCall>();
+  webkit_website_data_manager_fetch(DataManager(), ATypes, nullptr, OnFetched, AsyncData(call));
+  WaitOnMainContext([&] { return call->Done; }, ATimeoutMs);
+  if (!call->Done || !call->Ok) return false;
+  AEntries = std::move(call->Entries);
   return true;
 }
 
 bool RemoveWebsiteData(WebKitWebsiteDataTypes ATypes, WebKitWebsiteData* AEntry, int ATimeoutMs) {
-  auto Call = std::make_shared<TDataCall>();
-  GList Entry{AEntry, nullptr, nullptr};
-  webkit_website_data_manager_remove(DataManager(), ATypes, &Entry, nullptr, OnRemoved, AsyncData(Call));
-  WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
-  return Call->Done && Call->Ok;
+  auto call = std::make_shared<TDataCall>();
+  GList entry{AEntry, nullptr, nullptr};
+  webkit_website_data_manager_remove(DataManager(), ATypes, &entry, nullptr, OnRemoved, AsyncData(call));
+  WaitOnMainContext([&] { return call->Done; }, ATimeoutMs);
+  return call->Done && call->Ok;
 }
 
 namespace {
@@ -77,30 +77,30 @@ constexpr guint16 SessionVersions[] = {2, 1};
 }  // namespace
 
 void ClearBackForwardHistory(WebKitWebView* AView) {
-  TzbSessionState State(webkit_web_view_get_session_state(AView));
-  TzbGBytes Bytes(webkit_web_view_session_state_serialize(State.get()));
-  for (std::size_t F = 0; F < std::size(SessionFormats); ++F) {
-    TzbGVariant Session(
-        g_variant_ref_sink(g_variant_new_from_bytes(G_VARIANT_TYPE(SessionFormats[F]), Bytes.get(), FALSE)));
-    TzbGVariant Version(g_variant_get_child_value(Session.get(), 0));
-    if (g_variant_get_uint16(Version.get()) != SessionVersions[F]) continue;
-    TzbGVariant Items(g_variant_get_child_value(Session.get(), 1));
-    TzbGVariant Current(g_variant_get_child_value(Session.get(), 2));
-    TzbGVariant Index(g_variant_get_maybe(Current.get()));
-    const gsize Count = g_variant_n_children(Items.get());
+  TzbSessionState state(webkit_web_view_get_session_state(AView));
+  TzbGBytes bytes(webkit_web_view_session_state_serialize(state.get()));
+  for (std::size_t f = 0; f < std::size(SessionFormats); ++f) {
+    TzbGVariant session(
+        g_variant_ref_sink(g_variant_new_from_bytes(G_VARIANT_TYPE(SessionFormats[f]), bytes.get(), FALSE)));
+    TzbGVariant version(g_variant_get_child_value(session.get(), 0));
+    if (g_variant_get_uint16(version.get()) != SessionVersions[f]) continue;
+    TzbGVariant items(g_variant_get_child_value(session.get(), 1));
+    TzbGVariant current(g_variant_get_child_value(session.get(), 2));
+    TzbGVariant index(g_variant_get_maybe(current.get()));
+    const gsize count = g_variant_n_children(items.get());
     // Nothing shown, or nothing to drop.
-    if (!Index || Count <= 1) return;
-    const gsize Shown = g_variant_get_uint32(Index.get());
-    if (Shown >= Count) return;
-    const TzbGVariant Item(g_variant_get_child_value(Items.get(), Shown));  // the array takes its own reference
-    GVariant* const ItemArray[] = {Item.get()};
-    GVariant* Children[] = {g_variant_new_uint16(SessionVersions[F]), g_variant_new_array(nullptr, ItemArray, 1),
+    if (!index || count <= 1) return;
+    const gsize shown = g_variant_get_uint32(index.get());
+    if (shown >= count) return;
+    const TzbGVariant item(g_variant_get_child_value(items.get(), shown));  // the array takes its own reference
+    GVariant* const itemArray[] = {item.get()};
+    GVariant* children[] = {g_variant_new_uint16(SessionVersions[f]), g_variant_new_array(nullptr, itemArray, 1),
                             g_variant_new_maybe(G_VARIANT_TYPE_UINT32, g_variant_new_uint32(0))};
-    TzbGVariant Trimmed(g_variant_ref_sink(g_variant_new_tuple(Children, std::size(Children))));
-    TzbGBytes TrimmedBytes(g_variant_get_data_as_bytes(Trimmed.get()));
-    TzbSessionState NewState(webkit_web_view_session_state_new(TrimmedBytes.get()));
-    if (!NewState) break;
-    webkit_web_view_restore_session_state(AView, NewState.get());
+    TzbGVariant trimmed(g_variant_ref_sink(g_variant_new_tuple(children, std::size(children))));
+    TzbGBytes trimmedBytes(g_variant_get_data_as_bytes(trimmed.get()));
+    TzbSessionState newState(webkit_web_view_session_state_new(trimmedBytes.get()));
+    if (!newState) break;
+    webkit_web_view_restore_session_state(AView, newState.get());
     return;
   }
   throw EzbOleError(E_NOINTERFACE, u"Der Verlauf der HTML-Engine hat ein unbekanntes Format");

@@ -18,41 +18,41 @@ namespace {
 
 // Trampolines out of WebKit's signal emission: nothing may unwind through it.
 void OnLoadChangedCb(WebKitWebView*, WebKitLoadEvent AEvent, gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  if (S->OnLoadChanged) GuardCallback([&] { S->OnLoadChanged(AEvent); });
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  if (s->OnLoadChanged) GuardCallback([&] { s->OnLoadChanged(AEvent); });
 }
 gboolean OnLoadFailedCb(WebKitWebView*, WebKitLoadEvent, gchar* AUri, GError* AError, gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnLoadFailed && GuardCallback([&] { return S->OnLoadFailed(AUri, AError); });
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  return s->OnLoadFailed && GuardCallback([&] { return s->OnLoadFailed(AUri, AError); });
 }
 void OnTerminatedCb(WebKitWebView*, WebKitWebProcessTerminationReason AReason, gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  if (S->OnTerminated) GuardCallback([&] { S->OnTerminated(AReason); });
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  if (s->OnTerminated) GuardCallback([&] { s->OnTerminated(AReason); });
 }
 gboolean OnDecidePolicyCb(WebKitWebView*, WebKitPolicyDecision* ADecision, WebKitPolicyDecisionType AType,
                           gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  if (!S->OnDecidePolicy) return FALSE;
-  bool Handled = false;
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  if (!s->OnDecidePolicy) return FALSE;
+  bool handled = false;
   if (GuardCallback(
           [&] {
-            Handled = S->OnDecidePolicy(ADecision, AType);
+            handled = s->OnDecidePolicy(ADecision, AType);
             return true;
           },
           false))
-    return Handled;
+    return handled;
   // A policy handler that failed must not let the navigation through.
   webkit_policy_decision_ignore(ADecision);
   return TRUE;
 }
 gboolean OnContextMenuCb(WebKitWebView*, WebKitContextMenu* AMenu, GdkEvent* AEvent, WebKitHitTestResult*,
                          gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnContextMenu && GuardCallback([&] { return S->OnContextMenu(AMenu, AEvent); }, true);
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  return s->OnContextMenu && GuardCallback([&] { return s->OnContextMenu(AMenu, AEvent); }, true);
 }
 gboolean OnScriptDialogCb(WebKitWebView*, WebKitScriptDialog* ADialog, gpointer AData) noexcept {
-  auto* S = static_cast<TWebViewSignals*>(AData);
-  return S->OnScriptDialog && GuardCallback([&] { return S->OnScriptDialog(ADialog); }, true);
+  auto* s = static_cast<TWebViewSignals*>(AData);
+  return s->OnScriptDialog && GuardCallback([&] { return s->OnScriptDialog(ADialog); }, true);
 }
 
 }  // namespace
@@ -73,8 +73,8 @@ TVariant ValueFromJsc(JSCValue* AValue) {
   if (!AValue || jsc_value_is_undefined(AValue) || jsc_value_is_null(AValue)) return TVarNull{};
   if (jsc_value_is_boolean(AValue)) return static_cast<bool>(jsc_value_to_boolean(AValue));
   if (jsc_value_is_number(AValue)) return jsc_value_to_double(AValue);
-  TzbGChars Text(jsc_value_to_string(AValue));
-  return Utf8ToUtf16(Text.get() ? Text.get() : "");
+  TzbGChars text(jsc_value_to_string(AValue));
+  return Utf8ToUtf16(text.get() ? text.get() : "");
 }
 
 namespace {
@@ -94,28 +94,28 @@ constexpr int EngineEndNoticeMs = 2000;
 TScriptResult EngineGone() { return {E_ZB_ENGINE_GONE, {}, u"Der Web-Prozess der HTML-Engine ist beendet"}; }
 
 void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) noexcept {
-  const std::shared_ptr<TScriptCall> Call = TakeAsyncData<TScriptCall>(AData);
-  TScriptCall& C = *Call;
-  const bool Read = GuardCallback(
+  const std::shared_ptr<TScriptCall> call = TakeAsyncData<TScriptCall>(AData);
+  TScriptCall& c = *call;
+  const bool read = GuardCallback(
       [&] {
-        TzbGError Error;
-        TzbGObject<JSCValue> Value(
-            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, Error.Out()));
-        if (!Value) {
-          C.Result.Code = E_FAIL;
-          const GError* Raw = Error.Get();
-          C.Threw = Raw && Raw->domain == WEBKIT_JAVASCRIPT_ERROR && Raw->code == WEBKIT_JAVASCRIPT_ERROR_SCRIPT_FAILED;
-          C.EngineError = Raw ? Raw->code : -1;
+        TzbGError error;
+        TzbGObject<JSCValue> value(
+            webkit_web_view_evaluate_javascript_finish(WEBKIT_WEB_VIEW(ASource), AResult, error.Out()));
+        if (!value) {
+          c.Result.Code = E_FAIL;
+          const GError* raw = error.Get();
+          c.Threw = raw && raw->domain == WEBKIT_JAVASCRIPT_ERROR && raw->code == WEBKIT_JAVASCRIPT_ERROR_SCRIPT_FAILED;
+          c.EngineError = raw ? raw->code : -1;
           // The engine's own words are English; the report says in German what failed and keeps them as detail.
-          C.Result.Error = C.Threw ? u"Das Skript der HTML-Engine ist fehlgeschlagen: " + Error.Text() : u"";
+          c.Result.Error = c.Threw ? u"Das Skript der HTML-Engine ist fehlgeschlagen: " + error.Text() : u"";
         } else {
-          C.Result.Value = ValueFromJsc(Value.get());
+          c.Result.Value = ValueFromJsc(value.get());
         }
         return true;
       },
       false);
-  if (!Read) C.Result = {E_FAIL, {}, u"Das Ergebnis der HTML-Engine konnte nicht gelesen werden"};
-  C.Done = true;
+  if (!read) c.Result = {E_FAIL, {}, u"Das Ergebnis der HTML-Engine konnte nicht gelesen werden"};
+  c.Done = true;
 }
 
 }  // namespace
@@ -123,20 +123,20 @@ void OnScriptFinished(GObject* ASource, GAsyncResult* AResult, gpointer AData) n
 TScriptResult RunScript(WebKitWebView* AView, const std::string& AScript, const char* AWorld, int ATimeoutMs,
                         const std::function<bool()>& AFailed) {
   if (AFailed()) return EngineGone();
-  auto Call = std::make_shared<TScriptCall>();
+  auto call = std::make_shared<TScriptCall>();
   webkit_web_view_evaluate_javascript(AView, AScript.data(), static_cast<gssize>(AScript.size()), AWorld, "zb:host",
-                                      nullptr, OnScriptFinished, AsyncData(Call));
-  bool InTime = WaitOnMainContext([&] { return Call->Done || AFailed(); }, ATimeoutMs);
-  if (Call->Done) {
-    if (Call->Result.Code >= 0) return Call->Result;
-    if (!Call->Threw) WaitOnMainContext(AFailed, EngineEndNoticeMs);
+                                      nullptr, OnScriptFinished, AsyncData(call));
+  bool inTime = WaitOnMainContext([&] { return call->Done || AFailed(); }, ATimeoutMs);
+  if (call->Done) {
+    if (call->Result.Code >= 0) return call->Result;
+    if (!call->Threw) WaitOnMainContext(AFailed, EngineEndNoticeMs);
     if (AFailed()) return EngineGone();
-    if (Call->Result.Error.empty())
-      Call->Result.Error =
-          Format(u"Die HTML-Engine hat kein lesbares Ergebnis geliefert (Fehler %d)", {Call->EngineError});
-    return Call->Result;
+    if (call->Result.Error.empty())
+      call->Result.Error =
+          Format(u"Die HTML-Engine hat kein lesbares Ergebnis geliefert (Fehler %d)", {call->EngineError});
+    return call->Result;
   }
-  if (!InTime) return {E_ZB_TIMEOUT, {}, u"Die HTML-Engine hat nicht rechtzeitig geantwortet"};
+  if (!inTime) return {E_ZB_TIMEOUT, {}, u"Die HTML-Engine hat nicht rechtzeitig geantwortet"};
   return EngineGone();
 }
 
@@ -146,20 +146,20 @@ void PostScript(WebKitWebView* AView, const std::string& AScript, const char* AW
 }
 
 std::string JsQuote(std::u16string_view AText) {
-  static const char Hex[] = "0123456789abcdef";
-  std::string R;
-  R.reserve(AText.size() + 2);
-  R += '"';
-  for (char16_t C : AText) {
-    if (C >= 0x20 && C < 0x7F && C != '"' && C != '\\') {
-      R += static_cast<char>(C);
+  static const char hex[] = "0123456789abcdef";
+  std::string r;
+  r.reserve(AText.size() + 2);
+  r += '"';
+  for (char16_t c : AText) {
+    if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
+      r += static_cast<char>(c);
     } else {
-      R += "\\u";
-      for (int Shift = 12; Shift >= 0; Shift -= 4) R += Hex[(C >> Shift) & 0xF];
+      r += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) r += hex[(c >> shift) & 0xF];
     }
   }
-  R += '"';
-  return R;
+  r += '"';
+  return r;
 }
 
 std::string JsQuote(std::string_view AUtf8) { return JsQuote(Utf8ToUtf16(AUtf8)); }
@@ -193,24 +193,24 @@ TzbGObject<WebKitWebContext> GContext;
 // folder is the one file: exception; matched case-sensitively, since /Mail/ and /mail/ are different
 // folders.
 std::string FilterRules(const std::string& AFolderUri) {
-  std::string Rules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)";
+  std::string rules = R"([{"trigger":{"url-filter":".*"},"action":{"type":"block"}},)";
   if (!AFolderUri.empty()) {
-    std::string Pattern = "^";
-    for (char C : AFolderUri) {
+    std::string pattern = "^";
+    for (char c : AFolderUri) {
       // The address is printable ASCII without quote or backslash (DocumentFilter); every character the
       // rule language reads specially is escaped for the regular expression, its backslash for JSON.
-      if (std::strchr("^$.|?*+()[]{}", C)) Pattern += "\\\\";
-      Pattern += C;
+      if (std::strchr("^$.|?*+()[]{}", c)) pattern += "\\\\";
+      pattern += c;
     }
     // The file loader decodes an escaped slash, so ".." hidden behind one would climb out of the folder
     // after the rule saw the address.
-    Rules += R"({"trigger":{"url-filter":")" + Pattern +
+    rules += R"({"trigger":{"url-filter":")" + pattern +
              R"(","url-filter-is-case-sensitive":true},"action":{"type":"ignore-previous-rules"}},)"
              R"({"trigger":{"url-filter":"^file:.*%2f"},"action":{"type":"block"}},)";
   }
-  Rules += R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
+  rules += R"({"trigger":{"url-filter":"^data:"},"action":{"type":"ignore-previous-rules"}},)"
            R"({"trigger":{"url-filter":"^about:"},"action":{"type":"ignore-previous-rules"}}])";
-  return Rules;
+  return rules;
 }
 
 // Owns its filter: one that is compiled only after its wait gave up goes with the call.
@@ -226,24 +226,24 @@ namespace {
 // Compiles ARules into the filter store in AFolder under AName; the call holds the filter, or its error.
 std::shared_ptr<TFilterCall> CompileFilter(const char* AFolder, const char* AName, const std::string& ARules,
                                            int ATimeoutMs) {
-  TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(AFolder));
-  TzbGBytes Source(g_bytes_new(ARules.data(), ARules.size()));
-  auto Call = std::make_shared<TFilterCall>();
+  TzbGObject<WebKitUserContentFilterStore> store(webkit_user_content_filter_store_new(AFolder));
+  TzbGBytes source(g_bytes_new(ARules.data(), ARules.size()));
+  auto call = std::make_shared<TFilterCall>();
   webkit_user_content_filter_store_save(
-      Store.get(), AName, Source.get(), nullptr,
+      store.get(), AName, source.get(), nullptr,
       [](GObject* AStore, GAsyncResult* AResult, gpointer AData) noexcept {
-        const std::shared_ptr<TFilterCall> C = TakeAsyncData<TFilterCall>(AData);
+        const std::shared_ptr<TFilterCall> c = TakeAsyncData<TFilterCall>(AData);
         GuardCallback([&] {
-          TzbGError Error;
-          C->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
-                                                                       AResult, Error.Out()));
-          if (!C->Filter) C->Error = Error.Text(u"Unbekannter Fehler der HTML-Engine");
+          TzbGError error;
+          c->Filter.reset(webkit_user_content_filter_store_save_finish(WEBKIT_USER_CONTENT_FILTER_STORE(AStore),
+                                                                       AResult, error.Out()));
+          if (!c->Filter) c->Error = error.Text(u"Unbekannter Fehler der HTML-Engine");
         });
-        C->Done = true;
+        c->Done = true;
       },
-      AsyncData(Call));
-  WaitOnMainContext([&] { return Call->Done; }, ATimeoutMs);
-  return Call;
+      AsyncData(call));
+  WaitOnMainContext([&] { return call->Done; }, ATimeoutMs);
+  return call;
 }
 }  // namespace
 
@@ -287,88 +287,89 @@ std::string UserCacheFolder() { return GUserCacheFolder.empty() ? g_get_user_cac
 }  // namespace
 
 void GiveEngineItsOwnCacheFolder() {
-  const char* Variable = g_getenv("XDG_CACHE_HOME");
-  const std::optional<std::string> Saved = Variable ? std::optional<std::string>(Variable) : std::nullopt;
-  const std::string User = Variable && g_path_is_absolute(Variable)
-                               ? std::string(Variable)
+  const char* variable = g_getenv("XDG_CACHE_HOME");
+  const std::optional<std::string> saved = variable ? std::optional<std::string>(variable) : std::nullopt;
+  const std::string user = variable && g_path_is_absolute(variable)
+                               ? std::string(variable)
                                : TzbGChars(g_build_filename(g_get_home_dir(), ".cache", nullptr)).get();
-  const TzbGChars Own(g_build_filename(User.c_str(), "vestrum-htmlservice-web", nullptr));
-  if (g_mkdir_with_parents(Own.get(), 0700) != 0) return;
+  const TzbGChars own(g_build_filename(user.c_str(), "vestrum-htmlservice-web", nullptr));
+  if (g_mkdir_with_parents(own.get(), 0700) != 0) return;
   // GLib reads the variable once and keeps the answer; our children get the user's folder as before.
-  g_setenv("XDG_CACHE_HOME", Own.get(), TRUE);
-  const bool Taken = std::strcmp(g_get_user_cache_dir(), Own.get()) == 0;
+  g_setenv("XDG_CACHE_HOME", own.get(), TRUE);
+  const bool taken = std::strcmp(g_get_user_cache_dir(), own.get()) == 0;
   // Without XDG_RUNTIME_DIR the runtime folder is the cache folder, and the engine puts its bus proxies'
   // sockets there.
   g_get_user_runtime_dir();
-  if (Saved)
-    g_setenv("XDG_CACHE_HOME", Saved->c_str(), TRUE);
+  if (saved)
+    g_setenv("XDG_CACHE_HOME", saved->c_str(), TRUE);
   else
     g_unsetenv("XDG_CACHE_HOME");
-  if (Taken) GUserCacheFolder = User;
+  if (taken) GUserCacheFolder = user;
 }
 
 WebKitUserContentFilter* NetworkBlockFilter(int ATimeoutMs) {
   if (GFilter) return GFilter.get();
-  const TzbGChars Folder(
+  const TzbGChars folder(
       g_build_filename(UserCacheFolder().c_str(), "vestrum-htmlservice", "content-filters", nullptr));
-  const std::set<std::string> TempBefore = CompileTempFiles();
-  const std::string Created = FirstMissingFolder(Folder.get());
-  auto Call = CompileFilter(Folder.get(), OfflineName, FilterRules({}), ATimeoutMs);
-  std::string StoreFolder = Folder.get();
-  std::string PrivateFolder;
-  if (!Call->Filter) {
-    RemoveTree(Created);
+  const std::set<std::string> tempBefore = CompileTempFiles();
+  const std::string created = FirstMissingFolder(folder.get());
+  auto call = CompileFilter(folder.get(), OfflineName, FilterRules({}), ATimeoutMs);
+  std::string storeFolder = folder.get();
+  std::string privateFolder;
+  if (!call->Filter) {
+    RemoveTree(created);
     // A cache folder that cannot be written (read-only home) must not keep the engine from starting.
-    const TzbGChars Private(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
-    if (Private) {
-      PrivateFolder = Private.get();
-      Call = CompileFilter(Private.get(), OfflineName, FilterRules({}), ATimeoutMs);
-      if (!Call->Filter) RemoveTree(PrivateFolder);
-      StoreFolder = PrivateFolder;
+    const TzbGChars tempFolder(g_dir_make_tmp("htmlservice-filters-XXXXXX", nullptr));
+    if (tempFolder) {
+      privateFolder = tempFolder.get();
+      call = CompileFilter(tempFolder.get(), OfflineName, FilterRules({}), ATimeoutMs);
+      if (!call->Filter) RemoveTree(privateFolder);
+      storeFolder = privateFolder;
     }
   }
-  if (!Call->Filter) {
-    for (const std::string& Name : CompileTempFiles())
-      if (!TempBefore.count(Name)) RemoveTree(Name);
+  if (!call->Filter) {
+    for (const std::string& name : CompileTempFiles())
+      if (!tempBefore.count(name)) RemoveTree(name);
     throw EzbOleError(
         E_FAIL,
         Format(u"Der Netzwerkfilter der HTML-Engine konnte weder in \"%s\" noch im temporären Ordner \"%s\" angelegt "
                u"werden (%s). Ohne ihn könnten Dokumente das Netz erreichen, daher startet der Dienst nicht. Bitte in "
                u"einem der beiden Ordner Platz schaffen oder Schreibrechte geben (oder XDG_CACHE_HOME bzw. TMPDIR auf "
                u"einen solchen Ordner setzen) und den Dienst neu starten.",
-               {Utf8ToUtf16(Folder.get()), Utf8ToUtf16(g_get_tmp_dir()),
-                Call->Done ? Call->Error : std::u16string(u"Zeitüberschreitung")}));
+               {Utf8ToUtf16(folder.get()), Utf8ToUtf16(g_get_tmp_dir()),
+                call->Done ? call->Error : std::u16string(u"Zeitüberschreitung")}));
   }
-  GFilter = std::move(Call->Filter);
-  GStoreFolder = StoreFolder;
+  GFilter = std::move(call->Filter);
+  GStoreFolder = storeFolder;
   return GFilter.get();
 }
 
 WebKitUserContentFilter* DocumentFilter(const std::string& ADocumentUri, int ATimeoutMs) {
-  WebKitUserContentFilter* Fallback = NetworkBlockFilter(ATimeoutMs);
-  if (!g_str_has_prefix(ADocumentUri.c_str(), "file:")) return Fallback;
-  std::string Folder = ADocumentUri.substr(0, ADocumentUri.find_first_of("?#"));
-  Folder.erase(Folder.rfind('/') + 1);
+  WebKitUserContentFilter* fallback = NetworkBlockFilter(ATimeoutMs);
+  if (!g_str_has_prefix(ADocumentUri.c_str(), "file:")) return fallback;
+  std::string folder = ADocumentUri.substr(0, ADocumentUri.find_first_of("?#"));
+  folder.erase(folder.rfind('/') + 1);
   // "file:" plus the root's slash at least; the root itself would let every file through.
-  if (Folder.size() <= std::char_traits<char>::length("file:///") || Folder.find("/../") != std::string::npos ||
-      Folder.find("/./") != std::string::npos ||
-      std::any_of(Folder.begin(), Folder.end(), [](char C) { return C <= ' ' || C > '~' || C == '"' || C == '\\'; }))
-    return Fallback;
-  for (auto It = GFolderFilters.begin(); It != GFolderFilters.end(); ++It)
-    if (It->Folder == Folder) {
-      GFolderFilters.splice(GFolderFilters.begin(), GFolderFilters, It);
-      return It->Filter.get();
+  if (folder.size() <= std::char_traits<char>::length("file:///") || folder.find("/../") != std::string::npos ||
+      folder.find("/./") != std::string::npos || std::any_of(folder.begin(), folder.end(), [](char AChar) {
+        return AChar <= ' ' || AChar > '~' || AChar == '"' || AChar == '\\';
+      }))
+    return fallback;
+  for (auto it = GFolderFilters.begin(); it != GFolderFilters.end(); ++it)
+    if (it->Folder == folder) {
+      GFolderFilters.splice(GFolderFilters.begin(), GFolderFilters, it);
+      return it->Filter.get();
     }
-  const TzbGChars Name(g_strconcat(
-      "zb-folder-", TzbGChars(g_compute_checksum_for_string(G_CHECKSUM_SHA256, Folder.c_str(), -1)).get(), nullptr));
-  auto Call = CompileFilter(GStoreFolder.c_str(), Name.get(), FilterRules(Folder), ATimeoutMs);
+  const TzbGChars name(g_strconcat(
+      "zb-folder-", TzbGChars(g_compute_checksum_for_string(G_CHECKSUM_SHA256, folder.c_str(), -1)).get(), nullptr));
+  auto call = CompileFilter(GStoreFolder.c_str(), name.get(), FilterRules(folder), ATimeoutMs);
   // Without its own filter a document still loads, only without any local resource.
-  if (!Call->Filter) return Fallback;
-  GFolderFilters.push_front({Folder, Name.get(), std::move(Call->Filter)});
+  if (!call->Filter) return fallback;
+  GFolderFilters.push_front({folder, name.get(), std::move(call->Filter)});
   if (GFolderFilters.size() > MaxFolderFilters) {
     // A view that still holds the filter keeps it; only its stored copy goes.
-    TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
-    webkit_user_content_filter_store_remove(Store.get(), GFolderFilters.back().Name.c_str(), nullptr, IgnoreRemoval,
+    TzbGObject<WebKitUserContentFilterStore> store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
+    webkit_user_content_filter_store_remove(store.get(), GFolderFilters.back().Name.c_str(), nullptr, IgnoreRemoval,
                                             nullptr);
     GFolderFilters.pop_back();
   }
@@ -389,13 +390,13 @@ bool GSandboxDecided = false;
 // Whether bubblewrap can build the namespaces the engine asks of it. The engine does not ask: when
 // its bubblewrap fails it ends the whole process with a fatal GLib error, so we try first.
 std::u16string ProbeSandbox() {
-  const char* TestProgram = g_getenv(BubblewrapTestVariable);
-  const std::string Program = TestProgram && *TestProgram ? TestProgram : BubblewrapProgram;
-  if (!g_file_test(Program.c_str(), G_FILE_TEST_IS_EXECUTABLE))
-    return Format(u"das Programm \"%s\" (Paket bubblewrap) fehlt", {Utf8ToUtf16(Program)});
+  const char* testProgram = g_getenv(BubblewrapTestVariable);
+  const std::string program = testProgram && *testProgram ? testProgram : BubblewrapProgram;
+  if (!g_file_test(program.c_str(), G_FILE_TEST_IS_EXECUTABLE))
+    return Format(u"das Programm \"%s\" (Paket bubblewrap) fehlt", {Utf8ToUtf16(program)});
   if (!g_file_test(DBusProxyProgram, G_FILE_TEST_IS_EXECUTABLE))
     return Format(u"das Programm \"%s\" (Paket xdg-dbus-proxy) fehlt", {Utf8ToUtf16(DBusProxyProgram)});
-  const char* Argv[] = {Program.c_str(),
+  const char* argv[] = {program.c_str(),
                         "--unshare-user-try",
                         "--unshare-pid",
                         "--unshare-ipc",
@@ -411,18 +412,18 @@ std::u16string ProbeSandbox() {
                         "/dev",
                         "true",
                         nullptr};
-  gchar* ErrOut = nullptr;
-  gint Status = 0;
-  TzbGError Error;
-  const bool Ran = g_spawn_sync(nullptr, const_cast<gchar**>(Argv), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr,
-                                nullptr, nullptr, &ErrOut, &Status, Error.Out());
-  const TzbGChars Err(ErrOut);
-  if (!Ran) return Format(u"\"%s\" sich nicht starten ließ (%s)", {Utf8ToUtf16(Program), Error.Text(u"")});
-  if (!g_spawn_check_wait_status(Status, nullptr)) {
-    std::string Why = Err.get() ? Err.get() : "";
-    while (!Why.empty() && (Why.back() == '\n' || Why.back() == '\r')) Why.pop_back();
+  gchar* errOut = nullptr;
+  gint status = 0;
+  TzbGError error;
+  const bool ran = g_spawn_sync(nullptr, const_cast<gchar**>(argv), nullptr, G_SPAWN_STDOUT_TO_DEV_NULL, nullptr,
+                                nullptr, nullptr, &errOut, &status, error.Out());
+  const TzbGChars err(errOut);
+  if (!ran) return Format(u"\"%s\" sich nicht starten ließ (%s)", {Utf8ToUtf16(program), error.Text(u"")});
+  if (!g_spawn_check_wait_status(status, nullptr)) {
+    std::string why = err.get() ? err.get() : "";
+    while (!why.empty() && (why.back() == '\n' || why.back() == '\r')) why.pop_back();
     return Format(u"\"%s\" keine eigenen Namensräume anlegen kann (%s)",
-                  {Utf8ToUtf16(Program), Utf8ToUtf16(Why.empty() ? "ohne Meldung" : Why)});
+                  {Utf8ToUtf16(program), Utf8ToUtf16(why.empty() ? "ohne Meldung" : why)});
   }
   return {};
 }
@@ -454,9 +455,9 @@ WebKitWebContext* SharedWebContext() {
 
 void ReleaseSharedWebKit() {
   if (!GFolderFilters.empty()) {
-    TzbGObject<WebKitUserContentFilterStore> Store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
-    for (const TFolderFilter& F : GFolderFilters)
-      webkit_user_content_filter_store_remove(Store.get(), F.Name.c_str(), nullptr, IgnoreRemoval, nullptr);
+    TzbGObject<WebKitUserContentFilterStore> store(webkit_user_content_filter_store_new(GStoreFolder.c_str()));
+    for (const TFolderFilter& f : GFolderFilters)
+      webkit_user_content_filter_store_remove(store.get(), f.Name.c_str(), nullptr, IgnoreRemoval, nullptr);
     GFolderFilters.clear();
   }
   GFilter.reset();

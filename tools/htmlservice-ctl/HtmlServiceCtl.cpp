@@ -26,9 +26,9 @@ namespace {
 
 using namespace zb;
 
-constexpr int kExitFailed = 1;
-constexpr int kExitUsage = 2;
-constexpr int kExitBus = 3;
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+constexpr int ExitBus = 3;
 
 struct TUsage {
   std::string Message;
@@ -210,74 +210,80 @@ TRequest RawRequest(const TArgs& AArgs) {
 const std::vector<TCommand>& Commands() {
   static const std::vector<TCommand> commands = {
       {"ping", "", HS_PING, "Is the service there? Answers 1.",
-       [](const TArgs& a) {
-         Need(a, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_PING, {}, Equals(HS_OK)};
        }},
       {"load", "FILE", HS_LOADFROMFILE, "Loads FILE into the engine. 1 loaded, -1 missing.",
-       [](const TArgs& a) { return FileRequest(HS_LOADFROMFILE, a); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_LOADFROMFILE, AArgs); }},
       {"save", "FILE", HS_SAVETOFILE, "Saves the loaded document to FILE. 1 saved, -1 failed.",
-       [](const TArgs& a) { return FileRequest(HS_SAVETOFILE, a); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_SAVETOFILE, AArgs); }},
       {"print", "FILE...", HS_PRINTFILES, "Prints the files on the default printer, no dialog. Always 1.",
-       [](const TArgs& a) {
-         if (a.empty()) throw TUsage{"expects at least one FILE"};
+       [](const TArgs& AArgs) {
+         if (AArgs.empty()) throw TUsage{"expects at least one FILE"};
          std::u16string list;
-         for (const auto& f : a) list += (list.empty() ? u"" : u",") + FileArg(f);
+         for (const auto& f : AArgs) list += (list.empty() ? u"" : u",") + FileArg(f);
          return TextRequest(HS_PRINTFILES, list, Equals(HS_OK));
        }},
       {"print-dialog", "FILE", HS_PRINTWITHDLG, "Prints FILE through the print dialog. -1 missing, else 1.",
-       [](const TArgs& a) { return FileRequest(HS_PRINTWITHDLG, a); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_PRINTWITHDLG, AArgs); }},
       {"preview", "FILE", HS_PRINTPREVIEW, "Shows the print preview of FILE. -1 missing, else 1.",
-       [](const TArgs& a) { return FileRequest(HS_PRINTPREVIEW, a); }},
+       [](const TArgs& AArgs) { return FileRequest(HS_PRINTPREVIEW, AArgs); }},
       {"page-setup", "", HS_PAGESETUP, "Shows the page-setup dialog. Always 1.",
-       [](const TArgs& a) {
-         Need(a, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_PAGESETUP, {}, Equals(HS_OK)};
        }},
       {"default-page-options", "NAMESPACE", HS_SETDEFAULTPAGEOPTIONS,
        "Writes the suite's default page options unless NAMESPACE is the store's. Always 0.",
-       [](const TArgs& a) {
-         Need(a, 1, "one NAMESPACE");
-         return TextRequest(HS_SETDEFAULTPAGEOPTIONS, Utf8ToUtf16(a[0]), Equals(0));
+       [](const TArgs& AArgs) {
+         Need(AArgs, 1, "one NAMESPACE");
+         return TextRequest(HS_SETDEFAULTPAGEOPTIONS, Utf8ToUtf16(AArgs[0]), Equals(0));
        }},
       {"convert", "SRC [DST]", HS_CONVERTHTMLTOPLAIN,
        "Writes the plain text of SRC to DST (to SRC itself without DST). 1 done, -1 SRC missing or the text not "
        "written.",
-       [](const TArgs& a) {
-         if (a.empty() || a.size() > 2) throw TUsage{"expects SRC and an optional DST"};
-         std::u16string list = u"SRC:" + ListValue(FileArg(a[0]));
-         if (a.size() == 2) list += u";DST:" + ListValue(FileArg(a[1]));
+       [](const TArgs& AArgs) {
+         if (AArgs.empty() || AArgs.size() > 2) throw TUsage{"expects SRC and an optional DST"};
+         std::u16string list = u"SRC:" + ListValue(FileArg(AArgs[0]));
+         if (AArgs.size() == 2) list += u";DST:" + ListValue(FileArg(AArgs[1]));
          return TextRequest(HS_CONVERTHTMLTOPLAIN, list, Equals(HS_OK));
        }},
       {"paste-html", "--start|--end TEXT", 0,
        "Inserts TEXT as HTML at the start (1036) or end (1037) of the document. 1 / -1.",
-       [](const TArgs& a) { return PasteRequest(false, a); }},
+       [](const TArgs& AArgs) { return PasteRequest(false, AArgs); }},
       {"paste-text", "--start|--end TEXT", 0,
        "Inserts TEXT as plain text at the start (1038) or end (1039) of the document. 1 / -1.",
-       [](const TArgs& a) { return PasteRequest(true, a); }},
+       [](const TArgs& AArgs) { return PasteRequest(true, AArgs); }},
       {"count-images", "FILE", HS_COUNTIMAGES, "Number of images of FILE plus 1; -1 missing.",
-       [](const TArgs& a) { return FileRequest(HS_COUNTIMAGES, a, [](std::int32_t v) { return v >= 1; }); }},
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_COUNTIMAGES, AArgs, [](std::int32_t AAnswer) { return AAnswer >= 1; });
+       }},
       {"has-background", "FILE", HS_CONTAINSBACKGROUNDIMAGES,
        "2 the body has an inline background image, 3 it has none; -1 missing.",
-       [](const TArgs& a) {
-         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, a, [](std::int32_t v) { return v == 2 || v == 3; });
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_CONTAINSBACKGROUNDIMAGES, AArgs,
+                            [](std::int32_t AAnswer) { return AAnswer == 2 || AAnswer == 3; });
        }},
       {"count-all-images", "FILE", HS_COUNTALLIMAGES,
        "Number of images plus 1, plus 1 more with a background image; -1 missing.",
-       [](const TArgs& a) { return FileRequest(HS_COUNTALLIMAGES, a, [](std::int32_t v) { return v >= 1; }); }},
+       [](const TArgs& AArgs) {
+         return FileRequest(HS_COUNTALLIMAGES, AArgs, [](std::int32_t AAnswer) { return AAnswer >= 1; });
+       }},
       {"exec", "CMD [--show-ui] [--value V]", HS_EXECCMD,
        "Runs editing command CMD (a name below, any case, or its number) over the whole document. V: true, false, an "
        "integer, a number, empty, or any "
        "other text (a font name, a colour). 1 / -1.",
        ExecRequest},
       {"move", "X Y", HS_SETWNDPOS, "Moves the service's host window; \"keep\" leaves a coordinate. Always 1.",
-       [](const TArgs& a) {
-         Need(a, 2, "X and Y");
-         return TRequest{HS_SETWNDPOS, MakePointBlock({ParseCoordinate(a[0]), ParseCoordinate(a[1])}), Equals(HS_OK)};
+       [](const TArgs& AArgs) {
+         Need(AArgs, 2, "X and Y");
+         return TRequest{HS_SETWNDPOS, MakePointBlock({ParseCoordinate(AArgs[0]), ParseCoordinate(AArgs[1])}),
+                         Equals(HS_OK)};
        }},
       {"terminate", "", HS_TERMINATE, "Ends the service. Answers 1.",
-       [](const TArgs& a) {
-         Need(a, 0, "no arguments");
+       [](const TArgs& AArgs) {
+         Need(AArgs, 0, "no arguments");
          return TRequest{HS_TERMINATE, {}, Equals(HS_OK)};
        }},
       {"raw", "CODE [--text T | --hex BYTES | --file F]", 0,
@@ -319,7 +325,7 @@ int main(int argc, char** argv) {
   }
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
     PrintHelp(args.empty() ? stderr : stdout);
-    return args.empty() ? kExitUsage : 0;
+    return args.empty() ? ExitUsage : 0;
   }
   const TCommand* command = nullptr;
   for (const auto& c : Commands()) {
@@ -327,21 +333,21 @@ int main(int argc, char** argv) {
   }
   if (!command) {
     std::fprintf(stderr, "htmlservice-ctl: unknown command %s (see --help)\n", args[0].c_str());
-    return kExitUsage;
+    return ExitUsage;
   }
   TRequest request;
   try {
     request = command->Build(TArgs(args.begin() + 1, args.end()));
   } catch (const TUsage& e) {
     std::fprintf(stderr, "htmlservice-ctl %s: %s\n", command->Name, e.Message.c_str());
-    return kExitUsage;
+    return ExitUsage;
   }
 
   TzbGError busError;
   TzbGObject<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, busError.Out()));
   if (!bus) {
     std::fprintf(stderr, "htmlservice-ctl: no D-Bus session bus: %s\n", busError.Message());
-    return kExitBus;
+    return ExitBus;
   }
   GVariant* data = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, request.Block.data(), request.Block.size(), 1);
   TzbGError callError;
@@ -351,10 +357,10 @@ int main(int argc, char** argv) {
       autoStart ? G_DBUS_CALL_FLAGS_NONE : G_DBUS_CALL_FLAGS_NO_AUTO_START, G_MAXINT, nullptr, callError.Out()));
   if (!reply) {
     std::fprintf(stderr, "htmlservice-ctl: %s\n", callError.Message());
-    return kExitBus;
+    return ExitBus;
   }
   std::int32_t answer = 0;
   g_variant_get(reply.get(), "(i)", &answer);
   std::printf("%d\n", answer);
-  return request.Success(answer) ? 0 : kExitFailed;
+  return request.Success(answer) ? 0 : ExitFailed;
 }

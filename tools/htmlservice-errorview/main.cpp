@@ -35,7 +35,7 @@ constexpr const char* HelpText =
 // The logged report instead of one of this process.
 class TLogEntryDialog : public TExceptionDialog {
  public:
-  explicit TLogEntryDialog(TStrings Details) : FDetails(std::move(Details)) {}
+  explicit TLogEntryDialog(TStrings ADetails) : FDetails(std::move(ADetails)) {}
 
  protected:
   void FillDetails() override { SetDetailsLines(FDetails); }
@@ -44,8 +44,8 @@ class TLogEntryDialog : public TExceptionDialog {
   TStrings FDetails;
 };
 
-int Fail(const std::string& Message) {
-  std::fprintf(stderr, "htmlservice-errorview: %s\n", Message.c_str());
+int Fail(const std::string& AMessage) {
+  std::fprintf(stderr, "htmlservice-errorview: %s\n", AMessage.c_str());
   return ExitFailed;
 }
 
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
   }
   SetApplicationTitle(ServiceTitle);
   // A failure inside the dialog (a report that cannot be saved) is shown in front of it.
-  SetCallbackErrorHook([](const std::exception& e) { TExceptionDialog::OnExceptionHandler(nullptr, e); });
+  SetCallbackErrorHook(
+      [](const std::exception& AException) { TExceptionDialog::OnExceptionHandler(nullptr, AException); });
   TExceptionDialog::SetDialogClass([details = entry.Details] { return std::make_unique<TLogEntryDialog>(details); });
   try {
     TExceptionDialog::OnExceptionHandler(nullptr, EzbException(entry.Message));

@@ -38,70 +38,70 @@ constexpr const char* HelpText =
     "Stores: HKEY_CURRENT_USER is $XDG_CONFIG_HOME/vestrum/registry/user.db; the machine roots are\n"
     "/etc/vestrum/registry/machine.db or $VESTRUM_MACHINE_REGISTRY.\n";
 
-int Fail(const std::string& Message) {
-  std::fprintf(stderr, "htmlservice-reg: %s\n", Message.c_str());
+int Fail(const std::string& AMessage) {
+  std::fprintf(stderr, "htmlservice-reg: %s\n", AMessage.c_str());
   return ExitFailed;
 }
 
-int Usage(const std::string& Message) {
-  std::fprintf(stderr, "htmlservice-reg: %s\nTry 'htmlservice-reg --help'.\n", Message.c_str());
+int Usage(const std::string& AMessage) {
+  std::fprintf(stderr, "htmlservice-reg: %s\nTry 'htmlservice-reg --help'.\n", AMessage.c_str());
   return ExitUsage;
 }
 
-std::string U8(std::u16string_view S) { return Utf16ToUtf8(S); }
+std::string U8(std::u16string_view AText) { return Utf16ToUtf8(AText); }
 
-bool ParseKey(const std::string& Arg, HKEY& Root, std::u16string& Path) {
-  return SplitRegistryPath(Utf8ToUtf16(Arg), Root, Path) && !HiveFileName(Root).empty();
+bool ParseKey(const std::string& ARg, HKEY& ARoot, std::u16string& APath) {
+  return SplitRegistryPath(Utf8ToUtf16(ARg), ARoot, APath) && !HiveFileName(ARoot).empty();
 }
 
-std::string Describe(HKEY Root, LSTATUS Rc) {
-  std::string text = RegErrorText(Rc);
-  if (Rc == ERROR_BADDB || Rc == ERROR_ACCESS_DENIED) text += " (" + RegStore().DescribeHive(Root) + ")";
+std::string Describe(HKEY ARoot, LSTATUS ARc) {
+  std::string text = RegErrorText(ARc);
+  if (ARc == ERROR_BADDB || ARc == ERROR_ACCESS_DENIED) text += " (" + RegStore().DescribeHive(ARoot) + ")";
   return text;
 }
 
-bool ParseHexData(const std::string& S, std::string& Out) {
+bool ParseHexData(const std::string& AText, std::string& AOut) {
   std::string digits;
-  for (char c : S) {
+  for (char c : AText) {
     if (c == ',' || c == ' ') continue;
     if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
     digits += c;
   }
   if (digits.size() % 2) return false;
-  Out.clear();
+  AOut.clear();
   for (std::size_t i = 0; i < digits.size(); i += 2)
-    Out += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
+    AOut += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
   return true;
 }
 
-bool ParseNumber(const std::string& S, unsigned long long Max, long long Min, std::uint64_t& Out) {
-  if (S.empty()) return false;
+bool ParseNumber(const std::string& AText, unsigned long long AMax, long long AMin, std::uint64_t& AOut) {
+  if (AText.empty()) return false;
   errno = 0;
   char* end = nullptr;
-  bool negative = S[0] == '-';
+  bool negative = AText[0] == '-';
   if (negative) {
-    long long v = std::strtoll(S.c_str(), &end, 0);
-    if (errno || *end || v < Min) return false;
-    Out = static_cast<std::uint64_t>(v);
+    long long v = std::strtoll(AText.c_str(), &end, 0);
+    if (errno || *end || v < AMin) return false;
+    AOut = static_cast<std::uint64_t>(v);
   } else {
-    unsigned long long v = std::strtoull(S.c_str(), &end, 0);
-    if (errno || *end || v > Max) return false;
-    Out = v;
+    unsigned long long v = std::strtoull(AText.c_str(), &end, 0);
+    if (errno || *end || v > AMax) return false;
+    AOut = v;
   }
   return true;
 }
 
-bool BuildData(const std::string& TypeName, const std::string& Data, std::uint32_t& Type, std::string& Bytes) {
-  auto text = [&](const std::u16string& t) {
-    Bytes.assign(reinterpret_cast<const char*>(t.c_str()), (t.size() + 1) * 2);
+bool BuildData(const std::string& ATypeName, const std::string& AData, std::uint32_t& AType, std::string& ABytes) {
+  auto text = [&](const std::u16string& AT) {
+    ABytes.assign(reinterpret_cast<const char*>(AT.c_str()), (AT.size() + 1) * 2);
   };
   std::uint64_t n = 0;
-  if (TypeName == "REG_SZ" || TypeName == "REG_EXPAND_SZ") {
-    Type = TypeName == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
-    text(Utf8ToUtf16(Data));
-  } else if (TypeName == "REG_MULTI_SZ") {
-    Type = REG_MULTI_SZ;
-    std::u16string all = Utf8ToUtf16(Data), joined;
+  if (ATypeName == "REG_SZ" || ATypeName == "REG_EXPAND_SZ") {
+    AType = ATypeName == "REG_SZ" ? REG_SZ : REG_EXPAND_SZ;
+    text(Utf8ToUtf16(AData));
+  } else if (ATypeName == "REG_MULTI_SZ") {
+    AType = REG_MULTI_SZ;
+    std::u16string all = Utf8ToUtf16(AData), joined;
     for (std::size_t p = 0;;) {
       std::size_t sep = all.find(u"\\0", p);
       joined += all.substr(p, sep == std::u16string::npos ? all.npos : sep - p);
@@ -110,54 +110,54 @@ bool BuildData(const std::string& TypeName, const std::string& Data, std::uint32
       p = sep + 2;
     }
     text(joined);
-  } else if (TypeName == "REG_DWORD") {
-    if (!ParseNumber(Data, 0xFFFFFFFFull, INT32_MIN, n)) return false;
-    Type = REG_DWORD;
-    Bytes.assign(4, '\0');
-    for (int i = 0; i < 4; ++i) Bytes[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  } else if (TypeName == "REG_QWORD") {
-    if (!ParseNumber(Data, ~0ull, INT64_MIN, n)) return false;
-    Type = REG_QWORD;
-    Bytes.assign(8, '\0');
-    for (int i = 0; i < 8; ++i) Bytes[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
-  } else if (TypeName == "REG_BINARY" || TypeName == "REG_NONE") {
-    Type = TypeName == "REG_BINARY" ? REG_BINARY : REG_NONE;
-    if (!ParseHexData(Data, Bytes)) return false;
+  } else if (ATypeName == "REG_DWORD") {
+    if (!ParseNumber(AData, 0xFFFFFFFFull, INT32_MIN, n)) return false;
+    AType = REG_DWORD;
+    ABytes.assign(4, '\0');
+    for (int i = 0; i < 4; ++i) ABytes[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
+  } else if (ATypeName == "REG_QWORD") {
+    if (!ParseNumber(AData, ~0ull, INT64_MIN, n)) return false;
+    AType = REG_QWORD;
+    ABytes.assign(8, '\0');
+    for (int i = 0; i < 8; ++i) ABytes[i] = static_cast<char>((n >> (8 * i)) & 0xFF);
+  } else if (ATypeName == "REG_BINARY" || ATypeName == "REG_NONE") {
+    AType = ATypeName == "REG_BINARY" ? REG_BINARY : REG_NONE;
+    if (!ParseHexData(AData, ABytes)) return false;
   } else {
     return false;
   }
   return true;
 }
 
-int Query(const std::vector<std::string>& A) {
-  if (A.size() < 1 || A.size() > 2) return Usage("query needs KEY [VALUE]");
+int Query(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("query needs KEY [VALUE]");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A[0], root, path)) return Usage("unknown root in " + A[0]);
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
   HKEY key = 0;
   LSTATUS rc = RegStore().OpenKey(root, path, KEY_READ, key);
   if (rc == ERROR_ACCESS_DENIED) rc = RegStore().OpenKey(root, path, KEY_QUERY_VALUE, key);
-  if (rc) return Fail(A[0] + ": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + ": " + Describe(root, rc));
   struct TClose {
     HKEY K;
     ~TClose() { RegStore().CloseKey(K); }
   } close{key};
-  auto show = [&](const std::u16string& name) -> LSTATUS {
+  auto show = [&](const std::u16string& AName) -> LSTATUS {
     TRegFileValue v;
-    v.Name = name;
+    v.Name = AName;
     std::uint32_t size = 0;
-    LSTATUS e = RegStore().QueryValue(key, name, &v.Type, nullptr, &size);
+    LSTATUS e = RegStore().QueryValue(key, AName, &v.Type, nullptr, &size);
     if (e) return e;
     v.Data.assign(size, '\0');
     static char none;
-    e = RegStore().QueryValue(key, name, &v.Type, size ? v.Data.data() : &none, &size);
+    e = RegStore().QueryValue(key, AName, &v.Type, size ? v.Data.data() : &none, &size);
     if (e) return e;
     v.Data.resize(size);
     std::printf("%s\n", U8(FormatRegValue(v)).c_str());
     return ERROR_SUCCESS;
   };
-  if (A.size() == 2) {
-    if (LSTATUS e = show(Utf8ToUtf16(A[1]))) return Fail(A[0] + " \"" + A[1] + "\": " + Describe(root, e));
+  if (AArgs.size() == 2) {
+    if (LSTATUS e = show(Utf8ToUtf16(AArgs[1]))) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, e));
     return ExitOk;
   }
   std::printf("[%s]\n", U8(FormatRegKeyName(root, path)).c_str());
@@ -174,85 +174,88 @@ int Query(const std::vector<std::string>& A) {
   return ExitOk;
 }
 
-int Set(const std::vector<std::string>& A) {
-  if (A.size() != 4) return Usage("set needs KEY VALUE TYPE DATA");
+int Set(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() != 4) return Usage("set needs KEY VALUE TYPE DATA");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A[0], root, path)) return Usage("unknown root in " + A[0]);
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
   std::uint32_t type = 0;
   std::string bytes;
-  if (!BuildData(A[2], A[3], type, bytes)) return Usage("DATA \"" + A[3] + "\" does not fit TYPE " + A[2]);
+  if (!BuildData(AArgs[2], AArgs[3], type, bytes))
+    return Usage("DATA \"" + AArgs[3] + "\" does not fit TYPE " + AArgs[2]);
   HKEY key = 0;
-  if (LSTATUS rc = RegStore().CreateKey(root, path, KEY_SET_VALUE, key)) return Fail(A[0] + ": " + Describe(root, rc));
+  if (LSTATUS rc = RegStore().CreateKey(root, path, KEY_SET_VALUE, key))
+    return Fail(AArgs[0] + ": " + Describe(root, rc));
   LSTATUS rc =
-      RegStore().SetValue(key, Utf8ToUtf16(A[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+      RegStore().SetValue(key, Utf8ToUtf16(AArgs[1]), type, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
   RegStore().CloseKey(key);
-  if (rc) return Fail(A[0] + " \"" + A[1] + "\": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, rc));
   return ExitOk;
 }
 
-int Delete(const std::vector<std::string>& A) {
-  if (A.size() < 1 || A.size() > 2) return Usage("delete needs KEY [VALUE]");
+int Delete(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("delete needs KEY [VALUE]");
   HKEY root = 0;
   std::u16string path;
-  if (!ParseKey(A[0], root, path)) return Usage("unknown root in " + A[0]);
-  if (A.size() == 1) {
+  if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
+  if (AArgs.size() == 1) {
     if (path.empty()) return Usage("a root key cannot be deleted");
-    if (LSTATUS rc = DeleteKeyTree(RegStore(), root, path)) return Fail(A[0] + ": " + Describe(root, rc));
+    if (LSTATUS rc = DeleteKeyTree(RegStore(), root, path)) return Fail(AArgs[0] + ": " + Describe(root, rc));
     return ExitOk;
   }
   HKEY key = 0;
-  if (LSTATUS rc = RegStore().OpenKey(root, path, KEY_SET_VALUE, key)) return Fail(A[0] + ": " + Describe(root, rc));
-  LSTATUS rc = RegStore().DeleteValue(key, Utf8ToUtf16(A[1]));
+  if (LSTATUS rc = RegStore().OpenKey(root, path, KEY_SET_VALUE, key))
+    return Fail(AArgs[0] + ": " + Describe(root, rc));
+  LSTATUS rc = RegStore().DeleteValue(key, Utf8ToUtf16(AArgs[1]));
   RegStore().CloseKey(key);
-  if (rc) return Fail(A[0] + " \"" + A[1] + "\": " + Describe(root, rc));
+  if (rc) return Fail(AArgs[0] + " \"" + AArgs[1] + "\": " + Describe(root, rc));
   return ExitOk;
 }
 
-bool WriteAll(const std::string& FileName, const std::string& Bytes, std::string& Error) {
-  FILE* f = FileName == "-" ? stdout : std::fopen(FileName.c_str(), "wb");
+bool WriteAll(const std::string& AFileName, const std::string& ABytes, std::string& AError) {
+  FILE* f = AFileName == "-" ? stdout : std::fopen(AFileName.c_str(), "wb");
   if (!f) {
-    Error = std::strerror(errno);
+    AError = std::strerror(errno);
     return false;
   }
-  bool ok = std::fwrite(Bytes.data(), 1, Bytes.size(), f) == Bytes.size();
+  bool ok = std::fwrite(ABytes.data(), 1, ABytes.size(), f) == ABytes.size();
   ok = (f == stdout ? std::fflush(f) == 0 : std::fclose(f) == 0) && ok;
-  if (!ok) Error = std::strerror(errno);
+  if (!ok) AError = std::strerror(errno);
   return ok;
 }
 
-bool ReadAll(const std::string& FileName, std::string& Bytes, std::string& Error) {
-  FILE* f = FileName == "-" ? stdin : std::fopen(FileName.c_str(), "rb");
+bool ReadAll(const std::string& AFileName, std::string& ABytes, std::string& AError) {
+  FILE* f = AFileName == "-" ? stdin : std::fopen(AFileName.c_str(), "rb");
   if (!f) {
-    Error = std::strerror(errno);
+    AError = std::strerror(errno);
     return false;
   }
   char buf[65536];
   std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) Bytes.append(buf, n);
+  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) ABytes.append(buf, n);
   bool ok = !std::ferror(f);
   if (f != stdin) std::fclose(f);
-  if (!ok) Error = "read error";
+  if (!ok) AError = "read error";
   return ok;
 }
 
-int Export(std::vector<std::string> A) {
+int Export(std::vector<std::string> AArgs) {
   bool utf16 = false;
-  for (auto it = A.begin(); it != A.end();) {
+  for (auto it = AArgs.begin(); it != AArgs.end();) {
     if (*it == "--utf16") {
       utf16 = true;
-      it = A.erase(it);
+      it = AArgs.erase(it);
     } else {
       ++it;
     }
   }
-  if (A.size() < 1 || A.size() > 2) return Usage("export needs [KEY] FILE");
+  if (AArgs.size() < 1 || AArgs.size() > 2) return Usage("export needs [KEY] FILE");
   TRegFile file;
   try {
-    if (A.size() == 2) {
+    if (AArgs.size() == 2) {
       HKEY root = 0;
       std::u16string path;
-      if (!ParseKey(A[0], root, path)) return Usage("unknown root in " + A[0]);
+      if (!ParseKey(AArgs[0], root, path)) return Usage("unknown root in " + AArgs[0]);
       file = ExportKeyTree(RegStore(), root, path);
     } else {
       for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CLASSES_ROOT}) {
@@ -269,18 +272,18 @@ int Export(std::vector<std::string> A) {
     return Fail(U8(e.Message()));
   }
   std::string error;
-  if (!WriteAll(A.back(), FormatRegFile(file, utf16), error)) return Fail(A.back() + ": " + error);
+  if (!WriteAll(AArgs.back(), FormatRegFile(file, utf16), error)) return Fail(AArgs.back() + ": " + error);
   return ExitOk;
 }
 
-int Import(const std::vector<std::string>& A) {
-  if (A.size() != 1) return Usage("import needs FILE");
+int Import(const std::vector<std::string>& AArgs) {
+  if (AArgs.size() != 1) return Usage("import needs FILE");
   std::string bytes, error;
-  if (!ReadAll(A[0], bytes, error)) return Fail(A[0] + ": " + error);
+  if (!ReadAll(AArgs[0], bytes, error)) return Fail(AArgs[0] + ": " + error);
   try {
     ImportRegFile(RegStore(), ParseRegFile(bytes));
   } catch (const EzbException& e) {
-    return Fail(A[0] + ": " + U8(e.Message()) + "; nothing was changed");
+    return Fail(AArgs[0] + ": " + U8(e.Message()) + "; nothing was changed");
   }
   return ExitOk;
 }
