@@ -5,6 +5,7 @@
 
 #include <dirent.h>
 #include <locale.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -32,6 +33,9 @@ using TzbCMemory = TzbOwner<T, ::free>;
 
 // A locale of newlocale; empty when the locale is not installed.
 using TzbLocaleOwner = TzbOwner<std::remove_pointer_t<locale_t>, ::freelocale>;
+
+// A stream of fopen.
+using TzbFileOwner = TzbOwner<FILE, ::fclose>;
 
 // A folder listing of opendir/fdopendir (which then owns its descriptor).
 using TzbDirOwner = TzbOwner<DIR, ::closedir>;

@@ -8,6 +8,7 @@
 
 #include "platform/regstore/RegFile.h"
 #include "platform/regstore/RegStore.h"
+#include "support/zbCOwner.h"
 #include "support/zbUnicode.h"
 
 namespace {
@@ -213,19 +214,21 @@ int Delete(const std::vector<std::string>& AArgs) {
 }
 
 bool WriteAll(const std::string& AFileName, const std::string& ABytes, std::string& AError) {
-  FILE* f = AFileName == "-" ? stdout : std::fopen(AFileName.c_str(), "wb");
+  const TzbFileOwner file(AFileName == "-" ? nullptr : std::fopen(AFileName.c_str(), "wb"));
+  FILE* f = AFileName == "-" ? stdout : file.get();
   if (!f) {
     AError = std::strerror(errno);
     return false;
   }
   bool ok = std::fwrite(ABytes.data(), 1, ABytes.size(), f) == ABytes.size();
-  ok = (f == stdout ? std::fflush(f) == 0 : std::fclose(f) == 0) && ok;
+  ok = std::fflush(f) == 0 && ok;  // a write's error shows here at the latest
   if (!ok) AError = std::strerror(errno);
   return ok;
 }
 
 bool ReadAll(const std::string& AFileName, std::string& ABytes, std::string& AError) {
-  FILE* f = AFileName == "-" ? stdin : std::fopen(AFileName.c_str(), "rb");
+  const TzbFileOwner file(AFileName == "-" ? nullptr : std::fopen(AFileName.c_str(), "rb"));
+  FILE* f = AFileName == "-" ? stdin : file.get();
   if (!f) {
     AError = std::strerror(errno);
     return false;
@@ -233,8 +236,7 @@ bool ReadAll(const std::string& AFileName, std::string& ABytes, std::string& AEr
   char buf[65536];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) ABytes.append(buf, n);
-  bool ok = !std::ferror(f);
-  if (f != stdin) std::fclose(f);
+  const bool ok = !std::ferror(f);
   if (!ok) AError = "read error";
   return ok;
 }
