@@ -1,6 +1,7 @@
 #include "platform/gtk/zbWindowActions.h"
 
 #include <cstring>
+#include <span>
 
 #include "platform/glib/zbCallbackGuard.h"
 #include "support/zbException.h"
@@ -70,7 +71,8 @@ bool TzbWindowActions::KeyPressed(const GdkEventKey* AEvent) const {
   // The key in the layout in use, then in the first one: on a layout without Latin letters Ctrl+C is
   // where the first layout has its C. The modifiers that made the key what it is (Shift for a plus on
   // most keyboards) are no part of the accelerator; the others must match.
-  for (const int group : {static_cast<int>(AEvent->group), 0}) {
+  const int groups[] = {static_cast<int>(AEvent->group), 0};
+  for (const int group : std::span(groups, AEvent->group == 0 ? 1 : 2)) {
     guint key = AEvent->keyval;
     GdkModifierType consumed{};
     if (!gdk_keymap_translate_keyboard_state(keymap, AEvent->hardware_keycode,

@@ -72,14 +72,14 @@ TzbBandsMemo GBandsMemo;  // main thread only
 std::optional<TzbMargins> QueryUnprintableBands(std::u16string_view ADestination, std::u16string_view APaper,
                                                 int ATimeoutSeconds) {
   if (TzbPrintBatch::ServiceStalled()) return std::nullopt;
-  auto query = std::make_shared<TzbBandsQuery>();
-  query->Destination = Utf16ToUtf8(ADestination);
-  query->Paper = Utf16ToUtf8(APaper);
-  query->TimeoutSeconds = std::max(1, ATimeoutSeconds);
+  std::string destination = Utf16ToUtf8(ADestination), paper = Utf16ToUtf8(APaper);
   const unsigned batch = TzbPrintBatch::Current();
-  if (batch != 0 && GBandsMemo.Batch == batch && GBandsMemo.Destination == query->Destination &&
-      GBandsMemo.Paper == query->Paper)
+  if (batch != 0 && GBandsMemo.Batch == batch && GBandsMemo.Destination == destination && GBandsMemo.Paper == paper)
     return GBandsMemo.Bands;
+  auto query = std::make_shared<TzbBandsQuery>();
+  query->Destination = std::move(destination);
+  query->Paper = std::move(paper);
+  query->TimeoutSeconds = std::max(1, ATimeoutSeconds);
   // The bound holds for each answer: libcups's own timeout does not end every one of its waits.
   const bool ended = RunInWorker([query] { AskBands(*query); }, query->TimeoutSeconds * 1000, &query->Progress);
   if (!ended || query->Silent) {
