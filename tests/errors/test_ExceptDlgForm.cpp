@@ -139,7 +139,8 @@ GtkWindow* ActiveDialog(GType Type) {
   return found;
 }
 
-// A real mouse click in the middle of AWidget.
+// A real mouse click in the middle of AWidget. The pointer goes back where it was: left on the display,
+// it would light up whatever a later test's screenshot shows under it.
 void Click(GtkWidget* AWidget) {
   int x = 0, y = 0;
   gdk_window_get_origin(gtk_widget_get_window(gtk_widget_get_toplevel(AWidget)), &x, &y);
@@ -147,7 +148,8 @@ void Click(GtkWidget* AWidget) {
   ASSERT_TRUE(gtk_widget_translate_coordinates(AWidget, gtk_widget_get_toplevel(AWidget), 0, 0, &left, &top));
   x += left + gtk_widget_get_allocated_width(AWidget) / 2;
   y += top + gtk_widget_get_allocated_height(AWidget) / 2;
-  ASSERT_TRUE(zb::test::xdo::Run({"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1"}));
+  ASSERT_TRUE(zb::test::xdo::Run(
+      {"mousemove", "--sync", std::to_string(x), std::to_string(y), "click", "1", "mousemove", "restore"}));
 }
 
 class ExceptDlgForm : public ::testing::Test {
